@@ -1,0 +1,225 @@
+// The OpenQASM 3 syntax tree.
+//
+// Node classes follow the reference front end: same names, bases, fields in the same order and
+// the same defaults. Nodes are held by std::shared_ptr and one node may stand at several places of
+// a tree; a change made in place is seen everywhere the node stands.
+//
+// Every node class derives from NodeImpl<Class, Base>, which derives from Base and supplies the
+// generic machinery (dispatch, child walks, equality, deep copy, repr) from the class's
+// `own_fields`. A class defined outside this library (the compiler's HwQubit, TavoDeclaration)
+// takes part the same way, by deriving from NodeImpl<ItsClass, ItsBase> and defining kName,
+// kModule and own_fields. Visitors dispatch by a node's exact class: such a node reaches a
+// visitor's handler only through ExternalVisit<Class> / ExternalTransform<Class> (visitor.hpp),
+// and otherwise the generic walk, never its base's handler.
+//
+// Trap: own_fields lists a class's own fields only, in declaration order; the bases' fields come
+// first automatically. A class that forgets kName reports its base's name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <typeindex>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace openqasm3::ast {
+
+// ---------------------------------------------------------------------------------------------
+// Enumerations. Members are named after their symbols where C++ allows; `symbol()` gives the
+// reference's member name (the source text), `from_symbol<E>()` looks a member up by it.
+
+enum class AccessControl { readonly = 1, mutable_ = 2 };
+enum class AssignmentOperator {
+  assign = 1, plus_assign, minus_assign, times_assign, divide_assign, bitand_assign, bitor_assign,
+  bitxor_assign, shl_assign, shr_assign, modulo_assign, power_assign
+};
+enum class BinaryOperator {
+  gt = 1, lt, ge, le, eq, ne, logical_and, logical_or, bit_or, bit_xor, bit_and, shl, shr, plus,
+  minus, times, divide, modulo, power
+};
+enum class GateModifierName { inv = 1, pow, ctrl, negctrl };
+enum class IOKeyword { input = 1, output };
+enum class TimeUnit { dt = 1, ns, us, ms, s };
+enum class UnaryOperator { bit_not = 1, logical_not, negate };
+
+std::string_view symbol(AccessControl v);
+std::string_view symbol(AssignmentOperator v);
+std::string_view symbol(BinaryOperator v);
+std::string_view symbol(GateModifierName v);
+std::string_view symbol(IOKeyword v);
+std::string_view symbol(TimeUnit v);
+std::string_view symbol(UnaryOperator v);
+
+std::string_view enum_name(AccessControl);
+std::string_view enum_name(AssignmentOperator);
+std::string_view enum_name(BinaryOperator);
+std::string_view enum_name(GateModifierName);
+std::string_view enum_name(IOKeyword);
+std::string_view enum_name(TimeUnit);
+std::string_view enum_name(UnaryOperator);
+
+// Looks an enumeration member up by its symbol ("+", "+=", "ns"); nullopt when there is none.
+template <class E> std::optional<E> from_symbol(std::string_view text);
+
+// The repr of an enumeration member: <BinaryOperator.+: 14>.
+template <class E> std::string enum_repr(E v) {
+  return "<" + std::string(enum_name(v)) + "." + std::string(symbol(v)) + ": " +
+         std::to_string(static_cast<int>(v)) + ">";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct Span {
+  int start_line = 0;
+  int start_column = 0;
+  int end_line = 0;
+  int end_column = 0;
+  friend bool operator==(const Span&, const Span&) = default;
+};
+
+struct QASMNode;
+#define NODE(Class, Base) struct Class;
+#include "openqasm3/nodes.def"
+
+template <class T> using Ptr = std::shared_ptr<T>;
+using NodePtr = Ptr<QASMNode>;
+using ExprPtr = Ptr<Expression>;
+using StmtPtr = Ptr<Statement>;
+using TypePtr = Ptr<ClassicalType>;
+
+// One bracket pair of an index: either one set, or a list of expressions and ranges.
+using IndexList = std::vector<NodePtr>;
+using IndexElement = std::variant<Ptr<DiscreteSet>, IndexList>;
+
+// One case of a switch statement: its labels and its block. Generic walks keep cases as they
+// are and do not enter them (they are not nodes).
+struct SwitchCase {
+  std::vector<ExprPtr> values;
+  Ptr<CompoundStatement> block;
+};
+
+// `#dim = n` (one expression) or explicit dimensions.
+using ArrayDimensions = std::variant<ExprPtr, std::vector<ExprPtr>>;
+
+enum class NodeKind {
+  External,  // a class defined outside this library
+#define NODE(Class, Base) Class,
+#include "openqasm3/nodes.def"
+};
+
+template <class T> inline constexpr NodeKind kind_of = NodeKind::External;
+#define NODE(Class, Base) template <> inline constexpr NodeKind kind_of<Class> = NodeKind::Class;
+#include "openqasm3/nodes.def"
+
+// The identity of a node class: compared and hashed by its C++ type.
+struct NodeClass {
+  std::type_index type;
+  std::string_view name;    // "QuantumGate"
+  std::string_view module;  // "openqasm3.ast"
+  // The text form used in messages: <class 'openqasm3.ast.QuantumGate'>.
+  std::string text() const;
+  friend bool operator==(const NodeClass& a, const NodeClass& b) { return a.type == b.type; }
+};
+
+template <class T> const NodeClass& node_class_of();
+
+// The result of a transformer's handler: nothing (drop or clear), a node, or nodes to splice.
+class Rewrite {
+ public:
+  Rewrite() = default;
+  Rewrite(std::nullptr_t) {}
+  template <class T>
+    requires std::is_base_of_v<QASMNode, T>
+  Rewrite(Ptr<T> node) {
+    if (node) value_ = NodePtr(std::move(node));
+  }
+  template <class T>
+    requires std::is_base_of_v<QASMNode, T>
+  Rewrite(const std::vector<Ptr<T>>& nodes) : value_(std::vector<NodePtr>(nodes.begin(), nodes.end())) {}
+  Rewrite(std::vector<NodePtr> nodes) : value_(std::move(nodes)) {}
+
+  bool is_none() const { return std::holds_alternative<std::monostate>(value_); }
+  bool is_node() const { return std::holds_alternative<NodePtr>(value_); }
+  bool is_list() const { return std::holds_alternative<std::vector<NodePtr>>(value_); }
+  const NodePtr& node() const { return std::get<NodePtr>(value_); }
+  const std::vector<NodePtr>& list() const { return std::get<std::vector<NodePtr>>(value_); }
+
+ private:
+  std::variant<std::monostate, NodePtr, std::vector<NodePtr>> value_;
+};
+
+class QASMVisitor;
+class QASMTransformer;
+
+namespace detail {
+using CopyMemo = std::unordered_map<const QASMNode*, NodePtr>;
+}
+
+struct QASMNode : std::enable_shared_from_this<QASMNode> {
+  static constexpr std::string_view kModule = "openqasm3.ast";
+
+  std::optional<Span> span;
+
+  virtual ~QASMNode() = default;
+
+  virtual const NodeClass& node_class() const = 0;
+  virtual NodeKind kind() const = 0;
+  std::string_view class_name() const { return node_class().name; }
+
+  // Dispatch to the visitor's handler for this node's exact class (or its generic walk).
+  virtual void accept(QASMVisitor& visitor) = 0;
+  virtual Rewrite accept(QASMTransformer& transformer) = 0;
+  // The generic walks over this node's children, in field order.
+  virtual void visit_children(QASMVisitor& visitor) = 0;
+  virtual void transform_children(QASMTransformer& transformer) = 0;
+
+  virtual bool equals(const QASMNode& other) const = 0;
+  virtual NodePtr clone(detail::CopyMemo& memo) const = 0;
+  virtual void write_repr(std::string& out) const = 0;
+
+  template <class S> static auto all_fields(S&) { return std::tuple<>(); }
+
+ protected:
+  QASMNode() = default;
+  QASMNode(const QASMNode&) = default;
+  QASMNode& operator=(const QASMNode&) = default;
+};
+
+// Structural equality: same exact class and equal fields, recursively; spans are ignored.
+bool equal(const QASMNode& a, const QASMNode& b);
+bool equal(const NodePtr& a, const NodePtr& b);  // two nulls are equal
+inline bool operator==(const QASMNode& a, const QASMNode& b) { return equal(a, b); }
+
+// A repr-like text: ClassName(span=None, field=value, ...).
+std::string repr(const QASMNode& node);
+std::string repr(const NodePtr& node);  // "None" for null
+
+// A fresh copy of the whole subtree: no node of the copy is a node of the original; nodes shared
+// within the original are shared within the copy too.
+NodePtr deep_copy_node(const NodePtr& node);
+template <class T> Ptr<T> deep_copy(const Ptr<T>& node) {
+  return std::static_pointer_cast<T>(deep_copy_node(node));
+}
+
+template <class T, class... Args> Ptr<T> make(Args&&... args) {
+  return std::make_shared<T>(std::forward<Args>(args)...);
+}
+
+}  // namespace openqasm3::ast
+
+namespace std {
+template <> struct hash<openqasm3::ast::NodeClass> {
+  size_t operator()(const openqasm3::ast::NodeClass& c) const noexcept { return hash<type_index>()(c.type); }
+};
+}  // namespace std
+
+#include "openqasm3/detail/visitor_base.hpp"
+#include "openqasm3/detail/node_impl.hpp"
+#include "openqasm3/detail/nodes.hpp"

@@ -1,0 +1,247 @@
+// NodeImpl: the generic machinery of every node class, derived from the class's own_fields.
+#pragma once
+
+#include <cmath>
+
+namespace openqasm3::ast {
+
+// One field of a node: its name (as in the reference) and a reference to its value.
+template <class T> struct Field {
+  const char* name;
+  T& value;
+};
+template <class T> Field<T> field(const char* name, T& value) { return {name, value}; }
+
+namespace detail {
+
+[[noreturn]] void throw_field_type(std::string_view owner, const char* field, const QASMNode& got,
+                                   std::string_view expected);
+[[noreturn]] void throw_field_list(std::string_view owner, const char* field);
+
+void repr_string(std::string& out, std::string_view s);
+void repr_double(std::string& out, double v);
+void repr_span(std::string& out, const std::optional<Span>& span);
+
+template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* name, const NodePtr& n) {
+  if constexpr (std::is_same_v<T, QASMNode>) {
+    return n;
+  } else {
+    auto p = std::dynamic_pointer_cast<T>(n);
+    if (!p) throw_field_type(owner, name, *n, node_class_of<T>().name);
+    return p;
+  }
+}
+
+// ---- generic read-only walk
+template <class T> void walk(QASMVisitor&, T&) {}
+template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
+  if (p) p->accept(v);
+}
+template <class T> void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
+  // Copy the handles: a handler may change the list it is walked from.
+  std::vector<Ptr<T>> items = list;
+  for (auto& p : items) walk(v, p);
+}
+inline void walk(QASMVisitor& v, IndexElement& e) {
+  std::visit([&](auto& x) { walk(v, x); }, e);
+}
+inline void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
+  std::vector<IndexElement> items = list;
+  for (auto& e : items)
+    if (auto* set = std::get_if<Ptr<DiscreteSet>>(&e)) walk(v, *set);  // inner lists: not entered
+}
+inline void walk(QASMVisitor& v, ArrayDimensions& d) {
+  std::visit([&](auto& x) { walk(v, x); }, d);
+}
+inline void walk(QASMVisitor&, std::vector<SwitchCase>&) {}  // cases are not nodes
+
+// ---- generic rewriting walk
+template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
+template <class T> void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
+  if (!p) return;
+  Rewrite r = p->accept(t);
+  if (r.is_none()) {
+    p = nullptr;
+  } else if (r.is_node()) {
+    p = cast_for_field<T>(owner, name, r.node());
+  } else {
+    throw_field_list(owner, name);
+  }
+}
+template <class T>
+void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
+  std::vector<Ptr<T>> out;
+  out.reserve(list.size());
+  for (auto& p : list) {
+    if (!p) {
+      out.push_back(p);
+      continue;
+    }
+    Rewrite r = p->accept(t);
+    if (r.is_node()) {
+      out.push_back(cast_for_field<T>(owner, name, r.node()));
+    } else if (r.is_list()) {
+      for (auto& n : r.list())
+        if (n) out.push_back(cast_for_field<T>(owner, name, n));
+    }
+  }
+  list.swap(out);
+}
+inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, IndexElement& e) {
+  std::visit([&](auto& x) { rewrite(t, owner, name, x); }, e);
+}
+void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<IndexElement>& list);
+inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, ArrayDimensions& d) {
+  std::visit([&](auto& x) { rewrite(t, owner, name, x); }, d);
+}
+inline void rewrite(QASMTransformer&, std::string_view, const char*, std::vector<SwitchCase>&) {}
+
+// Overloads for the composite field types, declared before the templates that call them.
+bool same(const SwitchCase& a, const SwitchCase& b);
+void deepen(SwitchCase& c, CopyMemo& memo);
+void repr_value(std::string& out, const SwitchCase& c);
+template <class T> bool same(const std::vector<T>& a, const std::vector<T>& b);
+template <class... T> bool same(const std::variant<T...>& a, const std::variant<T...>& b);
+template <class T> void deepen(std::vector<T>& list, CopyMemo& memo);
+template <class... T> void deepen(std::variant<T...>& v, CopyMemo& memo);
+template <class T> void repr_value(std::string& out, const std::vector<T>& list);
+template <class... T> void repr_value(std::string& out, const std::variant<T...>& v);
+
+// ---- structural equality
+template <class T> bool same(const T& a, const T& b) { return a == b; }
+inline bool same(const double& a, const double& b) { return a == b; }
+template <class T> bool same(const Ptr<T>& a, const Ptr<T>& b) {
+  if (!a || !b) return !a && !b;
+  return a == b || a->equals(*b);
+}
+template <class T> bool same(const std::vector<T>& a, const std::vector<T>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!same(a[i], b[i])) return false;
+  return true;
+}
+template <class... T> bool same(const std::variant<T...>& a, const std::variant<T...>& b) {
+  if (a.index() != b.index()) return false;
+  return std::visit([&](const auto& x) { return same(x, std::get<std::decay_t<decltype(x)>>(b)); }, a);
+}
+inline bool same(const SwitchCase& a, const SwitchCase& b) {
+  return same(a.values, b.values) && same(a.block, b.block);
+}
+
+// ---- deep copy (in place on a shallow copy)
+NodePtr copy_node(const NodePtr& n, CopyMemo& memo);
+template <class T> void deepen(T&, CopyMemo&) {}
+template <class T> void deepen(Ptr<T>& p, CopyMemo& memo) {
+  if (p) p = std::static_pointer_cast<T>(copy_node(p, memo));
+}
+template <class T> void deepen(std::vector<T>& list, CopyMemo& memo) {
+  for (auto& x : list) deepen(x, memo);
+}
+template <class... T> void deepen(std::variant<T...>& v, CopyMemo& memo) {
+  std::visit([&](auto& x) { deepen(x, memo); }, v);
+}
+inline void deepen(SwitchCase& c, CopyMemo& memo) {
+  deepen(c.values, memo);
+  deepen(c.block, memo);
+}
+
+// ---- repr
+inline void repr_value(std::string& out, const std::string& s) { repr_string(out, s); }
+inline void repr_value(std::string& out, const std::optional<std::string>& s) {
+  if (s) repr_string(out, *s); else out += "None";
+}
+inline void repr_value(std::string& out, bool b) { out += b ? "True" : "False"; }
+inline void repr_value(std::string& out, std::int64_t v) { out += std::to_string(v); }
+inline void repr_value(std::string& out, double v) { repr_double(out, v); }
+template <class E>
+  requires std::is_enum_v<E>
+void repr_value(std::string& out, E e) { out += enum_repr(e); }
+template <class E> void repr_value(std::string& out, const std::optional<E>& e) {
+  if (e) repr_value(out, *e); else out += "None";
+}
+template <class T> void repr_value(std::string& out, const Ptr<T>& p) {
+  if (p) p->write_repr(out); else out += "None";
+}
+template <class T> void repr_value(std::string& out, const std::vector<T>& list);
+template <class... T> void repr_value(std::string& out, const std::variant<T...>& v) {
+  std::visit([&](const auto& x) { repr_value(out, x); }, v);
+}
+inline void repr_value(std::string& out, const SwitchCase& c) {
+  out += '(';
+  repr_value(out, c.values);
+  out += ", ";
+  repr_value(out, c.block);
+  out += ')';
+}
+template <class T> void repr_value(std::string& out, const std::vector<T>& list) {
+  out += '[';
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i) out += ", ";
+    repr_value(out, list[i]);
+  }
+  out += ']';
+}
+
+}  // namespace detail
+
+template <class D, class Base> struct NodeImpl : Base {
+  using Base::Base;
+
+  static const NodeClass& static_class() {
+    static const NodeClass c{std::type_index(typeid(D)), D::kName, D::kModule};
+    return c;
+  }
+  const NodeClass& node_class() const override { return static_class(); }
+  NodeKind kind() const override { return kind_of<D>; }
+
+  // A class without fields of its own inherits this empty list.
+  template <class S> static auto own_fields(S&) { return std::tuple<>(); }
+  template <class S> static auto all_fields(S& s) {
+    return std::tuple_cat(Base::all_fields(s), D::own_fields(s));
+  }
+
+  void accept(QASMVisitor& v) override { detail::dispatch(v, static_cast<D&>(*this)); }
+  Rewrite accept(QASMTransformer& t) override {
+    return detail::dispatch(t, std::static_pointer_cast<D>(this->shared_from_this()));
+  }
+  void visit_children(QASMVisitor& v) override {
+    std::apply([&](auto... f) { (detail::walk(v, f.value), ...); }, all_fields(static_cast<D&>(*this)));
+  }
+  void transform_children(QASMTransformer& t) override {
+    std::apply([&](auto... f) { (detail::rewrite(t, D::kName, f.name, f.value), ...); },
+               all_fields(static_cast<D&>(*this)));
+  }
+  bool equals(const QASMNode& other) const override {
+    if (typeid(other) != typeid(D)) return false;
+    auto a = all_fields(static_cast<const D&>(*this));
+    auto b = all_fields(static_cast<const D&>(other));
+    return equal_fields(a, b, std::make_index_sequence<std::tuple_size_v<decltype(a)>>());
+  }
+  NodePtr clone(detail::CopyMemo& memo) const override {
+    auto copy = std::make_shared<D>(static_cast<const D&>(*this));
+    memo.emplace(this, copy);
+    std::apply([&](auto... f) { (detail::deepen(f.value, memo), ...); }, all_fields(*copy));
+    return copy;
+  }
+  void write_repr(std::string& out) const override {
+    out += D::kName;
+    out += "(span=";
+    detail::repr_span(out, this->span);
+    std::apply(
+        [&](auto... f) {
+          ((out += ", ", out += f.name, out += '=', detail::repr_value(out, f.value)), ...);
+        },
+        all_fields(static_cast<const D&>(*this)));
+    out += ')';
+  }
+
+ private:
+  template <class A, std::size_t... I>
+  static bool equal_fields(const A& a, const A& b, std::index_sequence<I...>) {
+    return (detail::same(std::get<I>(a).value, std::get<I>(b).value) && ...);
+  }
+};
+
+template <class T> const NodeClass& node_class_of() { return T::static_class(); }
+
+}  // namespace openqasm3::ast

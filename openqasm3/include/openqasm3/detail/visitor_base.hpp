@@ -1,0 +1,74 @@
+// Visitor and transformer bases; included by ast.hpp, read visitor.hpp for the contract.
+#pragma once
+
+namespace openqasm3::ast {
+
+// A read-only walk. `visit(node)` calls the handler for the node's exact class; every handler
+// defaults to `generic_visit`, which visits the children in field order. A handler that does not
+// call generic_visit stops the descent below its node.
+class QASMVisitor {
+ public:
+  virtual ~QASMVisitor() = default;
+  void visit(QASMNode& node);
+  void visit(const NodePtr& node) {
+    if (node) visit(*node);
+  }
+  virtual void generic_visit(QASMNode& node);
+
+#define NODE(Class, Base) virtual void visit_##Class(Class& node);
+#include "openqasm3/nodes.def"
+};
+
+// A rewriting walk. `visit(node)` returns the handler's Rewrite for the node's exact class; every
+// handler defaults to `generic_visit`, which rewrites the children and returns the node itself.
+//
+// The generic walk, field by field: a list of nodes is rebuilt element by element (a visit that
+// yields nothing drops the element, a list is spliced in its place, a node replaces it) and then
+// refilled in place; list elements that are not nodes (switch cases, the inner lists of an
+// IndexedIdentifier's indices) are kept and not entered. A node field is set to its visit's node
+// or cleared when the visit yields nothing. A result that does not fit the field's type is a
+// std::invalid_argument naming the field.
+class QASMTransformer {
+ public:
+  virtual ~QASMTransformer() = default;
+  Rewrite visit(const NodePtr& node);
+  virtual Rewrite generic_visit(const NodePtr& node);
+
+#define NODE(Class, Base) virtual Rewrite visit_##Class(const Ptr<Class>& node);
+#include "openqasm3/nodes.def"
+};
+
+// Handlers for node classes defined outside this library. A visitor that derives from
+// ExternalVisit<C> receives nodes of exact class C in visit_external; other visitors walk them
+// generically.
+template <class C> class ExternalVisit {
+ public:
+  virtual ~ExternalVisit() = default;
+  virtual void visit_external(C& node) = 0;
+};
+template <class C> class ExternalTransform {
+ public:
+  virtual ~ExternalTransform() = default;
+  virtual Rewrite visit_external(const Ptr<C>& node) = 0;
+};
+
+namespace detail {
+#define NODE(Class, Base) \
+  inline void dispatch(QASMVisitor& v, Class& n) { v.visit_##Class(n); } \
+  inline Rewrite dispatch(QASMTransformer& t, const Ptr<Class>& n) { return t.visit_##Class(n); }
+#include "openqasm3/nodes.def"
+
+template <class C> void dispatch(QASMVisitor& v, C& n) {
+  if (auto* h = dynamic_cast<ExternalVisit<C>*>(&v)) {
+    h->visit_external(n);
+  } else {
+    v.generic_visit(n);
+  }
+}
+template <class C> Rewrite dispatch(QASMTransformer& t, const Ptr<C>& n) {
+  if (auto* h = dynamic_cast<ExternalTransform<C>*>(&t)) return h->visit_external(n);
+  return t.generic_visit(n);
+}
+}  // namespace detail
+
+}  // namespace openqasm3::ast

@@ -1,0 +1,12 @@
+// QASMVisitor and QASMTransformer (defined with the tree in ast.hpp).
+//
+// Dispatch goes by a node's exact class: a node reaches visit_<Class> of its own class, never the
+// handler of a base class. Nodes of classes defined outside this library reach a visitor only
+// when it derives from ExternalVisit<Class> (ExternalTransform<Class> for transformers);
+// otherwise the generic walk handles them.
+//
+// Trap: a handler that does not call generic_visit stops the descent below its node, and a
+// transformer's generic walk never enters switch cases (they are not nodes).
+#pragma once
+
+#include "openqasm3/ast.hpp"

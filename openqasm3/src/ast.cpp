@@ -1,0 +1,184 @@
+#include "openqasm3/ast.hpp"
+
+#include <array>
+
+#include "openqasm3/number_text.hpp"
+
+namespace openqasm3::ast {
+
+namespace {
+template <class E, std::size_t N>
+std::string_view lookup(const std::array<std::string_view, N>& names, E v) {
+  auto i = static_cast<std::size_t>(v) - 1;
+  return i < N ? names[i] : std::string_view("?");
+}
+template <class E, std::size_t N>
+std::optional<E> find(const std::array<std::string_view, N>& names, std::string_view text) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (names[i] == text) return static_cast<E>(i + 1);
+  return std::nullopt;
+}
+
+constexpr std::array<std::string_view, 2> kAccess{"readonly", "mutable"};
+constexpr std::array<std::string_view, 12> kAssign{"=", "+=", "-=", "*=", "/=", "&=", "|=",
+                                                   "^=", "<<=", ">>=", "%=", "**="};
+constexpr std::array<std::string_view, 19> kBinary{">", "<", ">=", "<=", "==", "!=", "&&",
+                                                   "||", "|", "^", "&", "<<", ">>", "+",
+                                                   "-", "*", "/", "%", "**"};
+constexpr std::array<std::string_view, 4> kModifier{"inv", "pow", "ctrl", "negctrl"};
+constexpr std::array<std::string_view, 2> kIO{"input", "output"};
+constexpr std::array<std::string_view, 5> kTime{"dt", "ns", "us", "ms", "s"};
+constexpr std::array<std::string_view, 3> kUnary{"~", "!", "-"};
+}  // namespace
+
+std::string_view symbol(AccessControl v) { return lookup(kAccess, v); }
+std::string_view symbol(AssignmentOperator v) { return lookup(kAssign, v); }
+std::string_view symbol(BinaryOperator v) { return lookup(kBinary, v); }
+std::string_view symbol(GateModifierName v) { return lookup(kModifier, v); }
+std::string_view symbol(IOKeyword v) { return lookup(kIO, v); }
+std::string_view symbol(TimeUnit v) { return lookup(kTime, v); }
+std::string_view symbol(UnaryOperator v) { return lookup(kUnary, v); }
+
+std::string_view enum_name(AccessControl) { return "AccessControl"; }
+std::string_view enum_name(AssignmentOperator) { return "AssignmentOperator"; }
+std::string_view enum_name(BinaryOperator) { return "BinaryOperator"; }
+std::string_view enum_name(GateModifierName) { return "GateModifierName"; }
+std::string_view enum_name(IOKeyword) { return "IOKeyword"; }
+std::string_view enum_name(TimeUnit) { return "TimeUnit"; }
+std::string_view enum_name(UnaryOperator) { return "UnaryOperator"; }
+
+template <> std::optional<AccessControl> from_symbol(std::string_view t) { return find<AccessControl>(kAccess, t); }
+template <> std::optional<AssignmentOperator> from_symbol(std::string_view t) { return find<AssignmentOperator>(kAssign, t); }
+template <> std::optional<BinaryOperator> from_symbol(std::string_view t) { return find<BinaryOperator>(kBinary, t); }
+template <> std::optional<GateModifierName> from_symbol(std::string_view t) { return find<GateModifierName>(kModifier, t); }
+template <> std::optional<IOKeyword> from_symbol(std::string_view t) { return find<IOKeyword>(kIO, t); }
+template <> std::optional<TimeUnit> from_symbol(std::string_view t) { return find<TimeUnit>(kTime, t); }
+template <> std::optional<UnaryOperator> from_symbol(std::string_view t) { return find<UnaryOperator>(kUnary, t); }
+
+std::string NodeClass::text() const {
+  return "<class '" + std::string(module) + "." + std::string(name) + "'>";
+}
+
+// ---- visitors
+
+void QASMVisitor::visit(QASMNode& node) { node.accept(*this); }
+void QASMVisitor::generic_visit(QASMNode& node) { node.visit_children(*this); }
+
+Rewrite QASMTransformer::visit(const NodePtr& node) {
+  if (!node) return {};
+  return node->accept(*this);
+}
+Rewrite QASMTransformer::generic_visit(const NodePtr& node) {
+  node->transform_children(*this);
+  return node;
+}
+
+#define NODE(Class, Base)                                                   \
+  void QASMVisitor::visit_##Class(Class& node) { generic_visit(node); }     \
+  Rewrite QASMTransformer::visit_##Class(const Ptr<Class>& node) {          \
+    return generic_visit(std::static_pointer_cast<QASMNode>(node));         \
+  }
+#include "openqasm3/nodes.def"
+
+// ---- equality, copy, repr
+
+bool equal(const QASMNode& a, const QASMNode& b) { return &a == &b || a.equals(b); }
+bool equal(const NodePtr& a, const NodePtr& b) {
+  if (!a || !b) return !a && !b;
+  return equal(*a, *b);
+}
+
+std::string repr(const QASMNode& node) {
+  std::string out;
+  node.write_repr(out);
+  return out;
+}
+std::string repr(const NodePtr& node) { return node ? repr(*node) : "None"; }
+
+NodePtr deep_copy_node(const NodePtr& node) {
+  if (!node) return nullptr;
+  detail::CopyMemo memo;
+  return detail::copy_node(node, memo);
+}
+
+namespace detail {
+
+NodePtr copy_node(const NodePtr& n, CopyMemo& memo) {
+  if (auto it = memo.find(n.get()); it != memo.end()) return it->second;
+  return n->clone(memo);
+}
+
+void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<IndexElement>& list) {
+  std::vector<IndexElement> out;
+  out.reserve(list.size());
+  for (auto& e : list) {
+    auto* set = std::get_if<Ptr<DiscreteSet>>(&e);
+    if (!set || !*set) {
+      out.push_back(e);  // an inner list of one bracket pair: kept, not entered
+      continue;
+    }
+    Rewrite r = (*set)->accept(t);
+    if (r.is_node()) {
+      out.emplace_back(cast_for_field<DiscreteSet>(owner, name, r.node()));
+    } else if (r.is_list()) {
+      for (auto& n : r.list())
+        if (n) out.emplace_back(cast_for_field<DiscreteSet>(owner, name, n));
+    }
+  }
+  list.swap(out);
+}
+
+void throw_field_type(std::string_view owner, const char* field, const QASMNode& got,
+                      std::string_view expected) {
+  throw std::invalid_argument("cannot place a " + std::string(got.class_name()) + " in field '" +
+                              field + "' of " + std::string(owner) + " (expected " +
+                              std::string(expected) + ")");
+}
+void throw_field_list(std::string_view owner, const char* field) {
+  throw std::invalid_argument("cannot place a list of nodes in field '" + std::string(field) +
+                              "' of " + std::string(owner) + ", which holds one node");
+}
+
+void repr_string(std::string& out, std::string_view s) {
+  bool has_single = s.find('\'') != std::string_view::npos;
+  bool has_double = s.find('"') != std::string_view::npos;
+  char quote = has_single && !has_double ? '"' : '\'';
+  out += quote;
+  for (unsigned char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c == static_cast<unsigned char>(quote)) {
+          out += '\\';
+          out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+          static const char* hex = "0123456789abcdef";
+          out += "\\x";
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += quote;
+}
+
+void repr_double(std::string& out, double v) { out += float_text(v); }
+
+void repr_span(std::string& out, const std::optional<Span>& span) {
+  if (!span) {
+    out += "None";
+    return;
+  }
+  out += "Span(start_line=" + std::to_string(span->start_line) +
+         ", start_column=" + std::to_string(span->start_column) +
+         ", end_line=" + std::to_string(span->end_line) +
+         ", end_column=" + std::to_string(span->end_column) + ")";
+}
+
+}  // namespace detail
+}  // namespace openqasm3::ast

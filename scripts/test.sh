@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Set up, then build and run every test twice: in a plain build and under ASan+UBSan.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh" "$root/build"
+(cd "$root/build" && ctest --output-on-failure -j"$(nproc)")
+bash "$root/scripts/build.sh" "$root/build-asan" -DVELL_SANITIZE=ON -DVELL_BUILD_BENCH=OFF
+(cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$(nproc)")

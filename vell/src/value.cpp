@@ -1,0 +1,1 @@
+#include "vell/tavo/value.hpp"

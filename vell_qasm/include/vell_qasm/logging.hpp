@@ -1,0 +1,59 @@
+// One named logger per module ("vell_qasm.passes.pass_pipeline", ...), all writing to one shared
+// sink that has no output of its own: the library never prints. The embedding application (or a
+// test) attaches sinks to see the records.
+//
+// Records are handed over whole: callers build the text and log it with no format arguments
+// (use logger->log(level, spdlog::string_view_t(text)) or the helpers below).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <spdlog/logger.h>
+#include <spdlog/sinks/base_sink.h>
+
+namespace vell_qasm::logging {
+
+// The logger of a module, made on first use; the same object afterwards.
+std::shared_ptr<spdlog::logger> get_logger(const std::string& name);
+
+void add_sink(const spdlog::sink_ptr& sink);
+void remove_sink(const spdlog::sink_ptr& sink);
+
+inline void debug(spdlog::logger& logger, const std::string& text) {
+  logger.log(spdlog::level::debug, spdlog::string_view_t(text));
+}
+inline void warning(spdlog::logger& logger, const std::string& text) {
+  logger.log(spdlog::level::warn, spdlog::string_view_t(text));
+}
+
+// One captured log record.
+struct Record {
+  std::string logger;
+  spdlog::level::level_enum level;
+  std::string text;
+  friend bool operator==(const Record&, const Record&) = default;
+};
+
+// Attaches a recording sink for its lifetime (tests use it to read the records).
+class Capture {
+ public:
+  Capture();
+  ~Capture();
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  std::vector<Record> records() const;
+  // The records of one logger only.
+  std::vector<Record> records(const std::string& logger) const;
+  void clear();
+
+ private:
+  class Sink;
+  std::shared_ptr<Sink> sink_;
+};
+
+}  // namespace vell_qasm::logging
