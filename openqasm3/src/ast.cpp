@@ -69,6 +69,7 @@ Rewrite QASMTransformer::visit(const NodePtr& node) {
   return node->accept(*this);
 }
 Rewrite QASMTransformer::generic_visit(const NodePtr& node) {
+  if (!node) return {};
   node->transform_children(*this);
   return node;
 }

@@ -67,6 +67,13 @@ std::string_view enum_name(UnaryOperator);
 
 // Looks an enumeration member up by its symbol ("+", "+=", "ns"); nullopt when there is none.
 template <class E> std::optional<E> from_symbol(std::string_view text);
+template <> std::optional<AccessControl> from_symbol<AccessControl>(std::string_view);
+template <> std::optional<AssignmentOperator> from_symbol<AssignmentOperator>(std::string_view);
+template <> std::optional<BinaryOperator> from_symbol<BinaryOperator>(std::string_view);
+template <> std::optional<GateModifierName> from_symbol<GateModifierName>(std::string_view);
+template <> std::optional<IOKeyword> from_symbol<IOKeyword>(std::string_view);
+template <> std::optional<TimeUnit> from_symbol<TimeUnit>(std::string_view);
+template <> std::optional<UnaryOperator> from_symbol<UnaryOperator>(std::string_view);
 
 // The repr of an enumeration member: <BinaryOperator.+: 14>.
 template <class E> std::string enum_repr(E v) {
@@ -171,6 +178,10 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
 
   virtual const NodeClass& node_class() const = 0;
   virtual NodeKind kind() const = 0;
+  // The kind of the nearest class of this library that the node's class is or derives from:
+  // kind() for the library's own classes, the base's kind for an outside class (HwQubit gives
+  // Identifier). NodeKind::External only for a class derived from QASMNode directly.
+  virtual NodeKind library_kind() const = 0;
   std::string_view class_name() const { return node_class().name; }
 
   // Dispatch to the visitor's handler for this node's exact class (or its generic walk).
@@ -185,6 +196,7 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
   virtual void write_repr(std::string& out) const = 0;
 
   template <class S> static auto all_fields(S&) { return std::tuple<>(); }
+  static constexpr NodeKind static_library_kind() { return NodeKind::External; }
 
  protected:
   QASMNode() = default;

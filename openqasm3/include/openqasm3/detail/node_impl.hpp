@@ -193,6 +193,14 @@ template <class D, class Base> struct NodeImpl : Base {
   }
   const NodeClass& node_class() const override { return static_class(); }
   NodeKind kind() const override { return kind_of<D>; }
+  static constexpr NodeKind static_library_kind() {
+    if constexpr (kind_of<D> != NodeKind::External) {
+      return kind_of<D>;
+    } else {
+      return Base::static_library_kind();
+    }
+  }
+  NodeKind library_kind() const override { return static_library_kind(); }
 
   // A class without fields of its own inherits this empty list.
   template <class S> static auto own_fields(S&) { return std::tuple<>(); }

@@ -9,7 +9,7 @@ struct Program : NodeImpl<Program, QASMNode> {
   std::vector<NodePtr> statements{};
   std::optional<std::string> version{};
   Program() = default;
-  Program(std::vector<NodePtr> statements_, std::optional<std::string> version_) : statements(std::move(statements_)), version(std::move(version_)) {}
+  explicit Program(std::vector<NodePtr> statements_, std::optional<std::string> version_ = std::nullopt) : statements(std::move(statements_)), version(std::move(version_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("statements", s.statements), field("version", s.version)); }
 };
 
@@ -18,7 +18,7 @@ struct Annotation : NodeImpl<Annotation, QASMNode> {
   std::string keyword{};
   std::optional<std::string> command{};
   Annotation() = default;
-  Annotation(std::string keyword_, std::optional<std::string> command_) : keyword(std::move(keyword_)), command(std::move(command_)) {}
+  explicit Annotation(std::string keyword_, std::optional<std::string> command_ = std::nullopt) : keyword(std::move(keyword_)), command(std::move(command_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("keyword", s.keyword), field("command", s.command)); }
 };
 
@@ -57,7 +57,7 @@ struct QubitDeclaration : NodeImpl<QubitDeclaration, Statement> {
   Ptr<Identifier> qubit{};
   ExprPtr size{};
   QubitDeclaration() = default;
-  QubitDeclaration(Ptr<Identifier> qubit_, ExprPtr size_) : qubit(std::move(qubit_)), size(std::move(size_)) {}
+  explicit QubitDeclaration(Ptr<Identifier> qubit_, ExprPtr size_ = nullptr) : qubit(std::move(qubit_)), size(std::move(size_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("qubit", s.qubit), field("size", s.size)); }
 };
 
@@ -82,7 +82,7 @@ struct ExternDeclaration : NodeImpl<ExternDeclaration, Statement> {
   std::vector<Ptr<ExternArgument>> arguments{};
   TypePtr return_type{};
   ExternDeclaration() = default;
-  ExternDeclaration(Ptr<Identifier> name_, std::vector<Ptr<ExternArgument>> arguments_, TypePtr return_type_) : name(std::move(name_)), arguments(std::move(arguments_)), return_type(std::move(return_type_)) {}
+  ExternDeclaration(Ptr<Identifier> name_, std::vector<Ptr<ExternArgument>> arguments_, TypePtr return_type_ = nullptr) : name(std::move(name_)), arguments(std::move(arguments_)), return_type(std::move(return_type_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("name", s.name), field("arguments", s.arguments), field("return_type", s.return_type)); }
 };
 
@@ -246,7 +246,7 @@ struct QuantumGate : NodeImpl<QuantumGate, QuantumStatement> {
   std::vector<NodePtr> qubits{};
   ExprPtr duration{};
   QuantumGate() = default;
-  QuantumGate(std::vector<Ptr<QuantumGateModifier>> modifiers_, Ptr<Identifier> name_, std::vector<ExprPtr> arguments_, std::vector<NodePtr> qubits_, ExprPtr duration_) : modifiers(std::move(modifiers_)), name(std::move(name_)), arguments(std::move(arguments_)), qubits(std::move(qubits_)), duration(std::move(duration_)) {}
+  QuantumGate(std::vector<Ptr<QuantumGateModifier>> modifiers_, Ptr<Identifier> name_, std::vector<ExprPtr> arguments_, std::vector<NodePtr> qubits_, ExprPtr duration_ = nullptr) : modifiers(std::move(modifiers_)), name(std::move(name_)), arguments(std::move(arguments_)), qubits(std::move(qubits_)), duration(std::move(duration_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("modifiers", s.modifiers), field("name", s.name), field("arguments", s.arguments), field("qubits", s.qubits), field("duration", s.duration)); }
 };
 
@@ -255,7 +255,7 @@ struct QuantumGateModifier : NodeImpl<QuantumGateModifier, QASMNode> {
   GateModifierName modifier = GateModifierName::inv;
   ExprPtr argument{};
   QuantumGateModifier() = default;
-  QuantumGateModifier(GateModifierName modifier_, ExprPtr argument_) : modifier(modifier_), argument(std::move(argument_)) {}
+  explicit QuantumGateModifier(GateModifierName modifier_, ExprPtr argument_ = nullptr) : modifier(modifier_), argument(std::move(argument_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("modifier", s.modifier), field("argument", s.argument)); }
 };
 
@@ -264,9 +264,12 @@ struct QuantumPhase : NodeImpl<QuantumPhase, QuantumStatement> {
   std::vector<Ptr<QuantumGateModifier>> modifiers{};
   ExprPtr argument{};
   std::vector<NodePtr> qubits{};
+  // The designator of `gphase(a)[d] q;`. The reference front end parses and discards it; it is
+  // kept here so that the statement survives a print and re-parse unchanged.
+  ExprPtr duration{};
   QuantumPhase() = default;
-  QuantumPhase(std::vector<Ptr<QuantumGateModifier>> modifiers_, ExprPtr argument_, std::vector<NodePtr> qubits_) : modifiers(std::move(modifiers_)), argument(std::move(argument_)), qubits(std::move(qubits_)) {}
-  template <class S> static auto own_fields(S& s) { return std::make_tuple(field("modifiers", s.modifiers), field("argument", s.argument), field("qubits", s.qubits)); }
+  QuantumPhase(std::vector<Ptr<QuantumGateModifier>> modifiers_, ExprPtr argument_, std::vector<NodePtr> qubits_, ExprPtr duration_ = nullptr) : modifiers(std::move(modifiers_)), argument(std::move(argument_)), qubits(std::move(qubits_)), duration(std::move(duration_)) {}
+  template <class S> static auto own_fields(S& s) { return std::make_tuple(field("modifiers", s.modifiers), field("argument", s.argument), field("qubits", s.qubits), field("duration", s.duration)); }
 };
 
 struct QuantumNop : NodeImpl<QuantumNop, QuantumStatement> {
@@ -326,7 +329,7 @@ struct ClassicalArgument : NodeImpl<ClassicalArgument, QASMNode> {
   Ptr<Identifier> name{};
   std::optional<AccessControl> access{};
   ClassicalArgument() = default;
-  ClassicalArgument(TypePtr type_, Ptr<Identifier> name_, std::optional<AccessControl> access_) : type(std::move(type_)), name(std::move(name_)), access(std::move(access_)) {}
+  ClassicalArgument(TypePtr type_, Ptr<Identifier> name_, std::optional<AccessControl> access_ = std::nullopt) : type(std::move(type_)), name(std::move(name_)), access(std::move(access_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("type", s.type), field("name", s.name), field("access", s.access)); }
 };
 
@@ -335,7 +338,7 @@ struct ExternArgument : NodeImpl<ExternArgument, QASMNode> {
   TypePtr type{};
   std::optional<AccessControl> access{};
   ExternArgument() = default;
-  ExternArgument(TypePtr type_, std::optional<AccessControl> access_) : type(std::move(type_)), access(std::move(access_)) {}
+  explicit ExternArgument(TypePtr type_, std::optional<AccessControl> access_ = std::nullopt) : type(std::move(type_)), access(std::move(access_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("type", s.type), field("access", s.access)); }
 };
 
@@ -345,7 +348,7 @@ struct ClassicalDeclaration : NodeImpl<ClassicalDeclaration, Statement> {
   Ptr<Identifier> identifier{};
   NodePtr init_expression{};
   ClassicalDeclaration() = default;
-  ClassicalDeclaration(TypePtr type_, Ptr<Identifier> identifier_, NodePtr init_expression_) : type(std::move(type_)), identifier(std::move(identifier_)), init_expression(std::move(init_expression_)) {}
+  ClassicalDeclaration(TypePtr type_, Ptr<Identifier> identifier_, NodePtr init_expression_ = nullptr) : type(std::move(type_)), identifier(std::move(identifier_)), init_expression(std::move(init_expression_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("type", s.type), field("identifier", s.identifier), field("init_expression", s.init_expression)); }
 };
 
@@ -486,7 +489,7 @@ struct SubroutineDefinition : NodeImpl<SubroutineDefinition, Statement> {
   std::vector<StmtPtr> body{};
   TypePtr return_type{};
   SubroutineDefinition() = default;
-  SubroutineDefinition(Ptr<Identifier> name_, std::vector<NodePtr> arguments_, std::vector<StmtPtr> body_, TypePtr return_type_) : name(std::move(name_)), arguments(std::move(arguments_)), body(std::move(body_)), return_type(std::move(return_type_)) {}
+  SubroutineDefinition(Ptr<Identifier> name_, std::vector<NodePtr> arguments_, std::vector<StmtPtr> body_, TypePtr return_type_ = nullptr) : name(std::move(name_)), arguments(std::move(arguments_)), body(std::move(body_)), return_type(std::move(return_type_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("name", s.name), field("arguments", s.arguments), field("body", s.body), field("return_type", s.return_type)); }
 };
 
@@ -495,7 +498,7 @@ struct QuantumArgument : NodeImpl<QuantumArgument, QASMNode> {
   Ptr<Identifier> name{};
   ExprPtr size{};
   QuantumArgument() = default;
-  QuantumArgument(Ptr<Identifier> name_, ExprPtr size_) : name(std::move(name_)), size(std::move(size_)) {}
+  explicit QuantumArgument(Ptr<Identifier> name_, ExprPtr size_ = nullptr) : name(std::move(name_)), size(std::move(size_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("name", s.name), field("size", s.size)); }
 };
 
@@ -590,7 +593,7 @@ struct SizeOf : NodeImpl<SizeOf, Expression> {
   ExprPtr target{};
   ExprPtr index{};
   SizeOf() = default;
-  SizeOf(ExprPtr target_, ExprPtr index_) : target(std::move(target_)), index(std::move(index_)) {}
+  explicit SizeOf(ExprPtr target_, ExprPtr index_ = nullptr) : target(std::move(target_)), index(std::move(index_)) {}
   template <class S> static auto own_fields(S& s) { return std::make_tuple(field("target", s.target), field("index", s.index)); }
 };
 
