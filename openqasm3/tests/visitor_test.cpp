@@ -1,0 +1,274 @@
+#include "openqasm3/visitor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tree_builders.hpp"
+
+namespace {
+
+using namespace qasm_test;
+
+// Records, in visiting order, which handler saw which node.
+struct Recorder : QASMVisitor {
+  std::vector<std::string> seen;
+  void generic_visit(QASMNode& node) override {
+    seen.push_back("generic " + std::string(node.class_name()));
+    QASMVisitor::generic_visit(node);
+  }
+  void visit_Identifier(Identifier& node) override { seen.push_back("Identifier " + node.name); }
+  void visit_Statement(Statement& node) override {
+    seen.push_back("Statement " + std::string(node.class_name()));
+  }
+};
+
+struct OutsideRecorder : Recorder, ExternalVisit<OutsideQubit>, ExternalVisit<OutsideDeclaration> {
+  void visit_external(OutsideQubit& node) override { seen.push_back("OutsideQubit " + node.name); }
+  void visit_external(OutsideDeclaration& node) override {
+    seen.push_back("OutsideDeclaration");
+    generic_visit(node);
+  }
+};
+
+std::vector<std::string> names_seen(QASMNode& root) {
+  struct Names : QASMVisitor {
+    std::vector<std::string> names;
+    void visit_Identifier(Identifier& n) override { names.push_back(n.name); }
+  } v;
+  v.visit(root);
+  return v.names;
+}
+
+TEST(VisitorDispatch, OutsideClassesReachTheirOwnHandlerNeverTheBases) {
+  auto q = make<OutsideQubit>("$1", 1);
+  auto decl = make<OutsideDeclaration>(q, std::vector<StmtPtr>{stmt(id("a"))});
+  auto program = make<Program>(std::vector<NodePtr>{decl});
+
+  OutsideRecorder with_handlers;
+  with_handlers.visit(*program);
+  EXPECT_EQ(with_handlers.seen, (std::vector<std::string>{"generic Program", "OutsideDeclaration",
+                                                          "generic OutsideDeclaration", "OutsideQubit $1",
+                                                          "generic ExpressionStatement", "Identifier a"}));
+
+  // Without handlers of their own, both go to the generic visit, which enters their fields;
+  // visit_Identifier and visit_Statement are never called for them.
+  Recorder without;
+  without.visit(*program);
+  EXPECT_EQ(without.seen, (std::vector<std::string>{"generic Program", "generic OutsideDeclaration",
+                                                    "generic OutsideQubit", "generic ExpressionStatement",
+                                                    "Identifier a"}));
+
+  // The is-a relation still holds, but the class identity is the outside class's own.
+  EXPECT_NE(std::dynamic_pointer_cast<Identifier>(NodePtr(q)), nullptr);
+  EXPECT_EQ(q->class_name(), "OutsideQubit");
+  EXPECT_EQ(q->kind(), NodeKind::External);
+  EXPECT_EQ(q->library_kind(), NodeKind::Identifier);
+  EXPECT_EQ(decl->library_kind(), NodeKind::Statement);
+  EXPECT_FALSE(q->node_class() == node_class_of<Identifier>());
+  EXPECT_EQ(q->node_class().text(), "<class 'tests.outside.OutsideQubit'>");
+}
+
+TEST(VisitorDispatch, LibraryClassesNeverReachABaseClassHandler) {
+  auto program = make<Program>(std::vector<NodePtr>{make<BreakStatement>(), stmt(id("x"))});
+  Recorder r;
+  r.visit(*program);
+  EXPECT_EQ(r.seen, (std::vector<std::string>{"generic Program", "generic BreakStatement",
+                                              "generic ExpressionStatement", "Identifier x"}));
+}
+
+struct Renamer : QASMTransformer {
+  Rewrite visit_Identifier(const Ptr<Identifier>& node) override { return id(node->name + "'"); }
+};
+struct OutsideRenamer : Renamer, ExternalTransform<OutsideQubit> {
+  Rewrite visit_external(const Ptr<OutsideQubit>& node) override {
+    return make<OutsideQubit>(node->name, node->index + 10);
+  }
+};
+
+TEST(TransformerDispatch, OutsideClassesReachTheirOwnHandlerOrTheGenericWalk) {
+  auto make_tree = [] {
+    return make<BinaryExpression>(BinaryOperator::plus, make<OutsideQubit>("$1", 1), id("a"));
+  };
+
+  auto tree = make_tree();
+  OutsideRenamer with_handler;
+  EXPECT_EQ(with_handler.visit(tree).node(), tree);
+  auto lhs = std::dynamic_pointer_cast<OutsideQubit>(tree->lhs);
+  ASSERT_NE(lhs, nullptr);
+  EXPECT_EQ(lhs->index, 11);
+  EXPECT_EQ(lhs->name, "$1");  // not renamed: visit_Identifier never saw it
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(tree->rhs)->name, "a'");
+
+  auto tree2 = make_tree();
+  auto original_lhs = tree2->lhs;
+  Renamer without;
+  without.visit(tree2);
+  EXPECT_EQ(tree2->lhs, original_lhs);  // generic walk keeps the node itself
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(tree2->lhs)->name, "$1");
+}
+
+TEST(GenericWalk, VisitsFieldsInOrderAnnotationsFirst) {
+  auto g = make<QuantumGate>(
+      std::vector<Ptr<QuantumGateModifier>>{make<QuantumGateModifier>(GateModifierName::pow, id("p"))},
+      id("rx"), std::vector<ExprPtr>{id("theta")}, std::vector<NodePtr>{id("q"), indexed("r", {IndexList{id("i")}})},
+      id("d"));
+  annotate(g, "first");
+  Recorder r;
+  r.visit(*g);
+  EXPECT_EQ(r.seen, (std::vector<std::string>{"generic QuantumGate", "generic Annotation",
+                                              "generic QuantumGateModifier", "Identifier p", "Identifier rx",
+                                              "Identifier theta", "Identifier q", "generic IndexedIdentifier",
+                                              "Identifier r", "Identifier d"}));
+}
+
+TEST(GenericWalk, SwitchEntersDefaultButNotCases) {
+  auto sw = make<SwitchStatement>(
+      id("target"),
+      std::vector<SwitchCase>{{{id("label")}, make<CompoundStatement>(std::vector<StmtPtr>{stmt(id("in_case"))})}},
+      make<CompoundStatement>(std::vector<StmtPtr>{stmt(id("in_default"))}));
+  EXPECT_EQ(names_seen(*sw), (std::vector<std::string>{"target", "in_default"}));
+
+  Renamer t;
+  auto case_block = sw->cases[0].block;
+  t.visit(sw);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(sw->target)->name, "target'");
+  auto in_default = std::static_pointer_cast<ExpressionStatement>(sw->default_->statements[0]);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(in_default->expression)->name, "in_default'");
+  ASSERT_EQ(sw->cases.size(), 1u);
+  EXPECT_EQ(sw->cases[0].block, case_block);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(sw->cases[0].values[0])->name, "label");
+  auto in_case = std::static_pointer_cast<ExpressionStatement>(case_block->statements[0]);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(in_case->expression)->name, "in_case");
+}
+
+TEST(GenericWalk, IndexListsOfAnIndexedIdentifierAreNotEnteredButSetsAndExpressionIndicesAre) {
+  auto operand = make<IndexedIdentifier>(
+      id("q"), std::vector<IndexElement>{IndexList{id("inner")}, make<DiscreteSet>(std::vector<ExprPtr>{id("in_set")})});
+  auto expr = at(id("a"), {id("in_index"), range(id("lo"), id("hi"))});
+  auto assign = make<ClassicalAssignment>(operand, AssignmentOperator::assign, expr);
+  EXPECT_EQ(names_seen(*assign), (std::vector<std::string>{"q", "in_set", "a", "in_index", "lo", "hi"}));
+
+  auto inner = std::get<IndexList>(operand->indices[0])[0];
+  Renamer t;
+  t.visit(assign);
+  EXPECT_EQ(std::get<IndexList>(operand->indices[0])[0], inner);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(std::get<IndexList>(operand->indices[0])[0])->name, "inner");
+  auto set = std::get<Ptr<DiscreteSet>>(operand->indices[1]);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(set->values[0])->name, "in_set'");
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(std::get<IndexList>(expr->index)[0])->name, "in_index'");
+}
+
+// Drops resets, splices a barrier in front of every `x`, replaces every `y` by a barrier.
+struct Rewriter : QASMTransformer {
+  Rewrite visit_QuantumReset(const Ptr<QuantumReset>&) override { return {}; }
+  Rewrite visit_QuantumGate(const Ptr<QuantumGate>& g) override {
+    if (g->name->name == "x")
+      return std::vector<StmtPtr>{make<QuantumBarrier>(std::vector<NodePtr>{}), g};
+    if (g->name->name == "y") return make<QuantumBarrier>(g->qubits);
+    return g;
+  }
+};
+
+std::vector<std::string> kinds(const std::vector<StmtPtr>& list) {
+  std::vector<std::string> out;
+  for (const auto& s : list) {
+    auto g = std::dynamic_pointer_cast<QuantumGate>(s);
+    out.push_back(g ? "gate " + g->name->name : std::string(s->class_name()));
+  }
+  return out;
+}
+
+TEST(GenericTransform, DropsSplicesAndReplacesInNestedBlocks) {
+  auto reset = [] { return make<QuantumReset>(id("q")); };
+  auto loop = make<WhileLoop>(id("c"), std::vector<StmtPtr>{reset(), gate("x", {}, {id("q")}), gate("z", {}, {id("q")})});
+  auto branch = make<BranchingStatement>(
+      id("c"), std::vector<StmtPtr>{gate("y", {}, {id("q")}), reset(), gate("x", {}, {id("q")})},
+      std::vector<StmtPtr>{loop});
+  auto def = make<QuantumGateDefinition>(id("g"), std::vector<Ptr<Identifier>>{}, std::vector<Ptr<Identifier>>{id("q")},
+                                         std::vector<StmtPtr>{reset(), reset()});
+  auto program = make<Program>(std::vector<NodePtr>{branch, reset(), def});
+
+  Rewriter t;
+  Rewrite result = t.visit(program);
+  ASSERT_TRUE(result.is_node());
+  EXPECT_EQ(result.node(), program);
+  ASSERT_EQ(program->statements.size(), 2u);
+  EXPECT_EQ(program->statements[0], branch);
+  EXPECT_EQ(kinds(branch->if_block), (std::vector<std::string>{"QuantumBarrier", "QuantumBarrier", "gate x"}));
+  ASSERT_EQ(branch->else_block.size(), 1u);
+  EXPECT_EQ(branch->else_block[0], loop);
+  EXPECT_EQ(kinds(loop->block), (std::vector<std::string>{"QuantumBarrier", "gate x", "gate z"}));
+  EXPECT_TRUE(def->body.empty());
+}
+
+TEST(GenericTransform, NodeFieldsAreReplacedOrCleared) {
+  struct DropDurations : QASMTransformer {
+    Rewrite visit_DurationLiteral(const Ptr<DurationLiteral>&) override { return {}; }
+    Rewrite visit_IntegerLiteral(const Ptr<IntegerLiteral>& n) override { return num(n->value * 2); }
+  };
+  auto g = make<QuantumGate>(std::vector<Ptr<QuantumGateModifier>>{}, id("x"), std::vector<ExprPtr>{num(1)},
+                             std::vector<NodePtr>{id("q")}, make<DurationLiteral>(10.0, TimeUnit::ns));
+  auto decl = make<ClassicalDeclaration>(make<IntType>(num(8)), id("i"), num(3));
+  DropDurations t;
+  t.visit(g);
+  t.visit(decl);
+  EXPECT_EQ(g->duration, nullptr);
+  EXPECT_EQ(std::static_pointer_cast<IntegerLiteral>(g->arguments[0])->value, 2);
+  EXPECT_EQ(std::static_pointer_cast<IntegerLiteral>(decl->init_expression)->value, 6);
+  EXPECT_EQ(std::static_pointer_cast<IntegerLiteral>(std::static_pointer_cast<IntType>(decl->type)->size)->value, 16);
+}
+
+TEST(GenericTransform, ResultsThatDoNotFitTheFieldAreRejected) {
+  struct IdentifiersToNumbers : QASMTransformer {
+    Rewrite visit_Identifier(const Ptr<Identifier>&) override { return num(0); }
+  };
+  struct StatementsToList : QASMTransformer {
+    Rewrite visit_Identifier(const Ptr<Identifier>& n) override { return std::vector<NodePtr>{n, n}; }
+  };
+  struct StatementToExpression : QASMTransformer {
+    Rewrite visit_BreakStatement(const Ptr<BreakStatement>&) override { return id("b"); }
+  };
+
+  // An expression field takes a number in place of an identifier...
+  auto sum = bin("+", id("a"), id("b"));
+  IdentifiersToNumbers to_numbers;
+  EXPECT_NO_THROW(to_numbers.visit(sum));
+  EXPECT_EQ(sum->lhs->class_name(), "IntegerLiteral");
+
+  // ...but an identifier field, or a list of identifiers, does not.
+  try {
+    to_numbers.visit(gate("x", {}, {}));
+    FAIL() << "expected std::invalid_argument";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot place a IntegerLiteral in field 'name' of QuantumGate (expected Identifier)");
+  }
+  auto def = make<QuantumGateDefinition>(id("g"), std::vector<Ptr<Identifier>>{}, std::vector<Ptr<Identifier>>{id("q")},
+                                         std::vector<StmtPtr>{});
+  def->name = nullptr;  // so that the list field is the first to fail
+  EXPECT_THROW(to_numbers.visit(def), std::invalid_argument);
+
+  StatementsToList to_list;
+  EXPECT_THROW(to_list.visit(sum = bin("+", id("a"), id("b"))), std::invalid_argument);
+
+  StatementToExpression to_expression;
+  auto loop = make<WhileLoop>(num(1), std::vector<StmtPtr>{make<BreakStatement>()});
+  EXPECT_THROW(to_expression.visit(loop), std::invalid_argument);
+}
+
+TEST(GenericTransform, NullsAreLeftAlone) {
+  Renamer t;
+  EXPECT_TRUE(t.visit(NodePtr()).is_none());
+  EXPECT_TRUE(t.generic_visit(NodePtr()).is_none());
+  auto g = make<QuantumGate>();
+  g->qubits = {nullptr, id("q")};
+  EXPECT_NO_THROW(t.visit(g));
+  EXPECT_EQ(g->qubits[0], nullptr);
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(g->qubits[1])->name, "q'");
+  Recorder r;
+  EXPECT_NO_THROW(r.visit(*g));
+}
+
+}  // namespace
