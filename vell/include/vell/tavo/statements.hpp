@@ -1,0 +1,97 @@
+// Statement calls: each records one statement at the end of the innermost open block of the
+// current program (program.hpp), or opens a block there and returns its guard.
+//
+// Every call checks everything first and refuses a misuse with a TavoError (errors.hpp) before
+// recording anything:
+// - no program scope entered on this thread (TavoScopeError);
+// - a call directly inside `switch_` other than `case_`/`default_`, or directly inside
+//   `stream_processing` other than `save_all` (TavoScopeError);
+// - an empty expression handle (TavoValueError); a variable or stream of another program
+//   (TavoProgramError);
+// - a value that does not fit where it goes, by the assignment fit of value.hpp (TavoTypeError).
+//
+// Variables and streams belong to the program that declared them; they stay usable in every
+// later entry of its scope and in every block of it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vell/tavo/program.hpp"
+#include "vell/tavo/value.hpp"
+
+namespace vell::tavo {
+
+namespace detail {
+struct StreamInfo;
+}
+
+// A result stream: values saved to it during the run reach the results under the tag that
+// `save_all` gives it.
+class ResultStreamSource {
+ public:
+  ResultStreamSource() = default;  // an empty handle; every use is refused
+  bool empty() const { return info_ == nullptr; }
+  // The stream's name in the listing: s0, s1, ...
+  std::string text() const;
+  // Inside `stream_processing` only: the results hold every value sent to this stream, under
+  // `tag` (a non-empty text).
+  void save_all(const std::string& tag) const;
+
+ private:
+  explicit ResultStreamSource(std::shared_ptr<const detail::StreamInfo> info) : info_(std::move(info)) {}
+  std::shared_ptr<const detail::StreamInfo> info_;
+  friend struct detail::Access;
+};
+
+// Declarations. The initial values are plain and fit the type; a list declares an array of
+// that many elements (possibly none). The result is the new variable.
+Expr declare(DType type, const Value& value);
+Expr declare(DType type, const std::vector<Value>& values);
+// An int variable with no initial value, such as a loop index. Only int may be declared bare.
+Expr declare(DType type);
+
+// As `declare`, fed by the input stream named `name` (a non-empty text).
+Expr declare_input_stream(DType type, const std::string& name, const Value& value);
+Expr declare_input_stream(DType type, const std::string& name, const std::vector<Value>& values);
+// Reads the next value of its input stream into a variable made by `declare_input_stream`.
+void advance_input_stream(const Expr& variable);
+
+ResultStreamSource declare_stream();
+
+// `target` is a scalar variable or an array cell; `value` a plain value or scalar expression
+// that fits the target's type.
+void assign(const Expr& target, const Value& value);
+// Sends the current value of a scalar variable or array cell to the stream.
+void save(const Expr& source, const ResultStreamSource& stream);
+// A section that holds `save_all` calls only.
+ScopeGuard stream_processing();
+
+// Aligns two or more controller elements (non-empty names), in the order given.
+void align(const std::vector<std::string>& elements);
+
+// Blocks. Conditions are bool values. `else_` opens the else block of the `if_` block that was
+// closed right before it, in the same block, with nothing recorded in between; an `if_` has at
+// most one `else_`.
+ScopeGuard if_(const Value& condition);
+ScopeGuard else_();
+ScopeGuard while_(const Value& condition);
+// Starts the scalar variable at `init`, runs while `condition` holds, and sets the variable to
+// `update` after each pass; `init` and `update` fit the variable's type.
+ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition, const Value& update);
+// Runs the block once per value, in order, with the scalar variable set to it: plain values
+// that fit the variable (an empty list runs it never), or the cells of an array variable whose
+// element type fits.
+ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values);
+ScopeGuard for_each_(const Expr& variable, const Expr& array);
+// A switch on an int or bool value, holding only `case_` and `default_` blocks. `unsafe` tells
+// the controller that it need not guard against a value no case matches.
+ScopeGuard switch_(const Value& expression, bool unsafe);
+// Directly inside `switch_`, before its `default_`: a block for one plain value that fits the
+// switch value's type.
+ScopeGuard case_(const Value& value);
+// Directly inside `switch_`, at most once, after its cases.
+ScopeGuard default_();
+
+}  // namespace vell::tavo

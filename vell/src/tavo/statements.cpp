@@ -1,0 +1,434 @@
+#include "vell/tavo/statements.hpp"
+
+#include <cmath>
+#include <span>
+
+#include "internal.hpp"
+#include "vell/tavo/errors.hpp"
+
+namespace vell::tavo {
+
+using namespace detail;
+
+namespace {
+
+// Where a call may stand: an ordinary statement or block, a case of a switch, or a save_all of
+// a stream-processing section.
+enum class Place { Statement, SwitchCase, SaveAll };
+
+Frame& current(const std::string& operation, Place place = Place::Statement) {
+  auto& frames = open_frames();
+  if (frames.empty()) throw TavoScopeError(operation, "no program scope is entered on this thread");
+  Frame& top = frames.back();
+  switch (place) {
+    case Place::Statement:
+      if (top.kind == FrameKind::Switch) {
+        throw TavoScopeError(operation, "only case_ and default_ may stand directly inside switch_");
+      }
+      if (top.kind == FrameKind::StreamProcessing) {
+        throw TavoScopeError(operation, "only save_all may stand inside stream_processing");
+      }
+      break;
+    case Place::SwitchCase:
+      if (top.kind != FrameKind::Switch) throw TavoScopeError(operation, "allowed only directly inside switch_");
+      break;
+    case Place::SaveAll:
+      if (top.kind != FrameKind::StreamProcessing) {
+        throw TavoScopeError(operation, "allowed only inside stream_processing");
+      }
+      break;
+  }
+  return top;
+}
+
+std::string described(const Value& value) {
+  std::string out(dtype_name(dtype_of(value)));
+  out += std::holds_alternative<Expr>(value) ? " expression " : " value ";
+  append_text(out, value);
+  return out;
+}
+
+void check_finite(const std::string& operation, const Value& value) {
+  if (const auto* real = std::get_if<double>(&value); real != nullptr && !std::isfinite(*real)) {
+    throw TavoValueError(operation, "a fixed value must be finite, got " + fixed_text(*real));
+  }
+}
+
+void check_program(const std::string& operation, const Frame& frame, const Value& value) {
+  if (const VarInfo* foreign = foreign_variable(value, frame.program->id)) {
+    throw TavoProgramError(operation, foreign->name + " is a variable of another program");
+  }
+}
+
+const ExprNode& expression(const std::string& operation, const Frame& frame, const Expr& expr,
+                           std::string_view role) {
+  if (expr.empty()) throw TavoValueError(operation, std::string(role) + " is an empty expression handle");
+  check_program(operation, frame, Value(expr));
+  return *expr.node();
+}
+
+// A plain value or a scalar expression of the current program; gives its type.
+DType scalar_value(const std::string& operation, const Frame& frame, const Value& value, std::string_view role) {
+  if (const auto* expr = std::get_if<Expr>(&value)) {
+    const ExprNode& node = expression(operation, frame, *expr, role);
+    if (node.kind == NodeKind::Array) {
+      throw TavoTypeError(operation, std::string(role) + " must be a scalar, got array variable " + node.var->name);
+    }
+    return node.dtype;
+  }
+  check_finite(operation, value);
+  return dtype_of(value);
+}
+
+// A plain value (only), finite.
+void plain_value(const std::string& operation, const Value& value, std::string_view role) {
+  if (std::holds_alternative<Expr>(value)) {
+    throw TavoTypeError(operation, std::string(role) + " must be a plain value, got " +
+                                       (std::get<Expr>(value).empty() ? std::string("an empty expression handle")
+                                                                       : described(value)));
+  }
+  check_finite(operation, value);
+}
+
+bool fits(DType value, DType target) {
+  return value == target || target == DType::Fixed || (target == DType::Int && value == DType::Bool);
+}
+
+void check_fit(const std::string& operation, const Value& value, DType value_type, DType target,
+               const std::string& target_text) {
+  if (!fits(value_type, target)) {
+    throw TavoTypeError(operation, text(value) + " of type " + std::string(dtype_name(value_type)) + " does not fit " +
+                                       target_text + " of type " + std::string(dtype_name(target)));
+  }
+}
+
+void check_condition(const std::string& operation, const Frame& frame, const Value& condition) {
+  if (scalar_value(operation, frame, condition, "the condition") != DType::Bool) {
+    throw TavoTypeError(operation, "the condition must be bool, got " + described(condition));
+  }
+}
+
+// A plain value converted to `type` (which it fits): the form in which a variable holds it.
+Value converted(const Value& value, DType type) {
+  if (type == DType::Fixed) {
+    if (const auto* i = std::get_if<std::int64_t>(&value)) return static_cast<double>(*i);
+    if (const auto* b = std::get_if<bool>(&value)) return *b ? 1.0 : 0.0;
+  } else if (type == DType::Int) {
+    if (const auto* b = std::get_if<bool>(&value)) return std::int64_t{*b};
+  }
+  return value;
+}
+
+// The scalar variable that a loop runs.
+const VarInfo& loop_variable(const std::string& operation, const Frame& frame, const Expr& variable) {
+  const ExprNode& node = expression(operation, frame, variable, "the loop variable");
+  if (node.kind != NodeKind::Variable) {
+    throw TavoTypeError(operation, "the loop variable must be a scalar variable, got " + described(Value(variable)));
+  }
+  return *node.var;
+}
+
+const StreamInfo& stream_of(const std::string& operation, const Frame& frame, const ResultStreamSource& stream) {
+  const auto& info = Access::info(stream);
+  if (!info) throw TavoValueError(operation, "empty result stream handle");
+  if (info->program_id != frame.program->id) {
+    throw TavoProgramError(operation, info->name + " is a stream of another program");
+  }
+  return *info;
+}
+
+void append(Frame& frame, Stmt stmt) {
+  std::lock_guard lock(frame.program->mutex);
+  frame.block->stmts.push_back(std::move(stmt));
+}
+
+ScopeGuard open_block(Frame& frame, BlockStmt stmt, FrameKind kind, DType value_type = DType::Int) {
+  auto& frames = open_frames();
+  frames.reserve(frames.size() + 1);
+  stmt.body = std::make_unique<Block>();
+  Block* inner = stmt.body.get();
+  std::shared_ptr<ProgramState> program = frame.program;
+  append(frame, std::move(stmt));
+  const std::uint64_t token = next_token();
+  frames.push_back({token, kind, std::move(program), inner, value_type});
+  return Access::guard(token);
+}
+
+Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Init init,
+                      std::span<const Value> values, const std::string* input_name) {
+  Frame& frame = current(operation);
+  if (input_name != nullptr && input_name->empty()) {
+    throw TavoValueError(operation, "the input stream's name must not be empty");
+  }
+  if (init == DeclareStmt::Init::None && type != DType::Int) {
+    throw TavoTypeError(operation, "only an int variable may be declared without an initial value, got " +
+                                       std::string(dtype_name(type)));
+  }
+  std::vector<Value> held;
+  held.reserve(values.size());
+  for (const Value& value : values) {
+    plain_value(operation, value, "an initial value");
+    check_fit(operation, value, dtype_of(value), type, "the declared variable");
+    held.push_back(converted(value, type));
+  }
+
+  auto var = std::make_shared<VarInfo>();
+  var->program_id = frame.program->id;
+  var->dtype = type;
+  var->is_array = init == DeclareStmt::Init::List;
+  var->size = static_cast<std::int64_t>(held.size());
+  var->fed_by_input = input_name != nullptr;
+
+  DeclareStmt stmt;
+  stmt.init = init;
+  stmt.values = std::move(held);
+  if (input_name != nullptr) stmt.input_name = *input_name;
+  {
+    std::lock_guard lock(frame.program->mutex);
+    var->name = "v" + std::to_string(frame.program->next_var++);
+    stmt.var = var;
+    frame.block->stmts.push_back(std::move(stmt));
+  }
+  ExprNode node;
+  node.kind = var->is_array ? NodeKind::Array : NodeKind::Variable;
+  node.dtype = type;
+  node.program_id = var->program_id;
+  node.var = std::move(var);
+  return Expr(std::make_shared<const ExprNode>(std::move(node)));
+}
+
+}  // namespace
+
+std::string ResultStreamSource::text() const { return info_ ? info_->name : "<empty>"; }
+
+void ResultStreamSource::save_all(const std::string& tag) const {
+  const std::string operation = "save_all";
+  Frame& frame = current(operation, Place::SaveAll);
+  stream_of(operation, frame, *this);
+  if (tag.empty()) throw TavoValueError(operation, "the tag must not be empty");
+  append(frame, SaveAllStmt{info_, tag});
+}
+
+Expr declare(DType type, const Value& value) {
+  return declare_variable("declare", type, DeclareStmt::Init::Scalar, std::span<const Value>(&value, 1), nullptr);
+}
+
+Expr declare(DType type, const std::vector<Value>& values) {
+  return declare_variable("declare", type, DeclareStmt::Init::List, values, nullptr);
+}
+
+Expr declare(DType type) { return declare_variable("declare", type, DeclareStmt::Init::None, {}, nullptr); }
+
+Expr declare_input_stream(DType type, const std::string& name, const Value& value) {
+  return declare_variable("declare_input_stream", type, DeclareStmt::Init::Scalar,
+                          std::span<const Value>(&value, 1), &name);
+}
+
+Expr declare_input_stream(DType type, const std::string& name, const std::vector<Value>& values) {
+  return declare_variable("declare_input_stream", type, DeclareStmt::Init::List, values, &name);
+}
+
+void advance_input_stream(const Expr& variable) {
+  const std::string operation = "advance_input_stream";
+  Frame& frame = current(operation);
+  const ExprNode& node = expression(operation, frame, variable, "the variable");
+  if (!node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
+    throw TavoTypeError(operation, variable.text() + " is not a variable fed by an input stream");
+  }
+  append(frame, AdvanceStmt{node.var});
+}
+
+ResultStreamSource declare_stream() {
+  Frame& frame = current("declare_stream");
+  auto info = std::make_shared<StreamInfo>();
+  info->program_id = frame.program->id;
+  {
+    std::lock_guard lock(frame.program->mutex);
+    info->name = "s" + std::to_string(frame.program->next_stream++);
+    frame.block->stmts.push_back(DeclareStreamStmt{info});
+  }
+  return Access::stream(std::move(info));
+}
+
+void assign(const Expr& target, const Value& value) {
+  const std::string operation = "assign";
+  Frame& frame = current(operation);
+  const ExprNode& node = expression(operation, frame, target, "the target");
+  if (node.kind != NodeKind::Variable && node.kind != NodeKind::Cell) {
+    throw TavoTypeError(operation, "the target must be a scalar variable or an array cell, got " +
+                                       described(Value(target)));
+  }
+  DType type = scalar_value(operation, frame, value, "the value");
+  check_fit(operation, value, type, node.dtype, target.text());
+  append(frame, AssignStmt{target, value});
+}
+
+void save(const Expr& source, const ResultStreamSource& stream) {
+  const std::string operation = "save";
+  Frame& frame = current(operation);
+  const ExprNode& node = expression(operation, frame, source, "the source");
+  if (node.kind != NodeKind::Variable && node.kind != NodeKind::Cell) {
+    throw TavoTypeError(operation, "the source must be a scalar variable or an array cell, got " +
+                                       described(Value(source)));
+  }
+  stream_of(operation, frame, stream);
+  append(frame, SaveStmt{source, Access::info(stream)});
+}
+
+ScopeGuard stream_processing() {
+  Frame& frame = current("stream_processing");
+  BlockStmt stmt;
+  stmt.kind = BlockKind::StreamProcessing;
+  return open_block(frame, std::move(stmt), FrameKind::StreamProcessing);
+}
+
+void align(const std::vector<std::string>& elements) {
+  const std::string operation = "align";
+  Frame& frame = current(operation);
+  if (elements.size() < 2) {
+    throw TavoValueError(operation, "needs at least two elements, got " + std::to_string(elements.size()));
+  }
+  for (const auto& element : elements) {
+    if (element.empty()) throw TavoValueError(operation, "an element name must not be empty");
+  }
+  append(frame, AlignStmt{elements});
+}
+
+ScopeGuard if_(const Value& condition) {
+  const std::string operation = "if_";
+  Frame& frame = current(operation);
+  check_condition(operation, frame, condition);
+  BlockStmt stmt;
+  stmt.kind = BlockKind::If;
+  stmt.first = condition;
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+ScopeGuard else_() {
+  const std::string operation = "else_";
+  Frame& frame = current(operation);
+  auto& stmts = frame.block->stmts;
+  auto* last = stmts.empty() ? nullptr : std::get_if<BlockStmt>(&stmts.back());
+  if (last == nullptr || last->kind != BlockKind::If) {
+    throw TavoScopeError(operation, "must follow right after a closed if_ block");
+  }
+  if (last->else_body) throw TavoScopeError(operation, "the if_ block before it already has an else_");
+  auto& frames = open_frames();
+  frames.reserve(frames.size() + 1);
+  auto body = std::make_unique<Block>();
+  Block* inner = body.get();
+  std::shared_ptr<ProgramState> program = frame.program;
+  {
+    std::lock_guard lock(program->mutex);
+    last->else_body = std::move(body);
+  }
+  const std::uint64_t token = next_token();
+  frames.push_back({token, FrameKind::Block, std::move(program), inner, DType::Int});
+  return Access::guard(token);
+}
+
+ScopeGuard while_(const Value& condition) {
+  const std::string operation = "while_";
+  Frame& frame = current(operation);
+  check_condition(operation, frame, condition);
+  BlockStmt stmt;
+  stmt.kind = BlockKind::While;
+  stmt.first = condition;
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition, const Value& update) {
+  const std::string operation = "for_";
+  Frame& frame = current(operation);
+  const VarInfo& var = loop_variable(operation, frame, variable);
+  check_fit(operation, init, scalar_value(operation, frame, init, "the initial value"), var.dtype, var.name);
+  check_condition(operation, frame, condition);
+  check_fit(operation, update, scalar_value(operation, frame, update, "the update"), var.dtype, var.name);
+  BlockStmt stmt;
+  stmt.kind = BlockKind::For;
+  stmt.variable = variable;
+  stmt.first = init;
+  stmt.second = condition;
+  stmt.third = update;
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values) {
+  const std::string operation = "for_each_";
+  Frame& frame = current(operation);
+  const VarInfo& var = loop_variable(operation, frame, variable);
+  BlockStmt stmt;
+  stmt.kind = BlockKind::ForEach;
+  stmt.variable = variable;
+  stmt.values.reserve(values.size());
+  for (const Value& value : values) {
+    plain_value(operation, value, "a value of the list");
+    check_fit(operation, value, dtype_of(value), var.dtype, var.name);
+    stmt.values.push_back(converted(value, var.dtype));
+  }
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+ScopeGuard for_each_(const Expr& variable, const Expr& array) {
+  const std::string operation = "for_each_";
+  Frame& frame = current(operation);
+  const VarInfo& var = loop_variable(operation, frame, variable);
+  const ExprNode& node = expression(operation, frame, array, "the array");
+  if (node.kind != NodeKind::Array) {
+    throw TavoTypeError(operation, "needs an array variable or a list of plain values, got " +
+                                       described(Value(array)));
+  }
+  if (!fits(node.dtype, var.dtype)) {
+    throw TavoTypeError(operation, "elements of " + node.var->name + " of type " +
+                                       std::string(dtype_name(node.dtype)) + " do not fit " + var.name + " of type " +
+                                       std::string(dtype_name(var.dtype)));
+  }
+  BlockStmt stmt;
+  stmt.kind = BlockKind::ForEach;
+  stmt.variable = variable;
+  stmt.array = array;
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+ScopeGuard switch_(const Value& expression, bool unsafe) {
+  const std::string operation = "switch_";
+  Frame& frame = current(operation);
+  DType type = scalar_value(operation, frame, expression, "the switch value");
+  if (type == DType::Fixed) {
+    throw TavoTypeError(operation, "switches on an int or bool value, got " + described(expression));
+  }
+  BlockStmt stmt;
+  stmt.kind = BlockKind::Switch;
+  stmt.first = expression;
+  stmt.unsafe = unsafe;
+  return open_block(frame, std::move(stmt), FrameKind::Switch, type);
+}
+
+ScopeGuard case_(const Value& value) {
+  const std::string operation = "case_";
+  Frame& frame = current(operation, Place::SwitchCase);
+  plain_value(operation, value, "a case value");
+  check_fit(operation, value, dtype_of(value), frame.value_type, "the switch value");
+  const auto& stmts = frame.block->stmts;
+  if (!stmts.empty() && std::get<BlockStmt>(stmts.back()).kind == BlockKind::Default) {
+    throw TavoScopeError(operation, "must come before the default_ of its switch_");
+  }
+  BlockStmt stmt;
+  stmt.kind = BlockKind::Case;
+  stmt.first = converted(value, frame.value_type);
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+ScopeGuard default_() {
+  const std::string operation = "default_";
+  Frame& frame = current(operation, Place::SwitchCase);
+  const auto& stmts = frame.block->stmts;
+  if (!stmts.empty() && std::get<BlockStmt>(stmts.back()).kind == BlockKind::Default) {
+    throw TavoScopeError(operation, "a switch_ has at most one default_");
+  }
+  BlockStmt stmt;
+  stmt.kind = BlockKind::Default;
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
+}  // namespace vell::tavo

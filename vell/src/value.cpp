@@ -1,1 +1,0 @@
-#include "vell/tavo/value.hpp"
