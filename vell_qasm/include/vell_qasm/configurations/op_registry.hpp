@@ -212,6 +212,15 @@ TavoFunc make_variadic(std::string name, F f, std::tuple<A...>*, Rest*) {
   return TavoFunc(std::move(name), std::move(parameters), std::move(callable));
 }
 
+template <class Args> constexpr bool last_is_rest() {
+  constexpr std::size_t n = std::tuple_size_v<Args>;
+  if constexpr (n == 0) {
+    return false;
+  } else {
+    return is_rest_v<std::tuple_element_t<n - 1, Args>>;
+  }
+}
+
 template <class Tuple, std::size_t... I>
 auto leading(std::index_sequence<I...>) -> std::tuple<std::tuple_element_t<I, Tuple>...>*;
 
@@ -223,7 +232,7 @@ template <class F> TavoFunc make_tavo_func(std::string name, F f) {
   using R = typename Traits::Result;
   using Args = typename Traits::Args;
   constexpr std::size_t n = std::tuple_size_v<Args>;
-  if constexpr (n > 0 && detail::is_rest_v<std::tuple_element_t<n - 1, Args>>) {
+  if constexpr (detail::last_is_rest<Args>()) {
     using Leading = decltype(detail::leading<Args>(std::make_index_sequence<n - 1>()));
     using Rest = std::tuple_element_t<n - 1, Args>;
     return detail::make_variadic<F, R>(std::move(name), std::move(f), Leading{}, static_cast<Rest*>(nullptr));
