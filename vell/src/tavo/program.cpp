@@ -33,14 +33,6 @@ std::uint64_t next_token() { return ++last_token; }
 
 ScopeGuard::ScopeGuard(ScopeGuard&& other) noexcept : token_(std::exchange(other.token_, 0)) {}
 
-ScopeGuard& ScopeGuard::operator=(ScopeGuard&& other) noexcept {
-  if (this != &other) {
-    close();
-    token_ = std::exchange(other.token_, 0);
-  }
-  return *this;
-}
-
 ScopeGuard::~ScopeGuard() { close(); }
 
 void ScopeGuard::close() noexcept {

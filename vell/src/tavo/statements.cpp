@@ -42,6 +42,9 @@ Frame& current(const std::string& operation, Place place = Place::Statement) {
 }
 
 std::string described(const Value& value) {
+  if (const auto* expr = std::get_if<Expr>(&value); expr != nullptr && expr->is_array()) {
+    return "array variable " + expr->text();
+  }
   std::string out(dtype_name(dtype_of(value)));
   out += std::holds_alternative<Expr>(value) ? " expression " : " value ";
   append_text(out, value);
@@ -142,13 +145,19 @@ void append(Frame& frame, Stmt stmt) {
   frame.block->stmts.push_back(std::move(stmt));
 }
 
+// Records a block statement and opens its body. `frame` is the top of the stack, which growing
+// the stack invalidates: it is read before the stack grows.
 ScopeGuard open_block(Frame& frame, BlockStmt stmt, FrameKind kind, DType value_type = DType::Int) {
-  auto& frames = open_frames();
-  frames.reserve(frames.size() + 1);
   stmt.body = std::make_unique<Block>();
   Block* inner = stmt.body.get();
   std::shared_ptr<ProgramState> program = frame.program;
-  append(frame, std::move(stmt));
+  Block* outer = frame.block;
+  auto& frames = open_frames();
+  frames.reserve(frames.size() + 1);
+  {
+    std::lock_guard lock(program->mutex);
+    outer->stmts.push_back(std::move(stmt));
+  }
   const std::uint64_t token = next_token();
   frames.push_back({token, kind, std::move(program), inner, value_type});
   return Access::guard(token);
@@ -313,11 +322,11 @@ ScopeGuard else_() {
     throw TavoScopeError(operation, "must follow right after a closed if_ block");
   }
   if (last->else_body) throw TavoScopeError(operation, "the if_ block before it already has an else_");
-  auto& frames = open_frames();
-  frames.reserve(frames.size() + 1);
   auto body = std::make_unique<Block>();
   Block* inner = body.get();
   std::shared_ptr<ProgramState> program = frame.program;
+  auto& frames = open_frames();
+  frames.reserve(frames.size() + 1);
   {
     std::lock_guard lock(program->mutex);
     last->else_body = std::move(body);

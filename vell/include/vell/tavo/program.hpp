@@ -63,12 +63,13 @@ struct ProgramState;
 struct Access;
 }  // namespace detail
 
-// Keeps one SDK context open; closing it (destructor or close()) leaves the context.
+// Keeps one SDK context open; closing it (destructor or close()) leaves the context. A guard
+// can be moved into another (the moved-from one then holds nothing) but not assigned over: a
+// guard that opens conditionally goes into a std::optional.
 class [[nodiscard]] ScopeGuard {
  public:
-  ScopeGuard() = default;  // holds nothing
   ScopeGuard(ScopeGuard&& other) noexcept;
-  ScopeGuard& operator=(ScopeGuard&& other) noexcept;
+  ScopeGuard& operator=(ScopeGuard&& other) = delete;
   ScopeGuard(const ScopeGuard&) = delete;
   ScopeGuard& operator=(const ScopeGuard&) = delete;
   ~ScopeGuard();

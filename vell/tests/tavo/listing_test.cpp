@@ -1,0 +1,123 @@
+#include <functional>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace tavo = vell::tavo;
+using tavo::DType;
+using tavo::Value;
+using tavo::testing::expect_golden;
+
+namespace {
+
+std::string record(const std::function<void()>& body) {
+  auto scope = tavo::program();
+  {
+    auto entered = scope.enter();
+    body();
+  }
+  return scope.program().listing();
+}
+
+// What the compiler's variable wrappers emit: streams, an input, an array filled and saved by
+// loops.
+void variables_and_streams() {
+  auto out = tavo::declare_stream();
+  auto gain = tavo::declare_input_stream(tavo::fixed, "gain \"dB\"\n", 0.0);
+  tavo::advance_input_stream(gain);
+  auto samples = tavo::declare(tavo::fixed, std::vector<Value>{0.0, 0.0, 0.0, 0.0});
+  auto flags = tavo::declare(DType::Bool, std::vector<Value>{});
+  (void)flags;
+  auto n = tavo::declare(DType::Int, 3);
+  {
+    auto index = tavo::declare(DType::Int);
+    auto loop = tavo::for_(index, 0, index < 4, index + 1);
+    tavo::assign(samples[index], gain * index);
+  }
+  tavo::assign(samples[n], 1e-05);
+  auto samples_out = tavo::declare_stream();
+  {
+    auto index = tavo::declare(DType::Int);
+    auto loop = tavo::for_(index, 0, index < 4, index + 1);
+    tavo::save(samples[index], samples_out);
+  }
+  tavo::save(n, out);
+  auto processing = tavo::stream_processing();
+  samples_out.save_all("samples");
+  out.save_all("n");
+}
+
+void control_flow() {
+  auto shots = tavo::declare(DType::Int, std::vector<Value>{5, 6, 7});
+  auto shot = tavo::declare(DType::Int, 0);
+  auto result = tavo::declare(DType::Bool, false);
+  auto level = tavo::declare(tavo::fixed, 0.0);
+  auto count = tavo::declare(DType::Int, 0);
+  auto loop = tavo::while_(count < 100);
+  {
+    auto measured = tavo::if_(result);
+    tavo::align({"q0.xy", "q0.readout", "q1.xy"});
+  }
+  {
+    auto otherwise = tavo::else_();
+    auto sw = tavo::switch_(count & 3, true);
+    {
+      auto c = tavo::case_(0);
+      auto each = tavo::for_each_(shot, shots);
+      tavo::assign(level, level + shot);
+    }
+    {
+      auto c = tavo::case_(1);
+      auto each = tavo::for_each_(level, std::vector<Value>{1, 0.5, true});
+    }
+    {
+      auto c = tavo::case_(2);
+      auto inner = tavo::switch_(result, false);
+      {
+        auto t = tavo::case_(true);
+        tavo::assign(result, false);
+      }
+      {
+        auto d = tavo::default_();
+      }
+    }
+  }
+  {
+    auto empty = tavo::if_(~result);
+  }
+  tavo::assign(count, count + 1);
+}
+
+void expressions() {
+  auto i = tavo::declare(DType::Int, 0);
+  auto f = tavo::declare(tavo::fixed, 0.25);
+  auto b = tavo::declare(DType::Bool, true);
+  auto a = tavo::declare(DType::Int, std::vector<Value>{1, 2});
+  tavo::assign(f, i / 2);
+  tavo::assign(i, (i >> 1) + (2 << i));
+  tavo::assign(b, ((i > 1) & (f >= 0.5)) | ((i < -3) ^ ~(f <= i)));
+  tavo::assign(i, i * a[1] - a[i]);
+  tavo::assign(b, ~(i == 2));
+  tavo::assign(f, -f + tavo::Math::sqrt(i) * tavo::Math::exp(f) - tavo::Math::ln(2.5));
+  tavo::assign(f, tavo::Math::sin(f) + tavo::Math::cos(0) + tavo::Math::atan(-f));
+  tavo::assign(i, tavo::Cast::to_int(f) + tavo::Cast::to_int(b));
+  tavo::assign(f, tavo::Cast::to_fixed(i));
+  tavo::assign(b, tavo::Cast::to_bool(i - 1));
+  tavo::assign(a[0], -1);
+  tavo::assign(f, 1e+16);
+  tavo::assign(f, 3);
+}
+
+}  // namespace
+
+TEST(Listing, Golden) {
+  expect_golden("variables_and_streams.txt", record(variables_and_streams));
+  expect_golden("control_flow.txt", record(control_flow));
+  expect_golden("expressions.txt", record(expressions));
+}
+
+TEST(Listing, IsDeterministicAndNumbersEachProgramFromZero) {
+  EXPECT_EQ(record(control_flow), record(control_flow));
+  EXPECT_EQ(record([] { tavo::declare(DType::Int, 1); }), "declare v0: int = 1\n");
+  EXPECT_EQ(record([] {}), "");
+}
