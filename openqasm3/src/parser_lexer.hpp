@@ -1,0 +1,103 @@
+// The lexer of the parser: turns source bytes into tokens on demand, without copying the text.
+//
+// The token language is context-sensitive in a few places (after OPENQASM, include,
+// defcalgrammar, pragma, an annotation keyword, cal and defcal), and the switch depends only on
+// the previous tokens, so the lexer keeps its own mode and the parser never steers it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace openqasm3::parsing {
+
+enum class Tok : std::uint8_t {
+  Eof,
+  Identifier,
+  HardwareQubit,
+  BinaryInt,
+  OctalInt,
+  DecimalInt,
+  HexInt,
+  Float,
+  Imaginary,
+  Timing,
+  Bitstring,
+  Version,       // the number after OPENQASM
+  String,        // the quoted name after include / defcalgrammar (quotes kept)
+  LineRest,      // the rest of a pragma or annotation line
+  Annotation,    // @name.name (text includes the '@')
+  CalBody,       // the raw text between the braces of cal / defcal
+  // keywords
+  KwOpenqasm, KwInclude, KwDefcalgrammar, KwDef, KwCal, KwDefcal, KwGate, KwExtern, KwBox, KwLet,
+  KwBreak, KwContinue, KwIf, KwElse, KwEnd, KwReturn, KwFor, KwWhile, KwIn, KwSwitch, KwCase,
+  KwDefault, KwNop, KwPragma, KwInput, KwOutput, KwConst, KwReadonly, KwMutable, KwQreg, KwQubit,
+  KwCreg, KwBool, KwBit, KwInt, KwUint, KwFloat, KwAngle, KwComplex, KwArray, KwVoid, KwDuration,
+  KwStretch, KwGphase, KwInv, KwPow, KwCtrl, KwNegctrl, KwDim, KwDurationof, KwDelay, KwReset,
+  KwMeasure, KwBarrier, KwTrue, KwFalse, KwIm,
+  // punctuation and operators
+  LBracket, RBracket, LBrace, RBrace, LParen, RParen, Colon, Semicolon, Dot, Comma, Equals, Arrow,
+  Plus, DoublePlus, Minus, Asterisk, DoubleAsterisk, Slash, Percent, Pipe, DoublePipe, Amp,
+  DoubleAmp, Caret, At, Tilde, Bang, EqEq, NotEq, Gt, Lt, Ge, Le, Shl, Shr,
+  CompoundAssign,  // += -= *= /= &= |= ^= <<= >>= %= **=
+};
+
+struct Token {
+  Tok kind = Tok::Eof;
+  int line = 1;
+  int col = 0;
+  int width = 0;  // length in code points (for spans of name tokens)
+  std::string_view text;
+};
+
+// Describes a token for messages: "identifier 'x'", "';'", "end of file".
+std::string describe(const Token& t);
+// The source form of a token kind, for "expected ..." messages: "';'", "identifier".
+std::string_view spelling(Tok kind);
+
+bool is_identifier_letter(std::uint32_t code_point);
+
+[[noreturn]] void fail(std::string message, int line, int column);
+
+class Lexer {
+ public:
+  explicit Lexer(std::string_view source);
+
+  Token next();
+
+  // Line and column of a byte offset that may lie before positions already handed out.
+  void locate_anywhere(std::size_t pos, int& line, int& col) const;
+
+ private:
+  enum class Mode : std::uint8_t {
+    Default, Version, String, LineRest, CalPrelude, DefcalPrelude, CalBody, CalClose
+  };
+
+  Token make(Tok kind, std::size_t start, std::size_t end);
+  void locate(std::size_t pos, int& line, int& col);
+  [[noreturn]] void error_at(std::size_t pos, std::string message);
+
+  Token lex_default();
+  Token lex_defcal_prelude();
+  Token lex_number(std::size_t start);
+  Token lex_version();
+  Token lex_string();
+  Token lex_cal_body();
+  bool skip_blanks_and_comments(bool newlines, bool comments);
+  std::size_t scan_identifier(std::size_t pos) const;  // end of the identifier at pos, or pos
+  std::size_t scan_digits(std::size_t pos, int base) const;
+  std::uint32_t decode(std::size_t pos, int& len) const;
+
+  std::string_view src_;
+  std::size_t pos_ = 0;
+  Mode mode_ = Mode::Default;
+
+  // Position tracking: scanned lazily and only forward.
+  std::size_t scanned_ = 0;
+  std::size_t line_start_ = 0;
+  std::size_t continuation_bytes_ = 0;  // UTF-8 continuation bytes since line_start_
+  int line_ = 1;
+};
+
+}  // namespace openqasm3::parsing
