@@ -72,7 +72,8 @@ inline constexpr int kMaxExpressionDepth = 2000;
 
 class Expr {
  public:
-  // An empty handle: every use of it is refused with TavoValueError.
+  // An empty handle: using it in an expression or a statement, or asking its dtype, is refused
+  // with TavoValueError; its text is "<empty>".
   Expr() = default;
   explicit Expr(std::shared_ptr<const detail::ExprNode> node) : node_(std::move(node)) {}
   const std::shared_ptr<const detail::ExprNode>& node() const { return node_; }
