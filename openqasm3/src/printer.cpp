@@ -127,7 +127,10 @@ class Printer {
 
   // The annotations of a statement, each on its own line, then the start of its first line.
   void begin(const Statement& s) {
-    for (const auto& a : s.annotations) print_Annotation(need(a, s, "annotations"));
+    for (const auto& a : s.annotations) {
+      if (!a) null_item(s, "annotations");
+      print_Annotation(*a);
+    }
     start_line();
   }
 
@@ -195,7 +198,8 @@ class Printer {
 
   void modifiers(const std::vector<Ptr<QuantumGateModifier>>& mods, const QASMNode& owner) {
     for (const auto& m : mods) {
-      node(need(m, owner, "modifiers"));
+      if (!m) null_item(owner, "modifiers");
+      node(*m);
       out_ += " @ ";
     }
   }
@@ -553,7 +557,8 @@ class Printer {
       out_ += "case ";
       list(c.values, n, "cases");
       out_ += ' ';
-      block(need(c.block, n, "cases").statements, n, "cases");
+      if (!c.block) null_item(n, "cases");
+      block(c.block->statements, n, "cases");
       end_line();
     }
     if (n.default_) {
@@ -799,8 +804,9 @@ class Printer {
     out_ += "array[";
     node(need(n.base_type, n, "base_type"));
     for (const auto& d : n.dimensions) {
+      if (!d) null_item(n, "dimensions");
       out_ += ", ";
-      node(need(d, n, "dimensions"));
+      node(*d);
     }
     out_ += ']';
   }
@@ -813,8 +819,9 @@ class Printer {
       node(need(*count, n, "dimensions"));
     } else {
       for (const auto& d : std::get<std::vector<ExprPtr>>(n.dimensions)) {
+        if (!d) null_item(n, "dimensions");
         out_ += ", ";
-        node(need(d, n, "dimensions"));
+        node(*d);
       }
     }
     out_ += ']';
