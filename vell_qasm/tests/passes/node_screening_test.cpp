@@ -1,0 +1,162 @@
+#include "vell_qasm/passes/node_screening.hpp"
+
+#include <gtest/gtest.h>
+
+#include "vell_qasm/configurations/hw_qubit.hpp"
+#include "vell_qasm/errors.hpp"
+
+namespace vell_qasm::passes {
+namespace {
+
+namespace ast = openqasm3::ast;
+using configurations::create_hw_qubit;
+
+// qubit[2] q;  if (true) { rx(f(1)) $0; }  include "stdgates.inc";
+struct Tree {
+  ast::Ptr<ast::FunctionCall> call = ast::make<ast::FunctionCall>(
+      ast::make<ast::Identifier>("f"), std::vector<ast::ExprPtr>{ast::make<ast::IntegerLiteral>(1)});
+  ast::Ptr<ast::QuantumGate> gate =
+      ast::make<ast::QuantumGate>(std::vector<ast::Ptr<ast::QuantumGateModifier>>{}, ast::make<ast::Identifier>("rx"),
+                                  std::vector<ast::ExprPtr>{call}, std::vector<ast::NodePtr>{create_hw_qubit(0)});
+  ast::Ptr<ast::BranchingStatement> branch = ast::make<ast::BranchingStatement>(
+      ast::make<ast::BooleanLiteral>(true), std::vector<ast::StmtPtr>{gate}, std::vector<ast::StmtPtr>{});
+  ast::Ptr<ast::Include> include = ast::make<ast::Include>("stdgates.inc");
+  ast::Ptr<ast::Program> root = ast::make<ast::Program>(
+      std::vector<ast::NodePtr>{
+          ast::make<ast::QubitDeclaration>(ast::make<ast::Identifier>("q"), ast::make<ast::IntegerLiteral>(2)),
+          branch, include},
+      "3.0");
+  programs::ProgramPtr program = std::make_shared<programs::OpenQasmProgram>(root);
+};
+
+// Refuses the nodes of the named classes and writes down every class it is asked about.
+AllowedNodeScreening::Criterion refusing(std::vector<std::string_view> refused, std::vector<std::string>& seen) {
+  return [refused, &seen](const ast::QASMNode& node) {
+    seen.emplace_back(node.class_name());
+    return std::find(refused.begin(), refused.end(), node.class_name()) == refused.end();
+  };
+}
+
+template <class E> ast::NodePtr refused_node(Step& step, const programs::ProgramPtr& program) {
+  try {
+    step(program);
+  } catch (const E& e) {
+    return e.node;
+  }
+  ADD_FAILURE() << "no node was refused";
+  return nullptr;
+}
+
+TEST(NodeScreening, WalksRootFirstDepthFirstAndStopsAtTheFirstRefusal) {
+  Tree t;
+  std::vector<std::string> seen;
+  AllowedNodeScreening screening(refusing({"FunctionCall", "Include"}, seen));
+  EXPECT_EQ(refused_node<InvalidFeatureException>(screening, t.program), t.call);
+  EXPECT_EQ(seen, (std::vector<std::string>{"Program", "QubitDeclaration", "Identifier", "IntegerLiteral",
+                                            "BranchingStatement", "BooleanLiteral", "QuantumGate", "Identifier",
+                                            "FunctionCall"}));
+
+  // A refused parent is reported before anything inside it.
+  seen.clear();
+  AllowedNodeScreening parents(refusing({"FunctionCall", "BranchingStatement"}, seen));
+  EXPECT_EQ(refused_node<InvalidFeatureException>(parents, t.program), t.branch);
+  EXPECT_EQ(seen.back(), "BranchingStatement");
+}
+
+TEST(NodeScreening, AcceptedProgramComesBackAsTheVeryObjectAndHardwareQubitsAreScreenedToo) {
+  Tree t;
+  std::vector<std::string> seen;
+  AllowedNodeScreening screening(refusing({}, seen));
+  EXPECT_EQ(screening(t.program), t.program);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "HwQubit"), seen.end());
+  EXPECT_EQ(seen.back(), "Include");
+  EXPECT_EQ(t.root->statements.size(), 3u);
+}
+
+TEST(NodeScreening, NamesAndMessages) {
+  EXPECT_EQ(AllowedNodeScreening([](const ast::QASMNode&) { return true; }).name, "AllowedNodeScreening");
+  EXPECT_EQ(AllowedNodeTypesValidator(std::make_shared<NodeClassSet>()).name, "AllowedNodeTypesValidator");
+
+  auto literal = ast::make<ast::IntegerLiteral>(3);
+  EXPECT_STREQ(InvalidFeatureException(literal).what(),
+               "The node IntegerLiteral(span=None, value=3) contains an invalid feature.");
+  const std::string disallowed =
+      "Nodes of type <class 'openqasm3.ast.IntegerLiteral'> are not allowed, either because they are not "
+      "supported or because they were removed during the compilation process.";
+  EXPECT_EQ(DisallowedNodeTypeException(literal).what(), disallowed);
+  EXPECT_EQ(DisallowedNodeTypeException(ast::make<ast::IntegerLiteral>(9)).what(), disallowed);
+  EXPECT_STREQ(DisallowedNodeTypeException(create_hw_qubit(4)).what(),
+               "Nodes of type <class 'vell_qasm.configurations.hw_qubit.HwQubit'> are not allowed, either because "
+               "they are not supported or because they were removed during the compilation process.");
+  EXPECT_STREQ(InvalidFeatureException(nullptr).what(), "The node None contains an invalid feature.");
+  EXPECT_NE(std::string(DisallowedNodeTypeException(nullptr).what()).find("<class 'NoneType'>"), std::string::npos);
+}
+
+TEST(NodeTypesValidator, ComparesExactClassesThroughTheSharedSet) {
+  Tree t;
+  auto allowed = std::make_shared<NodeClassSet>();
+  AllowedNodeTypesValidator validator(allowed);
+  EXPECT_EQ(refused_node<DisallowedNodeTypeException>(validator, t.program), t.root);
+
+  for (const ast::NodeClass& c :
+       {ast::node_class_of<ast::Program>(), ast::node_class_of<ast::QubitDeclaration>(),
+        ast::node_class_of<ast::Identifier>(), ast::node_class_of<ast::IntegerLiteral>(),
+        ast::node_class_of<ast::BranchingStatement>(), ast::node_class_of<ast::BooleanLiteral>(),
+        ast::node_class_of<ast::QuantumGate>(), ast::node_class_of<ast::FunctionCall>(),
+        ast::node_class_of<ast::Include>()})
+    allowed->insert(c);
+  // HwQubit derives from Identifier, which is a member: still refused.
+  auto refused = refused_node<DisallowedNodeTypeException>(validator, t.program);
+  EXPECT_EQ(refused, t.gate->qubits[0]);
+
+  allowed->insert(ast::node_class_of<configurations::HwQubit>());
+  EXPECT_EQ(validator(t.program), t.program);
+
+  allowed->erase(ast::node_class_of<ast::Include>());
+  EXPECT_EQ(refused_node<DisallowedNodeTypeException>(validator, t.program), t.include);
+}
+
+TEST(NodeTypesValidator, RefusesAMissingSetAndNonTreePrograms) {
+  try {
+    AllowedNodeTypesValidator validator(nullptr);
+    FAIL() << "a missing set should be refused";
+  } catch (const TypeError& e) {
+    EXPECT_STREQ(e.what(), "Argument 'allowed_node_types' has incorrect type (expected set, got NoneType)");
+  }
+  AllowedNodeTypesValidator validator(std::make_shared<NodeClassSet>());
+  EXPECT_THROW(validator(std::make_shared<programs::TextualProgram>("OPENQASM 3.0;")), AssertionError);
+  EXPECT_THROW(validator(nullptr), AssertionError);
+  EXPECT_THROW(validator(std::make_shared<programs::OpenQasmProgram>(nullptr)), AssertionError);
+}
+
+TEST(NodeScreening, HooksAndCriterionFailures) {
+  Tree t;
+  // A hook that only notes the refusal lets the walk go on into the refused node's children.
+  struct Noting : AllowedNodeScreening {
+    std::vector<ast::NodePtr> refused;
+    explicit Noting(Criterion c) : AllowedNodeScreening(std::move(c), "Noting") {}
+    void _raise_exception(const ast::NodePtr& node) override { refused.push_back(node); }
+  };
+  std::vector<std::string> seen;
+  Noting noting(refusing({"BranchingStatement", "FunctionCall", "Include"}, seen));
+  EXPECT_EQ(noting.name, "Noting");
+  EXPECT_EQ(noting(t.program), t.program);
+  EXPECT_EQ(noting.refused, (std::vector<ast::NodePtr>{t.branch, t.call, t.include}));
+
+  AllowedNodeScreening failing([](const ast::QASMNode&) -> bool { throw std::out_of_range("criterion"); });
+  EXPECT_THROW(failing(t.program), std::out_of_range);
+}
+
+TEST(NodeScreening, RunsAsAValidationInAPipeline) {
+  Tree t;
+  auto validator = std::make_shared<AllowedNodeTypesValidator>(std::make_shared<NodeClassSet>());
+  auto settings = [](std::optional<std::string> skip) {
+    return std::make_shared<configurations::BuildSettings>(configurations::BuildSettings::Fields{
+        .validations_to_skip = std::move(skip)});
+  };
+  EXPECT_THROW(PassPipeline({validator}, settings(std::nullopt))(t.program), DisallowedNodeTypeException);
+  EXPECT_EQ(PassPipeline({validator}, settings("AllowedNode"))(t.program), t.program);
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes
