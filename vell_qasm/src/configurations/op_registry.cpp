@@ -4,9 +4,7 @@ namespace vell_qasm::configurations {
 
 namespace {
 
-std::string plural(std::size_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
+std::string plural(std::size_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'
 std::string quoted_names(const std::vector<std::string>& names) {
@@ -57,10 +55,9 @@ TavoResult TavoFunc::operator()(std::span<const vell::tavo::Value> args) const {
   }
   const std::string head = impl_->name + "() ";
   if (!variadic && args.size() > max_positional) {
-    std::string takes = min_positional == max_positional
-                            ? plural(max_positional, "positional argument")
-                            : "from " + std::to_string(min_positional) + " to " +
-                                  plural(max_positional, "positional argument");
+    std::string takes = min_positional == max_positional ? plural(max_positional, "positional argument")
+                                                         : "from " + std::to_string(min_positional) + " to " +
+                                                               plural(max_positional, "positional argument");
     throw TypeError(head + "takes " + takes + " but " + std::to_string(args.size()) +
                     (args.size() == 1 ? " was given" : " were given"));
   }
@@ -75,8 +72,8 @@ TavoResult TavoFunc::operator()(std::span<const vell::tavo::Value> args) const {
                     quoted_names(missing));
   }
   if (!keyword_only_missing.empty())
-    throw TypeError(head + "missing " + plural(keyword_only_missing.size(), "required keyword-only argument") +
-                    ": " + quoted_names(keyword_only_missing));
+    throw TypeError(head + "missing " + plural(keyword_only_missing.size(), "required keyword-only argument") + ": " +
+                    quoted_names(keyword_only_missing));
   return impl_->callable(args);
 }
 
@@ -126,12 +123,11 @@ UnexpectedVarPositionalArgument::UnexpectedVarPositionalArgument(OperationIdenti
 
 NumberOfParametersMismatch::NumberOfParametersMismatch(OperationIdentifier identifier, TavoFunc operation,
                                                        std::size_t expected_args)
-    : OperationDefinitionException(identifier, operation,
-                                   "Operation '" + identifier.name() + "' is said to have " +
-                                       std::to_string(identifier.number_of_params()) + " parameters and " +
-                                       qubits_text(identifier) + " parametric qubits,so the given tavo-function (" +
-                                       operation.name() + ") should have " + std::to_string(expected_args) +
-                                       " arguments."),
+    : OperationDefinitionException(
+          identifier, operation,
+          "Operation '" + identifier.name() + "' is said to have " + std::to_string(identifier.number_of_params()) +
+              " parameters and " + qubits_text(identifier) + " parametric qubits,so the given tavo-function (" +
+              operation.name() + ") should have " + std::to_string(expected_args) + " arguments."),
       _expected_args(expected_args) {}
 
 // ---- validation

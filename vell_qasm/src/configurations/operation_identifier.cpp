@@ -91,7 +91,8 @@ class Reader {
     return true;
   }
 
-  template <class N> N read_number(const char* what) {
+  template <class N>
+  N read_number(const char* what) {
     std::size_t start = pos_;
     while (!at_end() && is_digit(text_[pos_])) ++pos_;
     if (start == pos_) fail(what);
@@ -106,8 +107,8 @@ class Reader {
 
   [[noreturn]] void fail(const std::string& expected) const {
     std::string where = at_end() ? "at the end" : "at column " + std::to_string(pos_ + 1);
-    throw ValueError("Malformed operation identifier '" + std::string(text_) + "': expected " + expected + " " +
-                     where + " (form: name(count) qubit, ..., with a qubit written $index or ?, and a "
+    throw ValueError("Malformed operation identifier '" + std::string(text_) + "': expected " + expected + " " + where +
+                     " (form: name(count) qubit, ..., with a qubit written $index or ?, and a "
                      "trailing ... for any number of further qubits)");
   }
 
@@ -127,8 +128,8 @@ std::string OperationCandidate::text() const {
   return out;
 }
 
-OperationIdentifier::OperationIdentifier(std::string name, std::size_t number_of_params,
-                                         std::vector<QubitSlot> qubits, bool is_varying_number_of_qubits)
+OperationIdentifier::OperationIdentifier(std::string name, std::size_t number_of_params, std::vector<QubitSlot> qubits,
+                                         bool is_varying_number_of_qubits)
     : name_(std::move(name)),
       number_of_params_(number_of_params),
       qubits_(std::move(qubits)),

@@ -134,7 +134,9 @@ TEST(MachineSetup, SeesLaterChangesToTheCallersQubitMapping) {
   (*m.qubits)[7] = {"q7.new"};
   EXPECT_EQ(m.setup.get_elements_to_align(Qubits{7}), Elements{"q7.new"});
   m.qubits->erase(0);
-  EXPECT_EQ(message_of([&] { m.setup.resolve_operation("cx", Qubits{0, 7}); }),
+  EXPECT_EQ(message_of([&] {
+              m.setup.resolve_operation("cx", Qubits{0, 7});
+            }),
             "Operation 'cx' is operating on qubits (0, 7). Some of these qubits are not supported. Supported "
             "qubits - (1, 2, 7).");
   EXPECT_EQ(m.setup.hw_qubits, m.qubits);  // the caller's object, not a copy
@@ -142,8 +144,8 @@ TEST(MachineSetup, SeesLaterChangesToTheCallersQubitMapping) {
 
 TEST(MachineSetup, ConstructionFromMappingOrReadyRegistry) {
   auto qubits = std::make_shared<QubitsMapping>(QubitsMapping{{0, {"q0"}}});
-  auto registry = std::make_shared<const OperationsDatabase>(
-      OperationsMapping{{"x ?", make_tavo_func("x", [](std::int64_t) {})}});
+  auto registry =
+      std::make_shared<const OperationsDatabase>(OperationsMapping{{"x ?", make_tavo_func("x", [](std::int64_t) {})}});
   MachineSetup ready(registry, qubits);
   EXPECT_EQ(ready.quantum_op_registry, registry);
   EXPECT_EQ(ready.resolve_operation("x", Qubits{0}).func.name(), "x");

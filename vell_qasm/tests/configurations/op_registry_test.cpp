@@ -53,7 +53,9 @@ TEST(TavoFunc, DeducedFromLambdaConvertsArguments) {
   rx(TavoArgs{std::int64_t{2}, std::int64_t{1}});  // an int fills a floating parameter
   EXPECT_EQ(seen_theta, 2.0);
 
-  EXPECT_EQ(message_of([&] { rx(TavoArgs{opaque_expr(), std::int64_t{1}}); }),
+  EXPECT_EQ(message_of([&] {
+              rx(TavoArgs{opaque_expr(), std::int64_t{1}});
+            }),
             "rx() argument 1 must be float, not Expr");
   EXPECT_EQ(message_of([&] { rx(TavoArgs{0.5, 1.0}); }), "rx() argument 2 must be int, not float");
   EXPECT_EQ(message_of([&] { rx(TavoArgs{0.5, true}); }), "rx() argument 2 must be int, not bool");
@@ -111,7 +113,9 @@ TEST(TavoFunc, VariadicTakesAllFurtherArguments) {
 }
 
 TEST(TavoFunc, CallRefusesArgumentCountsTheParametersCannotTake) {
-  EXPECT_EQ(message_of([] { make_tavo_func("rx", [](double, std::int64_t) {})(TavoArgs{1.0, std::int64_t{0}, 2.0}); }),
+  EXPECT_EQ(message_of([] {
+              make_tavo_func("rx", [](double, std::int64_t) {})(TavoArgs{1.0, std::int64_t{0}, 2.0});
+            }),
             "rx() takes 2 positional arguments but 3 were given");
   EXPECT_EQ(message_of([] { make_tavo_func("x", [](std::int64_t) {})(TavoArgs{}); }),
             "x() missing 1 required positional argument: 'arg0'");
@@ -120,7 +124,11 @@ TEST(TavoFunc, CallRefusesArgumentCountsTheParametersCannotTake) {
 
   // By hand: defaults widen the accepted range; the callable sees exactly what was passed.
   std::size_t passed = 99;
-  TavoFunc hand("h", {{"a", K::POSITIONAL_ONLY, false}, {"b", K::POSITIONAL_OR_KEYWORD, true}, {"k", K::KEYWORD_ONLY, true}, {"kw", K::VAR_KEYWORD, false}},
+  TavoFunc hand("h",
+                {{"a", K::POSITIONAL_ONLY, false},
+                 {"b", K::POSITIONAL_OR_KEYWORD, true},
+                 {"k", K::KEYWORD_ONLY, true},
+                 {"kw", K::VAR_KEYWORD, false}},
                 [&](std::span<const Value> args) {
                   passed = args.size();
                   return TavoResult{};
@@ -129,11 +137,18 @@ TEST(TavoFunc, CallRefusesArgumentCountsTheParametersCannotTake) {
   EXPECT_EQ(passed, 1u);
   hand(TavoArgs{1.0, 2.0});
   EXPECT_EQ(passed, 2u);
-  EXPECT_EQ(message_of([&] { hand(TavoArgs{1.0, 2.0, 3.0}); }),
+  EXPECT_EQ(message_of([&] {
+              hand(TavoArgs{1.0, 2.0, 3.0});
+            }),
             "h() takes from 1 to 2 positional arguments but 3 were given");
-  EXPECT_EQ(message_of([&] { fn({{"a", K::POSITIONAL_ONLY}, {"b", K::POSITIONAL_OR_KEYWORD}, {"c", K::POSITIONAL_OR_KEYWORD}})(TavoArgs{}); }),
-            "f() missing 3 required positional arguments: 'a', 'b', and 'c'");
-  EXPECT_EQ(message_of([&] { fn({{"k", K::KEYWORD_ONLY}, {"j", K::KEYWORD_ONLY}})(TavoArgs{}); }),
+  EXPECT_EQ(
+      message_of([&] {
+        fn({{"a", K::POSITIONAL_ONLY}, {"b", K::POSITIONAL_OR_KEYWORD}, {"c", K::POSITIONAL_OR_KEYWORD}})(TavoArgs{});
+      }),
+      "f() missing 3 required positional arguments: 'a', 'b', and 'c'");
+  EXPECT_EQ(message_of([&] {
+              fn({{"k", K::KEYWORD_ONLY}, {"j", K::KEYWORD_ONLY}})(TavoArgs{});
+            }),
             "f() missing 2 required keyword-only arguments: 'k' and 'j'");
   EXPECT_EQ(passed, 2u);
 }
@@ -160,12 +175,29 @@ struct ValidationCase {
 TEST(Validation, EveryParameterKindWithAndWithoutDefault) {
   const ValidationCase cases[] = {
       // fixed qubits: one parameter, two parametric qubits -> 3
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD)}, Outcome::Fits},
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD, true)}, Outcome::Fits},
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::KEYWORD_ONLY, true)}, Outcome::Fits},
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::VAR_KEYWORD)}, Outcome::Fits},
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD)}, Outcome::Mismatch, 3},
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD, true)}, Outcome::Mismatch, 3},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD)},
+       Outcome::Fits},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD),
+        p(K::POSITIONAL_OR_KEYWORD, true)},
+       Outcome::Fits},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD),
+        p(K::KEYWORD_ONLY, true)},
+       Outcome::Fits},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::VAR_KEYWORD)},
+       Outcome::Fits},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD),
+        p(K::POSITIONAL_OR_KEYWORD)},
+       Outcome::Mismatch,
+       3},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD, true)},
+       Outcome::Mismatch,
+       3},
       {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD)}, Outcome::Mismatch, 3},
       // positional-only parameters count even with a default
       {"g(1) ?, ?", {p(K::POSITIONAL_ONLY), p(K::POSITIONAL_ONLY), p(K::POSITIONAL_ONLY, true)}, Outcome::Fits},
@@ -191,7 +223,9 @@ TEST(Validation, EveryParameterKindWithAndWithoutDefault) {
       {"v ...", {p(K::POSITIONAL_ONLY, true), p(K::VAR_POSITIONAL)}, Outcome::Mismatch, 1},
       {"v $1, ?, ...", {p(K::VAR_POSITIONAL)}, Outcome::Fits},  // all parametric qubits go to *args
       // fixed qubits refuse *args, whatever the count
-      {"g(1) ?, ?", {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::VAR_POSITIONAL)}, Outcome::UnexpectedVar},
+      {"g(1) ?, ?",
+       {p(K::POSITIONAL_OR_KEYWORD), p(K::POSITIONAL_OR_KEYWORD), p(K::VAR_POSITIONAL)},
+       Outcome::UnexpectedVar},
       {"cx $0, $1", {p(K::VAR_POSITIONAL)}, Outcome::UnexpectedVar},
       {"x ?", {p(K::POSITIONAL_ONLY), p(K::VAR_POSITIONAL), p(K::POSITIONAL_ONLY)}, Outcome::UnexpectedVar},
   };
@@ -271,11 +305,15 @@ TEST(OperationsDatabase, EmptyMappingResolvesNothing) {
 }
 
 TEST(OperationsDatabase, UnresolvableWhenNoIdentifierOfTheNameAccepts) {
-  OperationsDatabase db({{"rx(1) ?", make_tavo_func("rx", [](Value, std::int64_t) {})},
-                         {"cx $0, $1", make_tavo_func("cx", [] {})}});
-  EXPECT_EQ(message_of([&] { db.resolve_operation("rx", Qubits{0}, {0.5, 1.0}); }),
+  OperationsDatabase db(
+      {{"rx(1) ?", make_tavo_func("rx", [](Value, std::int64_t) {})}, {"cx $0, $1", make_tavo_func("cx", [] {})}});
+  EXPECT_EQ(message_of([&] {
+              db.resolve_operation("rx", Qubits{0}, {0.5, 1.0});
+            }),
             "Not found relevant operation for rx(2) $0");
-  EXPECT_EQ(message_of([&] { db.resolve_operation("cx", Qubits{1, 0}); }),
+  EXPECT_EQ(message_of([&] {
+              db.resolve_operation("cx", Qubits{1, 0});
+            }),
             "Not found relevant operation for cx $1, $0");
   EXPECT_EQ(message_of([&] { db.resolve_operation("ry", Qubits{}, {}); }), "Not found relevant operation for ry");
 }
@@ -295,9 +333,8 @@ TEST(OperationsDatabase, LaterEqualIdentifierReplacesFunctionAndKeepsPlace) {
   auto first = make_tavo_func("first", [](std::int64_t, std::int64_t) {});
   auto narrow = make_tavo_func("narrow", [](std::int64_t) {});
   auto last = make_tavo_func("last", [](std::int64_t, std::int64_t) {});
-  OperationsDatabase db({{"cz ?, ?", first},
-                         {"cz $0, ?", narrow},
-                         {OperationIdentifier("cz", 0, {std::nullopt, std::nullopt}), last}});
+  OperationsDatabase db(
+      {{"cz ?, ?", first}, {"cz $0, ?", narrow}, {OperationIdentifier("cz", 0, {std::nullopt, std::nullopt}), last}});
   EXPECT_TRUE(db.resolve_operation("cz", Qubits{0, 1}).first == last);
   auto ids = db.available_identifiers();
   EXPECT_EQ(ids.size(), 2u);

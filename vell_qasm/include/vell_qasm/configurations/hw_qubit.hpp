@@ -47,7 +47,8 @@ class HwQubit : public openqasm3::ast::NodeImpl<HwQubit, openqasm3::ast::Identif
   // Public only so that std::make_shared can reach it; the key keeps it create_hw_qubit's.
   HwQubit(Key, std::string name_, HwQubitIndex index_) : index(index_) { name = std::move(name_); }
 
-  template <class S> static auto own_fields(S& s) {
+  template <class S>
+  static auto own_fields(S& s) {
     return std::make_tuple(openqasm3::ast::field("index", s.index));
   }
 };
@@ -67,9 +68,7 @@ class HwQubitVisit : public openqasm3::ast::ExternalVisit<HwQubit> {
 class HwQubitTransform : public openqasm3::ast::ExternalTransform<HwQubit> {
  public:
   virtual openqasm3::ast::Rewrite visit_HwQubit(const openqasm3::ast::Ptr<HwQubit>& node) = 0;
-  openqasm3::ast::Rewrite visit_external(const openqasm3::ast::Ptr<HwQubit>& node) final {
-    return visit_HwQubit(node);
-  }
+  openqasm3::ast::Rewrite visit_external(const openqasm3::ast::Ptr<HwQubit>& node) final { return visit_HwQubit(node); }
 };
 
 // Whether a qubit index satisfies a pattern. Patterns compare by identity only.

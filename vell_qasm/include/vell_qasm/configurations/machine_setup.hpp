@@ -35,8 +35,8 @@ class NotSupportedQubits : public UnresolvableOperation {
 
 struct ResolvedOperation {
   TavoFunc func;
-  TavoArgs params;               // the complete arguments for func
-  Elements elements_to_align;    // distinct elements of all the call's qubits, ascending
+  TavoArgs params;             // the complete arguments for func
+  Elements elements_to_align;  // distinct elements of all the call's qubits, ascending
 
   // Plain values compare by value, SDK expressions by identity (an expression's own == builds an
   // SDK expression).

@@ -92,21 +92,28 @@ const char* value_kind_name(const vell::tavo::Value& v);
                                       const vell::tavo::Value& got);
 [[noreturn]] void throw_argument_range(const std::string& func, std::size_t position, const char* expected);
 
-template <class T> struct CallableTraits : CallableTraits<decltype(&T::operator())> {};
-template <class R, class... A> struct CallableTraits<R (*)(A...)> {
+template <class T>
+struct CallableTraits : CallableTraits<decltype(&T::operator())> {};
+template <class R, class... A>
+struct CallableTraits<R (*)(A...)> {
   using Result = R;
   using Args = std::tuple<A...>;
 };
-template <class R, class... A> struct CallableTraits<R (*)(A...) noexcept> : CallableTraits<R (*)(A...)> {};
-template <class R, class... A> struct CallableTraits<R(A...)> : CallableTraits<R (*)(A...)> {};
-template <class C, class R, class... A> struct CallableTraits<R (C::*)(A...)> : CallableTraits<R (*)(A...)> {};
-template <class C, class R, class... A> struct CallableTraits<R (C::*)(A...) const> : CallableTraits<R (*)(A...)> {};
+template <class R, class... A>
+struct CallableTraits<R (*)(A...) noexcept> : CallableTraits<R (*)(A...)> {};
+template <class R, class... A>
+struct CallableTraits<R(A...)> : CallableTraits<R (*)(A...)> {};
+template <class C, class R, class... A>
+struct CallableTraits<R (C::*)(A...)> : CallableTraits<R (*)(A...)> {};
+template <class C, class R, class... A>
+struct CallableTraits<R (C::*)(A...) const> : CallableTraits<R (*)(A...)> {};
 template <class C, class R, class... A>
 struct CallableTraits<R (C::*)(A...) noexcept> : CallableTraits<R (*)(A...)> {};
 template <class C, class R, class... A>
 struct CallableTraits<R (C::*)(A...) const noexcept> : CallableTraits<R (*)(A...)> {};
 
-template <class T> using Bare = std::remove_cvref_t<T>;
+template <class T>
+using Bare = std::remove_cvref_t<T>;
 
 template <class T>
 inline constexpr bool is_rest_v = std::is_same_v<Bare<T>, std::span<const vell::tavo::Value>> ||
@@ -117,7 +124,8 @@ inline constexpr bool is_single_v =
     std::is_same_v<Bare<T>, vell::tavo::Value> || std::is_same_v<Bare<T>, vell::tavo::Expr> ||
     std::is_same_v<Bare<T>, bool> || std::is_integral_v<Bare<T>> || std::is_floating_point_v<Bare<T>>;
 
-template <class T> Bare<T> convert_argument(const std::string& func, std::size_t position, const vell::tavo::Value& v) {
+template <class T>
+Bare<T> convert_argument(const std::string& func, std::size_t position, const vell::tavo::Value& v) {
   using U = Bare<T>;
   if constexpr (std::is_same_v<U, vell::tavo::Value>) {
     return v;
@@ -140,7 +148,8 @@ template <class T> Bare<T> convert_argument(const std::string& func, std::size_t
   }
 }
 
-template <class R> TavoResult wrap_result(R&& r) {
+template <class R>
+TavoResult wrap_result(R&& r) {
   using U = Bare<R>;
   if constexpr (std::is_same_v<U, TavoResult>) {
     return std::forward<R>(r);
@@ -186,7 +195,8 @@ TavoResult invoke_variadic(const F& f, const std::string& name, std::span<const 
   }
 }
 
-template <class F, class R, class... A> TavoFunc make_fixed(std::string name, F f, std::tuple<A...>*) {
+template <class F, class R, class... A>
+TavoFunc make_fixed(std::string name, F f, std::tuple<A...>*) {
   static_assert((is_single_v<A> && ...),
                 "a target function's parameters are tavo Values, Exprs, bools, integers or floats");
   std::vector<Parameter> parameters;
@@ -212,7 +222,8 @@ TavoFunc make_variadic(std::string name, F f, std::tuple<A...>*, Rest*) {
   return TavoFunc(std::move(name), std::move(parameters), std::move(callable));
 }
 
-template <class Args> constexpr bool last_is_rest() {
+template <class Args>
+constexpr bool last_is_rest() {
   constexpr std::size_t n = std::tuple_size_v<Args>;
   if constexpr (n == 0) {
     return false;
@@ -227,7 +238,8 @@ auto leading(std::index_sequence<I...>) -> std::tuple<std::tuple_element_t<I, Tu
 }  // namespace detail
 
 // A target function from an ordinary callable; see the top of this header for what it accepts.
-template <class F> TavoFunc make_tavo_func(std::string name, F f) {
+template <class F>
+TavoFunc make_tavo_func(std::string name, F f) {
   using Traits = detail::CallableTraits<std::remove_pointer_t<F>>;
   using R = typename Traits::Result;
   using Args = typename Traits::Args;

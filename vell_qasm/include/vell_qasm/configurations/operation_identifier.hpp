@@ -96,6 +96,7 @@ class OperationIdentifier {
 
 }  // namespace vell_qasm::configurations
 
-template <> struct std::hash<vell_qasm::configurations::OperationIdentifier> {
+template <>
+struct std::hash<vell_qasm::configurations::OperationIdentifier> {
   std::size_t operator()(const vell_qasm::configurations::OperationIdentifier& id) const noexcept;
 };
