@@ -131,7 +131,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
 
 void throw_field_type(std::string_view owner, const char* field, const QASMNode& got,
                       std::string_view expected) {
-  throw std::invalid_argument("cannot place a " + std::string(got.class_name()) + " in field '" +
+  throw std::invalid_argument("cannot place " + std::string(got.class_name()) + " in field '" +
                               field + "' of " + std::string(owner) + " (expected " +
                               std::string(expected) + ")");
 }

@@ -31,6 +31,9 @@ TEST(Equality, IgnoresSpansButComparesEveryField) {
   EXPECT_FALSE(equal(*a, *bin("+", id("y"), num(1))));          // nested string
   EXPECT_FALSE(equal(*a, *bin("+", id("x"), num(2))));          // nested number
   EXPECT_FALSE(equal(*a, *make<BinaryExpression>(BinaryOperator::plus, id("x"), nullptr)));  // null child
+  auto not_a_number = real(std::nan(""));
+  EXPECT_TRUE(equal(*not_a_number, *deep_copy(not_a_number)));
+  EXPECT_TRUE(equal(*real(0.0), *real(-0.0)));
   EXPECT_TRUE(equal(NodePtr(), NodePtr()));
   EXPECT_FALSE(equal(NodePtr(a), NodePtr()));
 }

@@ -243,7 +243,7 @@ TEST(GenericTransform, ResultsThatDoNotFitTheFieldAreRejected) {
     to_numbers.visit(gate("x", {}, {}));
     FAIL() << "expected std::invalid_argument";
   } catch (const std::invalid_argument& e) {
-    EXPECT_EQ(std::string(e.what()), "cannot place a IntegerLiteral in field 'name' of QuantumGate (expected Identifier)");
+    EXPECT_EQ(std::string(e.what()), "cannot place IntegerLiteral in field 'name' of QuantumGate (expected Identifier)");
   }
   auto def = make<QuantumGateDefinition>(id("g"), std::vector<Ptr<Identifier>>{}, std::vector<Ptr<Identifier>>{id("q")},
                                          std::vector<StmtPtr>{});

@@ -109,7 +109,8 @@ template <class... T> void repr_value(std::string& out, const std::variant<T...>
 
 // ---- structural equality
 template <class T> bool same(const T& a, const T& b) { return a == b; }
-inline bool same(const double& a, const double& b) { return a == b; }
+// NaN equals NaN here, so that a tree always equals itself and its deep copy.
+inline bool same(const double& a, const double& b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 template <class T> bool same(const Ptr<T>& a, const Ptr<T>& b) {
   if (!a || !b) return !a && !b;
   return a == b || a->equals(*b);
