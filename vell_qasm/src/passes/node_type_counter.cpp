@@ -1,0 +1,47 @@
+#include "vell_qasm/passes/node_type_counter.hpp"
+
+namespace vell_qasm::passes {
+
+namespace ast = openqasm3::ast;
+
+namespace {
+
+class Counter : public ast::QASMVisitor {
+ public:
+  explicit Counter(std::unordered_map<ast::NodeClass, std::size_t>& counts) : _counts(counts) {}
+
+  // Every handler ends up here, nodes of outside classes included (they have no handler).
+  void generic_visit(ast::QASMNode& node) override {
+    ++_counts[node.node_class()];
+    ast::QASMVisitor::generic_visit(node);
+  }
+
+  void visit_SwitchStatement(ast::SwitchStatement& node) override {
+    generic_visit(node);
+    for (auto& switch_case : node.cases) {
+      for (auto& value : switch_case.values) visit(value);
+      visit(switch_case.block);
+    }
+  }
+
+  void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {
+    generic_visit(node);
+    for (auto& index : node.indices)
+      if (auto* list = std::get_if<ast::IndexList>(&index))
+        for (auto& item : *list) visit(item);
+  }
+
+ private:
+  std::unordered_map<ast::NodeClass, std::size_t>& _counts;
+};
+
+}  // namespace
+
+NodeTypeCounts count_node_types(ast::QASMNode& root) {
+  NodeTypeCounts result;
+  Counter counter(result._counts);
+  counter.visit(root);
+  return result;
+}
+
+}  // namespace vell_qasm::passes

@@ -1,0 +1,107 @@
+#include "vell_qasm/passes/parsing/ast_tidy.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/logging.hpp"
+#include "vell_qasm/passes/node_type_counter.hpp"
+
+namespace vell_qasm::passes::parsing {
+
+namespace ast = openqasm3::ast;
+
+namespace {
+
+spdlog::logger& logger() {
+  static const std::shared_ptr<spdlog::logger> instance = logging::get_logger("vell_qasm.passes.parsing.ast_tidy");
+  return *instance;
+}
+
+// A version piece as the number it writes: its digits without leading zeros. Such texts compare
+// as their numbers do by length first, then digit by digit, so no piece is too long to compare.
+std::string_view without_leading_zeros(std::string_view digits) {
+  std::size_t first = digits.find_first_not_of('0');
+  return first == std::string_view::npos ? std::string_view() : digits.substr(first);
+}
+
+int compare_numbers(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b);
+}
+
+std::vector<std::string_view> version_pieces(const std::string& version) {
+  std::vector<std::string_view> pieces;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = std::min(version.find('.', start), version.size());
+    std::string_view piece(version.data() + start, end - start);
+    bool digits_only = !piece.empty();
+    for (char c : piece) digits_only = digits_only && c >= '0' && c <= '9';
+    if (!digits_only)
+      throw ValueError("The version " + version + " is not made of decimal integers: '" + std::string(piece) +
+                       "' is not one");
+    pieces.push_back(without_leading_zeros(piece));
+    if (end == version.size()) return pieces;
+    start = end + 1;
+  }
+}
+
+// Whether `version` is lower than the target, as tuples of integers compare.
+bool lower_than_target(const std::string& version) {
+  std::vector<std::string_view> pieces = version_pieces(version);
+  const auto& target = AstTidy::TARGET_VERSION;
+  for (std::size_t i = 0; i < pieces.size() && i < target.size(); ++i) {
+    std::string target_text = std::to_string(target[i]);
+    int order = compare_numbers(pieces[i], without_leading_zeros(target_text));
+    if (order != 0) return order < 0;
+  }
+  return pieces.size() < target.size();
+}
+
+std::string join_target_version() {
+  std::string text;
+  for (std::int64_t part : AstTidy::TARGET_VERSION) {
+    if (!text.empty()) text += '.';
+    text += std::to_string(part);
+  }
+  return text;
+}
+
+}  // namespace
+
+const std::string AstTidy::target_version_str = join_target_version();
+
+ast::StmtPtr IOVariablesTransformer::_get_new_declaration_node(const ast::Ptr<ast::ClassicalDeclaration>& node) const {
+  return ast::make<ast::IODeclaration>(ast::IOKeyword::output, node->type, node->identifier);
+}
+
+ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>& node) {
+  std::size_t io_declarations = count_node_types(*node).of<ast::IODeclaration>();
+  if (io_declarations > 0) {
+    logging::debug(logger(), "Encountered existing (" + std::to_string(io_declarations) + ") I/O variables.");
+    return node;
+  }
+  QASMTransformer::generic_visit(node);
+  logging::debug(logger(), "No pre existing I/O variables, modified all variables.");
+  return node;
+}
+
+AstTidy::AstTidy(std::optional<std::string> name) : Step(std::move(name), "AstTidy") {}
+
+programs::ProgramPtr AstTidy::operator()(const programs::ProgramPtr& program) {
+  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
+  check(qasm != nullptr);
+  check(qasm->ast() != nullptr);
+
+  IOVariablesTransformer transformer;
+  ast::Rewrite result = transformer.visit(qasm->ast());
+  auto root = result.is_node() ? std::dynamic_pointer_cast<ast::Program>(result.node()) : nullptr;
+  check(root != nullptr);
+
+  if (root->version && lower_than_target(*root->version)) root->version = target_version_str;
+  return std::make_shared<programs::OpenQasmProgram>(root);
+}
+
+}  // namespace vell_qasm::passes::parsing

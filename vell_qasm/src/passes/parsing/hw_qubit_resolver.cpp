@@ -1,0 +1,71 @@
+#include "vell_qasm/passes/parsing/hw_qubit_resolver.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <string_view>
+#include <tuple>
+
+#include "vell_qasm/configurations/hw_qubit.hpp"
+#include "vell_qasm/errors.hpp"
+
+namespace vell_qasm::passes::parsing {
+
+namespace ast = openqasm3::ast;
+using configurations::HwQubitIndex;
+
+namespace {
+
+// The index a hardware-qubit name stands for, or nullopt when the name is no hardware qubit.
+std::optional<HwQubitIndex> hardware_qubit_index(const std::string& name) {
+  if (name.size() < 2 || name[0] != '$') return std::nullopt;
+  constexpr HwQubitIndex max = std::numeric_limits<HwQubitIndex>::max();
+  HwQubitIndex value = 0;
+  bool overflow = false;
+  for (char c : std::string_view(name).substr(1)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    HwQubitIndex digit = c - '0';
+    if (value > (max - digit) / 10) overflow = true;
+    if (!overflow) value = value * 10 + digit;
+  }
+  if (overflow) throw OverflowError("The hardware qubit " + name + " has an index too large to represent");
+  return value;
+}
+
+// The generic walk of one field; switch cases get the walk into their blocks.
+template <class T> void walk_field(ast::QASMTransformer& transformer, const char* name, T& value) {
+  ast::detail::rewrite(transformer, ast::SwitchStatement::kName, name, value);
+}
+void walk_field(ast::QASMTransformer& transformer, const char* name, std::vector<ast::SwitchCase>& cases) {
+  // In place, by index: the labels stay the very objects they were and are not walked.
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    ast::detail::rewrite(transformer, ast::SwitchStatement::kName, name, cases[i].block);
+}
+
+}  // namespace
+
+ast::Rewrite HwQubitsTransformer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
+  if (auto index = hardware_qubit_index(node->name)) return configurations::create_hw_qubit(*index);
+  return node;
+}
+
+ast::Rewrite HwQubitsTransformer::visit_SwitchStatement(const ast::Ptr<ast::SwitchStatement>& node) {
+  std::apply([this](auto... field) { (walk_field(*this, field.name, field.value), ...); },
+             ast::SwitchStatement::all_fields(*node));
+  return node;
+}
+
+HwQubitResolver::HwQubitResolver(std::optional<std::string> name) : Step(std::move(name), "HwQubitResolver") {}
+
+programs::ProgramPtr HwQubitResolver::operator()(const programs::ProgramPtr& program) {
+  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
+  check(qasm != nullptr);
+  check(qasm->ast() != nullptr);
+
+  HwQubitsTransformer transformer;
+  ast::Rewrite result = transformer.visit(qasm->ast());
+  auto root = result.is_node() ? std::dynamic_pointer_cast<ast::Program>(result.node()) : nullptr;
+  check(root != nullptr);
+  return std::make_shared<programs::OpenQasmProgram>(root);
+}
+
+}  // namespace vell_qasm::passes::parsing
