@@ -4,13 +4,30 @@
 // std::dynamic_pointer_cast. An OpenQasmProgram shares its syntax tree with whoever built it: it
 // neither copies nor owns it exclusively, so two programs around one root see each other's
 // in-place rewrites.
+//
+// Tavo1Program is the TAVO program under construction. Its emitting operations (declare_variable,
+// assign, assign_at_index, save_all_outputs) run under the scope guard `with_program_scope`:
+// while any SDK program scope is open on this thread they run directly, so their code lands in
+// that scope (the caller's, when the caller holds one); otherwise they enter the program's own
+// scope `_program` around that one call and leave it afterwards, also when the call fails. A
+// program built without a scope therefore needs a scope open around every emitting call, and
+// `dsl_program()` refuses to hand one out. The reading operations never touch a scope.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "openqasm3/ast.hpp"
+#include "vell/tavo/program.hpp"
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/utils.hpp"
+#include "vell_qasm/tavo_var.hpp"
 
 namespace vell_qasm::programs {
 
@@ -43,5 +60,120 @@ class OpenQasmProgram : public Program {
  private:
   const std::shared_ptr<openqasm3::ast::Program> _ast;
 };
+
+// The key of VariablesDB: a variable's name as declared.
+struct VariableSignature {
+  std::string name;
+
+  // VariableSignature(name='x')
+  std::string text() const { return "VariableSignature(name='" + name + "')"; }
+  friend bool operator==(const VariableSignature&, const VariableSignature&) = default;
+};
+
+class UndeclaredVariableReferenceException : public std::exception {
+ public:
+  explicit UndeclaredVariableReferenceException(std::string name_)
+      : name(std::move(name_)), message_("The variable " + name + " does not exit.") {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+  // What was looked up: the text of the missing key when VariablesDB raises it.
+  const std::string name;
+
+ private:
+  std::string message_;
+};
+
+}  // namespace vell_qasm::programs
+
+template <>
+struct std::hash<vell_qasm::programs::VariableSignature> {
+  std::size_t operator()(const vell_qasm::programs::VariableSignature& s) const noexcept {
+    return std::hash<std::string>()(s.name);
+  }
+};
+
+namespace vell_qasm::programs {
+
+// The declared variables by signature. Iterates in order of first insertion; replacing an entry
+// keeps its place. Nothing removes an entry.
+class VariablesDB {
+ public:
+  using Entry = std::pair<VariableSignature, tavo_var::TavoVarPtr>;
+
+  // UndeclaredVariableReferenceException (with the key's text) when `key` is absent.
+  const tavo_var::TavoVarPtr& operator[](const VariableSignature& key) const;
+  // Inserts, or replaces the wrapper of an existing key. A null wrapper is an AssertionError.
+  void insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var);
+  bool contains(const VariableSignature& key) const { return index_.contains(key); }
+  // The wrapper, or null when `key` is absent.
+  tavo_var::TavoVarPtr get(const VariableSignature& key) const;
+
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+ private:
+  std::vector<Entry> entries_;
+  std::unordered_map<VariableSignature, std::size_t> index_;
+};
+
+class Tavo1Program;
+
+// Runs `method` under the program's scope rule (see the top of this file) and returns its result.
+// A program without a scope of its own, called while no scope is open, is an AssertionError
+// before `method` runs.
+template <class F>
+decltype(auto) with_program_scope(const Tavo1Program& program, F&& method);
+
+class Tavo1Program : public Program {
+ public:
+  // `tavo_program`: the SDK program scope that receives the code, or none when the caller holds
+  // the open scope.
+  explicit Tavo1Program(std::optional<vell::tavo::ProgramScope> tavo_program = std::nullopt)
+      : _program(std::move(tavo_program)) {}
+
+  VariablesDB& variables_db() { return _variables_db; }
+  const VariablesDB& variables_db() const { return _variables_db; }
+  // The SDK program as it stands now; AttributeError when the program has no scope of its own.
+  vell::tavo::Program dsl_program() const;
+  // The lists themselves: a change made through them changes what is saved.
+  std::vector<std::string>& outputs() { return _outputs; }
+  const std::vector<std::string>& outputs() const { return _outputs; }
+  std::vector<std::string>& inputs() { return _inputs; }
+  const std::vector<std::string>& inputs() const { return _inputs; }
+
+  // Declares `var` (an input stream only for a streamed input, a result stream only for a
+  // streamed output), records it under its name, replacing an earlier entry of that name, and
+  // appends the name to `inputs` and/or `outputs` (no duplicate check). Returns the name. When
+  // the declaration fails nothing is recorded.
+  std::string declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output, bool is_stream);
+  // The whole variable; a list only fits an array.
+  void assign(const std::string& target, const tavo_var::ScalarOrList& value);
+  // One element of an array; tavo_var::IndexingVariableException for a scalar.
+  void assign_at_index(const std::string& target, const tavo_var::Scalar& index, const tavo_var::Scalar& value);
+  // Saves every output in list order; the first failure stops the walk, earlier outputs stay saved.
+  void save_all_outputs();
+
+  // The SDK variable of a declared variable. Emits nothing.
+  const tavo_var::AllExps& operator[](const std::string& item) const;
+  const tavo_var::TavoVarPtr& _get_var(const std::string& item) const;
+
+  // Read by name from outside: the output-saving step enters this scope itself.
+  const std::optional<vell::tavo::ProgramScope> _program;
+
+ private:
+  VariablesDB _variables_db;
+  std::vector<std::string> _outputs;
+  std::vector<std::string> _inputs;
+};
+
+template <class F>
+decltype(auto) with_program_scope(const Tavo1Program& program, F&& method) {
+  if (passes::utils::is_inside_scope()) return std::invoke(std::forward<F>(method));
+  check(program._program.has_value());
+  auto entered = program._program->enter();
+  return std::invoke(std::forward<F>(method));
+}
 
 }  // namespace vell_qasm::programs
