@@ -1,0 +1,139 @@
+#include "vell_qasm/passes/parsing/include_expansion.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "openqasm3/parser.hpp"
+#include "vell_qasm/errors.hpp"
+
+namespace vell_qasm::passes::parsing {
+
+namespace ast = openqasm3::ast;
+
+namespace {
+
+std::string deep_inclusion_message(const std::vector<std::string>& files) {
+  std::string message = "Max inclusion depth reached, included files:\n - ";
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (i) message += "\n - ";
+    message += files[i];
+  }
+  return message;
+}
+
+[[noreturn]] void unreadable(const std::string& filename, const std::string& what, int error) {
+  throw std::filesystem::filesystem_error(what, std::filesystem::path(filename),
+                                          std::error_code(error, std::generic_category()));
+}
+
+// Whether anything exists under the name. A name with a NUL byte would be cut short by the system,
+// so it names nothing.
+bool exists(const std::string& filename) {
+  if (filename.find('\0') != std::string::npos) return false;
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::path(filename), ignored);
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole content of a regular file. Opening does not wait (a FIFO without writer), and only a
+// regular file is read, so a device or a FIFO can neither block nor feed bytes forever.
+std::string read_whole_file(const std::string& filename) {
+  FileDescriptor file(::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (file.get() < 0) unreadable(filename, "cannot open the included file", errno);
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) unreadable(filename, "cannot read the included file", errno);
+  if (S_ISDIR(status.st_mode)) unreadable(filename, "cannot read the included file", EISDIR);
+  if (!S_ISREG(status.st_mode))
+    unreadable(filename, "cannot read the included file, which is not a regular file", EINVAL);
+
+  std::string text;
+  if (status.st_size > 0) text.reserve(static_cast<std::size_t>(status.st_size));
+  char buffer[65536];
+  while (true) {
+    ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n == 0) return text;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      unreadable(filename, "cannot read the included file", errno);
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+DeepInclusionError::DeepInclusionError(std::vector<std::string> inclusion_files_)
+    : inclusion_files(std::move(inclusion_files_)), _message(deep_inclusion_message(inclusion_files)) {}
+
+IncludeFileDeclaresVersionException::IncludeFileDeclaresVersionException(std::string filename_)
+    : filename(std::move(filename_)),
+      _message("The included file " + filename + " declares a version, which is prohibited.") {}
+
+std::shared_ptr<ast::Program> parse_oq3_source_filename(const std::string& filename) {
+  if (!exists(filename)) throw FileNotFoundError("File " + filename + " not found");
+  return openqasm3::parse(read_whole_file(filename));
+}
+
+IncludeExpansion::IncludeExpansion(std::int64_t max_depth_)
+    : Step(std::nullopt, "IncludeExpansion"), max_depth(max_depth_) {}
+
+programs::ProgramPtr IncludeExpansion::operator()(const programs::ProgramPtr& program) {
+  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
+  check(qasm != nullptr);
+  check(qasm->ast() != nullptr);
+  return std::make_shared<programs::OpenQasmProgram>(_parse_inclusions(qasm->ast(), {}));
+}
+
+std::shared_ptr<ast::Program> IncludeExpansion::get_sub_program(const std::string& filename) const {
+  auto sub_program = parse_oq3_source_filename(filename);
+  if (sub_program->version) throw IncludeFileDeclaresVersionException(filename);
+  return sub_program;
+}
+
+std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::shared_ptr<ast::Program>& program,
+                                                                  const std::vector<std::string>& included_files) {
+  if (static_cast<std::int64_t>(included_files.size()) > max_depth ||
+      included_files.size() > kMaxInclusionNesting)
+    throw DeepInclusionError(included_files);
+
+  std::vector<ast::NodePtr> statements;
+  statements.reserve(program->statements.size());
+  // The chain of the files one level down; only its last name changes from include to include.
+  std::vector<std::string> sub_chain;
+  for (const ast::NodePtr& statement : program->statements) {
+    auto include = std::dynamic_pointer_cast<ast::Include>(statement);
+    if (!include) {
+      statements.push_back(statement);
+      continue;
+    }
+    if (sub_chain.empty()) {
+      sub_chain = included_files;
+      sub_chain.emplace_back();
+    }
+    sub_chain.back() = include->filename;
+    auto sub_program = _parse_inclusions(get_sub_program(include->filename), sub_chain);
+    statements.insert(statements.end(), sub_program->statements.begin(), sub_program->statements.end());
+  }
+  program->statements = std::move(statements);
+  return program;
+}
+
+}  // namespace vell_qasm::passes::parsing
