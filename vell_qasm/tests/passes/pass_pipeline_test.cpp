@@ -51,6 +51,7 @@ Behaviour fails(std::exception_ptr failure) {
 }
 
 const std::exception* address_of(const std::exception_ptr& p) {
+  if (!p) return nullptr;
   try {
     std::rethrow_exception(p);
   } catch (const std::exception& e) {
