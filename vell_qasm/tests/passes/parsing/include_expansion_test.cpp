@@ -3,14 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include <gtest/gtest.h>
 
 #include "../front_tree_builders.hpp"
+#include "working_directory.hpp"
 #include "openqasm3/parser.hpp"
 #include "openqasm3/printer.hpp"
 #include "vell_qasm/errors.hpp"
@@ -21,37 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vell_qasm::testing;
 using programs::OpenQasmProgram;
-
-// Makes a fresh directory and works in it for the guard's lifetime; the previous working
-// directory is restored and the directory removed afterwards, also when the test fails.
-class WorkingDirectory {
- public:
-  WorkingDirectory() : previous_(fs::current_path()) {
-    std::string pattern = (fs::temp_directory_path() / "vell-include-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    fs::current_path(dir_);
-  }
-  ~WorkingDirectory() {
-    std::error_code ignored;
-    fs::current_path(previous_, ignored);
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-  const fs::path& path() const { return dir_; }
-
- private:
-  fs::path previous_;
-  fs::path dir_;
-};
-
-void write(const fs::path& name, const std::string& text) {
-  if (name.has_parent_path()) fs::create_directories(name.parent_path());
-  std::ofstream(name) << text;
-}
 
 ast::Ptr<ast::Program> expand(std::int64_t max_depth, const std::string& text) {
   auto root = openqasm3::parse(text);
@@ -93,8 +61,8 @@ TEST_F(IncludeExpansionTest, ProgramWithoutIncludesComesBackUnchanged) {
 }
 
 TEST_F(IncludeExpansionTest, NestedFilesAreSplicedInPlaceUpToTheLimit) {
-  write("a.inc", "qubit a;\ninclude \"b.inc\";\nqubit a2;\n");
-  write("b.inc", "qubit b;\n");
+  write_file("a.inc", "qubit a;\ninclude \"b.inc\";\nqubit a2;\n");
+  write_file("b.inc", "qubit b;\n");
   const std::string main = "OPENQASM 3.0;\nqubit before;\ninclude \"a.inc\";\nqubit after;\n";
   EXPECT_EQ(expanded_text(2, main), openqasm3::dumps(*openqasm3::parse(
                                         "OPENQASM 3.0;\nqubit before;\nqubit a;\nqubit b;\nqubit a2;\nqubit after;\n")));
@@ -109,14 +77,14 @@ TEST_F(IncludeExpansionTest, NestedFilesAreSplicedInPlaceUpToTheLimit) {
 
 TEST_F(IncludeExpansionTest, TheRefusedLevelIsStillReadParsedAndCheckedForAVersion) {
   EXPECT_STREQ(failure<FileNotFoundError>(0, "include \"missing.inc\";").what(), "File missing.inc not found");
-  write("broken.inc", "qubit q\n");
+  write_file("broken.inc", "qubit q\n");
   EXPECT_THROW(expand(0, "include \"broken.inc\";"), openqasm3::QASM3ParsingError) << "unwrapped";
-  write("versioned.inc", "OPENQASM 3.0;\nqubit v;\n");
+  write_file("versioned.inc", "OPENQASM 3.0;\nqubit v;\n");
   auto versioned = failure<IncludeFileDeclaresVersionException>(0, "include \"versioned.inc\";");
   EXPECT_EQ(versioned.filename, "versioned.inc");
   EXPECT_STREQ(versioned.what(), "The included file versioned.inc declares a version, which is prohibited.");
   // A version in the program handed to the step is its own business.
-  write("plain.inc", "qubit p;\n");
+  write_file("plain.inc", "qubit p;\n");
   EXPECT_EQ(expand(1, "OPENQASM 3;\ninclude \"plain.inc\";")->version, "3");
 }
 
@@ -134,7 +102,7 @@ TEST_F(IncludeExpansionTest, NegativeLimitRefusesEveryProgram) {
 }
 
 TEST_F(IncludeExpansionTest, SelfIncludeRunsIntoTheLimitAndTheHardNestingCap) {
-  write("self.inc", "qubit s;\ninclude \"self.inc\";\n");
+  write_file("self.inc", "qubit s;\ninclude \"self.inc\";\n");
   auto three = failure<DeepInclusionError>(3, "include \"self.inc\";");
   EXPECT_EQ(three.inclusion_files, std::vector<std::string>(4, "self.inc"));
 
@@ -145,10 +113,10 @@ TEST_F(IncludeExpansionTest, SelfIncludeRunsIntoTheLimitAndTheHardNestingCap) {
 
 TEST_F(IncludeExpansionTest, NamesAreTakenAsWrittenRelativeToTheWorkingDirectory) {
   // sub/a.inc includes "b.inc": that is ./b.inc, not sub/b.inc.
-  write("sub/a.inc", "include \"b.inc\";\n");
-  write("sub/b.inc", "qubit wrong;\n");
+  write_file("sub/a.inc", "include \"b.inc\";\n");
+  write_file("sub/b.inc", "qubit wrong;\n");
   EXPECT_STREQ(failure<FileNotFoundError>(5, "include \"sub/a.inc\";").what(), "File b.inc not found");
-  write("b.inc", "qubit right;\n");
+  write_file("b.inc", "qubit right;\n");
   EXPECT_EQ(expanded_text(5, "include \"sub/a.inc\";"), openqasm3::dumps(*openqasm3::parse("qubit right;")));
   // An absolute name is used as it stands.
   std::string absolute = (cwd.path() / "b.inc").string();
@@ -156,7 +124,7 @@ TEST_F(IncludeExpansionTest, NamesAreTakenAsWrittenRelativeToTheWorkingDirectory
 }
 
 TEST_F(IncludeExpansionTest, AFileIncludedTwiceIsReadTwiceAndNestedIncludesStay) {
-  write("g.inc", "qubit g;\n");
+  write_file("g.inc", "qubit g;\n");
   auto nested_include = ast::make<ast::Include>("g.inc");
   auto box = ast::make<ast::Box>(nullptr, std::vector<ast::StmtPtr>{nested_include});
   auto root = program({ast::make<ast::Include>("g.inc"), box, ast::make<ast::Include>("g.inc")});
@@ -168,8 +136,8 @@ TEST_F(IncludeExpansionTest, AFileIncludedTwiceIsReadTwiceAndNestedIncludesStay)
 }
 
 TEST_F(IncludeExpansionTest, TreeIsUntouchedAfterAnyFailure) {
-  write("ok.inc", "qubit ok;\n");
-  write("deep.inc", "include \"ok.inc\";\n");
+  write_file("ok.inc", "qubit ok;\n");
+  write_file("deep.inc", "include \"ok.inc\";\n");
   for (std::string text : {"qubit x;\ninclude \"ok.inc\";\ninclude \"missing.inc\";\n",
                                   "qubit x;\ninclude \"ok.inc\";\ninclude \"deep.inc\";\n"}) {
     auto root = openqasm3::parse(text);
@@ -194,7 +162,7 @@ TEST_F(IncludeExpansionTest, UnreadableNamesAreErrorsNamingTheFile) {
   EXPECT_THROW(expand(1, "include \"fifo.inc\";"), fs::filesystem_error) << "neither hangs nor reads";
 
   if (::geteuid() != 0) {  // root reads whatever the permissions say
-    write("secret.inc", "qubit s;\n");
+    write_file("secret.inc", "qubit s;\n");
     fs::permissions("secret.inc", fs::perms::none);
     try {
       expand(1, "include \"secret.inc\";");
@@ -206,7 +174,7 @@ TEST_F(IncludeExpansionTest, UnreadableNamesAreErrorsNamingTheFile) {
   }
 
   // A name with a NUL byte names nothing, whatever exists under its first part.
-  write("cut", "qubit c;\n");
+  write_file("cut", "qubit c;\n");
   EXPECT_THROW(parse_oq3_source_filename(std::string("cut\0.inc", 8)), FileNotFoundError);
   try {
     IncludeExpansion(1)(std::make_shared<OpenQasmProgram>(program({ast::make<ast::Include>("")})));
