@@ -28,7 +28,12 @@
 // for every skipped step, WARNING for every tolerated failure.
 //
 // Default names: every concrete step class passes its own class name to the Step constructor,
-// which uses it when the caller gives no name (an empty name is kept as given).
+// which uses it when the caller gives no name (an empty name is kept as given):
+//   class DeclSplitting : public Step {
+//    public:
+//     DeclSplitting() : Step(std::nullopt, "DeclSplitting") {}
+//     programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+//   };
 #pragma once
 
 #include <exception>
