@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "openqasm3/parser.hpp"
+#include "parser_arena.hpp"
 #include "parser_lexer.hpp"
 
 namespace openqasm3 {
@@ -94,23 +95,28 @@ template <class T> Ptr<T> spanned(Ptr<T> node, const Span& span) {
   return node;
 }
 
-// An identifier made from a name token: its span ends on its last character.
-Ptr<Identifier> name_identifier(const Token& t) {
-  return spanned(make<Identifier>(std::string(t.text)), Span{t.line, t.col, t.line, t.col + t.width - 1});
-}
-
-// An identifier made by an expression or operand rule: the span of that one token.
-Ptr<Identifier> rule_identifier(const Token& t) { return spanned(make<Identifier>(std::string(t.text)), span_of(t, t)); }
-
 std::string strip_quotes(std::string_view s) { return std::string(s.substr(1, s.size() - 2)); }
 
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text), lex_(text) {}
+  ~Parser() { alloc_.arena->release_parser(); }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
 
   Ptr<Program> run();
 
  private:
+  template <class T, class... A> Ptr<T> mk(A&&... args) {
+    return std::allocate_shared<T>(alloc_, std::forward<A>(args)...);
+  }
+  // An identifier made from a name token: its span ends on its last character.
+  Ptr<Identifier> name_identifier(const Token& t) {
+    return spanned(mk<Identifier>(std::string(t.text)), Span{t.line, t.col, t.line, t.col + t.width - 1});
+  }
+  // An identifier made by an expression or operand rule: the span of that one token.
+  Ptr<Identifier> rule_identifier(const Token& t) { return spanned(mk<Identifier>(std::string(t.text)), span_of(t, t)); }
+
   enum class ContextKind { Program, Gate, Def };
   struct Context {
     ContextKind kind;
@@ -281,6 +287,7 @@ class Parser {
 
   std::string_view text_;
   parsing::Lexer lex_;
+  parsing::ArenaAllocator<char> alloc_{parsing::NodeArena::create()};
   Token buf_[4];
   int head_ = 0;
   int count_ = 0;
@@ -346,7 +353,7 @@ void Parser::check_version() {
 
 Ptr<Program> Parser::run() {
   check_version();
-  auto program = make<Program>();
+  auto program = mk<Program>();
   const Token first = peek();
   if (first.kind == Tok::Eof) return program;
   if (accept(Tok::KwOpenqasm)) {
@@ -373,7 +380,7 @@ Ptr<CompoundStatement> Parser::parse_compound(std::string_view context) {
   int h = 0;
   Token open = expect(Tok::LBrace, context);
   auto stmts = measured(h, [&] { return parse_block_contents(); });
-  auto node = spanned(make<CompoundStatement>(std::move(stmts)), span_of(open, prev_));
+  auto node = spanned(mk<CompoundStatement>(std::move(stmts)), span_of(open, prev_));
   height(h + 2);
   return node;
 }
@@ -414,7 +421,7 @@ NodePtr Parser::parse_statement() {
     take();
     check(global() && bare_blocks_ == 0, first, "pragmas must be global");
     Token rest = expect(Tok::LineRest, "after 'pragma'");
-    auto node = spanned(make<Pragma>(std::string(rest.text)), span_of(first, rest));
+    auto node = spanned(mk<Pragma>(std::string(rest.text)), span_of(first, rest));
     height(1);
     return node;
   }
@@ -423,7 +430,7 @@ NodePtr Parser::parse_statement() {
     Token a = take();
     std::optional<std::string> command;
     if (at(Tok::LineRest)) command = std::string(take().text);
-    annotations.push_back(spanned(make<Annotation>(std::string(a.text.substr(1)), std::move(command)), span_of(a, prev_)));
+    annotations.push_back(spanned(mk<Annotation>(std::string(a.text.substr(1)), std::move(command)), span_of(a, prev_)));
   }
   const Token core = peek();
   StmtPtr stmt = measured(h, [&] { return parse_core(core); });
@@ -441,56 +448,56 @@ StmtPtr Parser::parse_core(const Token& first) {
       expect(Tok::Equals, "after the alias name");
       ExprPtr value = parse_alias_value();
       expect(Tok::Semicolon, "after statement");
-      return make<AliasStatement>(name_identifier(name), std::move(value));
+      return mk<AliasStatement>(name_identifier(name), std::move(value));
     }
     case Tok::KwBarrier: {
       take();
       auto qubits = parse_operands(false);
       expect(Tok::Semicolon, "after statement");
-      return make<QuantumBarrier>(std::move(qubits));
+      return mk<QuantumBarrier>(std::move(qubits));
     }
     case Tok::KwBox: {
       take();
       ExprPtr duration;
       if (at(Tok::LBracket)) duration = parse_designator();
       auto body = parse_scope(true, "to open the body of 'box'");
-      return make<Box>(std::move(duration), std::move(body));
+      return mk<Box>(std::move(duration), std::move(body));
     }
     case Tok::KwBreak:
       take();
       expect(Tok::Semicolon, "after statement");
       check(in_loop(), first, "'break' statement outside loop");
-      return make<BreakStatement>();
+      return mk<BreakStatement>();
     case Tok::KwContinue:
       take();
       expect(Tok::Semicolon, "after statement");
       check(in_loop(), first, "'continue' statement outside loop");
-      return make<ContinueStatement>();
+      return mk<ContinueStatement>();
     case Tok::KwEnd:
       take();
       expect(Tok::Semicolon, "after statement");
-      return make<EndStatement>();
+      return mk<EndStatement>();
     case Tok::KwCal: {
       take();
       expect(Tok::LBrace, "after 'cal'");
       std::string body;
       if (at(Tok::CalBody)) body = std::string(take().text);
       expect(Tok::RBrace, "to close the calibration block");
-      return make<CalibrationStatement>(std::move(body));
+      return mk<CalibrationStatement>(std::move(body));
     }
     case Tok::KwDefcalgrammar: {
       take();
       check(global(), first, "'defcalgrammar' statements must be global");
       Token name = expect(Tok::String, "after 'defcalgrammar'");
       expect(Tok::Semicolon, "after statement");
-      return make<CalibrationGrammarDeclaration>(strip_quotes(name.text));
+      return mk<CalibrationGrammarDeclaration>(strip_quotes(name.text));
     }
     case Tok::KwInclude: {
       take();
       check(global(), first, "'include' statements must be global");
       Token name = expect(Tok::String, "after 'include'");
       expect(Tok::Semicolon, "after statement");
-      return make<Include>(strip_quotes(name.text));
+      return mk<Include>(strip_quotes(name.text));
     }
     case Tok::KwConst: {
       take();
@@ -502,7 +509,7 @@ StmtPtr Parser::parse_core(const Token& first) {
       auto expr = std::dynamic_pointer_cast<Expression>(value);
       if (!expr) error_at(value_start, "a constant cannot be initialised by a measurement");
       expect(Tok::Semicolon, "after statement");
-      return make<ConstantDeclaration>(std::move(type), name_identifier(name), std::move(expr));
+      return mk<ConstantDeclaration>(std::move(type), name_identifier(name), std::move(expr));
     }
     case Tok::KwDef:
       return parse_def(first);
@@ -514,7 +521,7 @@ StmtPtr Parser::parse_core(const Token& first) {
       ExprPtr duration = parse_designator();
       auto qubits = parse_operands(false);
       expect(Tok::Semicolon, "after statement");
-      return make<DelayInstruction>(std::move(duration), std::move(qubits));
+      return mk<DelayInstruction>(std::move(duration), std::move(qubits));
     }
     case Tok::KwExtern:
       return parse_extern(first);
@@ -530,7 +537,7 @@ StmtPtr Parser::parse_core(const Token& first) {
       auto if_block = parse_body(false);
       std::vector<StmtPtr> else_block;
       if (accept(Tok::KwElse)) else_block = parse_body(false);
-      return make<BranchingStatement>(std::move(condition), std::move(if_block), std::move(else_block));
+      return mk<BranchingStatement>(std::move(condition), std::move(if_block), std::move(else_block));
     }
     case Tok::KwInput:
     case Tok::KwOutput: {
@@ -540,7 +547,7 @@ StmtPtr Parser::parse_core(const Token& first) {
       TypePtr type = parse_any_type(first.kind == Tok::KwInput ? "after 'input'" : "after 'output'");
       Token name = expect(Tok::Identifier, "after the type");
       expect(Tok::Semicolon, "after statement");
-      return make<IODeclaration>(first.kind == Tok::KwInput ? IOKeyword::input : IOKeyword::output, std::move(type),
+      return mk<IODeclaration>(first.kind == Tok::KwInput ? IOKeyword::input : IOKeyword::output, std::move(type),
                                  name_identifier(name));
     }
     case Tok::KwMeasure: {
@@ -549,13 +556,13 @@ StmtPtr Parser::parse_core(const Token& first) {
       NodePtr target;
       if (accept(Tok::Arrow)) target = parse_indexed_identifier();
       expect(Tok::Semicolon, "after statement");
-      return make<QuantumMeasurementStatement>(std::move(measure), std::move(target));
+      return mk<QuantumMeasurementStatement>(std::move(measure), std::move(target));
     }
     case Tok::KwNop: {
       take();
       auto operands = parse_operands(false);
       expect(Tok::Semicolon, "after statement");
-      return make<QuantumNop>(std::move(operands));
+      return mk<QuantumNop>(std::move(operands));
     }
     case Tok::KwQreg:
     case Tok::KwCreg: {
@@ -571,9 +578,9 @@ StmtPtr Parser::parse_core(const Token& first) {
       }
       const Token last = prev_;
       expect(Tok::Semicolon, "after statement");
-      if (quantum) return make<QubitDeclaration>(name_identifier(name), std::move(size));
-      auto type = spanned(make<BitType>(std::move(size)), span_of(first, last));
-      return make<ClassicalDeclaration>(std::move(type), name_identifier(name), nullptr);
+      if (quantum) return mk<QubitDeclaration>(name_identifier(name), std::move(size));
+      auto type = spanned(mk<BitType>(std::move(size)), span_of(first, last));
+      return mk<ClassicalDeclaration>(std::move(type), name_identifier(name), nullptr);
     }
     case Tok::KwQubit: {
       take();
@@ -582,14 +589,14 @@ StmtPtr Parser::parse_core(const Token& first) {
       if (at(Tok::LBracket)) size = parse_designator();
       Token name = expect(Tok::Identifier, "after 'qubit'");
       expect(Tok::Semicolon, "after statement");
-      return make<QubitDeclaration>(name_identifier(name), std::move(size));
+      return mk<QubitDeclaration>(name_identifier(name), std::move(size));
     }
     case Tok::KwReset: {
       take();
       check(!in_gate(), first, "cannot have a non-unitary 'reset' instruction in a gate");
       NodePtr operand = parse_operand();
       expect(Tok::Semicolon, "after statement");
-      return make<QuantumReset>(std::move(operand));
+      return mk<QuantumReset>(std::move(operand));
     }
     case Tok::KwReturn: {
       take();
@@ -597,7 +604,7 @@ StmtPtr Parser::parse_core(const Token& first) {
       NodePtr value;
       if (!at(Tok::Semicolon)) value = parse_value(false);
       expect(Tok::Semicolon, "after statement");
-      return make<ReturnStatement>(std::move(value));
+      return mk<ReturnStatement>(std::move(value));
     }
     case Tok::KwSwitch:
       return parse_switch();
@@ -607,7 +614,7 @@ StmtPtr Parser::parse_core(const Token& first) {
       ExprPtr condition = parse_expr();
       expect(Tok::RParen, "after the condition");
       auto block = parse_body(true);
-      return make<WhileLoop>(std::move(condition), std::move(block));
+      return mk<WhileLoop>(std::move(condition), std::move(block));
     }
     case Tok::KwGphase:
     case Tok::KwInv:
@@ -624,7 +631,7 @@ StmtPtr Parser::parse_core(const Token& first) {
   if (!can_start_expr(first.kind)) expected("statement", first);
   ExprPtr e = parse_expr();
   expect(Tok::Semicolon, "after statement");
-  return make<ExpressionStatement>(std::move(e));
+  return mk<ExpressionStatement>(std::move(e));
 }
 
 // A declaration `T x [= v];`, or an expression statement that begins with a cast `T(v)`.
@@ -633,7 +640,7 @@ StmtPtr Parser::parse_type_led(const Token& first) {
   if (at(Tok::LParen)) {
     ExprPtr e = continue_expr(parse_cast(std::move(type), first));
     expect(Tok::Semicolon, "after statement");
-    return make<ExpressionStatement>(std::move(e));
+    return mk<ExpressionStatement>(std::move(e));
   }
   Token name = expect(Tok::Identifier, "after the type in a declaration");
   check(!in_gate(), first, "cannot declare classical variables in a gate");
@@ -641,7 +648,7 @@ StmtPtr Parser::parse_type_led(const Token& first) {
   NodePtr init;
   if (accept(Tok::Equals)) init = parse_value(true);
   expect(Tok::Semicolon, "after statement");
-  return make<ClassicalDeclaration>(std::move(type), name_identifier(name), std::move(init));
+  return mk<ClassicalDeclaration>(std::move(type), name_identifier(name), std::move(init));
 }
 
 StmtPtr Parser::parse_identifier_led(const Token& first) {
@@ -665,15 +672,15 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
         }
         ExprPtr call = make_call(id, std::move(args));
         int hc = h_;
-        ExprPtr e = spanned(make<IndexExpression>(std::move(call), std::move(g.element)), span_of(id, prev_));
+        ExprPtr e = spanned(mk<IndexExpression>(std::move(call), std::move(g.element)), span_of(id, prev_));
         height(std::max(hc, h_) + 2);
         e = continue_expr(std::move(e));
         expect(Tok::Semicolon, "after statement");
-        return make<ExpressionStatement>(std::move(e));
+        return mk<ExpressionStatement>(std::move(e));
       }
       ExprPtr e = continue_expr(make_call(id, std::move(args)));
       expect(Tok::Semicolon, "after statement");
-      return make<ExpressionStatement>(std::move(e));
+      return mk<ExpressionStatement>(std::move(e));
     }
     case Tok::LBracket: {
       const Token bracket = peek();
@@ -698,17 +705,17 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
         std::vector<IndexElement> indices;
         indices.reserve(groups.size());
         for (auto& g : groups) indices.push_back(std::move(g.element));
-        auto lvalue = spanned(make<IndexedIdentifier>(name_identifier(id), std::move(indices)), span_of(id, prev_));
+        auto lvalue = spanned(mk<IndexedIdentifier>(name_identifier(id), std::move(indices)), span_of(id, prev_));
         height(hg + 2);
         return parse_assignment(std::move(lvalue), first);
       }
       ExprPtr e = rule_identifier(id);
       for (std::size_t i = 0; i < groups.size(); ++i)
-        e = spanned(make<IndexExpression>(std::move(e), std::move(groups[i].element)), span_of(id, closers[i]));
+        e = spanned(mk<IndexExpression>(std::move(e), std::move(groups[i].element)), span_of(id, closers[i]));
       height(hg + static_cast<int>(groups.size()) + 1);
       e = continue_expr(std::move(e));
       expect(Tok::Semicolon, "after statement");
-      return make<ExpressionStatement>(std::move(e));
+      return mk<ExpressionStatement>(std::move(e));
     }
     case Tok::Equals:
     case Tok::CompoundAssign:
@@ -717,7 +724,7 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
       height(1);
       ExprPtr e = continue_expr(rule_identifier(id));
       expect(Tok::Semicolon, "after statement");
-      return make<ExpressionStatement>(std::move(e));
+      return mk<ExpressionStatement>(std::move(e));
     }
   }
 }
@@ -727,23 +734,23 @@ StmtPtr Parser::finish_quantum_call(const Token& name, std::vector<ExprPtr> args
   auto operands = parse_operands(true);
   if (!at(Tok::Arrow)) {
     expect(Tok::Semicolon, "after statement");
-    return make<QuantumGate>(std::vector<Ptr<QuantumGateModifier>>{}, name_identifier(name), std::move(args),
+    return mk<QuantumGate>(std::vector<Ptr<QuantumGateModifier>>{}, name_identifier(name), std::move(args),
                              std::move(operands), nullptr);
   }
   check(!in_gate(), name, "cannot have a non-unitary measure-like quantum call expression instruction in a gate");
-  auto call = spanned(make<QuantumCallExpression>(name_identifier(name), std::move(args), std::move(operands)),
+  auto call = spanned(mk<QuantumCallExpression>(name_identifier(name), std::move(args), std::move(operands)),
                       span_of(name, prev_));
   take();
   NodePtr target = parse_indexed_identifier();
   expect(Tok::Semicolon, "after statement");
-  return make<QuantumMeasurementStatement>(std::move(call), std::move(target));
+  return mk<QuantumMeasurementStatement>(std::move(call), std::move(target));
 }
 
 StmtPtr Parser::finish_gate_call(std::vector<Ptr<QuantumGateModifier>> mods, const Token& name,
                                  std::vector<ExprPtr> args, ExprPtr duration) {
   auto operands = parse_operands(true);
   expect(Tok::Semicolon, "after statement");
-  return make<QuantumGate>(std::move(mods), name_identifier(name), std::move(args), std::move(operands),
+  return mk<QuantumGate>(std::move(mods), name_identifier(name), std::move(args), std::move(operands),
                            std::move(duration));
 }
 
@@ -770,7 +777,7 @@ StmtPtr Parser::parse_modified_gate(const Token& first) {
       expect(Tok::RParen, "after the number of control qubits");
     }
     expect(Tok::At, "after a gate modifier");
-    mods.push_back(spanned(make<QuantumGateModifier>(name, std::move(arg)), span_of(m, prev_)));
+    mods.push_back(spanned(mk<QuantumGateModifier>(name, std::move(arg)), span_of(m, prev_)));
   }
 modifiers_done:
   if (at(Tok::KwGphase)) {
@@ -786,7 +793,7 @@ modifiers_done:
       check_deferred("'gphase' takes exactly one argument, but received [" + list + "]", g);
     }
     ExprPtr arg = args.empty() ? nullptr : args.front();
-    return make<QuantumPhase>(std::move(mods), std::move(arg), std::move(operands));
+    return mk<QuantumPhase>(std::move(mods), std::move(arg), std::move(operands));
   }
   (void)first;
   const Token name = expect(Tok::Identifier, "(a gate name) after the gate modifiers");
@@ -805,9 +812,9 @@ StmtPtr Parser::parse_assignment(NodePtr lvalue, const Token& first) {
   NodePtr value = parse_value(false);
   expect(Tok::Semicolon, "after statement");
   if (auto e = std::dynamic_pointer_cast<Expression>(value))
-    return make<ClassicalAssignment>(std::move(lvalue), assign, std::move(e));
+    return mk<ClassicalAssignment>(std::move(lvalue), assign, std::move(e));
   // A measurement: the operator is dropped, as in the reference.
-  return make<QuantumMeasurementStatement>(std::move(value), std::move(lvalue));
+  return mk<QuantumMeasurementStatement>(std::move(value), std::move(lvalue));
 }
 
 // The value of a declaration, assignment or return: an expression, a measurement, a quantum
@@ -826,7 +833,7 @@ NodePtr Parser::parse_value(bool array_literal) {
       }
       if (is_operand_start(kind())) {
         auto operands = parse_operands(true);
-        auto call = spanned(make<QuantumCallExpression>(name_identifier(id), std::move(args), std::move(operands)),
+        auto call = spanned(mk<QuantumCallExpression>(name_identifier(id), std::move(args), std::move(operands)),
                             span_of(id, prev_));
         height(h_ + 2);
         return call;
@@ -841,7 +848,7 @@ NodePtr Parser::parse_value(bool array_literal) {
 NodePtr Parser::parse_measure() {
   const Token m = expect(Tok::KwMeasure, "");
   NodePtr operand = parse_operand();
-  auto node = spanned(make<QuantumMeasurement>(std::move(operand)), span_of(m, prev_));
+  auto node = spanned(mk<QuantumMeasurement>(std::move(operand)), span_of(m, prev_));
   height(h_ + 1);
   return node;
 }
@@ -862,7 +869,7 @@ StmtPtr Parser::parse_for(const Token& first) {
     set = parse_expr();
   }
   auto block = parse_body(true);
-  return make<ForInLoop>(std::move(type), name_identifier(name), std::move(set), std::move(block));
+  return mk<ForInLoop>(std::move(type), name_identifier(name), std::move(set), std::move(block));
 }
 
 StmtPtr Parser::parse_switch() {
@@ -894,7 +901,7 @@ StmtPtr Parser::parse_switch() {
     }
   }
   take();
-  return make<SwitchStatement>(std::move(target), std::move(cases), std::move(default_block));
+  return mk<SwitchStatement>(std::move(target), std::move(cases), std::move(default_block));
 }
 
 StmtPtr Parser::parse_def(const Token& first) {
@@ -912,7 +919,7 @@ StmtPtr Parser::parse_def(const Token& first) {
   if (accept(Tok::Arrow)) ret = parse_scalar_type("(the return type) after '->'");
   ContextGuard context(*this, ContextKind::Def);
   auto body = parse_scope(false, "to open the subroutine body");
-  return make<SubroutineDefinition>(name_identifier(name), std::move(args), std::move(body), std::move(ret));
+  return mk<SubroutineDefinition>(name_identifier(name), std::move(args), std::move(body), std::move(ret));
 }
 
 // A parameter of a def (or a defcal, where an expression may stand instead).
@@ -924,7 +931,7 @@ NodePtr Parser::parse_arg_def(bool allow_expression) {
       ExprPtr size;
       if (at(Tok::LBracket)) size = parse_designator();
       Token name = expect(Tok::Identifier, "after the parameter type");
-      return spanned(make<QuantumArgument>(name_identifier(name), std::move(size)), span_of(first, prev_));
+      return spanned(mk<QuantumArgument>(name_identifier(name), std::move(size)), span_of(first, prev_));
     }
     case Tok::KwQreg:
     case Tok::KwCreg: {
@@ -937,16 +944,16 @@ NodePtr Parser::parse_arg_def(bool allow_expression) {
         size = parse_designator();
         check_size(size, bracket, quantum ? "qreg size must be positive" : "creg size must be positive");
       }
-      if (quantum) return spanned(make<QuantumArgument>(name_identifier(name), std::move(size)), span_of(first, prev_));
-      auto type = spanned(make<BitType>(std::move(size)), span_of(first, prev_));
-      return spanned(make<ClassicalArgument>(std::move(type), name_identifier(name), std::nullopt), span_of(first, prev_));
+      if (quantum) return spanned(mk<QuantumArgument>(name_identifier(name), std::move(size)), span_of(first, prev_));
+      auto type = spanned(mk<BitType>(std::move(size)), span_of(first, prev_));
+      return spanned(mk<ClassicalArgument>(std::move(type), name_identifier(name), std::nullopt), span_of(first, prev_));
     }
     case Tok::KwReadonly:
     case Tok::KwMutable: {
       TypePtr type = parse_array_reference_type();
       Token name = expect(Tok::Identifier, "after the parameter type");
       auto access = first.kind == Tok::KwReadonly ? AccessControl::readonly : AccessControl::mutable_;
-      return spanned(make<ClassicalArgument>(std::move(type), name_identifier(name), access), span_of(first, prev_));
+      return spanned(mk<ClassicalArgument>(std::move(type), name_identifier(name), access), span_of(first, prev_));
     }
     default:
       break;
@@ -960,7 +967,7 @@ NodePtr Parser::parse_arg_def(bool allow_expression) {
   TypePtr type = parse_scalar_type("");
   if (allow_expression && at(Tok::LParen)) return continue_expr(parse_cast(std::move(type), first));
   Token name = expect(Tok::Identifier, "after the parameter type");
-  return spanned(make<ClassicalArgument>(std::move(type), name_identifier(name), std::nullopt), span_of(first, prev_));
+  return spanned(mk<ClassicalArgument>(std::move(type), name_identifier(name), std::nullopt), span_of(first, prev_));
 }
 
 StmtPtr Parser::parse_defcal() {
@@ -993,7 +1000,7 @@ StmtPtr Parser::parse_defcal() {
   std::string body;
   if (at(Tok::CalBody)) body = std::string(take().text);
   expect(Tok::RBrace, "to close the calibration body");
-  return make<CalibrationDefinition>(std::move(name), std::move(args), std::move(qubits), std::move(ret), std::move(body));
+  return mk<CalibrationDefinition>(std::move(name), std::move(args), std::move(qubits), std::move(ret), std::move(body));
 }
 
 StmtPtr Parser::parse_extern(const Token& first) {
@@ -1013,14 +1020,14 @@ StmtPtr Parser::parse_extern(const Token& first) {
         check_size(size, bracket, "creg size must be positive");
       }
       // This BitType gets no span, as in the reference.
-      args.push_back(spanned(make<ExternArgument>(make<BitType>(std::move(size)), std::nullopt), span_of(a, prev_)));
+      args.push_back(spanned(mk<ExternArgument>(mk<BitType>(std::move(size)), std::nullopt), span_of(a, prev_)));
     } else if (a.kind == Tok::KwReadonly || a.kind == Tok::KwMutable) {
       TypePtr type = parse_array_reference_type();
       auto access = a.kind == Tok::KwReadonly ? AccessControl::readonly : AccessControl::mutable_;
-      args.push_back(spanned(make<ExternArgument>(std::move(type), access), span_of(a, prev_)));
+      args.push_back(spanned(mk<ExternArgument>(std::move(type), access), span_of(a, prev_)));
     } else {
       TypePtr type = parse_scalar_type("(a parameter type)");
-      args.push_back(spanned(make<ExternArgument>(std::move(type), std::nullopt), span_of(a, prev_)));
+      args.push_back(spanned(mk<ExternArgument>(std::move(type), std::nullopt), span_of(a, prev_)));
     }
     if (!accept(Tok::Comma)) break;
   }
@@ -1028,7 +1035,7 @@ StmtPtr Parser::parse_extern(const Token& first) {
   TypePtr ret;
   if (accept(Tok::Arrow)) ret = parse_scalar_type("(the return type) after '->'");
   expect(Tok::Semicolon, "after statement");
-  return make<ExternDeclaration>(name_identifier(name), std::move(args), std::move(ret));
+  return mk<ExternDeclaration>(name_identifier(name), std::move(args), std::move(ret));
 }
 
 std::vector<Ptr<Identifier>> Parser::parse_name_list() {
@@ -1051,7 +1058,7 @@ StmtPtr Parser::parse_gate_definition(const Token& first) {
   auto qubits = parse_name_list();
   ContextGuard context(*this, ContextKind::Gate);
   auto body = parse_scope(false, "to open the gate body");
-  return make<QuantumGateDefinition>(name_identifier(name), std::move(params), std::move(qubits), std::move(body));
+  return mk<QuantumGateDefinition>(name_identifier(name), std::move(params), std::move(qubits), std::move(body));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1078,7 +1085,7 @@ NodePtr Parser::parse_indexed_identifier() {
     indices.push_back(parse_index_group().element);
     h = std::max(h, h_);
   }
-  auto node = spanned(make<IndexedIdentifier>(name_identifier(id), std::move(indices)), span_of(id, prev_));
+  auto node = spanned(mk<IndexedIdentifier>(name_identifier(id), std::move(indices)), span_of(id, prev_));
   height(h + 2);
   return node;
 }
@@ -1130,14 +1137,14 @@ TypePtr Parser::parse_scalar_type(std::string_view context) {
       h = h_;
       if (message) check_size(size, bracket, message);
     }
-    auto node = spanned(make<T>(std::move(size)), span_of(t, prev_));
+    auto node = spanned(mk<T>(std::move(size)), span_of(t, prev_));
     height(h + 1);
     return node;
   };
   auto leaf = [&]<class T>() -> TypePtr {
     take();
     height(1);
-    return spanned(make<T>(), span_of(t, t));
+    return spanned(mk<T>(), span_of(t, t));
   };
   switch (t.kind) {
     case Tok::KwBit: return sized.operator()<BitType>(nullptr);
@@ -1160,7 +1167,7 @@ TypePtr Parser::parse_scalar_type(std::string_view context) {
         check(base != nullptr, inner_start, "invalid type of complex components");
         expect(Tok::RBracket, "to close 'complex['");
       }
-      auto node = spanned(make<ComplexType>(std::move(base)), span_of(t, prev_));
+      auto node = spanned(mk<ComplexType>(std::move(base)), span_of(t, prev_));
       height(h + 1);
       return node;
     }
@@ -1184,7 +1191,7 @@ TypePtr Parser::parse_array_type() {
   for (const auto& d : dims)
     if (dynamic_cast<const UnaryExpression*>(d.get()))
       check(false, d->span->start_line, d->span->start_column, "all array dimensions must be non-negative");
-  auto node = spanned(make<ArrayType>(std::move(base), std::move(dims)), span_of(a, prev_));
+  auto node = spanned(mk<ArrayType>(std::move(base), std::move(dims)), span_of(a, prev_));
   height(h + 1);
   return node;
 }
@@ -1207,7 +1214,7 @@ TypePtr Parser::parse_array_reference_type() {
   }
   h = std::max(h, h_);
   expect(Tok::RBracket, "to close 'array['");
-  auto node = spanned(make<ArrayReferenceType>(std::move(base), std::move(dims)), span_of(first, prev_));
+  auto node = spanned(mk<ArrayReferenceType>(std::move(base), std::move(dims)), span_of(first, prev_));
   height(h + 1);
   return node;
 }
@@ -1218,7 +1225,7 @@ ExprPtr Parser::parse_cast(TypePtr type, const Token& first) {
   ExprPtr arg = parse_expr();
   int ha = h_;
   expect(Tok::RParen, "to close the cast");
-  auto node = spanned(make<Cast>(std::move(type), std::move(arg)), span_of(first, prev_));
+  auto node = spanned(mk<Cast>(std::move(type), std::move(arg)), span_of(first, prev_));
   height(std::max(ht, ha) + 1);
   return node;
 }
@@ -1242,7 +1249,7 @@ ExprPtr Parser::parse_expr(int min_level) {
     take();
     ExprPtr operand = parse_expr(kUnaryLevel);
     int h = h_;
-    lhs = spanned(make<UnaryExpression>(uop, std::move(operand)), span_of(first, prev_));
+    lhs = spanned(mk<UnaryExpression>(uop, std::move(operand)), span_of(first, prev_));
     height(h + 1);
   } else {
     lhs = parse_postfix(parse_primary());
@@ -1260,7 +1267,7 @@ ExprPtr Parser::parse_binary_tail(ExprPtr lhs, int min_level) {
     ExprPtr rhs = parse_expr(op.level == kPowerLevel ? kPowerLevel : op.level + 1);
     const int hr = h_;
     Span s = span_from(*lhs, prev_);
-    lhs = spanned(make<BinaryExpression>(op.op, std::move(lhs), std::move(rhs)), s);
+    lhs = spanned(mk<BinaryExpression>(op.op, std::move(lhs), std::move(rhs)), s);
     height(std::max(hl, hr) + 1);
     hl = h_;
   }
@@ -1276,7 +1283,7 @@ ExprPtr Parser::parse_postfix(ExprPtr e) {
     Group g = parse_index_group();
     const int hi = h_;
     Span s = span_from(*e, prev_);
-    e = spanned(make<IndexExpression>(std::move(e), std::move(g.element)), s);
+    e = spanned(mk<IndexExpression>(std::move(e), std::move(g.element)), s);
     height(std::max(h, hi) + 1);
     h = h_;
   }
@@ -1289,13 +1296,13 @@ ExprPtr Parser::make_call(const Token& name, std::vector<ExprPtr> args) {
   if (name.text == "sizeof") {
     if (args.size() == 1 || args.size() == 2) {
       ExprPtr index = args.size() == 2 ? args[1] : nullptr;
-      auto node = spanned(make<SizeOf>(args[0], std::move(index)), span_of(name, prev_));
+      auto node = spanned(mk<SizeOf>(args[0], std::move(index)), span_of(name, prev_));
       height(h + 1);
       return node;
     }
     check(false, name, "'sizeof' needs either one or two arguments");
   }
-  auto node = spanned(make<FunctionCall>(name_identifier(name), std::move(args)), span_of(name, prev_));
+  auto node = spanned(mk<FunctionCall>(name_identifier(name), std::move(args)), span_of(name, prev_));
   height(h + 1);
   return node;
 }
@@ -1352,13 +1359,13 @@ ExprPtr Parser::parse_primary() {
     case Tok::Float:
       take();
       height(1);
-      return spanned(make<FloatLiteral>(float_value(t.text, t)), span_of(t, t));
+      return spanned(mk<FloatLiteral>(float_value(t.text, t)), span_of(t, t));
     case Tok::Imaginary: {
       take();
       std::string_view num = t.text.substr(0, t.text.size() - 2);
       while (!num.empty() && (num.back() == ' ' || num.back() == '\t')) num.remove_suffix(1);
       height(1);
-      return spanned(make<ImaginaryLiteral>(float_value(num, t)), span_of(t, t));
+      return spanned(mk<ImaginaryLiteral>(float_value(num, t)), span_of(t, t));
     }
     case Tok::Timing: {
       take();
@@ -1374,7 +1381,7 @@ ExprPtr Parser::parse_primary() {
       std::string_view num = text.substr(0, text.size() - unit_len);
       while (!num.empty() && (num.back() == ' ' || num.back() == '\t')) num.remove_suffix(1);
       height(1);
-      return spanned(make<DurationLiteral>(float_value(num, t), unit), span_of(t, t));
+      return spanned(mk<DurationLiteral>(float_value(num, t), unit), span_of(t, t));
     }
     case Tok::Bitstring: {
       take();
@@ -1386,20 +1393,20 @@ ExprPtr Parser::parse_primary() {
         value = value * 2 + (c - '0');
       }
       height(1);
-      return spanned(make<BitstringLiteral>(value, width), span_of(t, t));
+      return spanned(mk<BitstringLiteral>(value, width), span_of(t, t));
     }
     case Tok::KwTrue:
     case Tok::KwFalse:
       take();
       height(1);
-      return spanned(make<BooleanLiteral>(t.kind == Tok::KwTrue), span_of(t, t));
+      return spanned(mk<BooleanLiteral>(t.kind == Tok::KwTrue), span_of(t, t));
     case Tok::KwDurationof: {
       take();
       expect(Tok::LParen, "after 'durationof'");
       int h = 0;
       auto stmts = measured(h, [&] { return parse_scope(true, "(a block) after 'durationof('"); });
       expect(Tok::RParen, "to close 'durationof('");
-      auto node = spanned(make<DurationOf>(std::move(stmts)), span_of(t, prev_));
+      auto node = spanned(mk<DurationOf>(std::move(stmts)), span_of(t, prev_));
       height(h + 2);
       return node;
     }
@@ -1427,7 +1434,7 @@ ExprPtr Parser::integer_literal(const Token& t) {
       error_at(t, "integer literal '" + std::string(t.text) + "' does not fit in 64 bits (signed)");
     value = value * static_cast<unsigned>(base) + d;
   }
-  return spanned(make<IntegerLiteral>(static_cast<std::int64_t>(value)), span_of(t, t));
+  return spanned(mk<IntegerLiteral>(static_cast<std::int64_t>(value)), span_of(t, t));
 }
 
 double Parser::float_value(std::string_view text, const Token& t) {
@@ -1471,7 +1478,7 @@ ExprPtr Parser::parse_alias_value() {
   while (accept(Tok::DoublePlus)) {
     ExprPtr rhs = parse_expr();
     const int hr = h_;
-    e = spanned(make<Concatenation>(std::move(e), std::move(rhs)), span_of(first, prev_));
+    e = spanned(mk<Concatenation>(std::move(e), std::move(rhs)), span_of(first, prev_));
     height(std::max(h, hr) + 1);
     h = h_;
   }
@@ -1532,8 +1539,8 @@ NodePtr Parser::parse_range_item(bool require_colon) {
     end = parse_expr();
     h = std::max(h, h_);
   }
-  auto node = stepped ? make<RangeDefinition>(std::move(start), std::move(end), std::move(middle))
-                      : make<RangeDefinition>(std::move(start), std::move(middle), nullptr);
+  auto node = stepped ? mk<RangeDefinition>(std::move(start), std::move(end), std::move(middle))
+                      : mk<RangeDefinition>(std::move(start), std::move(middle), nullptr);
   node->span = span_of(first, prev_);
   height(h + 1);
   return node;
@@ -1544,7 +1551,7 @@ Ptr<DiscreteSet> Parser::parse_set() {
   auto values = parse_expr_list();
   const int h = h_;
   expect(Tok::RBrace, "to close the set");
-  auto node = spanned(make<DiscreteSet>(std::move(values)), span_of(open, prev_));
+  auto node = spanned(mk<DiscreteSet>(std::move(values)), span_of(open, prev_));
   height(h + 1);
   return node;
 }
@@ -1560,7 +1567,7 @@ ExprPtr Parser::parse_array_literal() {
     if (!accept(Tok::Comma)) break;
   }
   expect(Tok::RBrace, "to close the array literal");
-  auto node = spanned(make<ArrayLiteral>(std::move(values)), span_of(open, prev_));
+  auto node = spanned(mk<ArrayLiteral>(std::move(values)), span_of(open, prev_));
   height(h + 1);
   return node;
 }

@@ -1,6 +1,7 @@
 #include "parser_lexer.hpp"
 
 #include <climits>
+#include <iterator>
 #include <cstring>
 
 #include "openqasm3/parser.hpp"
@@ -76,11 +77,36 @@ constexpr Keyword kKeywords[] = {
     {"false", Tok::KwFalse}, {"im", Tok::KwIm},
 };
 
-// Keywords by length and first letter: a word is compared with at most a few candidates.
+// Keywords grouped by first letter, so that a word is compared with a few candidates at most.
+struct KeywordIndex {
+  // For each first byte, the range of its keywords in `sorted`.
+  std::uint8_t begin[128] = {};
+  std::uint8_t end[128] = {};
+  Keyword sorted[std::size(kKeywords)] = {};
+};
+
+constexpr KeywordIndex kKeywordIndex = [] {
+  KeywordIndex index;
+  std::size_t n = 0;
+  for (int c = 0; c < 128; ++c) {
+    index.begin[c] = static_cast<std::uint8_t>(n);
+    for (const auto& k : kKeywords)
+      if (k.text[0] == c) index.sorted[n++] = k;
+    index.end[c] = static_cast<std::uint8_t>(n);
+  }
+  return index;
+}();
+
 Tok keyword_kind(std::string_view word) {
-  if (word.size() < 2 || word.size() > 13) return Tok::Identifier;
-  for (const auto& k : kKeywords)
-    if (k.text.size() == word.size() && k.text[0] == word[0] && k.text == word) return k.kind;
+  const auto c = static_cast<unsigned char>(word[0]);
+  if (c >= 128 || word.size() < 2 || word.size() > 13) return Tok::Identifier;
+  for (std::size_t i = kKeywordIndex.begin[c]; i < kKeywordIndex.end[c]; ++i) {
+    const std::string_view k = kKeywordIndex.sorted[i].text;
+    if (k.size() != word.size()) continue;
+    std::size_t j = 1;  // the first letters are equal
+    while (j < k.size() && k[j] == word[j]) ++j;
+    if (j == k.size()) return kKeywordIndex.sorted[i].kind;
+  }
   return Tok::Identifier;
 }
 
@@ -272,6 +298,7 @@ Lexer::Lexer(std::string_view source) : src_(source) {
       ++i;
       continue;
     }
+    ascii_ = false;
     std::size_t len = 0;
     std::uint32_t cp = 0, min = 0;
     if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F, min = 0x80;
@@ -295,6 +322,19 @@ Lexer::Lexer(std::string_view source) : src_(source) {
 
 void Lexer::locate(std::size_t pos, int& line, int& col) {
   const char* s = src_.data();
+  if (ascii_) {
+    // Columns are byte offsets: only the newlines matter.
+    for (std::size_t i = scanned_; i < pos; ++i) {
+      if (s[i] == '\n') {
+        ++line_;
+        line_start_ = i + 1;
+      }
+    }
+    if (pos > scanned_) scanned_ = pos;
+    line = line_;
+    col = static_cast<int>(pos - line_start_);
+    return;
+  }
   for (std::size_t i = scanned_; i < pos; ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c == '\n') {
@@ -338,9 +378,13 @@ Token Lexer::make(Tok kind, std::size_t start, std::size_t end) {
   t.kind = kind;
   t.text = src_.substr(start, end - start);
   locate(start, t.line, t.col);
-  int width = 0;
-  for (char c : t.text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  t.width = width;
+  if (ascii_) {
+    t.width = static_cast<int>(t.text.size());
+  } else {
+    int width = 0;
+    for (char c : t.text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    t.width = width;
+  }
   pos_ = end;
   return t;
 }

@@ -98,6 +98,7 @@ class Lexer {
   std::size_t line_start_ = 0;
   std::size_t continuation_bytes_ = 0;  // UTF-8 continuation bytes since line_start_
   int line_ = 1;
+  bool ascii_ = true;  // no byte above 0x7F: columns are byte offsets
 };
 
 }  // namespace openqasm3::parsing
