@@ -66,7 +66,7 @@ std::string read_whole_file(const std::string& filename) {
 
   std::string text;
   if (status.st_size > 0) text.reserve(static_cast<std::size_t>(status.st_size));
-  char buffer[65536];
+  char buffer[16384];
   while (true) {
     ssize_t n = ::read(file.get(), buffer, sizeof buffer);
     if (n == 0) return text;
