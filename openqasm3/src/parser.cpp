@@ -81,6 +81,11 @@ bool can_start_expr(Tok k) {
   }
 }
 
+// parse_value gives an expression unless it read a measurement or a quantum call.
+bool is_measurement(const QASMNode& n) {
+  return n.kind() == NodeKind::QuantumMeasurement || n.kind() == NodeKind::QuantumCallExpression;
+}
+
 bool is_operand_start(Tok k) { return k == Tok::Identifier || k == Tok::HardwareQubit; }
 
 Span span_of(const Token& a, const Token& b) { return Span{a.line, a.col, b.line, b.col}; }
@@ -231,7 +236,29 @@ class Parser {
   void check_version();
   NodePtr parse_statement_or_scope();
   NodePtr parse_statement();
+  NodePtr parse_pragma();
+  std::vector<Ptr<Annotation>> parse_annotations();
   StmtPtr parse_core(const Token& first);
+  StmtPtr stmt_let(const Token& first);
+  StmtPtr stmt_barrier(const Token& first);
+  StmtPtr stmt_box(const Token& first);
+  StmtPtr stmt_break(const Token& first);
+  StmtPtr stmt_continue(const Token& first);
+  StmtPtr stmt_end(const Token& first);
+  StmtPtr stmt_cal(const Token& first);
+  StmtPtr stmt_defcalgrammar(const Token& first);
+  StmtPtr stmt_include(const Token& first);
+  StmtPtr stmt_const(const Token& first);
+  StmtPtr stmt_delay(const Token& first);
+  StmtPtr stmt_if(const Token& first);
+  StmtPtr stmt_input(const Token& first);
+  StmtPtr stmt_measure(const Token& first);
+  StmtPtr stmt_nop(const Token& first);
+  StmtPtr stmt_qreg(const Token& first);
+  StmtPtr stmt_qubit(const Token& first);
+  StmtPtr stmt_reset(const Token& first);
+  StmtPtr stmt_return(const Token& first);
+  StmtPtr stmt_while(const Token& first);
   std::vector<StmtPtr> parse_block_contents();  // after '{', through '}'
   std::vector<StmtPtr> parse_body(bool loop);   // statement or scope of if/else/for/while
   std::vector<StmtPtr> parse_scope(bool push_scope, std::string_view context);
@@ -259,6 +286,8 @@ class Parser {
   ExprPtr parse_binary_tail(ExprPtr lhs, int min_level);
   ExprPtr parse_postfix(ExprPtr e);
   ExprPtr parse_primary();
+  ExprPtr parse_durationof();
+  ExprPtr literal(const Token& t);
   ExprPtr continue_expr(ExprPtr primary);
   ExprPtr make_call(const Token& name, std::vector<ExprPtr> args);
   std::vector<ExprPtr> parse_expr_list();
@@ -391,7 +420,7 @@ std::vector<StmtPtr> Parser::parse_block_contents() {
     if (at(Tok::Eof)) expected("'}' to close the block", peek());
     NodePtr s = parse_statement_or_scope();
     // A pragma here has already been reported as misplaced; it cannot stand in a block.
-    if (auto stmt = std::dynamic_pointer_cast<Statement>(s)) out.push_back(std::move(stmt));
+    if (s->kind() != NodeKind::Pragma) out.push_back(std::static_pointer_cast<Statement>(std::move(s)));
   }
   take();
   return out;
@@ -410,28 +439,16 @@ std::vector<StmtPtr> Parser::parse_body(bool loop) {
   Nest nest(*this);
   std::vector<StmtPtr> out;
   NodePtr s = parse_statement();
-  if (auto stmt = std::dynamic_pointer_cast<Statement>(s)) out.push_back(std::move(stmt));
+  if (s->kind() != NodeKind::Pragma) out.push_back(std::static_pointer_cast<Statement>(std::move(s)));
   return out;
 }
 
 NodePtr Parser::parse_statement() {
   const Token first = peek();
   int h = 0;
-  if (first.kind == Tok::KwPragma) {
-    take();
-    check(global() && bare_blocks_ == 0, first, "pragmas must be global");
-    Token rest = expect(Tok::LineRest, "after 'pragma'");
-    auto node = spanned(mk<Pragma>(std::string(rest.text)), span_of(first, rest));
-    height(1);
-    return node;
-  }
+  if (first.kind == Tok::KwPragma) return parse_pragma();
   std::vector<Ptr<Annotation>> annotations;
-  while (at(Tok::Annotation)) {
-    Token a = take();
-    std::optional<std::string> command;
-    if (at(Tok::LineRest)) command = std::string(take().text);
-    annotations.push_back(spanned(mk<Annotation>(std::string(a.text.substr(1)), std::move(command)), span_of(a, prev_)));
-  }
+  if (first.kind == Tok::Annotation) annotations = parse_annotations();
   const Token core = peek();
   StmtPtr stmt = measured(h, [&] { return parse_core(core); });
   stmt->span = span_of(first, prev_);
@@ -440,182 +457,82 @@ NodePtr Parser::parse_statement() {
   return stmt;
 }
 
+NodePtr Parser::parse_pragma() {
+  const Token first = take();
+  check(global() && bare_blocks_ == 0, first, "pragmas must be global");
+  Token rest = expect(Tok::LineRest, "after 'pragma'");
+  auto node = spanned(mk<Pragma>(std::string(rest.text)), span_of(first, rest));
+  height(1);
+  return node;
+}
+
+std::vector<Ptr<Annotation>> Parser::parse_annotations() {
+  std::vector<Ptr<Annotation>> annotations;
+  while (at(Tok::Annotation)) {
+    Token a = take();
+    std::optional<std::string> command;
+    if (at(Tok::LineRest)) command = std::string(take().text);
+    annotations.push_back(spanned(mk<Annotation>(std::string(a.text.substr(1)), std::move(command)), span_of(a, prev_)));
+  }
+  return annotations;
+}
+
 StmtPtr Parser::parse_core(const Token& first) {
   switch (first.kind) {
-    case Tok::KwLet: {
-      take();
-      Token name = expect(Tok::Identifier, "after 'let'");
-      expect(Tok::Equals, "after the alias name");
-      ExprPtr value = parse_alias_value();
-      expect(Tok::Semicolon, "after statement");
-      return mk<AliasStatement>(name_identifier(name), std::move(value));
-    }
-    case Tok::KwBarrier: {
-      take();
-      auto qubits = parse_operands(false);
-      expect(Tok::Semicolon, "after statement");
-      return mk<QuantumBarrier>(std::move(qubits));
-    }
-    case Tok::KwBox: {
-      take();
-      ExprPtr duration;
-      if (at(Tok::LBracket)) duration = parse_designator();
-      auto body = parse_scope(true, "to open the body of 'box'");
-      return mk<Box>(std::move(duration), std::move(body));
-    }
+    case Tok::KwLet:
+      return stmt_let(first);
+    case Tok::KwBarrier:
+      return stmt_barrier(first);
+    case Tok::KwBox:
+      return stmt_box(first);
     case Tok::KwBreak:
-      take();
-      expect(Tok::Semicolon, "after statement");
-      check(in_loop(), first, "'break' statement outside loop");
-      return mk<BreakStatement>();
+      return stmt_break(first);
     case Tok::KwContinue:
-      take();
-      expect(Tok::Semicolon, "after statement");
-      check(in_loop(), first, "'continue' statement outside loop");
-      return mk<ContinueStatement>();
+      return stmt_continue(first);
     case Tok::KwEnd:
-      take();
-      expect(Tok::Semicolon, "after statement");
-      return mk<EndStatement>();
-    case Tok::KwCal: {
-      take();
-      expect(Tok::LBrace, "after 'cal'");
-      std::string body;
-      if (at(Tok::CalBody)) body = std::string(take().text);
-      expect(Tok::RBrace, "to close the calibration block");
-      return mk<CalibrationStatement>(std::move(body));
-    }
-    case Tok::KwDefcalgrammar: {
-      take();
-      check(global(), first, "'defcalgrammar' statements must be global");
-      Token name = expect(Tok::String, "after 'defcalgrammar'");
-      expect(Tok::Semicolon, "after statement");
-      return mk<CalibrationGrammarDeclaration>(strip_quotes(name.text));
-    }
-    case Tok::KwInclude: {
-      take();
-      check(global(), first, "'include' statements must be global");
-      Token name = expect(Tok::String, "after 'include'");
-      expect(Tok::Semicolon, "after statement");
-      return mk<Include>(strip_quotes(name.text));
-    }
-    case Tok::KwConst: {
-      take();
-      TypePtr type = parse_scalar_type("after 'const'");
-      Token name = expect(Tok::Identifier, "after the type of a constant");
-      expect(Tok::Equals, "after the constant's name (a constant needs a value)");
-      const Token value_start = peek();
-      NodePtr value = parse_value(true);
-      auto expr = std::dynamic_pointer_cast<Expression>(value);
-      if (!expr) error_at(value_start, "a constant cannot be initialised by a measurement");
-      expect(Tok::Semicolon, "after statement");
-      return mk<ConstantDeclaration>(std::move(type), name_identifier(name), std::move(expr));
-    }
+      return stmt_end(first);
+    case Tok::KwCal:
+      return stmt_cal(first);
+    case Tok::KwDefcalgrammar:
+      return stmt_defcalgrammar(first);
+    case Tok::KwInclude:
+      return stmt_include(first);
+    case Tok::KwConst:
+      return stmt_const(first);
     case Tok::KwDef:
       return parse_def(first);
     case Tok::KwDefcal:
       return parse_defcal();
-    case Tok::KwDelay: {
-      take();
-      if (!at(Tok::LBracket)) expected("'[' with a duration after 'delay'", peek());
-      ExprPtr duration = parse_designator();
-      auto qubits = parse_operands(false);
-      expect(Tok::Semicolon, "after statement");
-      return mk<DelayInstruction>(std::move(duration), std::move(qubits));
-    }
+    case Tok::KwDelay:
+      return stmt_delay(first);
     case Tok::KwExtern:
       return parse_extern(first);
     case Tok::KwFor:
       return parse_for(first);
     case Tok::KwGate:
       return parse_gate_definition(first);
-    case Tok::KwIf: {
-      take();
-      expect(Tok::LParen, "after 'if'");
-      ExprPtr condition = parse_expr();
-      expect(Tok::RParen, "after the condition");
-      auto if_block = parse_body(false);
-      std::vector<StmtPtr> else_block;
-      if (accept(Tok::KwElse)) else_block = parse_body(false);
-      return mk<BranchingStatement>(std::move(condition), std::move(if_block), std::move(else_block));
-    }
+    case Tok::KwIf:
+      return stmt_if(first);
     case Tok::KwInput:
-    case Tok::KwOutput: {
-      take();
-      check(global(), first,
-            first.kind == Tok::KwInput ? "'input' declarations must be global" : "'output' declarations must be global");
-      TypePtr type = parse_any_type(first.kind == Tok::KwInput ? "after 'input'" : "after 'output'");
-      Token name = expect(Tok::Identifier, "after the type");
-      expect(Tok::Semicolon, "after statement");
-      return mk<IODeclaration>(first.kind == Tok::KwInput ? IOKeyword::input : IOKeyword::output, std::move(type),
-                                 name_identifier(name));
-    }
-    case Tok::KwMeasure: {
-      check(!in_gate(), first, "cannot have a non-unitary 'measure' instruction in a gate");
-      NodePtr measure = parse_measure();
-      NodePtr target;
-      if (accept(Tok::Arrow)) target = parse_indexed_identifier();
-      expect(Tok::Semicolon, "after statement");
-      return mk<QuantumMeasurementStatement>(std::move(measure), std::move(target));
-    }
-    case Tok::KwNop: {
-      take();
-      auto operands = parse_operands(false);
-      expect(Tok::Semicolon, "after statement");
-      return mk<QuantumNop>(std::move(operands));
-    }
+    case Tok::KwOutput:
+      return stmt_input(first);
+    case Tok::KwMeasure:
+      return stmt_measure(first);
+    case Tok::KwNop:
+      return stmt_nop(first);
     case Tok::KwQreg:
-    case Tok::KwCreg: {
-      const bool quantum = first.kind == Tok::KwQreg;
-      take();
-      if (quantum) check(global(), first, "qubit declarations must be global");
-      Token name = expect(Tok::Identifier, quantum ? "after 'qreg'" : "after 'creg'");
-      ExprPtr size;
-      if (at(Tok::LBracket)) {
-        Token bracket = peek();
-        size = parse_designator();
-        check_size(size, bracket, quantum ? "qreg size must be positive" : "creg size must be positive");
-      }
-      const Token last = prev_;
-      expect(Tok::Semicolon, "after statement");
-      if (quantum) return mk<QubitDeclaration>(name_identifier(name), std::move(size));
-      auto type = spanned(mk<BitType>(std::move(size)), span_of(first, last));
-      return mk<ClassicalDeclaration>(std::move(type), name_identifier(name), nullptr);
-    }
-    case Tok::KwQubit: {
-      take();
-      check(global(), first, "qubit declarations must be global");
-      ExprPtr size;
-      if (at(Tok::LBracket)) size = parse_designator();
-      Token name = expect(Tok::Identifier, "after 'qubit'");
-      expect(Tok::Semicolon, "after statement");
-      return mk<QubitDeclaration>(name_identifier(name), std::move(size));
-    }
-    case Tok::KwReset: {
-      take();
-      check(!in_gate(), first, "cannot have a non-unitary 'reset' instruction in a gate");
-      NodePtr operand = parse_operand();
-      expect(Tok::Semicolon, "after statement");
-      return mk<QuantumReset>(std::move(operand));
-    }
-    case Tok::KwReturn: {
-      take();
-      check(in_def(), first, "'return' statement outside subroutine");
-      NodePtr value;
-      if (!at(Tok::Semicolon)) value = parse_value(false);
-      expect(Tok::Semicolon, "after statement");
-      return mk<ReturnStatement>(std::move(value));
-    }
+    case Tok::KwCreg:
+      return stmt_qreg(first);
+    case Tok::KwQubit:
+      return stmt_qubit(first);
+    case Tok::KwReset:
+      return stmt_reset(first);
+    case Tok::KwReturn:
+      return stmt_return(first);
     case Tok::KwSwitch:
       return parse_switch();
-    case Tok::KwWhile: {
-      take();
-      expect(Tok::LParen, "after 'while'");
-      ExprPtr condition = parse_expr();
-      expect(Tok::RParen, "after the condition");
-      auto block = parse_body(true);
-      return mk<WhileLoop>(std::move(condition), std::move(block));
-    }
+    case Tok::KwWhile:
+      return stmt_while(first);
     case Tok::KwGphase:
     case Tok::KwInv:
     case Tok::KwPow:
@@ -632,6 +549,189 @@ StmtPtr Parser::parse_core(const Token& first) {
   ExprPtr e = parse_expr();
   expect(Tok::Semicolon, "after statement");
   return mk<ExpressionStatement>(std::move(e));
+}
+
+StmtPtr Parser::stmt_let(const Token&) {
+  take();
+  Token name = expect(Tok::Identifier, "after 'let'");
+  expect(Tok::Equals, "after the alias name");
+  ExprPtr value = parse_alias_value();
+  expect(Tok::Semicolon, "after statement");
+  return mk<AliasStatement>(name_identifier(name), std::move(value));
+}
+
+StmtPtr Parser::stmt_barrier(const Token&) {
+  take();
+  auto qubits = parse_operands(false);
+  expect(Tok::Semicolon, "after statement");
+  return mk<QuantumBarrier>(std::move(qubits));
+}
+
+StmtPtr Parser::stmt_box(const Token&) {
+  take();
+  ExprPtr duration;
+  if (at(Tok::LBracket)) duration = parse_designator();
+  auto body = parse_scope(true, "to open the body of 'box'");
+  return mk<Box>(std::move(duration), std::move(body));
+}
+
+StmtPtr Parser::stmt_break(const Token& first) {
+  take();
+  expect(Tok::Semicolon, "after statement");
+  check(in_loop(), first, "'break' statement outside loop");
+  return mk<BreakStatement>();
+}
+
+StmtPtr Parser::stmt_continue(const Token& first) {
+  take();
+  expect(Tok::Semicolon, "after statement");
+  check(in_loop(), first, "'continue' statement outside loop");
+  return mk<ContinueStatement>();
+}
+
+StmtPtr Parser::stmt_end(const Token&) {
+  take();
+  expect(Tok::Semicolon, "after statement");
+  return mk<EndStatement>();
+}
+
+StmtPtr Parser::stmt_cal(const Token&) {
+  take();
+  expect(Tok::LBrace, "after 'cal'");
+  std::string body;
+  if (at(Tok::CalBody)) body = std::string(take().text);
+  expect(Tok::RBrace, "to close the calibration block");
+  return mk<CalibrationStatement>(std::move(body));
+}
+
+StmtPtr Parser::stmt_defcalgrammar(const Token& first) {
+  take();
+  check(global(), first, "'defcalgrammar' statements must be global");
+  Token name = expect(Tok::String, "after 'defcalgrammar'");
+  expect(Tok::Semicolon, "after statement");
+  return mk<CalibrationGrammarDeclaration>(strip_quotes(name.text));
+}
+
+StmtPtr Parser::stmt_include(const Token& first) {
+  take();
+  check(global(), first, "'include' statements must be global");
+  Token name = expect(Tok::String, "after 'include'");
+  expect(Tok::Semicolon, "after statement");
+  return mk<Include>(strip_quotes(name.text));
+}
+
+StmtPtr Parser::stmt_const(const Token&) {
+  take();
+  TypePtr type = parse_scalar_type("after 'const'");
+  Token name = expect(Tok::Identifier, "after the type of a constant");
+  expect(Tok::Equals, "after the constant's name (a constant needs a value)");
+  const Token value_start = peek();
+  NodePtr value = parse_value(true);
+  if (is_measurement(*value)) error_at(value_start, "a constant cannot be initialised by a measurement");
+  auto expr = std::static_pointer_cast<Expression>(std::move(value));
+  expect(Tok::Semicolon, "after statement");
+  return mk<ConstantDeclaration>(std::move(type), name_identifier(name), std::move(expr));
+}
+
+StmtPtr Parser::stmt_delay(const Token&) {
+  take();
+  if (!at(Tok::LBracket)) expected("'[' with a duration after 'delay'", peek());
+  ExprPtr duration = parse_designator();
+  auto qubits = parse_operands(false);
+  expect(Tok::Semicolon, "after statement");
+  return mk<DelayInstruction>(std::move(duration), std::move(qubits));
+}
+
+StmtPtr Parser::stmt_if(const Token&) {
+  take();
+  expect(Tok::LParen, "after 'if'");
+  ExprPtr condition = parse_expr();
+  expect(Tok::RParen, "after the condition");
+  auto if_block = parse_body(false);
+  std::vector<StmtPtr> else_block;
+  if (accept(Tok::KwElse)) else_block = parse_body(false);
+  return mk<BranchingStatement>(std::move(condition), std::move(if_block), std::move(else_block));
+}
+
+StmtPtr Parser::stmt_input(const Token& first) {
+  take();
+  check(global(), first,
+        first.kind == Tok::KwInput ? "'input' declarations must be global" : "'output' declarations must be global");
+  TypePtr type = parse_any_type(first.kind == Tok::KwInput ? "after 'input'" : "after 'output'");
+  Token name = expect(Tok::Identifier, "after the type");
+  expect(Tok::Semicolon, "after statement");
+  return mk<IODeclaration>(first.kind == Tok::KwInput ? IOKeyword::input : IOKeyword::output, std::move(type),
+                             name_identifier(name));
+}
+
+StmtPtr Parser::stmt_measure(const Token& first) {
+  check(!in_gate(), first, "cannot have a non-unitary 'measure' instruction in a gate");
+  NodePtr measure = parse_measure();
+  NodePtr target;
+  if (accept(Tok::Arrow)) target = parse_indexed_identifier();
+  expect(Tok::Semicolon, "after statement");
+  return mk<QuantumMeasurementStatement>(std::move(measure), std::move(target));
+}
+
+StmtPtr Parser::stmt_nop(const Token&) {
+  take();
+  auto operands = parse_operands(false);
+  expect(Tok::Semicolon, "after statement");
+  return mk<QuantumNop>(std::move(operands));
+}
+
+StmtPtr Parser::stmt_qreg(const Token& first) {
+  const bool quantum = first.kind == Tok::KwQreg;
+  take();
+  if (quantum) check(global(), first, "qubit declarations must be global");
+  Token name = expect(Tok::Identifier, quantum ? "after 'qreg'" : "after 'creg'");
+  ExprPtr size;
+  if (at(Tok::LBracket)) {
+    Token bracket = peek();
+    size = parse_designator();
+    check_size(size, bracket, quantum ? "qreg size must be positive" : "creg size must be positive");
+  }
+  const Token last = prev_;
+  expect(Tok::Semicolon, "after statement");
+  if (quantum) return mk<QubitDeclaration>(name_identifier(name), std::move(size));
+  auto type = spanned(mk<BitType>(std::move(size)), span_of(first, last));
+  return mk<ClassicalDeclaration>(std::move(type), name_identifier(name), nullptr);
+}
+
+StmtPtr Parser::stmt_qubit(const Token& first) {
+  take();
+  check(global(), first, "qubit declarations must be global");
+  ExprPtr size;
+  if (at(Tok::LBracket)) size = parse_designator();
+  Token name = expect(Tok::Identifier, "after 'qubit'");
+  expect(Tok::Semicolon, "after statement");
+  return mk<QubitDeclaration>(name_identifier(name), std::move(size));
+}
+
+StmtPtr Parser::stmt_reset(const Token& first) {
+  take();
+  check(!in_gate(), first, "cannot have a non-unitary 'reset' instruction in a gate");
+  NodePtr operand = parse_operand();
+  expect(Tok::Semicolon, "after statement");
+  return mk<QuantumReset>(std::move(operand));
+}
+
+StmtPtr Parser::stmt_return(const Token& first) {
+  take();
+  check(in_def(), first, "'return' statement outside subroutine");
+  NodePtr value;
+  if (!at(Tok::Semicolon)) value = parse_value(false);
+  expect(Tok::Semicolon, "after statement");
+  return mk<ReturnStatement>(std::move(value));
+}
+
+StmtPtr Parser::stmt_while(const Token&) {
+  take();
+  expect(Tok::LParen, "after 'while'");
+  ExprPtr condition = parse_expr();
+  expect(Tok::RParen, "after the condition");
+  auto block = parse_body(true);
+  return mk<WhileLoop>(std::move(condition), std::move(block));
 }
 
 // A declaration `T x [= v];`, or an expression statement that begins with a cast `T(v)`.
@@ -811,8 +911,8 @@ StmtPtr Parser::parse_assignment(NodePtr lvalue, const Token& first) {
   check(!in_gate(), first, "cannot assign to classical parameters in a gate");
   NodePtr value = parse_value(false);
   expect(Tok::Semicolon, "after statement");
-  if (auto e = std::dynamic_pointer_cast<Expression>(value))
-    return mk<ClassicalAssignment>(std::move(lvalue), assign, std::move(e));
+  if (!is_measurement(*value))
+    return mk<ClassicalAssignment>(std::move(lvalue), assign, std::static_pointer_cast<Expression>(std::move(value)));
   // A measurement: the operator is dropped, as in the reference.
   return mk<QuantumMeasurementStatement>(std::move(value), std::move(lvalue));
 }
@@ -1339,12 +1439,11 @@ ExprPtr Parser::parse_primary() {
       e->span = span_of(t, prev_);
       return e;
     }
-    case Tok::Identifier: {
+    case Tok::Identifier:
       take();
       if (accept(Tok::LParen)) return make_call(t, parse_call_args());
       height(1);
       return rule_identifier(t);
-    }
     case Tok::HardwareQubit:
       take();
       height(1);
@@ -1353,22 +1452,45 @@ ExprPtr Parser::parse_primary() {
     case Tok::OctalInt:
     case Tok::DecimalInt:
     case Tok::HexInt:
-      take();
-      height(1);
-      return integer_literal(t);
     case Tok::Float:
+    case Tok::Imaginary:
+    case Tok::Timing:
+    case Tok::Bitstring:
+    case Tok::KwTrue:
+    case Tok::KwFalse:
       take();
       height(1);
+      return literal(t);
+    case Tok::KwDurationof:
+      return parse_durationof();
+    default:
+      break;
+  }
+  if (is_type_token(t.kind)) return parse_cast(parse_any_type(""), t);
+  expected("expression", t);
+}
+
+ExprPtr Parser::parse_durationof() {
+  const Token t = take();
+  expect(Tok::LParen, "after 'durationof'");
+  int h = 0;
+  auto stmts = measured(h, [&] { return parse_scope(true, "(a block) after 'durationof('"); });
+  expect(Tok::RParen, "to close 'durationof('");
+  auto node = spanned(mk<DurationOf>(std::move(stmts)), span_of(t, prev_));
+  height(h + 2);
+  return node;
+}
+
+ExprPtr Parser::literal(const Token& t) {
+  switch (t.kind) {
+    case Tok::Float:
       return spanned(mk<FloatLiteral>(float_value(t.text, t)), span_of(t, t));
     case Tok::Imaginary: {
-      take();
       std::string_view num = t.text.substr(0, t.text.size() - 2);
       while (!num.empty() && (num.back() == ' ' || num.back() == '\t')) num.remove_suffix(1);
-      height(1);
       return spanned(mk<ImaginaryLiteral>(float_value(num, t)), span_of(t, t));
     }
     case Tok::Timing: {
-      take();
       std::string_view text = t.text;
       TimeUnit unit;
       std::size_t unit_len = 2;
@@ -1380,11 +1502,9 @@ ExprPtr Parser::parse_primary() {
       else unit = TimeUnit::s, unit_len = 1;
       std::string_view num = text.substr(0, text.size() - unit_len);
       while (!num.empty() && (num.back() == ' ' || num.back() == '\t')) num.remove_suffix(1);
-      height(1);
       return spanned(mk<DurationLiteral>(float_value(num, t), unit), span_of(t, t));
     }
     case Tok::Bitstring: {
-      take();
       std::int64_t value = 0, width = 0;
       for (char c : t.text.substr(1, t.text.size() - 2)) {
         if (c == '_') continue;
@@ -1392,29 +1512,14 @@ ExprPtr Parser::parse_primary() {
         if (value > (INT64_MAX >> 1)) error_at(t, "bitstring literal " + std::string(t.text) + " does not fit in 64 bits (signed)");
         value = value * 2 + (c - '0');
       }
-      height(1);
       return spanned(mk<BitstringLiteral>(value, width), span_of(t, t));
     }
     case Tok::KwTrue:
     case Tok::KwFalse:
-      take();
-      height(1);
       return spanned(mk<BooleanLiteral>(t.kind == Tok::KwTrue), span_of(t, t));
-    case Tok::KwDurationof: {
-      take();
-      expect(Tok::LParen, "after 'durationof'");
-      int h = 0;
-      auto stmts = measured(h, [&] { return parse_scope(true, "(a block) after 'durationof('"); });
-      expect(Tok::RParen, "to close 'durationof('");
-      auto node = spanned(mk<DurationOf>(std::move(stmts)), span_of(t, prev_));
-      height(h + 2);
-      return node;
-    }
     default:
-      break;
+      return integer_literal(t);
   }
-  if (is_type_token(t.kind)) return parse_cast(parse_any_type(""), t);
-  expected("expression", t);
 }
 
 ExprPtr Parser::integer_literal(const Token& t) {

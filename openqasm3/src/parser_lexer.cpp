@@ -596,6 +596,9 @@ Token Lexer::lex_number(std::size_t start) {
   if (suffixes) {
     std::size_t q = p;
     while (q < n && (cls(src_[q]) & kBlank)) ++q;
+    const char u = q < n ? src_[q] : '\0';
+    if (u != 'i' && u != 'd' && u != 'n' && u != 'u' && u != 'm' && u != 's' && u != '\xC2')
+      return make(is_float ? Tok::Float : Tok::DecimalInt, start, p);
     auto at = [&](std::string_view s) { return src_.compare(q, s.size(), s) == 0; };
     if (at("im")) return make(Tok::Imaginary, start, q + 2);
     if (at("dt") || at("ns") || at("us") || at("ms")) return make(Tok::Timing, start, q + 2);
