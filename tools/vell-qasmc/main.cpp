@@ -7,6 +7,7 @@
 // register_* function and calling it from main.
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -29,6 +30,11 @@ bool read_source(const std::string& path, std::string& text, std::string& error)
     }
     text = buffer.str();
     return true;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = "cannot read '" + path + "': it is a directory";
+    return false;
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
