@@ -881,7 +881,7 @@ StmtPtr Parser::parse_modified_gate(const Token& first) {
   }
 modifiers_done:
   if (at(Tok::KwGphase)) {
-    const Token g = take();
+    take();
     std::vector<ExprPtr> args;
     if (accept(Tok::LParen)) args = parse_call_args();
     if (at(Tok::LBracket)) parse_designator();  // accepted and dropped, as in the reference
@@ -890,12 +890,11 @@ modifiers_done:
     if (args.size() != 1) {
       std::string list;
       for (const auto& a : args) list += (list.empty() ? "" : ", ") + repr(*a);
-      check_deferred("'gphase' takes exactly one argument, but received [" + list + "]", g);
+      check_deferred("'gphase' takes exactly one argument, but received [" + list + "]", first);
     }
     ExprPtr arg = args.empty() ? nullptr : args.front();
     return mk<QuantumPhase>(std::move(mods), std::move(arg), std::move(operands));
   }
-  (void)first;
   const Token name = expect(Tok::Identifier, "(a gate name) after the gate modifiers");
   std::vector<ExprPtr> args;
   if (accept(Tok::LParen)) args = parse_call_args();

@@ -116,7 +116,7 @@ TEST(ParserErrors, BuiltInsSizesAndTypes) {
        "'gphase' takes exactly one argument, but received [IntegerLiteral(span=Span(start_line=1, start_column=7, "
        "end_line=1, end_column=7), value=1), Identifier(span=Span(start_line=1, start_column=10, end_line=1, "
        "end_column=10), name='a')]"},
-      {"ctrl @ gphase q;", 1, 7, "'gphase' takes exactly one argument, but received []"},
+      {"ctrl @ gphase q;", 1, 0, "'gphase' takes exactly one argument, but received []"},
       {"x = sizeof(a, 1, 2);", 1, 4, "'sizeof' needs either one or two arguments"},
       {"y = sizeof();", 1, 4, "'sizeof' needs either one or two arguments"},
       {"int[-1] x;", 1, 3, "int size must be positive"},
