@@ -8,6 +8,11 @@
 //
 // Placement and size checks do not stop the parse: the first one found is kept and thrown once
 // the whole text has parsed, so that a syntax error anywhere is reported in its place.
+// GCC 12 at -O3 reports a false -Wrestrict in std::string concatenation inlined from the
+// node classes' repr (GCC bug 105651).
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 #include <algorithm>
 #include <charconv>
 #include <cmath>
