@@ -77,8 +77,14 @@ template <> std::optional<UnaryOperator> from_symbol<UnaryOperator>(std::string_
 
 // The repr of an enumeration member: <BinaryOperator.+: 14>.
 template <class E> std::string enum_repr(E v) {
-  return "<" + std::string(enum_name(v)) + "." + std::string(symbol(v)) + ": " +
-         std::to_string(static_cast<int>(v)) + ">";
+  std::string out = "<";
+  out += enum_name(v);
+  out += '.';
+  out += symbol(v);
+  out += ": ";
+  out += std::to_string(static_cast<int>(v));
+  out += '>';
+  return out;
 }
 
 // ---------------------------------------------------------------------------------------------
