@@ -2,6 +2,23 @@
 
 namespace vell_qasm::programs {
 
+// ---- OpenQasmProgram ----
+
+const std::shared_ptr<openqasm3::ast::Program>& open_qasm_tree(const ProgramPtr& program) {
+  const auto* qasm = dynamic_cast<const OpenQasmProgram*>(program.get());
+  check(qasm != nullptr);
+  check(qasm->ast() != nullptr);
+  return qasm->ast();
+}
+
+std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTransformer& transformer,
+                                                        const std::shared_ptr<openqasm3::ast::Program>& root) {
+  openqasm3::ast::Rewrite result = transformer.visit(root);
+  auto rewritten = result.is_node() ? std::dynamic_pointer_cast<openqasm3::ast::Program>(result.node()) : nullptr;
+  check(rewritten != nullptr);
+  return rewritten;
+}
+
 // ---- VariablesDB ----
 
 const tavo_var::TavoVarPtr& VariablesDB::operator[](const VariableSignature& key) const {

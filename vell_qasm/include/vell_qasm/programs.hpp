@@ -61,6 +61,15 @@ class OpenQasmProgram : public Program {
   const std::shared_ptr<openqasm3::ast::Program> _ast;
 };
 
+// The tree of the OpenQasmProgram a tree step was handed. An AssertionError when `program` is of
+// another form, then when it carries no tree. The reference lives as long as `program` does.
+const std::shared_ptr<openqasm3::ast::Program>& open_qasm_tree(const ProgramPtr& program);
+
+// Runs `transformer` on `root` and returns the rewritten root; an AssertionError unless the
+// rewrite is a single Program node.
+std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTransformer& transformer,
+                                                        const std::shared_ptr<openqasm3::ast::Program>& root);
+
 // The key of VariablesDB: a variable's name as declared.
 struct VariableSignature {
   std::string name;

@@ -32,11 +32,8 @@ AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_vie
     : Validation(std::nullopt, class_name), criterion(std::move(criterion_)) {}
 
 programs::ProgramPtr AllowedNodeScreening::operator()(const programs::ProgramPtr& program) {
-  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
-  check(qasm != nullptr);
   // A program without a tree has nothing that could be screened as accepted.
-  check(qasm->ast() != nullptr);
-  visit(*qasm->ast());
+  visit(*programs::open_qasm_tree(program));
   return program;
 }
 

@@ -91,14 +91,9 @@ ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>&
 AstTidy::AstTidy(std::optional<std::string> name) : Step(std::move(name), "AstTidy") {}
 
 programs::ProgramPtr AstTidy::operator()(const programs::ProgramPtr& program) {
-  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
-  check(qasm != nullptr);
-  check(qasm->ast() != nullptr);
-
+  const auto& tree = programs::open_qasm_tree(program);
   IOVariablesTransformer transformer;
-  ast::Rewrite result = transformer.visit(qasm->ast());
-  auto root = result.is_node() ? std::dynamic_pointer_cast<ast::Program>(result.node()) : nullptr;
-  check(root != nullptr);
+  auto root = programs::transform_root(transformer, tree);
 
   if (root->version && lower_than_target(*root->version)) root->version = target_version_str;
   return std::make_shared<programs::OpenQasmProgram>(root);

@@ -57,15 +57,9 @@ ast::Rewrite HwQubitsTransformer::visit_SwitchStatement(const ast::Ptr<ast::Swit
 HwQubitResolver::HwQubitResolver(std::optional<std::string> name) : Step(std::move(name), "HwQubitResolver") {}
 
 programs::ProgramPtr HwQubitResolver::operator()(const programs::ProgramPtr& program) {
-  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
-  check(qasm != nullptr);
-  check(qasm->ast() != nullptr);
-
+  const auto& tree = programs::open_qasm_tree(program);
   HwQubitsTransformer transformer;
-  ast::Rewrite result = transformer.visit(qasm->ast());
-  auto root = result.is_node() ? std::dynamic_pointer_cast<ast::Program>(result.node()) : nullptr;
-  check(root != nullptr);
-  return std::make_shared<programs::OpenQasmProgram>(root);
+  return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(transformer, tree));
 }
 
 }  // namespace vell_qasm::passes::parsing

@@ -96,10 +96,7 @@ IncludeExpansion::IncludeExpansion(std::int64_t max_depth_)
     : Step(std::nullopt, "IncludeExpansion"), max_depth(max_depth_) {}
 
 programs::ProgramPtr IncludeExpansion::operator()(const programs::ProgramPtr& program) {
-  auto qasm = std::dynamic_pointer_cast<programs::OpenQasmProgram>(program);
-  check(qasm != nullptr);
-  check(qasm->ast() != nullptr);
-  return std::make_shared<programs::OpenQasmProgram>(_parse_inclusions(qasm->ast(), {}));
+  return std::make_shared<programs::OpenQasmProgram>(_parse_inclusions(programs::open_qasm_tree(program), {}));
 }
 
 std::shared_ptr<ast::Program> IncludeExpansion::get_sub_program(const std::string& filename) const {
