@@ -185,6 +185,15 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
 
 }  // namespace detail
 
+// The generic rewrite of one field of a node of class `Owner` (a field as `all_fields` yields it):
+// what QASMTransformer::generic_visit does to that field. For a handler that treats some fields
+// itself and leaves the others to the generic walk. A rewrite of the wrong node class is reported
+// as belonging to `Owner`'s field `name`. Switch cases are left as they are, as the generic walk
+// leaves them.
+template <class Owner, class T> void rewrite_field(QASMTransformer& t, const char* name, T& value) {
+  detail::rewrite(t, Owner::kName, name, value);
+}
+
 template <class D, class Base> struct NodeImpl : Base {
   using Base::Base;
 

@@ -33,12 +33,12 @@ std::optional<HwQubitIndex> hardware_qubit_index(const std::string& name) {
 
 // The generic walk of one field; switch cases get the walk into their blocks.
 template <class T> void walk_field(ast::QASMTransformer& transformer, const char* name, T& value) {
-  ast::detail::rewrite(transformer, ast::SwitchStatement::kName, name, value);
+  ast::rewrite_field<ast::SwitchStatement>(transformer, name, value);
 }
 void walk_field(ast::QASMTransformer& transformer, const char* name, std::vector<ast::SwitchCase>& cases) {
   // In place, by index: the labels stay the very objects they were and are not walked.
   for (std::size_t i = 0; i < cases.size(); ++i)
-    ast::detail::rewrite(transformer, ast::SwitchStatement::kName, name, cases[i].block);
+    ast::rewrite_field<ast::SwitchStatement>(transformer, name, cases[i].block);
 }
 
 }  // namespace
