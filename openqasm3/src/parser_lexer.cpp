@@ -608,6 +608,27 @@ Token Lexer::lex_number(std::size_t start) {
   return make(is_float ? Tok::Float : Tok::DecimalInt, start, p);
 }
 
+bool Lexer::starts_number(std::size_t pos) const {
+  const std::size_t n = src_.size();
+  return (cls(src_[pos]) & kDigit) || (src_[pos] == '.' && pos + 1 < n && (cls(src_[pos + 1]) & kDigit));
+}
+
+Token Lexer::lex_bitstring(std::size_t start) {
+  const std::size_t n = src_.size();
+  std::size_t e = scan_digits(start + 1, 2);
+  if (e == start + 1 || e >= n || src_[e] != '"')
+    error_at(start, "invalid bitstring literal: expected binary digits between double quotes");
+  return make(Tok::Bitstring, start, e + 1);
+}
+
+Token Lexer::lex_hardware_qubit(std::size_t start) {
+  const std::size_t n = src_.size();
+  std::size_t e = start + 1;
+  while (e < n && (cls(src_[e]) & kDigit)) ++e;
+  if (e == start + 1) error_at(start, "invalid hardware qubit: expected digits after '$'");
+  return make(Tok::HardwareQubit, start, e);
+}
+
 Token Lexer::lex_default() {
   const std::size_t n = src_.size();
   if (!skip_blanks_and_comments(true, true)) return make(Tok::Eof, n, n);
@@ -631,22 +652,11 @@ Token Lexer::lex_default() {
     }
     return make(kind, start, end);
   }
-  if ((k & kDigit) || (c == '.' && start + 1 < n && (cls(src_[start + 1]) & kDigit)))
-    return lex_number(start);
+  if (starts_number(start)) return lex_number(start);
 
   switch (c) {
-    case '"': {
-      std::size_t e = scan_digits(start + 1, 2);
-      if (e == start + 1 || e >= n || src_[e] != '"')
-        error_at(start, "invalid bitstring literal: expected binary digits between double quotes");
-      return make(Tok::Bitstring, start, e + 1);
-    }
-    case '$': {
-      std::size_t e = start + 1;
-      while (e < n && (cls(src_[e]) & kDigit)) ++e;
-      if (e == start + 1) error_at(start, "invalid hardware qubit: expected digits after '$'");
-      return make(Tok::HardwareQubit, start, e);
-    }
+    case '"': return lex_bitstring(start);
+    case '$': return lex_hardware_qubit(start);
     case '@': {
       std::size_t e = scan_identifier(start + 1);
       if (e == start + 1) return op(Tok::At, 1);
@@ -725,24 +735,13 @@ Token Lexer::lex_defcal_prelude() {
     Tok kind = keyword_kind(src_.substr(start, end - start));
     return make(is_defcal_keyword(kind) ? kind : Tok::Identifier, start, end);
   }
-  if ((k & kDigit) || (c == '.' && start + 1 < n && (cls(src_[start + 1]) & kDigit)))
-    return lex_number(start);
+  if (starts_number(start)) return lex_number(start);
   switch (c) {
     case '{':
       mode_ = Mode::CalBody;
       return op(Tok::LBrace, 1);
-    case '"': {
-      std::size_t e = scan_digits(start + 1, 2);
-      if (e == start + 1 || e >= n || src_[e] != '"')
-        error_at(start, "invalid bitstring literal: expected binary digits between double quotes");
-      return make(Tok::Bitstring, start, e + 1);
-    }
-    case '$': {
-      std::size_t e = start + 1;
-      while (e < n && (cls(src_[e]) & kDigit)) ++e;
-      if (e == start + 1) error_at(start, "invalid hardware qubit: expected digits after '$'");
-      return make(Tok::HardwareQubit, start, e);
-    }
+    case '"': return lex_bitstring(start);
+    case '$': return lex_hardware_qubit(start);
     case '[': return op(Tok::LBracket, 1);
     case ']': return op(Tok::RBracket, 1);
     case '(': return op(Tok::LParen, 1);

@@ -81,6 +81,9 @@ class Lexer {
   Token lex_default();
   Token lex_defcal_prelude();
   Token lex_number(std::size_t start);
+  bool starts_number(std::size_t pos) const;  // a digit, or '.' followed by one
+  Token lex_bitstring(std::size_t start);      // start is at the opening '"'
+  Token lex_hardware_qubit(std::size_t start); // start is at the '$'
   Token lex_version();
   Token lex_string();
   Token lex_cal_body();
