@@ -163,6 +163,16 @@ ScopeGuard open_block(Frame& frame, BlockStmt stmt, FrameKind kind, DType value_
   return Access::guard(token);
 }
 
+// if_ and while_: a block whose body runs under one condition.
+ScopeGuard open_conditional_block(const std::string& operation, BlockKind kind, const Value& condition) {
+  Frame& frame = current(operation);
+  check_condition(operation, frame, condition);
+  BlockStmt stmt;
+  stmt.kind = kind;
+  stmt.first = condition;
+  return open_block(frame, std::move(stmt), FrameKind::Block);
+}
+
 Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Init init,
                       std::span<const Value> values, const std::string* input_name) {
   Frame& frame = current(operation);
@@ -304,13 +314,7 @@ void align(const std::vector<std::string>& elements) {
 }
 
 ScopeGuard if_(const Value& condition) {
-  const std::string operation = "if_";
-  Frame& frame = current(operation);
-  check_condition(operation, frame, condition);
-  BlockStmt stmt;
-  stmt.kind = BlockKind::If;
-  stmt.first = condition;
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_conditional_block("if_", BlockKind::If, condition);
 }
 
 ScopeGuard else_() {
@@ -337,13 +341,7 @@ ScopeGuard else_() {
 }
 
 ScopeGuard while_(const Value& condition) {
-  const std::string operation = "while_";
-  Frame& frame = current(operation);
-  check_condition(operation, frame, condition);
-  BlockStmt stmt;
-  stmt.kind = BlockKind::While;
-  stmt.first = condition;
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_conditional_block("while_", BlockKind::While, condition);
 }
 
 ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition, const Value& update) {
