@@ -18,6 +18,8 @@
 #include <cmath>
 #include <optional>
 
+#include <pthread.h>
+
 #include "openqasm3/parser.hpp"
 #include "parser_arena.hpp"
 #include "parser_lexer.hpp"
@@ -179,10 +181,31 @@ class Parser {
   }
 
   // ---- nesting and tree depth
+  // The lowest address this thread's stack may reach while parsing, leaving a reserve for the
+  // work between two nesting checks. Frames are much larger in some builds (sanitizers, no
+  // inlining), so the level count alone cannot promise that the stack holds out.
+  static std::uintptr_t stack_floor() {
+    thread_local const std::uintptr_t floor = [] {
+      constexpr std::uintptr_t kReserve = 512 * 1024;
+      pthread_attr_t attr;
+      if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::uintptr_t{0};
+      void* base = nullptr;
+      std::size_t size = 0;
+      int rc = pthread_attr_getstack(&attr, &base, &size);
+      pthread_attr_destroy(&attr);
+      if (rc != 0 || size <= kReserve) return std::uintptr_t{0};
+      return reinterpret_cast<std::uintptr_t>(base) + kReserve;
+    }();
+    return floor;
+  }
+  static bool stack_nearly_full() {
+    char probe = 0;
+    return reinterpret_cast<std::uintptr_t>(&probe) < stack_floor();
+  }
   struct Nest {
     Parser& p;
     explicit Nest(Parser& parser) : p(parser) {
-      if (++p.depth_ > kMaxNesting) {
+      if (++p.depth_ > kMaxNesting || stack_nearly_full()) {
         const Token& t = p.peek();
         parsing::fail("nesting deeper than " + std::to_string(kMaxNesting) + " levels", t.line, t.col);
       }
