@@ -11,16 +11,15 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "vell/tavo.hpp"
 
 namespace vell::tavo::testing {
 
-// Runs `call`, which must be refused with exactly `message` as an `E`, and checks that the
-// program of `scope` is unchanged by it.
+// Runs `call`, which must throw exactly `message` as an `E`.
 template <class E, class F>
-void expect_refusal(const ProgramScope& scope, F&& call, const std::string& message) {
-  const std::string before = scope.program().listing();
+void expect_throw(F&& call, const std::string& message) {
   try {
     call();
     ADD_FAILURE() << "not refused; expected: " << message;
@@ -29,6 +28,13 @@ void expect_refusal(const ProgramScope& scope, F&& call, const std::string& mess
   } catch (const std::exception& e) {
     ADD_FAILURE() << "refused with the wrong kind of exception: " << e.what();
   }
+}
+
+// As expect_throw, and checks that the program of `scope` is unchanged by the refused call.
+template <class E, class F>
+void expect_refusal(const ProgramScope& scope, F&& call, const std::string& message) {
+  const std::string before = scope.program().listing();
+  expect_throw<E>(std::forward<F>(call), message);
   EXPECT_EQ(scope.program().listing(), before) << "a refused call recorded something: " << message;
 }
 

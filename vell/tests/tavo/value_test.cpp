@@ -11,18 +11,7 @@ using tavo::Value;
 
 namespace {
 
-// Runs `call`, which must throw exactly `message` as an `E`.
-template <class E, class F>
-void expect_throw(F&& call, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "not refused; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "refused with the wrong kind of exception: " << e.what();
-  }
-}
+using vell::tavo::testing::expect_throw;
 
 // v0: int, v1: fixed, v2: bool, v3: int[3], v4: bool[2].
 class Expressions : public ::testing::Test {
