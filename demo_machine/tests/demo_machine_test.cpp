@@ -84,8 +84,8 @@ TEST(DemoMachine, BuiltInGatesAreExactlyTheRegisteredGates) {
     EXPECT_EQ(registered.erase(operation), 1u) << operation;
   }
   EXPECT_EQ(demo_gate_names(), registered);
-  for (const char* gate : {"U", "id", "x", "y", "z", "h", "s", "sdg", "t", "tdg", "sx", "rx", "ry", "rz", "p", "cx",
-                           "cz", "cp", "swap"}) {
+  for (const char* gate :
+       {"U", "id", "x", "y", "z", "h", "s", "sdg", "t", "tdg", "sx", "rx", "ry", "rz", "p", "cx", "cz", "cp", "swap"}) {
     EXPECT_TRUE(demo_gate_names().contains(gate)) << gate;
   }
 }
@@ -96,7 +96,11 @@ TEST(DemoMachine, EachOperationEmitsItsPulses) {
   const auto plain = [](TavoArgs values) { return [values] { return values; }; };
   const std::vector<Call> calls = {
       {"U", {0}, plain({kPi / 2, 0.0, kPi})},
-      {"U", {1}, [] { return TavoArgs{angle("theta"), angle("phi"), 0.25}; }},
+      {"U",
+       {1},
+       [] {
+         return TavoArgs{angle("theta"), angle("phi"), 0.25};
+       }},
       {"u3", {0}, plain({1.0, 2.0, 3.0})},
       {"u2", {0}, plain({std::int64_t{0}, kPi})},
       {"u1", {0}, plain({0.5})},
@@ -159,14 +163,16 @@ TEST(DemoMachine, RefusedCallsEmitNothing) {
     };
   };
   using tavo::testing::expect_refusal;
-  expect_refusal<vell_qasm::ValueError>(scope, call("cx", {1, 1}), "Gate 'cx' acts on the hardware qubit $1 more than once");
+  expect_refusal<vell_qasm::ValueError>(scope, call("cx", {1, 1}),
+                                        "Gate 'cx' acts on the hardware qubit $1 more than once");
   expect_refusal<vell_qasm::ValueError>(scope, call("cp", {2, 2}, {0.5}),
                                         "Gate 'cp' acts on the hardware qubit $2 more than once");
   expect_refusal<vell_qasm::ValueError>(scope, call("cswap", {0, 1, 0}),
                                         "Gate 'cswap' acts on the hardware qubit $0 more than once");
   expect_refusal<tavo::TavoValueError>(scope, call("delay", {0}, {std::int64_t{-2}}),
                                        "wait: the cycle count must not be negative, got -2");
-  expect_refusal<tavo::TavoTypeError>(scope, call("rx", {0}, {tavo::declare(tavo::fixed, std::vector<tavo::Value>{0.0})}),
+  expect_refusal<tavo::TavoTypeError>(scope,
+                                      call("rx", {0}, {tavo::declare(tavo::fixed, std::vector<tavo::Value>{0.0})}),
                                       "operator /: array variable v0 is not a scalar; index it to use one cell");
   expect_refusal<NotSupportedQubits>(scope, call("x", {3}),
                                      "Operation 'x' is operating on qubits (3,). Some of these qubits are not "
