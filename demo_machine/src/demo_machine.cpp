@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <memory>
 #include <numbers>
+#include <set>
 #include <span>
 #include <utility>
 #include <variant>
@@ -210,27 +211,28 @@ Value measure(Q q) {
 }
 
 void reset(Q q) {
-  Value one = measure(q);
+  Value measured_one = measure(q);
   // The correction may start only once the readout has ended.
   tavo::align({drive_element(q), readout_element(q)});
-  auto corrected = tavo::if_(one);
+  auto corrected = tavo::if_(measured_one);
   x(q);
 }
 
-// Both elements of each qubit, in qubit order, each once; every element of the machine for no
-// qubits.
+// Both elements of each qubit, in qubit order, a repeated qubit once; every element of the
+// machine for no qubits.
 Elements elements_of(std::span<const Value> qubits, const QubitsMapping& machine) {
   Elements out;
-  auto add = [&](const Elements& elements) {
-    for (const auto& e : elements) {
-      if (std::find(out.begin(), out.end(), e) == out.end()) out.push_back(e);
-    }
-  };
   if (qubits.empty()) {
     for (const auto& [index, elements] : machine) out.insert(out.end(), elements.begin(), elements.end());
     return out;
   }
-  for (const Value& q : qubits) add(machine.at(std::get<std::int64_t>(q)));
+  std::set<HwQubitIndex> seen;
+  for (const Value& value : qubits) {
+    const auto q = std::get<std::int64_t>(value);
+    if (!seen.insert(q).second) continue;
+    const Elements& elements = machine.at(q);
+    out.insert(out.end(), elements.begin(), elements.end());
+  }
   return out;
 }
 

@@ -147,6 +147,12 @@ TEST(DemoMachine, EachOperationEmitsItsPulses) {
       {"barrier", {0, 1}},
       {"barrier", {}},
   };
+  std::set<std::string> registered, called;
+  for (const auto& identifier : machine.quantum_op_registry->available_identifiers())
+    registered.insert(identifier.name());
+  for (const Call& call : calls) called.insert(call.name);
+  EXPECT_EQ(called, registered) << "every registered operation has its golden listing";
+
   std::string listing;
   for (const Call& call : calls) listing += "== " + call_text(call) + "\n" + run(machine, call);
   tavo::testing::expect_golden("operations.txt", listing);
