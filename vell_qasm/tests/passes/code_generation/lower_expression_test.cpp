@@ -224,6 +224,12 @@ TEST_F(LowerExpressionTest, SdkOperandsUseTheSdkOperatorWithThePlainValueOnEithe
     EXPECT_TRUE(value.is_sdk());
     EXPECT_EQ(value.text(), c.text);
   }
+  // Every SDK operator, with the plain value on the left and on the right.
+  for (std::string op : {"/", ">>", "<<", ">", ">=", "<", "<=", "+", "^", "|", "&", "*", "-", "=="}) {
+    SCOPED_TRACE(op);
+    EXPECT_EQ(lowered("i " + op + " 2"), "(v0 " + op + " 2)");
+    EXPECT_EQ(lowered("2 " + op + " i"), "(2 " + op + " v0)");
+  }
   EXPECT_TRUE(std::get<tavo::Expr>(lower("arr[i]").scalar()).is_cell());
   // Lowering emits nothing.
   EXPECT_EQ(scope_.program().listing(),
