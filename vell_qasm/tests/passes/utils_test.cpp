@@ -33,8 +33,14 @@ TEST(IsQasmLiteral, OnlyBooleanIntegerAndFloatLiteralsArePlainValues) {
 }
 
 TEST(CreateLiteral, MakesTheLiteralOfTheValuesKindAndReadsBack) {
-  const PythonLiterals values[] = {true, false, std::int64_t{0}, std::int64_t{1}, std::numeric_limits<std::int64_t>::min(),
-                                   0.0, -2.5, std::numeric_limits<double>::infinity()};
+  const PythonLiterals values[] = {true,
+                                   false,
+                                   std::int64_t{0},
+                                   std::int64_t{1},
+                                   std::numeric_limits<std::int64_t>::min(),
+                                   0.0,
+                                   -2.5,
+                                   std::numeric_limits<double>::infinity()};
   const char* classes[] = {"BooleanLiteral", "BooleanLiteral", "IntegerLiteral", "IntegerLiteral", "IntegerLiteral",
                            "FloatLiteral",   "FloatLiteral",   "FloatLiteral"};
   for (std::size_t i = 0; i < std::size(values); ++i) {

@@ -18,7 +18,8 @@ std::string TavoDeclaration::text() const {
   out += var->name();
   out += ": ";
   out += vell::tavo::dtype_name(var->dtype);
-  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get())) out += "[" + std::to_string(array->size) + "]";
+  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get()))
+    out += "[" + std::to_string(array->size) + "]";
   if (is_input && is_output) {
     out += " (input, output)";
   } else if (is_input) {

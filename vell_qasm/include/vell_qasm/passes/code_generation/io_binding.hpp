@@ -16,7 +16,8 @@
 //   transformers); elsewhere it is walked generically and has no child node.
 // - The declaration's name survives only as `var->name()`; the type node is not kept.
 // - A refused type (decl_defaults' exceptions) leaves the step at the first such declaration in
-//   tree order; the declarations before it are already replaced.
+//   tree order. Blocks whose walk finished before it keep their TavoDeclarations; the statement
+//   lists still being rebuilt (those that hold the refused declaration) are left as they were.
 #pragma once
 
 #include <exception>
