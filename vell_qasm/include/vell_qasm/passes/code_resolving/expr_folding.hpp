@@ -22,7 +22,9 @@
 //
 // The tree is rewritten in place and the returned OpenQasmProgram shares it; a failure part-way
 // leaves the replacements made before it. A rule returns an operand as the very node, not a copy.
-// The walk also enters switch cases, their labels and their blocks.
+// The walk also enters switch cases, their labels and their blocks. Trap: like every generic walk
+// it does not enter the index lists of an IndexedIdentifier, so the operand q[1 + 1] of a gate or
+// measurement keeps its sum (an IndexExpression's index, b[1 + 1] in an expression, is folded).
 //
 // In a PassPipeline the step is an Optimization: it may be skipped by name, and its failure is
 // logged as a warning (the run going on with the partly folded tree) unless it is enforced.
