@@ -20,8 +20,10 @@
 //
 // Bad input: a constant's name where the tree holds a name and not a value is a
 // std::invalid_argument naming the class and field, never a malformed tree: an assignment or
-// measurement target (`n = 1;`, `n = measure q;`) is refused by this step, a declared name, a
-// loop variable, a parameter or an indexed identifier's name by the tree's own field types.
+// measurement target (`n = 1;`, `n = measure q;`) is refused by this step (a TypeError), a
+// declared name, a loop variable, a parameter or an indexed identifier's name by the tree's own
+// field types. Trap: the latter hold any identifier, so a constant whose value is a bare
+// identifier (`const int n = m;`, invalid OpenQASM) renames what stands there.
 //
 // Both walks enter switch cases too (labels and blocks), since code generation emits case blocks.
 // The tree is rewritten in place; the returned OpenQasmProgram shares it, and a failure leaves
