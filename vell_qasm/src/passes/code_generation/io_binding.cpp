@@ -1,0 +1,77 @@
+#include "vell_qasm/passes/code_generation/io_binding.hpp"
+
+#include <memory>
+
+#include "switch_cases_walk.hpp"
+#include "vell_qasm/errors.hpp"
+
+namespace vell_qasm::passes::code_generation {
+
+namespace ast = openqasm3::ast;
+
+TavoDeclaration::TavoDeclaration(const std::string& name, const ast::Ptr<InitType>& node_type, bool is_input_,
+                                 bool is_output_)
+    : is_input(is_input_), is_output(is_output_), var(get_variable_to_init(name, node_type)) {}
+
+std::string TavoDeclaration::text() const {
+  std::string out = "declare ";
+  if (!var) return out + "None;";
+  out += var->name();
+  out += ": ";
+  out += vell::tavo::dtype_name(var->dtype);
+  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get())) out += "[" + std::to_string(array->size) + "]";
+  if (is_input && is_output) {
+    out += " (input, output)";
+  } else if (is_input) {
+    out += " (input)";
+  } else if (is_output) {
+    out += " (output)";
+  }
+  out += ';';
+  return out;
+}
+
+UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) : node(std::move(node_)) {
+  message_ = "Unknown IO identifier - ";
+  if (node) {
+    message_ += ast::enum_name(node->io_identifier);
+    message_ += '.';
+    message_ += ast::symbol(node->io_identifier);
+  } else {
+    message_ += "None";
+  }
+}
+
+DeclarationsResolver::DeclarationsResolver() = default;
+
+ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
+  check(node->identifier != nullptr);
+  switch (node->io_identifier) {
+    case ast::IOKeyword::input:
+      return ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/true);
+    case ast::IOKeyword::output:
+      return ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/false, /*is_output=*/true);
+  }
+  throw UnsupportedTypeError(node);
+}
+
+ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
+  check(!node->init_expression, "In this step, the we should receive no init expression.");
+  check(node->identifier != nullptr);
+  return ast::make<TavoDeclaration>(node->identifier->name, node->type);
+}
+
+ast::Rewrite DeclarationsResolver::visit_SwitchStatement(const ast::Ptr<ast::SwitchStatement>& node) {
+  return detail::walk_switch_entering_cases(*this, node);
+}
+
+DeclarationResolvingStep::DeclarationResolvingStep(std::optional<std::string> name)
+    : Step(std::move(name), "DeclarationResolvingStep") {}
+
+programs::ProgramPtr DeclarationResolvingStep::operator()(const programs::ProgramPtr& program) {
+  const auto& tree = programs::open_qasm_tree(program);
+  DeclarationsResolver resolver;
+  return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
+}
+
+}  // namespace vell_qasm::passes::code_generation
