@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "vell_qasm/passes/code_generation/lower_expression.hpp"
+
 
 namespace vell_qasm::passes::code_generation {
 
@@ -18,15 +20,6 @@ std::string qubits_text(std::int64_t count) {
 // A plain Identifier (not an HwQubit, whose name is never a register's).
 bool is_plain_identifier(const ast::NodePtr& node) {
   return node != nullptr && node->kind() == ast::NodeKind::Identifier;
-}
-
-// TEMPORARY until lower_expression lands: its extract_single_index.
-ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
-  const auto* list = std::get_if<ast::IndexList>(&index);
-  check(list != nullptr && list->size() == 1, "Only single index is supported.");
-  auto expression = std::dynamic_pointer_cast<ast::Expression>(list->front());
-  check(expression != nullptr);
-  return expression;
 }
 
 }  // namespace

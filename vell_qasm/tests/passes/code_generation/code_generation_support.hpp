@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -30,7 +31,6 @@ namespace vell_qasm::testing {
 
 namespace tavo = vell::tavo;
 using configurations::MachineSetup;
-using configurations::make_tavo_func;
 using configurations::OperationsMapping;
 using configurations::QubitsMapping;
 
@@ -42,32 +42,44 @@ inline void mark(const std::string& name, std::span<const tavo::Value> args) {
   tavo::align(elements);
 }
 
+// A target function with `arity` positional parameters, then *args when `varying`.
+inline configurations::TavoFunc target(const std::string& name, std::size_t arity, bool varying,
+                                       std::function<configurations::TavoResult(std::span<const tavo::Value>)> body) {
+  std::vector<configurations::Parameter> parameters;
+  for (std::size_t i = 0; i < arity; ++i)
+    parameters.push_back({"p" + std::to_string(i), configurations::ParameterKind::POSITIONAL_ONLY, false});
+  if (varying) parameters.push_back({"args", configurations::ParameterKind::VAR_POSITIONAL, false});
+  return configurations::TavoFunc(name, std::move(parameters), std::move(body));
+}
+
 inline OperationsMapping test_operations() {
-  auto marker = [](const std::string& name) {
-    return make_tavo_func(name, [name](std::span<const tavo::Value> args) { mark(name, args); });
+  auto marker = [](const std::string& name, std::size_t arity, bool varying = false) {
+    return target(name, arity, varying, [name](std::span<const tavo::Value> args) -> configurations::TavoResult {
+      mark(name, args);
+      return std::nullopt;
+    });
   };
-  auto measure = make_tavo_func("measure", [](std::span<const tavo::Value> args) -> tavo::Value {
+  auto measure = target("measure", 1, false, [](std::span<const tavo::Value> args) -> configurations::TavoResult {
     tavo::Expr result = tavo::declare(tavo::DType::Bool, false);
     mark("measure", args);
-    return result;
+    return tavo::Value(result);
   });
-  auto silent_measure = make_tavo_func("measure_nothing", [](std::span<const tavo::Value> args) { mark("measure", args); });
-  auto refusing = make_tavo_func("fail", [](std::span<const tavo::Value>) -> void {
+  auto refusing = target("fail", 1, false, [](std::span<const tavo::Value>) -> configurations::TavoResult {
     throw std::runtime_error("the target function refuses");
   });
   return OperationsMapping{
-      {"h ?", marker("h")},
-      {"x ?", marker("x")},
-      {"rx(1) ?", marker("rx")},
-      {"u3(3) ?", marker("u3")},
-      {"cx ?, ?", marker("cx")},
-      {"measure $4", silent_measure},
+      {"h ?", marker("h", 1)},
+      {"x ?", marker("x", 1)},
+      {"rx(1) ?", marker("rx", 2)},
+      {"u3(3) ?", marker("u3", 4)},
+      {"cx ?, ?", marker("cx", 2)},
+      {"measure $4", marker("measure", 0)},  // yields no result
       {"measure ?", measure},
-      {"reset ?", marker("reset")},
-      {"delay(1) ...", marker("delay")},
-      {"barrier ...", marker("barrier")},
-      {"gphase(1) ...", marker("gphase")},
-      {"tan(1)", marker("tan")},
+      {"reset ?", marker("reset", 1)},
+      {"delay(1) ...", marker("delay", 1, true)},
+      {"barrier ...", marker("barrier", 0, true)},
+      {"gphase(1) ...", marker("gphase", 1, true)},
+      {"tan(1)", marker("tan", 1)},
       {"fail ?", refusing},
   };
 }
