@@ -53,26 +53,7 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 // ---- collection ----
 
-_QubitsCollector::_QubitsCollector() {}
-
-// TEMPORARY until the tree library walks switch cases.
-void _QubitsCollector::visit_SwitchStatement(ast::SwitchStatement& node) {
-  visit(node.target);
-  for (auto& c : node.cases) {
-    for (auto& v : c.values) visit(v);
-    visit(c.block);
-  }
-  visit(node.default_);
-}
-ast::Rewrite _QubitsResolver::visit_SwitchStatement(const ast::Ptr<ast::SwitchStatement>& node) {
-  ast::rewrite_field<ast::SwitchStatement>(*this, "target", node->target);
-  for (auto& c : node->cases) {
-    ast::rewrite_field<ast::SwitchStatement>(*this, "cases", c.values);
-    ast::rewrite_field<ast::SwitchStatement>(*this, "cases", c.block);
-  }
-  ast::rewrite_field<ast::SwitchStatement>(*this, "default", node->default_);
-  return node;
-}
+_QubitsCollector::_QubitsCollector() : QASMVisitor(ast::SwitchCases::enter) {}
 
 void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   check(node.qubit != nullptr, "A qubit declaration names its register");
@@ -133,7 +114,8 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 
 // ---- rewriting ----
 
-_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping) {
+_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping)
+    : QASMTransformer(ast::SwitchCases::enter) {
   _qubits_mapping.reserve(qubits_mapping.size());
   for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
 }

@@ -110,7 +110,6 @@ class _QubitsCollector : public openqasm3::ast::QASMVisitor, public configuratio
 
   void visit_QubitDeclaration(openqasm3::ast::QubitDeclaration& node) override;
   void visit_HwQubit(configurations::HwQubit& node) override;
-  void visit_SwitchStatement(openqasm3::ast::SwitchStatement& node) override;  // TEMPORARY
 
  private:
   std::unordered_map<std::string, std::int64_t> _declared;
@@ -132,8 +131,6 @@ class _QubitsResolver : public openqasm3::ast::QASMTransformer {
   openqasm3::ast::Rewrite visit_QuantumBarrier(const openqasm3::ast::Ptr<openqasm3::ast::QuantumBarrier>& node) override;
   openqasm3::ast::Rewrite visit_QubitDeclaration(
       const openqasm3::ast::Ptr<openqasm3::ast::QubitDeclaration>& node) override;
-  openqasm3::ast::Rewrite visit_SwitchStatement(
-      const openqasm3::ast::Ptr<openqasm3::ast::SwitchStatement>& node) override;  // TEMPORARY
 
  private:
   // The run of a register, or null when `name` is no register.
