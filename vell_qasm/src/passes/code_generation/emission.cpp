@@ -15,7 +15,7 @@ using configurations::TavoResult;
 
 namespace {
 
-// The text form of a node's class for messages; a missing node is Python's None.
+// The text form of a node's class for messages; an absent node reads as NoneType, as elsewhere.
 std::string class_text(const ast::NodePtr& node) {
   return node ? node->node_class().text() : std::string("<class 'NoneType'>");
 }
