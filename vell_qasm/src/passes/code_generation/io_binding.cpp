@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "switch_cases_walk.hpp"
 #include "vell_qasm/errors.hpp"
 
 namespace vell_qasm::passes::code_generation {
@@ -19,7 +18,8 @@ std::string TavoDeclaration::text() const {
   out += var->name();
   out += ": ";
   out += vell::tavo::dtype_name(var->dtype);
-  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get())) out += "[" + std::to_string(array->size) + "]";
+  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get()))
+    out += "[" + std::to_string(array->size) + "]";
   if (is_input && is_output) {
     out += " (input, output)";
   } else if (is_input) {
@@ -30,6 +30,25 @@ std::string TavoDeclaration::text() const {
   out += ';';
   return out;
 }
+
+}  // namespace vell_qasm::passes::code_generation
+
+namespace vell_qasm::tavo_var {
+
+std::string payload_text(const TavoVarPtr& var) {
+  if (!var) return "None";
+  std::string out = dynamic_cast<const TavoArr*>(var.get()) ? "TavoArr(name=" : "TavoVar(name=";
+  openqasm3::ast::detail::repr_string(out, var->name());
+  out += ", dtype=";
+  out += vell::tavo::dtype_name(var->dtype);
+  if (const auto* array = dynamic_cast<const TavoArr*>(var.get())) out += ", size=" + std::to_string(array->size);
+  out += ')';
+  return out;
+}
+
+}  // namespace vell_qasm::tavo_var
+
+namespace vell_qasm::passes::code_generation {
 
 UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) : node(std::move(node_)) {
   message_ = "Unknown IO identifier - ";
@@ -42,7 +61,7 @@ UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) :
   }
 }
 
-DeclarationsResolver::DeclarationsResolver() = default;
+DeclarationsResolver::DeclarationsResolver() : QASMTransformer(ast::SwitchCases::enter) {}
 
 ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   check(node->identifier != nullptr);
@@ -59,10 +78,6 @@ ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast
   check(!node->init_expression, "In this step, the we should receive no init expression.");
   check(node->identifier != nullptr);
   return ast::make<TavoDeclaration>(node->identifier->name, node->type);
-}
-
-ast::Rewrite DeclarationsResolver::visit_SwitchStatement(const ast::Ptr<ast::SwitchStatement>& node) {
-  return detail::walk_switch_entering_cases(*this, node);
 }
 
 DeclarationResolvingStep::DeclarationResolvingStep(std::optional<std::string> name)

@@ -70,7 +70,8 @@ TEST(GetVariableToInit, ChoosesScalarOrArrayElementTypeAndSize) {
                                                  {ast::make<ast::IntegerLiteral>(2)}));
   EXPECT_EQ(bits->dtype, DType::Bool);
   EXPECT_EQ(std::dynamic_pointer_cast<TavoArr>(bits)->size, 2);
-  for (ast::Ptr<InitType> base : {ast::Ptr<InitType>(ast::make<ast::DurationType>()), ast::Ptr<InitType>(ast::make<ast::StretchType>())}) {
+  for (ast::Ptr<InitType> base :
+       {ast::Ptr<InitType>(ast::make<ast::DurationType>()), ast::Ptr<InitType>(ast::make<ast::StretchType>())}) {
     auto timing = get_variable_to_init("v", array_of(base, {ast::make<ast::IntegerLiteral>(2)}));
     EXPECT_EQ(timing->dtype, vell::tavo::fixed);
     EXPECT_NE(std::dynamic_pointer_cast<TavoArr>(timing), nullptr);
@@ -114,8 +115,9 @@ TEST(GetVariableToInit, SizesMustBeIntegerLiterals) {
       "integers.");
   EXPECT_EQ(z.array_size, zero);
 
-  EXPECT_THROW(get_variable_to_init("a", array_of(ast::make<ast::IntType>(nullptr), {ast::make<ast::IntegerLiteral>(-2)})),
-               InvalidArraySizeException);
+  EXPECT_THROW(
+      get_variable_to_init("a", array_of(ast::make<ast::IntType>(nullptr), {ast::make<ast::IntegerLiteral>(-2)})),
+      InvalidArraySizeException);
   EXPECT_THROW(get_variable_to_init("a", type_of("array[int, 1 + 1]")), InvalidArraySizeException);
   EXPECT_THROW(get_variable_to_init("a", array_of(ast::make<ast::IntType>(nullptr), {nullptr})),
                InvalidArraySizeException);
@@ -139,7 +141,8 @@ TEST(GetVariableToInit, RefusalsKeepTheirKindAndObjects) {
       EXPECT_EQ(e.name, "m");
     }
   }
-  EXPECT_THROW(get_variable_to_init("m", array_of(ast::make<ast::IntType>(nullptr), {})), UnsupportedDeclarationException);
+  EXPECT_THROW(get_variable_to_init("m", array_of(ast::make<ast::IntType>(nullptr), {})),
+               UnsupportedDeclarationException);
 
   auto angle = ast::make<ast::AngleType>(ast::make<ast::IntegerLiteral>(8));
   auto e = expect_exception<UnsupportedTypeException>(

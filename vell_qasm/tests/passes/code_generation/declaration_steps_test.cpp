@@ -56,8 +56,11 @@ class DeclarationLister : public ast::QASMVisitor, public TavoDeclarationVisit {
     for (std::size_t k = 0; k < statements.size(); ++k) {
       if (auto d = std::dynamic_pointer_cast<TavoDeclaration>(statements[k])) {
         std::string line = where + ": " + d->text();
-        if (k + 1 < statements.size() && initialises(*statements[k + 1], d->var->name()))
-          line += " then " + openqasm3::dumps(*statements[k + 1]).substr(0, openqasm3::dumps(*statements[k + 1]).size() - 1);
+        if (k + 1 < statements.size() && initialises(*statements[k + 1], d->var->name())) {
+          std::string next = openqasm3::dumps(*statements[k + 1]);
+          next.pop_back();  // the newline
+          line += " then " + next;
+        }
         lines.push_back(line);
       }
       visit(statements[k]);

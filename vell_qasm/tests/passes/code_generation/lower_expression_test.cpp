@@ -224,11 +224,18 @@ TEST_F(LowerExpressionTest, SdkOperandsUseTheSdkOperatorWithThePlainValueOnEithe
     EXPECT_TRUE(value.is_sdk());
     EXPECT_EQ(value.text(), c.text);
   }
+  // Every SDK operator, with the plain value on the left and on the right.
+  for (std::string op : {"/", ">>", "<<", ">", ">=", "<", "<=", "+", "^", "|", "&", "*", "-", "=="}) {
+    SCOPED_TRACE(op);
+    EXPECT_EQ(lowered("i " + op + " 2"), "(v0 " + op + " 2)");
+    EXPECT_EQ(lowered("2 " + op + " i"), "(2 " + op + " v0)");
+  }
   EXPECT_TRUE(std::get<tavo::Expr>(lower("arr[i]").scalar()).is_cell());
   // Lowering emits nothing.
-  EXPECT_EQ(scope_.program().listing(),
-            "declare v0: int = 0\ndeclare v1: bool = false\ndeclare v2: fixed = 0.0\ndeclare v3: int[4] = [0, 0, 0, 0]\n"
-            "declare v4: int = 0\n");
+  EXPECT_EQ(
+      scope_.program().listing(),
+      "declare v0: int = 0\ndeclare v1: bool = false\ndeclare v2: fixed = 0.0\ndeclare v3: int[4] = [0, 0, 0, 0]\n"
+      "declare v4: int = 0\n");
 }
 
 TEST_F(LowerExpressionTest, SdkRefusalsPassThrough) {
@@ -328,7 +335,8 @@ TEST_F(LowerExpressionTest, CastsConvertPlainValuesByValueAndSdkValuesOnlyWhenNe
 
 TEST_F(LowerExpressionTest, CastRefusals) {
   try {
-    (void)lower_expression(ast::make<ast::Cast>(ast::make<ast::BitType>(nullptr), ast::make<ast::Identifier>("i")), db_);
+    (void)lower_expression(ast::make<ast::Cast>(ast::make<ast::BitType>(nullptr), ast::make<ast::Identifier>("i")),
+                           db_);
     ADD_FAILURE();
   } catch (const NotImplementedError& e) {
     EXPECT_EQ(std::string(e.what()), "Unsupported cast type: BitType(span=None, size=None)");
@@ -391,7 +399,8 @@ TEST_F(LowerExpressionTest, OtherExpressionKindsAreRefusedWithTheirClassAndNode)
               "name=Identifier(span=None, name='sin'), arguments=[Identifier(span=None, name='i')])");
   }
   EXPECT_THROW(lower("sin(i)"), NotImplementedError);
-  auto concatenation = ast::make<ast::Concatenation>(ast::make<ast::Identifier>("arr"), ast::make<ast::Identifier>("arr"));
+  auto concatenation =
+      ast::make<ast::Concatenation>(ast::make<ast::Identifier>("arr"), ast::make<ast::Identifier>("arr"));
   EXPECT_THROW(lower_expression(concatenation, db_), NotImplementedError);
   EXPECT_THROW(lower("\"01\""), NotImplementedError);
   EXPECT_THROW(lower("1.5im"), NotImplementedError);
@@ -400,7 +409,8 @@ TEST_F(LowerExpressionTest, OtherExpressionKindsAreRefusedWithTheirClassAndNode)
 TEST_F(LowerExpressionTest, NestingDeeperThanAnyParsedTreeIsRefusedNotAStackOverflow) {
   // Built by hand: the parser would refuse this depth itself.
   ast::ExprPtr deep = ast::make<ast::Identifier>("i");
-  for (int k = 0; k < kMaxLoweringDepth + 10; ++k) deep = ast::make<ast::UnaryExpression>(ast::UnaryOperator::negate, deep);
+  for (int k = 0; k < kMaxLoweringDepth + 10; ++k)
+    deep = ast::make<ast::UnaryExpression>(ast::UnaryOperator::negate, deep);
   try {
     (void)lower_expression(deep, db_);
     ADD_FAILURE();

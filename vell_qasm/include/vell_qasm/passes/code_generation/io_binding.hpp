@@ -16,7 +16,8 @@
 //   transformers); elsewhere it is walked generically and has no child node.
 // - The declaration's name survives only as `var->name()`; the type node is not kept.
 // - A refused type (decl_defaults' exceptions) leaves the step at the first such declaration in
-//   tree order; the declarations before it are already replaced.
+//   tree order. Blocks whose walk finished before it keep their TavoDeclarations; the statement
+//   lists still being rebuilt (those that hold the refused declaration) are left as they were.
 #pragma once
 
 #include <exception>
@@ -28,6 +29,12 @@
 #include "vell_qasm/passes/pass_pipeline.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/tavo_var.hpp"
+
+namespace vell_qasm::tavo_var {
+// The text of a wrapper in a node's repr: TavoVar(name='x', dtype=int), TavoArr(name='c',
+// dtype=bool, size=2), or None.
+std::string payload_text(const TavoVarPtr& var);
+}  // namespace vell_qasm::tavo_var
 
 namespace vell_qasm::passes::code_generation {
 
@@ -47,11 +54,14 @@ class TavoDeclaration : public openqasm3::ast::NodeImpl<TavoDeclaration, openqas
   // One line for people: "declare x: int;", "declare c: bool[2] (output);",
   // "declare theta: fixed (input);". Printing a tree writes it in the declaration's place.
   std::string text() const;
+  std::optional<std::string> printed_text() const override { return text(); }
 
+  // `var` is a payload: walks and copies leave it alone (a copy shares the wrapper), equality
+  // compares the wrappers' identity.
   template <class S>
   static auto own_fields(S& s) {
     return std::make_tuple(openqasm3::ast::field("is_input", s.is_input),
-                           openqasm3::ast::field("is_output", s.is_output));
+                           openqasm3::ast::field("is_output", s.is_output), openqasm3::ast::payload("var", s.var));
   }
 };
 
@@ -89,6 +99,7 @@ class UnsupportedTypeError : public std::exception {
 
 class DeclarationsResolver : public openqasm3::ast::QASMTransformer {
  public:
+  // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();
 
   // A TavoDeclaration flagged input or output; UnsupportedTypeError for another keyword.
@@ -97,8 +108,6 @@ class DeclarationsResolver : public openqasm3::ast::QASMTransformer {
   // no init expression." when the declaration still has an initial value.
   openqasm3::ast::Rewrite visit_ClassicalDeclaration(
       const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) override;
-  openqasm3::ast::Rewrite visit_SwitchStatement(
-      const openqasm3::ast::Ptr<openqasm3::ast::SwitchStatement>& node) override;
 };
 
 class DeclarationResolvingStep : public Step {
