@@ -1,14 +1,15 @@
-// Branch on a two-bit measurement result.
+// Branch on a two-bit measurement result: the register read as an integer picks the correction.
 OPENQASM 3.0;
 include "stdgates.inc";
 
 qubit[2] q;
 bit[2] c;
-int[32] branch;
+output int[32] branch;
 
 h q[0];
 h q[1];
-c = measure q;
+c[0] = measure q[0];
+c[1] = measure q[1];
 branch = int[32](c);
 
 switch (branch) {
@@ -24,4 +25,5 @@ switch (branch) {
     x q[1];
   }
 }
-c = measure q;
+c[0] = measure q[0];
+c[1] = measure q[1];

@@ -7,7 +7,9 @@ bit[2] c;
 bit result;
 
 // Prepare the state to send.
-reset q;
+reset q[0];
+reset q[1];
+reset q[2];
 rx(0.3) q[0];
 rz(0.7) q[0];
 

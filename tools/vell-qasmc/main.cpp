@@ -2,20 +2,37 @@
 //
 //   vell-qasmc parse FILE    parse FILE (or "-" for standard input) and print its syntax tree
 //                            as OpenQASM 3 source
+//   vell-qasmc compile FILE  compile FILE (or "-") for the demonstration machine and print the
+//                            TAVO listing; see register_compile for the options
+//
+// Exit status: 0 done, 1 the program failed to compile (one line "FILE:LINE:COL: error: ..." or
+// "vell-qasmc: error: ..." on standard error), 2 a usage error.
 //
 // Each subcommand is one function taking its parsed options; add a subcommand by adding one
 // register_* function and calling it from main.
 #include <CLI/CLI.hpp>
+#include <spdlog/sinks/stdout_sinks.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "openqasm3/parser.hpp"
 #include "openqasm3/printer.hpp"
+#include "vell_qasm/demo_machine.hpp"
+#include "vell_qasm/driver/compile.hpp"
+#include "vell_qasm/logging.hpp"
 
 namespace {
 
@@ -80,6 +97,129 @@ void register_parse(CLI::App& app, int& status) {
   cmd->callback([options, &status] { status = run_parse(*options); });
 }
 
+struct CompileOptions {
+  std::string file;
+  std::string output;
+  std::vector<std::string> inputs;
+  std::int64_t qubits = vell_qasm::demo_machine::kDefaultQubits;
+  std::int64_t max_inclusion_depth = 100;
+  std::optional<std::string> skip_optimizations, enforce_optimizations, skip_validations;
+  bool verbose = false;
+};
+
+// "NAME=VALUE" with VALUE true/false, an integer or a real; nullopt when it is none of these.
+std::optional<std::pair<std::string, vell_qasm::passes::code_generation::InputValue>> parse_input(
+    const std::string& text) {
+  const auto equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) return std::nullopt;
+  std::string name = text.substr(0, equals);
+  const std::string value = text.substr(equals + 1);
+  if (value == "true") return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(true));
+  if (value == "false") return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(false));
+  if (value.empty()) return std::nullopt;
+  const char* first = value.data();
+  const char* last = first + value.size();
+  std::int64_t integer = 0;
+  if (auto [end, ec] = std::from_chars(first, last, integer); ec == std::errc() && end == last)
+    return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(integer));
+  double real = 0;
+  if (auto [end, ec] = std::from_chars(first, last, real); ec == std::errc() && end == last && std::isfinite(real))
+    return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(real));
+  return std::nullopt;
+}
+
+// One line: a message with line breaks would read as several errors.
+std::string one_line(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+int run_compile(const CompileOptions& options) {
+  // Records of the compiler's loggers: WARNING (a tolerated optimization failure), with -v DEBUG.
+  auto sink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+  sink->set_pattern("vell-qasmc: %l: [%n] %v");
+  sink->set_level(options.verbose ? spdlog::level::debug : spdlog::level::warn);
+  vell_qasm::logging::add_sink(sink);
+  struct Detach {
+    spdlog::sink_ptr sink;
+    ~Detach() { vell_qasm::logging::remove_sink(sink); }
+  } detach{sink};
+
+  std::string text, error;
+  if (!read_source(options.file, text, error)) {
+    std::cerr << "vell-qasmc: error: " << error << "\n";
+    return 1;
+  }
+  vell_qasm::driver::CompileOptions compile_options;
+  try {
+    compile_options = vell_qasm::driver::demo_compile_options(options.qubits);
+    for (const std::string& input : options.inputs) {
+      auto parsed = parse_input(input);  // checked by the option's validator already
+      compile_options.inputs.insert_or_assign(parsed->first, parsed->second);
+    }
+    compile_options.build_settings = vell_qasm::configurations::BuildSettings(
+        {.max_inclusion_depth = options.max_inclusion_depth,
+         .optimizations_to_enforce = options.enforce_optimizations,
+         .optimizations_to_skip = options.skip_optimizations,
+         .validations_to_skip = options.skip_validations});
+    // Includes are found next to the source file, as its author expects.
+    if (options.file != "-") {
+      std::filesystem::path directory = std::filesystem::path(options.file).parent_path();
+      compile_options.include_directory = directory.empty() ? std::filesystem::path(".") : directory;
+    }
+    auto program = vell_qasm::driver::compile(text, compile_options);
+    const std::string listing = program->dsl_program().listing();
+    if (options.output.empty() || options.output == "-") {
+      std::cout << listing;
+      std::cout.flush();
+      if (!std::cout) {
+        std::cerr << "vell-qasmc: error: cannot write standard output\n";
+        return 1;
+      }
+      return 0;
+    }
+    std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
+    out << listing;
+    out.close();
+    if (!out) {
+      std::cerr << "vell-qasmc: error: cannot write '" << options.output << "'\n";
+      return 1;
+    }
+    return 0;
+  } catch (...) {
+    const auto failure = vell_qasm::driver::describe_failure(std::current_exception());
+    if (failure.line)
+      std::cerr << display_name(options.file) << ":" << *failure.line << ":" << *failure.column << ": error: "
+                << one_line(failure.message) << "\n";
+    else
+      std::cerr << "vell-qasmc: error: " << one_line(failure.message) << "\n";
+    return 1;
+  }
+}
+
+void register_compile(CLI::App& app, int& status) {
+  auto options = std::make_shared<CompileOptions>();
+  CLI::App* cmd = app.add_subcommand("compile", "Compile an OpenQASM 3 program for the demonstration machine and "
+                                                "print its TAVO listing");
+  cmd->add_option("FILE", options->file, "source file, or - for standard input")->required();
+  cmd->add_option("-o,--output", options->output, "write the listing to this file instead of standard output");
+  cmd->add_option("--input", options->inputs, "NAME=VALUE: a compile-time value (true, false, an integer or a real) "
+                                              "for a variable; repeatable")
+      ->check([](const std::string& text) {
+        return parse_input(text) ? std::string() : "expected NAME=VALUE with a bool, int or real VALUE: " + text;
+      });
+  cmd->add_option("--qubits", options->qubits, "hardware qubits of the demonstration machine")
+      ->check(CLI::Range(vell_qasm::demo_machine::kMinQubits, vell_qasm::demo_machine::kMaxQubits));
+  cmd->add_option("--max-inclusion-depth", options->max_inclusion_depth, "deepest include nesting admitted");
+  cmd->add_option("--skip-optimizations", options->skip_optimizations, "pattern of the optimizations to skip");
+  cmd->add_option("--enforce-optimizations", options->enforce_optimizations,
+                  "pattern of the optimizations whose failure ends the compilation");
+  cmd->add_option("--skip-validations", options->skip_validations, "pattern of the validations to skip");
+  cmd->add_flag("-v,--verbose", options->verbose, "also print the compiler's DEBUG records on standard error");
+  cmd->callback([options, &status] { status = run_compile(*options); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,10 +227,12 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int status = 0;
   register_parse(app, status);
+  register_compile(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;  // help is success; every other usage error is status 2
   } catch (const std::exception& e) {
     std::cerr << "vell-qasmc: error: " << e.what() << "\n";
     return 1;

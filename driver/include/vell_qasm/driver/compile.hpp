@@ -1,0 +1,81 @@
+// The whole compilation, OpenQASM 3 source text to a finished TAVO program, as an embedding
+// application composes it from the steps. vell-qasmc's `compile` command is a thin shell around it.
+//
+// Step order (each one needs what the earlier ones did):
+//   front end:   SourceParsing, IncludeExpansion, AstTidy, HwQubitResolver,
+//                AllowedNodeTypesValidator (the screening: compiled_node_classes()),
+//   resolving:   GateInlining (the caller's built-in gates), ConstInlining,
+//                ClassicalAssignLowering, ExpressionsOptimizationStep,
+//   generation:  DeclSplitting, DeclarationResolvingStep, QubitAllocator, CodeGeneration,
+//                VariablesSaver.
+// The BuildSettings' patterns select steps by these class names; ExpressionsOptimizationStep is
+// the only Optimization (a failure of it is logged at WARNING and the run goes on), the screening
+// the only Validation.
+//
+// Failures leave as the steps raise them; describe_failure turns one into the line a user reads,
+// with the source position of the node or parser token it carries, when it carries one.
+//
+// Trap: include expansion opens files relative to the process's working directory. With
+// `include_directory` set, compile() makes it the working directory for the run and restores the
+// old one afterwards: a change of the whole process, so do not compile on two threads at once
+// with it set.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "vell_qasm/configurations/build_settings.hpp"
+#include "vell_qasm/configurations/machine_setup.hpp"
+#include "vell_qasm/passes/code_generation/emission.hpp"
+#include "vell_qasm/passes/code_resolving/gate_inlining.hpp"
+#include "vell_qasm/passes/node_screening.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/programs.hpp"
+
+namespace vell_qasm::driver {
+
+struct CompileOptions {
+  // What the program runs on, and the names of the gates it runs itself (every other gate the
+  // program calls must be defined in the program).
+  std::shared_ptr<const configurations::MachineSetup> machine_setup;
+  std::shared_ptr<const passes::code_resolving::GateSignatures> built_in_gates;
+  // Compile-time values by variable name; an input without one becomes an input stream.
+  passes::code_generation::Inputs inputs;
+  configurations::BuildSettings build_settings;
+  // Where relative include names are looked up; none: the working directory as it is.
+  std::optional<std::filesystem::path> include_directory;
+};
+
+// The node classes the screening admits: the parsed program's whitelist (INITIALLY_NODE_WHITELIST)
+// plus what the later steps take care of: FunctionCall and ExpressionStatement (math functions,
+// folded or lowered), DurationType and StretchType (declared as fixed variables). A fresh set.
+std::shared_ptr<passes::NodeClassSet> compiled_node_classes();
+
+// The pipeline described above, ready to be called with a TextualProgram.
+std::shared_ptr<passes::PassPipeline> make_pipeline(const CompileOptions& options);
+
+// Runs make_pipeline(options) on `source`; the program it returns has its SDK scope (dsl_program()).
+std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options);
+
+// A failure as a user reads it.
+struct FailureDescription {
+  std::string message;
+  // Line from 1 and column from 0 (as the parser counts), when a node with a span or the parser's
+  // position is attached to the failure or to one of its causes.
+  std::optional<int> line, column;
+};
+FailureDescription describe_failure(const std::exception_ptr& failure);
+
+}  // namespace vell_qasm::driver
+
+namespace vell_qasm::driver {
+
+// Options for the demonstration machine with `qubits` hardware qubits and its gates built in
+// (ValueError for a qubit count it does not offer).
+CompileOptions demo_compile_options(std::int64_t qubits = 8);
+
+}  // namespace vell_qasm::driver

@@ -1,0 +1,175 @@
+#include "vell_qasm/driver/compile.hpp"
+
+#include <cxxabi.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <typeinfo>
+#include <utility>
+
+#include "openqasm3/parser.hpp"
+#include "vell_qasm/demo_machine.hpp"
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/code_generation/decl_defaults.hpp"
+#include "vell_qasm/passes/code_generation/decl_splitting.hpp"
+#include "vell_qasm/passes/code_generation/io_binding.hpp"
+#include "vell_qasm/passes/code_generation/output_saving.hpp"
+#include "vell_qasm/passes/code_generation/qubit_binding.hpp"
+#include "vell_qasm/passes/code_resolving/assign_lowering.hpp"
+#include "vell_qasm/passes/code_resolving/const_inlining.hpp"
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/node_whitelist.hpp"
+#include "vell_qasm/passes/parsing/ast_tidy.hpp"
+#include "vell_qasm/passes/parsing/hw_qubit_resolver.hpp"
+#include "vell_qasm/passes/parsing/include_expansion.hpp"
+#include "vell_qasm/passes/parsing/source_parsing.hpp"
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::driver {
+
+namespace ast = openqasm3::ast;
+using namespace vell_qasm::passes;
+
+std::shared_ptr<NodeClassSet> compiled_node_classes() {
+  auto classes = std::make_shared<NodeClassSet>(*INITIALLY_NODE_WHITELIST);
+  classes->insert({ast::node_class_of<ast::FunctionCall>(), ast::node_class_of<ast::ExpressionStatement>(),
+                   ast::node_class_of<ast::DurationType>(), ast::node_class_of<ast::StretchType>()});
+  return classes;
+}
+
+std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
+  check(options.machine_setup != nullptr, "make_pipeline: no machine setup");
+  check(options.built_in_gates != nullptr, "make_pipeline: no built-in gates");
+  auto settings = std::make_shared<const configurations::BuildSettings>(options.build_settings);
+  std::vector<StepPtr> steps{
+      std::make_shared<parsing::SourceParsing>(),
+      std::make_shared<parsing::IncludeExpansion>(settings->max_inclusion_depth()),
+      std::make_shared<parsing::AstTidy>(),
+      std::make_shared<parsing::HwQubitResolver>(),
+      std::make_shared<AllowedNodeTypesValidator>(compiled_node_classes()),
+      std::make_shared<code_resolving::GateInlining>(options.built_in_gates),
+      std::make_shared<code_resolving::ConstInlining>(),
+      std::make_shared<code_resolving::ClassicalAssignLowering>(),
+      std::make_shared<code_resolving::ExpressionsOptimizationStep>(),
+      std::make_shared<code_generation::DeclSplitting>(),
+      std::make_shared<code_generation::DeclarationResolvingStep>(),
+      std::make_shared<code_generation::QubitAllocator>(options.machine_setup),
+      std::make_shared<code_generation::CodeGeneration>(
+          options.machine_setup, std::make_shared<const code_generation::Inputs>(options.inputs)),
+      std::make_shared<code_generation::VariablesSaver>(),
+  };
+  return std::make_shared<PassPipeline>(std::move(steps), std::move(settings), "vell-qasmc");
+}
+
+CompileOptions demo_compile_options(std::int64_t qubits) {
+  CompileOptions options;
+  options.machine_setup = std::make_shared<const configurations::MachineSetup>(demo_machine::demo_machine(qubits));
+  auto gates = std::make_shared<code_resolving::GateSignatures>();
+  for (const std::string& name : demo_machine::demo_gate_names()) gates->insert({name});
+  options.built_in_gates = std::move(gates);
+  return options;
+}
+
+namespace {
+
+// Makes `directory` the working directory until destroyed.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::optional<std::filesystem::path>& directory) {
+    if (!directory) return;
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(*directory);
+  }
+  ~WorkingDirectory() {
+    std::error_code ignored;
+    if (previous_) std::filesystem::current_path(*previous_, ignored);
+  }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::optional<std::filesystem::path> previous_;
+};
+
+}  // namespace
+
+std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options) {
+  auto pipeline = make_pipeline(options);
+  WorkingDirectory directory(options.include_directory);
+  auto result = std::dynamic_pointer_cast<programs::Tavo1Program>(
+      (*pipeline)(std::make_shared<programs::TextualProgram>(source)));
+  // A pipeline skipping code generation by its settings cannot do that (it is no optimization),
+  // so a missing program is a fault of the composition.
+  check(result != nullptr, "compile: the pipeline did not produce a TAVO program");
+  return result;
+}
+
+namespace {
+
+bool locate_node(const ast::QASMNode* node, FailureDescription& out) {
+  if (!node || !node->span) return false;
+  out.line = node->span->start_line;
+  out.column = node->span->start_column;
+  return true;
+}
+
+// The position that `e` carries, if its class carries one.
+bool locate(const std::exception& e, FailureDescription& out) {
+  if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
+    out.line = p->line;
+    out.column = p->column;
+    return true;
+  }
+  if (auto* p = dynamic_cast<const InvalidFeatureException*>(&e)) return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const code_resolving::GateResolverException*>(&e)) return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const parsing::RedeclarationException*>(&e)) return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::MissingInputException*>(&e))
+    return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeError*>(&e)) return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeException*>(&e))
+    return locate_node(p->node_type.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::InvalidArraySizeException*>(&e))
+    return locate_node(p->array_size.get(), out);
+  if (auto* p = dynamic_cast<const NotImplementedError*>(&e))
+    if (auto* node = std::get_if<ast::NodePtr>(&p->subject)) return locate_node(node->get(), out);
+  return false;
+}
+
+std::string class_name(const std::exception& e) {
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : typeid(e).name();
+  std::free(demangled);
+  return name;
+}
+
+}  // namespace
+
+FailureDescription describe_failure(const std::exception_ptr& failure) {
+  FailureDescription out;
+  std::string outermost_class;
+  std::exception_ptr current = failure;
+  // The outermost text wins (it says the most), the innermost position is as good as any; a cause
+  // chain is short, the bound only guards against a cycle.
+  for (int depth = 0; current && depth < 32; ++depth) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+      if (outermost_class.empty()) outermost_class = class_name(e);
+      if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
+        if (out.message.empty()) out.message = p->message;
+      } else if (out.message.empty() && *e.what()) {
+        out.message = e.what();
+      }
+      if (!out.line) locate(e, out);
+      auto* with_cause = dynamic_cast<const HasCause*>(&e);
+      current = with_cause ? with_cause->cause() : nullptr;
+    } catch (...) {
+      break;
+    }
+  }
+  if (out.message.empty()) out.message = outermost_class.empty() ? "unknown failure" : outermost_class;
+  return out;
+}
+
+}  // namespace vell_qasm::driver
