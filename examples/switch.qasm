@@ -1,4 +1,5 @@
-// Branch on a two-bit measurement result: the register read as an integer picks the correction.
+// Branch on a two-bit measurement result: the register read as an integer (c[0] the low bit)
+// picks the correction.
 OPENQASM 3.0;
 include "stdgates.inc";
 
@@ -10,7 +11,9 @@ h q[0];
 h q[1];
 c[0] = measure q[0];
 c[1] = measure q[1];
-branch = int[32](c);
+branch = 0;
+if (c[0]) branch += 1;
+if (c[1]) branch += 2;
 
 switch (branch) {
   case 0 {

@@ -2,6 +2,8 @@
 
 #include <cxxabi.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <typeinfo>
@@ -68,6 +70,21 @@ CompileOptions demo_compile_options(std::int64_t qubits) {
   for (const std::string& name : demo_machine::demo_gate_names()) gates->insert({name});
   options.built_in_gates = std::move(gates);
   return options;
+}
+
+std::optional<code_generation::InputValue> parse_input_value(std::string_view text) {
+  if (text == "true") return code_generation::InputValue(true);
+  if (text == "false") return code_generation::InputValue(false);
+  const char* first = text.data();
+  const char* last = first + text.size();
+  std::int64_t integer = 0;
+  if (auto [end, ec] = std::from_chars(first, last, integer); ec == std::errc() && end == last && !text.empty())
+    return code_generation::InputValue(integer);
+  double real = 0;
+  if (auto [end, ec] = std::from_chars(first, last, real);
+      ec == std::errc() && end == last && !text.empty() && std::isfinite(real))
+    return code_generation::InputValue(real);
+  return std::nullopt;
 }
 
 namespace {

@@ -13,8 +13,6 @@
 #include <CLI/CLI.hpp>
 #include <spdlog/sinks/stdout_sinks.h>
 
-#include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -107,25 +105,14 @@ struct CompileOptions {
   bool verbose = false;
 };
 
-// "NAME=VALUE" with VALUE true/false, an integer or a real; nullopt when it is none of these.
+// "NAME=VALUE" (see parse_input_value); nullopt when it is not one.
 std::optional<std::pair<std::string, vell_qasm::passes::code_generation::InputValue>> parse_input(
     const std::string& text) {
   const auto equals = text.find('=');
   if (equals == std::string::npos || equals == 0) return std::nullopt;
-  std::string name = text.substr(0, equals);
-  const std::string value = text.substr(equals + 1);
-  if (value == "true") return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(true));
-  if (value == "false") return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(false));
-  if (value.empty()) return std::nullopt;
-  const char* first = value.data();
-  const char* last = first + value.size();
-  std::int64_t integer = 0;
-  if (auto [end, ec] = std::from_chars(first, last, integer); ec == std::errc() && end == last)
-    return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(integer));
-  double real = 0;
-  if (auto [end, ec] = std::from_chars(first, last, real); ec == std::errc() && end == last && std::isfinite(real))
-    return std::make_pair(name, vell_qasm::passes::code_generation::InputValue(real));
-  return std::nullopt;
+  auto value = vell_qasm::driver::parse_input_value(std::string_view(text).substr(equals + 1));
+  if (!value) return std::nullopt;
+  return std::make_pair(text.substr(0, equals), std::move(*value));
 }
 
 // One line: a message with line breaks would read as several errors.

@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "vell_qasm/configurations/build_settings.hpp"
 #include "vell_qasm/configurations/machine_setup.hpp"
@@ -73,6 +74,11 @@ FailureDescription describe_failure(const std::exception_ptr& failure);
 }  // namespace vell_qasm::driver
 
 namespace vell_qasm::driver {
+
+// A value given on a command line: "true" or "false", else a whole integer (64 bits), else a
+// finite real, the whole text in each case; nullopt for anything else (an empty text, "1e999",
+// "0x10", "12abc").
+std::optional<passes::code_generation::InputValue> parse_input_value(std::string_view text);
 
 // Options for the demonstration machine with `qubits` hardware qubits and its gates built in
 // (ValueError for a qubit count it does not offer).

@@ -1,0 +1,114 @@
+// The whole pipeline (source text to a finished TAVO program on the demonstration machine) against
+// the parse alone of the same program, on generated programs of 1e3 to 1e6 statements
+// (compile_program_generator.hpp: gates, measurements, classical arithmetic, branches, loops, user
+// gates, constants).
+//
+// Each size runs in a child process of its own, so that its memory figures start from a clean
+// slate. Per size:
+//   - the first whole run in the process (cold) and the peak resident memory it added
+//     (ru_maxrss before and after, the tree and the TAVO program included), per source byte;
+//   - the best time of the parse alone (warm) and of the whole pipeline (warm), their ratio, and
+//     the pipeline's statements per second;
+//   - the best time of each step, run one after the other as the pipeline runs them.
+// Destroying the tree and the program is not timed.
+//
+// Usage: compile_bench [max-statements]   (default 1000000)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "compile_program_generator.hpp"
+#include "openqasm3/parser.hpp"
+#include "vell_qasm/driver/compile.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long max_rss_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+void measure(std::size_t statements) {
+  const auto generated = vell_bench::generate_compile_program(statements);
+  const std::string& text = generated.text;
+  const double bytes = static_cast<double>(text.size());
+  const auto options = vell_qasm::driver::demo_compile_options();
+
+  // Cold: the first whole run.
+  const long rss_before = max_rss_kib();
+  auto start = Clock::now();
+  auto first = vell_qasm::driver::compile(text, options);
+  const double cold = since(start);
+  const long rss_after = max_rss_kib();
+  first.reset();
+
+  const int runs = statements >= 1000000 ? 2 : statements >= 100000 ? 3 : 10;
+  double parse = 1e300;
+  for (int r = 0; r < runs; ++r) {
+    start = Clock::now();
+    auto tree = openqasm3::parse(text);
+    parse = std::min(parse, since(start));
+  }
+
+  auto pipeline = vell_qasm::driver::make_pipeline(options);
+  std::vector<double> steps(pipeline->steps.size(), 1e300);
+  double whole = 1e300;
+  for (int r = 0; r < runs; ++r) {
+    vell_qasm::programs::ProgramPtr program = std::make_shared<vell_qasm::programs::TextualProgram>(text);
+    double total = 0;
+    for (std::size_t s = 0; s < pipeline->steps.size(); ++s) {
+      start = Clock::now();
+      auto next = (*pipeline->steps[s])(program);
+      const double t = since(start);
+      program = std::move(next);
+      steps[s] = std::min(steps[s], t);
+      total += t;
+    }
+    whole = std::min(whole, total);
+  }
+
+  std::printf("%10zu %10zu | parse %9.2f ms | whole %9.2f ms (cold %9.2f) | ratio %5.2f | %10.0f stmt/s | peak %6.1f B/B\n",
+              generated.statements, text.size(), parse * 1e3, whole * 1e3, cold * 1e3, whole / parse,
+              generated.statements / whole, static_cast<double>(rss_after - rss_before) * 1024.0 / bytes);
+  std::printf("           steps (ms):");
+  for (std::size_t s = 0; s < steps.size(); ++s)
+    std::printf(" %s %.2f%s", pipeline->steps[s]->name.c_str(), steps[s] * 1e3, s + 1 < steps.size() ? "," : "\n");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t max_statements = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+  for (std::size_t n = 1000; n <= max_statements; n *= 10) {
+    pid_t child = fork();
+    if (child == 0) {
+      try {
+        measure(n);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "compile_bench: %s\n", vell_qasm::driver::describe_failure(std::current_exception()).message.c_str());
+        std::_Exit(1);
+      }
+      std::_Exit(0);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "compile_bench: the run for %zu statements failed\n", n);
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,198 @@
+// The whole compilation: the examples as golden listings, failures as a user reads them, include
+// lookup next to the source, command-line values, and the tolerated optimization failure.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "vell_qasm/driver/compile.hpp"
+#include "vell_qasm/logging.hpp"
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/utils.hpp"
+
+namespace vell_qasm::driver {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void expect_golden(const std::string& name, const std::string& actual) {
+  const fs::path path = fs::path(VELL_TEST_DIR) / "golden" / "examples" / name;
+  if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << actual;
+    return;
+  }
+  if (!fs::exists(path)) {
+    ADD_FAILURE() << "missing golden file " << path << "; create it with VELL_UPDATE_GOLDEN=1";
+    return;
+  }
+  EXPECT_EQ(read_file(path), actual) << "listing differs from " << path
+                                     << "; refresh with VELL_UPDATE_GOLDEN=1 if the change is intended";
+}
+
+// What scripts/main.sh gives each example.
+struct Example {
+  const char* file;
+  std::int64_t qubits = 8;
+  passes::code_generation::Inputs inputs = {};
+};
+
+TEST(Examples, EveryExampleCompilesToItsGoldenListing) {
+  const std::vector<Example> examples{
+      {"adder.qasm", 10},
+      {"calibration.qasm", 8, {{"shots", std::int64_t{100}}, {"amplitude", 0.25}, {"echo", true}}},
+      {"const_math.qasm"},
+      {"gate_library.qasm"},
+      {"ghz.qasm"},
+      {"repeat_until_success.qasm"},
+      {"sweep.qasm"},
+      {"switch.qasm"},
+      {"teleport.qasm"},
+  };
+  const fs::path dir = fs::path(VELL_SOURCE_DIR) / "examples";
+  std::size_t listed = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) listed += entry.path().extension() == ".qasm";
+  EXPECT_EQ(listed, examples.size()) << "an example in examples/ has no entry here (nor in scripts/main.sh)";
+  for (const Example& example : examples) {
+    SCOPED_TRACE(example.file);
+    CompileOptions options = demo_compile_options(example.qubits);
+    options.inputs = example.inputs;
+    options.include_directory = dir;
+    try {
+      auto program = compile(read_file(dir / example.file), options);
+      expect_golden(std::string(example.file) + ".txt", program->dsl_program().listing());
+    } catch (...) {
+      ADD_FAILURE() << describe_failure(std::current_exception()).message;
+    }
+    EXPECT_FALSE(passes::utils::is_inside_scope());
+  }
+}
+
+// Compiles `source` for the demonstration machine and returns the failure; none when it compiled.
+std::optional<FailureDescription> failure_of(const std::string& source, CompileOptions options = demo_compile_options()) {
+  try {
+    compile(source, options);
+    return std::nullopt;
+  } catch (...) {
+    return describe_failure(std::current_exception());
+  }
+}
+
+TEST(Failures, CarryThePositionOfTheNodeOrTokenAtFault) {
+  struct Case {
+    const char* source;
+    std::optional<int> line, column;
+    const char* message_part;
+  };
+  const std::vector<Case> cases{
+      // The parser's position.
+      {"OPENQASM 3.0;\nqubit q;\nh q\n", 4, 0, ""},
+      // Node screening: a subroutine is no node class the compiler handles.
+      {"OPENQASM 3.0;\ndef f() { }\n", 2, 0, "SubroutineDefinition"},
+      // Gate inlining: an unknown gate, a definition of a built-in one, a modifier.
+      {"OPENQASM 3.0;\nqubit q;\n  foo q;\n", 3, 2, "foo"},
+      {"OPENQASM 3.0;\ngate h a { x a; }\n", 2, 0, "h"},
+      {"OPENQASM 3.0;\nqubit[2] q;\nctrl @ x q[0], q[1];\n", std::nullopt, std::nullopt, "Modifiers are not yet implemented"},
+      // Qubit allocation: too many qubits, a register used whole: no node to point at.
+      {"OPENQASM 3.0;\nqubit[9] q;\n", std::nullopt, std::nullopt, ""},
+      {"OPENQASM 3.0;\nqubit[3] q;\nreset q;\n", std::nullopt, std::nullopt, ""},
+      // Include expansion: a missing file.
+      {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", std::nullopt, std::nullopt, "no_such_file.inc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    auto failure = failure_of(c.source);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_FALSE(failure->message.empty());
+    EXPECT_NE(failure->message.find(c.message_part), std::string::npos) << failure->message;
+    if (c.line) {
+      EXPECT_EQ(failure->line, c.line) << failure->message;
+      EXPECT_EQ(failure->column, c.column) << failure->message;
+    }
+    EXPECT_FALSE(passes::utils::is_inside_scope());
+  }
+}
+
+TEST(Failures, AnExceptionWithoutTextIsNamedByItsClass) {
+  const auto failure = describe_failure(std::make_exception_ptr(AssertionError()));
+  EXPECT_EQ(failure.message, "vell_qasm::AssertionError");
+  EXPECT_FALSE(failure.line);
+}
+
+TEST(Includes, AreFoundNextToTheSourceAndTheWorkingDirectoryIsRestored) {
+  const fs::path dir = fs::temp_directory_path() / ("vell_driver_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "mine.inc") << "gate flip a { x a; }\n";
+  const fs::path before = fs::current_path();
+  CompileOptions options = demo_compile_options();
+  options.include_directory = dir;
+  const std::string source = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\ninclude \"mine.inc\";\nqubit q;\nflip q;\n";
+  // stdgates.inc is not in the temporary directory: the failure names it, and the directory is back.
+  auto failure = failure_of(source, options);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->message.find("stdgates.inc"), std::string::npos) << failure->message;
+  EXPECT_EQ(fs::current_path(), before);
+  fs::copy_file(fs::path(VELL_SOURCE_DIR) / "examples" / "stdgates.inc", dir / "stdgates.inc");
+  EXPECT_FALSE(failure_of(source, options).has_value());
+  EXPECT_EQ(fs::current_path(), before);
+  fs::remove_all(dir);
+}
+
+TEST(Inputs, CommandLineValuesParseAsBoolIntOrReal) {
+  using passes::code_generation::InputValue;
+  EXPECT_EQ(parse_input_value("true"), InputValue(true));
+  EXPECT_EQ(parse_input_value("false"), InputValue(false));
+  EXPECT_EQ(parse_input_value("-42"), InputValue(std::int64_t{-42}));
+  EXPECT_EQ(parse_input_value("9223372036854775807"), InputValue(std::int64_t{9223372036854775807}));
+  EXPECT_EQ(parse_input_value("0.25"), InputValue(0.25));
+  EXPECT_EQ(parse_input_value("1e3"), InputValue(1000.0));
+  EXPECT_EQ(parse_input_value("9223372036854775808"), InputValue(9223372036854775808.0));  // too big for int
+  for (const char* refused : {"", "True", "1.5x", " 1", "0x10", "1e999", "nan", "inf", "--1"})
+    EXPECT_FALSE(parse_input_value(refused).has_value()) << refused;
+}
+
+TEST(Inputs, AGivenValueReplacesTheInputStream) {
+  const std::string source = "OPENQASM 3.0;\ninput int[32] n;\noutput int[32] m;\nm = n + 1;\n";
+  CompileOptions options = demo_compile_options();
+  const std::string streamed = compile(source, options)->dsl_program().listing();
+  options.inputs = {{"n", std::int64_t{41}}};
+  const std::string given = compile(source, options)->dsl_program().listing();
+  EXPECT_NE(streamed.find("input"), std::string::npos) << streamed;
+  EXPECT_NE(given.find("41"), std::string::npos) << given;
+  EXPECT_NE(streamed, given);
+}
+
+TEST(Optimizations, AFoldingFailureIsAWarningUnlessEnforced) {
+  // Folding sqrt of a negative literal fails; the run goes on with the expression unfolded.
+  const std::string source = "OPENQASM 3.0;\noutput float[64] r;\nr = sqrt(-1.0);\n";
+  logging::Capture capture;
+  CompileOptions options = demo_compile_options();
+  EXPECT_FALSE(failure_of(source, options).has_value());
+  bool warned = false;
+  for (const auto& record : capture.records()) warned |= record.level == spdlog::level::warn;
+  EXPECT_TRUE(warned);
+  options.build_settings = configurations::BuildSettings({.optimizations_to_enforce = "ExpressionsOptimizationStep"});
+  EXPECT_TRUE(failure_of(source, options).has_value());
+  options.build_settings = configurations::BuildSettings({.optimizations_to_skip = "all"});
+  capture.clear();
+  EXPECT_FALSE(failure_of(source, options).has_value());
+  EXPECT_TRUE(capture.records("vell_qasm.passes.pass_pipeline").empty() ||
+              capture.records("vell_qasm.passes.pass_pipeline").back().level != spdlog::level::warn);
+}
+
+}  // namespace
+}  // namespace vell_qasm::driver
