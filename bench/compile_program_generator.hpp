@@ -2,7 +2,7 @@
 // whole-pipeline benchmark and the driver's random run. The mix: gate calls with arithmetic on
 // constants and variables, measurements, classical declarations and compound assignments,
 // if/else, for and while loops, calls of user-defined gates that call each other, math
-// functions. Statements inside blocks count too. Qubit indices are literals (each names a fixed
+// functions of constants (folded: the SDK has math functions only as statements). Statements inside blocks count too. Qubit indices are literals (each names a fixed
 // hardware qubit). The output depends only on the arguments; with a random source the statement
 // kinds and numbers are drawn from it instead of cycling.
 #pragma once
@@ -39,7 +39,7 @@ inline GeneratedCompileProgram generate_compile_program(std::size_t statements,
     const std::string a = num(r % 8), b = num((r + 1 + (pick ? pick(7) : 0)) % 8);
     switch (kind) {
       case 0:
-        s += "int[32] v" + num(i) + " = " + num(r) + " * K + (x - 1) / 2;\n";
+        s += "int[32] v" + num(i) + " = " + num(r) + " * K + (x - 1) * 2;\n";
         p.statements += 1;
         break;
       case 1:
@@ -75,7 +75,7 @@ inline GeneratedCompileProgram generate_compile_program(std::size_t statements,
         p.statements += 1;
         break;
       default:
-        s += "float[64] f" + num(i) + " = sin(theta) * 2.5e-3 - HALF;\n";
+        s += "float[64] f" + num(i) + " = theta * 2.5e-3 - sin(HALF / " + num(r % 5 + 1) + ");\n";
         p.statements += 1;
         break;
     }

@@ -152,6 +152,25 @@ bool locate(const std::exception& e, FailureDescription& out) {
   return false;
 }
 
+// Messages that show a node in its text form ("... at: FunctionCall(span=Span(start_line=3,
+// start_column=4, ...") point at it even where the exception keeps no node: the first span shown.
+bool locate_in_text(const std::string& text, FailureDescription& out) {
+  static constexpr std::string_view kLine = "span=Span(start_line=", kColumn = ", start_column=";
+  const auto at = text.find(kLine);
+  if (at == std::string::npos) return false;
+  const char* p = text.data() + at + kLine.size();
+  const char* end = text.data() + text.size();
+  int line = 0, column = 0;
+  auto [after_line, ec1] = std::from_chars(p, end, line);
+  if (ec1 != std::errc() || std::string_view(after_line, end - after_line).substr(0, kColumn.size()) != kColumn)
+    return false;
+  auto [after_column, ec2] = std::from_chars(after_line + kColumn.size(), end, column);
+  if (ec2 != std::errc()) return false;
+  out.line = line;
+  out.column = column;
+  return true;
+}
+
 std::string class_name(const std::exception& e) {
   int status = 0;
   char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
@@ -186,6 +205,7 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
     }
   }
   if (out.message.empty()) out.message = outermost_class.empty() ? "unknown failure" : outermost_class;
+  if (!out.line) locate_in_text(out.message, out);
   return out;
 }
 

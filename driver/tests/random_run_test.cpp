@@ -4,7 +4,11 @@
 // none crashes, hangs, or trips a sanitizer. The seed is fixed, so a failure repeats.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -50,7 +54,7 @@ std::string mutate(std::string text, std::mt19937_64& rng) {
   const int edits = 1 + int(below(4));
   for (int e = 0; e < edits && !text.empty(); ++e) {
     const std::size_t at = below(text.size());
-    switch (below(4)) {
+    switch (below(7)) {
       case 0:  // cut a few characters
         text.erase(at, 1 + below(12));
         break;
@@ -62,6 +66,28 @@ std::string mutate(std::string text, std::mt19937_64& rng) {
         const std::size_t end = text.find('\n', at);
         const std::string line = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin + 1);
         text.insert(begin, line);
+        break;
+      }
+      case 4: {  // cut a whole line: the rest still parses more often than not
+        const std::size_t begin = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+        const std::size_t end = text.find('\n', at);
+        text.erase(begin, end == std::string::npos ? std::string::npos : end - begin + 1);
+        break;
+      }
+      case 5: {  // another number where a digit stands
+        const std::size_t digit = text.find_first_of("0123456789", at);
+        if (digit == std::string::npos) break;
+        static const char* numbers[] = {"0", "7", "8", "-1", "65", "1000000", "99999999999999999999"};
+        text.replace(digit, 1, numbers[below(std::size(numbers))]);
+        break;
+      }
+      case 6: {  // another name where a name stands
+        static const char* names[] = {"q", "c", "x", "n", "K", "HALF", "theta", "j", "layer", "pair", "pi", "a"};
+        std::size_t begin = at;
+        while (begin < text.size() && !std::isalpha(static_cast<unsigned char>(text[begin]))) ++begin;
+        std::size_t end = begin;
+        while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
+        if (begin < end) text.replace(begin, end - begin, names[below(std::size(names))]);
         break;
       }
       default: {  // swap a character with another one
@@ -89,7 +115,8 @@ TEST(RandomRun, ValidAndMutatedProgramsCompileOrFailWithAnException) {
       ++compiled;
     } catch (const std::exception& e) {
       const std::string name = typeid(e).name();
-      ++failures[name];
+      if (++failures[name] == 1 && std::getenv("VELL_RANDOM_RUN_SHOW"))
+        std::printf("---- %s: %s\n%s\n", name.c_str(), e.what(), text.c_str());
       if (valid) ADD_FAILURE() << "a generated valid program failed: " << describe_failure(std::current_exception()).message
                                << "\n" << text;
       // Faults of the implementation rather than of the program.

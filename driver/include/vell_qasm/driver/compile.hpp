@@ -66,7 +66,8 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
 struct FailureDescription {
   std::string message;
   // Line from 1 and column from 0 (as the parser counts), when a node with a span or the parser's
-  // position is attached to the failure or to one of its causes.
+  // position is attached to the failure or to one of its causes; failing that, the first span
+  // that the message shows in a node's text form.
   std::optional<int> line, column;
 };
 FailureDescription describe_failure(const std::exception_ptr& failure);
