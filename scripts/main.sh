@@ -7,7 +7,7 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" "$root/build" -DVELL_BUILD_TESTS=OFF -DVELL_BUILD_BENCH=OFF
 # Options an example needs (its compile-time inputs, a larger machine); the others need none.
 declare -A options=(
-  [adder.qasm]="--qubits 10 --input a_in=5 --input b_in=9"
+  [adder.qasm]="--qubits 10"
   [calibration.qasm]="--input shots=100 --input amplitude=0.25 --input echo=true"
 )
 for f in "$root"/examples/*.qasm; do
