@@ -40,8 +40,8 @@ std::shared_ptr<NodeClassSet> compiled_node_classes() {
 }
 
 std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
-  check(options.machine_setup != nullptr, "make_pipeline: no machine setup");
-  check(options.built_in_gates != nullptr, "make_pipeline: no built-in gates");
+  if (!options.machine_setup) throw TypeError("make_pipeline: the options hold no machine setup");
+  if (!options.built_in_gates) throw TypeError("make_pipeline: the options hold no built-in gates");
   auto settings = std::make_shared<const configurations::BuildSettings>(options.build_settings);
   std::vector<StepPtr> steps{
       std::make_shared<parsing::SourceParsing>(),

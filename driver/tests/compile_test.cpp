@@ -131,6 +131,15 @@ TEST(Failures, CarryThePositionOfTheNodeOrTokenAtFault) {
   }
 }
 
+TEST(Failures, OptionsWithoutAMachineAreATypeError) {
+  CompileOptions options = demo_compile_options();
+  options.machine_setup = nullptr;
+  EXPECT_THROW(make_pipeline(options), TypeError);
+  options = demo_compile_options();
+  options.built_in_gates = nullptr;
+  EXPECT_THROW(compile("OPENQASM 3.0;", options), TypeError);
+}
+
 TEST(Failures, AnExceptionWithoutTextIsNamedByItsClass) {
   const auto failure = describe_failure(std::make_exception_ptr(AssertionError()));
   EXPECT_EQ(failure.message, "vell_qasm::AssertionError");

@@ -56,7 +56,8 @@ struct CompileOptions {
 // folded or lowered), DurationType and StretchType (declared as fixed variables). A fresh set.
 std::shared_ptr<passes::NodeClassSet> compiled_node_classes();
 
-// The pipeline described above, ready to be called with a TextualProgram.
+// The pipeline described above, ready to be called with a TextualProgram. TypeError when the
+// machine setup or the built-in gates are missing.
 std::shared_ptr<passes::PassPipeline> make_pipeline(const CompileOptions& options);
 
 // Runs make_pipeline(options) on `source`; the program it returns has its SDK scope (dsl_program()).
@@ -71,10 +72,6 @@ struct FailureDescription {
   std::optional<int> line, column;
 };
 FailureDescription describe_failure(const std::exception_ptr& failure);
-
-}  // namespace vell_qasm::driver
-
-namespace vell_qasm::driver {
 
 // A value given on a command line: "true" or "false", else a whole integer (64 bits), else a
 // finite real, the whole text in each case; nullopt for anything else (an empty text, "1e999",
