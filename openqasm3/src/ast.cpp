@@ -20,7 +20,7 @@ std::optional<E> find(const std::array<std::string_view, N>& names, std::string_
 }
 
 constexpr std::array<std::string_view, 2> kAccess{"readonly", "mutable"};
-constexpr std::array<std::string_view, 12> kAssign{"=", "+=", "-=", "*=", "/=", "&=", "|=",
+constexpr std::array<std::string_view, 13> kAssign{"=", "+=", "-=", "*=", "/=", "&=", "|=", "~=",
                                                    "^=", "<<=", ">>=", "%=", "**="};
 constexpr std::array<std::string_view, 19> kBinary{">", "<", ">=", "<=", "==", "!=", "&&",
                                                    "||", "|", "^", "&", "<<", ">>", "+",

@@ -38,7 +38,7 @@ namespace openqasm3::ast {
 enum class AccessControl { readonly = 1, mutable_ = 2 };
 enum class AssignmentOperator {
   assign = 1, plus_assign, minus_assign, times_assign, divide_assign, bitand_assign, bitor_assign,
-  bitxor_assign, shl_assign, shr_assign, modulo_assign, power_assign
+  bitnot_assign, bitxor_assign, shl_assign, shr_assign, modulo_assign, power_assign
 };
 enum class BinaryOperator {
   gt = 1, lt, ge, le, eq, ne, logical_and, logical_or, bit_or, bit_xor, bit_and, shl, shr, plus,
