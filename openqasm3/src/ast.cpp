@@ -101,12 +101,36 @@ NodePtr deep_copy_node(const NodePtr& node) {
   detail::CopyMemo memo;
   return detail::copy_node(node, memo);
 }
+NodePtr deep_copy_unshared_node(const NodePtr& node) {
+  if (!node) return nullptr;
+  detail::CopyMemo memo{false, {}};
+  return detail::copy_node(node, memo);
+}
 
 namespace detail {
 
 NodePtr copy_node(const NodePtr& n, CopyMemo& memo) {
-  if (auto it = memo.find(n.get()); it != memo.end()) return it->second;
-  return n->clone(memo);
+  // A node held at one place only cannot be met again in this copy.
+  if (!memo.share || n.use_count() == 1) return n->clone(memo);
+  auto [it, fresh] = memo.nodes.try_emplace(n.get());
+  if (fresh) it->second = n->clone(memo);
+  return it->second;
+}
+
+void walk(QASMVisitor& v, std::vector<SwitchCase>& cases) {
+  if (v.switch_cases() != SwitchCases::enter) return;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    walk(v, cases[i].values);
+    if (i < cases.size()) walk(v, cases[i].block);
+  }
+}
+
+void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<SwitchCase>& cases) {
+  if (t.switch_cases() != SwitchCases::enter) return;
+  for (auto& c : cases) {
+    rewrite(t, owner, name, c.values);
+    rewrite(t, owner, name, c.block);
+  }
 }
 
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<IndexElement>& list) {

@@ -88,6 +88,9 @@ class Printer {
 
   void node(const QASMNode& n) {
     check_stack("printing");
+    if (n.kind() == NodeKind::External) {
+      if (auto text = n.printed_text()) return external(n, *text);
+    }
     switch (n.library_kind()) {
 #define NODE(Class, Base) \
   case NodeKind::Class: return print_##Class(static_cast<const Class&>(n));
@@ -133,6 +136,18 @@ class Printer {
     for (int i = 0; i < depth_; ++i) out_ += opt_.indent;
   }
   void end_statement() { out_ += ";\n"; }
+
+  // A node of a class defined outside the library, in the text its class gives: a statement on a
+  // line of its own, anything else inline.
+  void external(const QASMNode& n, const std::string& text) {
+    if (auto* s = dynamic_cast<const Statement*>(&n)) {
+      begin(*s);
+      out_ += text;
+      end_line();
+    } else {
+      out_ += text;
+    }
+  }
   void end_line() { out_ += '\n'; }
 
   // The annotations of a statement, each on its own line, then the start of its first line.

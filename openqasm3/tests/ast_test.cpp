@@ -79,17 +79,11 @@ TEST(Equality, ComparesAnnotationsCasesAndIndexForms) {
 // Every node reachable from a root, including switch cases and the inner index lists that the
 // generic walk skips.
 struct AllNodes : QASMVisitor {
+  AllNodes() : QASMVisitor(SwitchCases::enter) {}
   std::multiset<const QASMNode*> nodes;
   void generic_visit(QASMNode& node) override {
     nodes.insert(&node);
     QASMVisitor::generic_visit(node);
-  }
-  void visit_SwitchStatement(SwitchStatement& node) override {
-    for (auto& c : node.cases) {
-      for (auto& v : c.values) visit(v);
-      visit(c.block);
-    }
-    generic_visit(node);
   }
   void visit_IndexedIdentifier(IndexedIdentifier& node) override {
     for (auto& index : node.indices)
@@ -141,6 +135,53 @@ TEST(DeepCopy, SharesNoNodeWithTheOriginalAndKeepsSharingWithin) {
   // The copy is independent: changing it leaves the original alone.
   std::static_pointer_cast<Identifier>(sw_copy->target)->name = "changed";
   EXPECT_EQ(shared->name, "shared");
+}
+
+TEST(DeepCopy, UnsharedGivesEveryOccurrenceItsOwnNode) {
+  // t + t with one node t, as a rewrite that shares an operand leaves it.
+  auto t = id("t");
+  auto sum = bin("+", t, t);
+  auto program = make<Program>(std::vector<NodePtr>{stmt(sum), stmt(t)});
+
+  auto copy = deep_copy_unshared(program);
+  EXPECT_TRUE(equal(*program, *copy));
+  AllNodes original_nodes, copied_nodes;
+  original_nodes.visit(*program);
+  copied_nodes.visit(*copy);
+  for (const QASMNode* n : copied_nodes.nodes) EXPECT_EQ(original_nodes.nodes.count(n), 0u) << repr(*n);
+  // Every place of the copy holds a node of its own.
+  EXPECT_EQ(std::set<const QASMNode*>(copied_nodes.nodes.begin(), copied_nodes.nodes.end()).size(),
+            copied_nodes.nodes.size());
+
+  auto sum_copy = std::static_pointer_cast<BinaryExpression>(
+      std::static_pointer_cast<ExpressionStatement>(copy->statements[0])->expression);
+  EXPECT_NE(sum_copy->lhs, sum_copy->rhs);
+  std::static_pointer_cast<Identifier>(sum_copy->lhs)->name = "changed";
+  EXPECT_EQ(std::static_pointer_cast<Identifier>(sum_copy->rhs)->name, "t");
+
+  // The sharing copy keeps t + t as one node at both places.
+  auto shared_copy = deep_copy(sum);
+  EXPECT_EQ(shared_copy->lhs, shared_copy->rhs);
+}
+
+TEST(OutsideClasses, PayloadsArePrintedComparedAndSharedByCopiesButNeverWalked) {
+  auto tag = std::make_shared<Tag>(Tag{"v"});
+  auto note = make<OutsideNote>(tag, id("x"));
+  auto program = make<Program>(std::vector<NodePtr>{note, make<OutsideQubit>("$2", 2)});
+
+  EXPECT_EQ(repr(*note), "OutsideNote(span=None, annotations=[], tag=Tag(v), value=Identifier(span=None, name='x'))");
+  EXPECT_EQ(openqasm3::dumps(*make<Program>(std::vector<NodePtr>{note})), "note v\n");
+
+  auto copy = deep_copy(note);
+  EXPECT_EQ(copy->tag, tag);  // the payload is not a node: the copy holds the very value
+  EXPECT_NE(copy->value, note->value);
+  EXPECT_TRUE(equal(*note, *copy));
+  // Equality compares payloads with ==: here the pointers, so another tag with the same label differs.
+  EXPECT_FALSE(equal(*note, *make<OutsideNote>(std::make_shared<Tag>(Tag{"v"}), id("x"))));
+
+  AllNodes nodes;
+  nodes.visit(*note);
+  EXPECT_EQ(nodes.nodes.size(), 2u);  // the note and its value; the payload is no child
 }
 
 TEST(Repr, ReadsLikeTheReferenceFrontEnd) {

@@ -37,6 +37,27 @@ struct OutsideDeclaration : NodeImpl<OutsideDeclaration, Statement> {
   }
 };
 
+// A value that is not a node, carried by an outside statement.
+struct Tag {
+  std::string label;
+  friend bool operator==(const Tag&, const Tag&) = default;
+};
+inline std::string payload_text(const std::shared_ptr<Tag>& tag) { return tag ? "Tag(" + tag->label + ")" : "None"; }
+
+// An outside statement with a payload and a printed form, and one child expression.
+struct OutsideNote : NodeImpl<OutsideNote, Statement> {
+  static constexpr std::string_view kName = "OutsideNote";
+  static constexpr std::string_view kModule = "tests.outside";
+  std::shared_ptr<Tag> tag{};
+  ExprPtr value{};
+  OutsideNote() = default;
+  OutsideNote(std::shared_ptr<Tag> tag_, ExprPtr value_) : tag(std::move(tag_)), value(std::move(value_)) {}
+  template <class S> static auto own_fields(S& s) {
+    return std::make_tuple(payload("tag", s.tag), field("value", s.value));
+  }
+  std::optional<std::string> printed_text() const override { return "note " + (tag ? tag->label : "?"); }
+};
+
 inline Ptr<Identifier> id(std::string name) { return make<Identifier>(std::move(name)); }
 inline Ptr<IntegerLiteral> num(std::int64_t v) { return make<IntegerLiteral>(v); }
 inline Ptr<FloatLiteral> real(double v) { return make<FloatLiteral>(v); }

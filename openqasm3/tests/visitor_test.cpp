@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "openqasm3/printer.hpp"
 #include "tree_builders.hpp"
 
 namespace {
@@ -142,6 +143,52 @@ TEST(GenericWalk, SwitchEntersDefaultButNotCases) {
   EXPECT_EQ(std::static_pointer_cast<Identifier>(sw->cases[0].values[0])->name, "label");
   auto in_case = std::static_pointer_cast<ExpressionStatement>(case_block->statements[0]);
   EXPECT_EQ(std::static_pointer_cast<Identifier>(in_case->expression)->name, "in_case");
+}
+
+// switch (outer) { case a { switch (inner) { case b { x; } default { y; } } } default { z; } }
+Ptr<SwitchStatement> nested_switches() {
+  auto block = [](std::vector<StmtPtr> s) { return make<CompoundStatement>(std::move(s)); };
+  auto inner = make<SwitchStatement>(id("inner"), std::vector<SwitchCase>{{{id("b")}, block({stmt(id("x"))})}},
+                                     block({stmt(id("y"))}));
+  return make<SwitchStatement>(id("outer"), std::vector<SwitchCase>{{{id("a")}, block({inner})}},
+                               block({stmt(id("z"))}));
+}
+
+TEST(GenericWalk, SwitchCasesAreEnteredOnlyWhenTheWalkerAsks) {
+  auto sw = nested_switches();
+  EXPECT_EQ(names_seen(*sw), (std::vector<std::string>{"outer", "z"}));
+
+  struct Entering : QASMVisitor {
+    Entering() : QASMVisitor(SwitchCases::enter) {}
+    std::vector<std::string> names;
+    void visit_Identifier(Identifier& n) override { names.push_back(n.name); }
+  } v;
+  v.visit(*sw);
+  EXPECT_EQ(v.names, (std::vector<std::string>{"outer", "a", "inner", "b", "x", "y", "z"}));
+}
+
+TEST(GenericTransform, SwitchCasesAreRewrittenOnlyWhenTheTransformerAsks) {
+  auto skipping = nested_switches();
+  Renamer plain;
+  plain.visit(skipping);
+  EXPECT_EQ(openqasm3::dumps(*skipping), "switch (outer') {\n  case a {\n    switch (inner) {\n      case b {\n        x;\n      }\n"
+                              "      default {\n        y;\n      }\n    }\n  }\n  default {\n    z';\n  }\n}\n");
+
+  // Labels and blocks of every level; a case block's statements are rebuilt as any statement list.
+  struct Entering : QASMTransformer {
+    Entering() : QASMTransformer(SwitchCases::enter) {}
+    Rewrite visit_Identifier(const Ptr<Identifier>& n) override { return id(n->name + "'"); }
+    Rewrite visit_ExpressionStatement(const Ptr<ExpressionStatement>& n) override {
+      if (std::static_pointer_cast<Identifier>(n->expression)->name == "y") return std::vector<NodePtr>{};
+      if (std::static_pointer_cast<Identifier>(n->expression)->name == "x")
+        return std::vector<NodePtr>{n, stmt(id("x2"))};
+      return generic_visit(n);
+    }
+  } entering;
+  auto sw = nested_switches();
+  entering.visit(sw);
+  EXPECT_EQ(openqasm3::dumps(*sw), "switch (outer') {\n  case a' {\n    switch (inner') {\n      case b' {\n        x;\n        x2;\n"
+                        "      }\n      default {\n      }\n    }\n  }\n  default {\n    z';\n  }\n}\n");
 }
 
 TEST(GenericWalk, IndexListsOfAnIndexedIdentifierAreNotEnteredButSetsAndExpressionIndicesAre) {

@@ -1,5 +1,6 @@
 #include "vell_qasm/logging.hpp"
 
+#include <atomic>
 #include <map>
 
 #include <spdlog/sinks/dist_sink.h>
@@ -11,6 +12,10 @@ struct Registry {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<spdlog::logger>, std::less<>> loggers;
   std::shared_ptr<spdlog::sinks::dist_sink_mt> sink = std::make_shared<spdlog::sinks::dist_sink_mt>();
+  // The sinks attached through add_sink, read by is_recorded; `attached` spares the lock when
+  // there are none, as in a normal run.
+  std::vector<spdlog::sink_ptr> sinks;
+  std::atomic<std::size_t> attached{0};
 };
 Registry& registry() {
   static Registry r;
@@ -29,8 +34,29 @@ std::shared_ptr<spdlog::logger> get_logger(const std::string& name) {
   return logger;
 }
 
-void add_sink(const spdlog::sink_ptr& sink) { registry().sink->add_sink(sink); }
-void remove_sink(const spdlog::sink_ptr& sink) { registry().sink->remove_sink(sink); }
+void add_sink(const spdlog::sink_ptr& sink) {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.sink->add_sink(sink);
+  r.sinks.push_back(sink);
+  r.attached = r.sinks.size();
+}
+void remove_sink(const spdlog::sink_ptr& sink) {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.sink->remove_sink(sink);
+  std::erase(r.sinks, sink);
+  r.attached = r.sinks.size();
+}
+
+bool is_recorded(spdlog::level::level_enum level) {
+  auto& r = registry();
+  if (r.attached.load(std::memory_order_relaxed) == 0) return false;
+  std::lock_guard lock(r.mutex);
+  for (const auto& sink : r.sinks)
+    if (sink->should_log(level)) return true;
+  return false;
+}
 
 class Capture::Sink : public spdlog::sinks::base_sink<std::mutex> {
  public:

@@ -111,8 +111,8 @@ using TypePtr = Ptr<ClassicalType>;
 using IndexList = std::vector<NodePtr>;
 using IndexElement = std::variant<Ptr<DiscreteSet>, IndexList>;
 
-// One case of a switch statement: its labels and its block. Generic walks keep cases as they
-// are and do not enter them (they are not nodes).
+// One case of a switch statement: its labels and its block. Cases are not nodes: generic walks
+// enter them only when the walker asks for it (SwitchCases::enter).
 struct SwitchCase {
   std::vector<ExprPtr> values;
   Ptr<CompoundStatement> block;
@@ -172,7 +172,13 @@ class QASMVisitor;
 class QASMTransformer;
 
 namespace detail {
-using CopyMemo = std::unordered_map<const QASMNode*, NodePtr>;
+// The state of one deep copy. When `share` is set, a node that stands at several places of the
+// original stands at the same places of the copy as one new node; only nodes with more than one
+// owner are memoised, so a tree without sharing costs no table lookups.
+struct CopyMemo {
+  bool share = true;
+  std::unordered_map<const QASMNode*, NodePtr> nodes;
+};
 }
 
 struct QASMNode : std::enable_shared_from_this<QASMNode> {
@@ -200,6 +206,9 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
   virtual bool equals(const QASMNode& other) const = 0;
   virtual NodePtr clone(detail::CopyMemo& memo) const = 0;
   virtual void write_repr(std::string& out) const = 0;
+  // The printer's text of a node whose class is defined outside this library; nullopt (the
+  // default) when the class has none, and printing it fails.
+  virtual std::optional<std::string> printed_text() const { return std::nullopt; }
 
   template <class S> static auto all_fields(S&) { return std::tuple<>(); }
   static constexpr NodeKind static_library_kind() { return NodeKind::External; }
@@ -224,6 +233,14 @@ std::string repr(const NodePtr& node);  // "None" for null
 NodePtr deep_copy_node(const NodePtr& node);
 template <class T> Ptr<T> deep_copy(const Ptr<T>& node) {
   return std::static_pointer_cast<T>(deep_copy_node(node));
+}
+// A fresh copy in which every occurrence is a node of its own: no node of the copy is a node of
+// the original, and no node stands twice in the copy, even where the original shares one. For
+// rewrites that change nodes in place, which would otherwise change every place a shared node
+// stands.
+NodePtr deep_copy_unshared_node(const NodePtr& node);
+template <class T> Ptr<T> deep_copy_unshared(const Ptr<T>& node) {
+  return std::static_pointer_cast<T>(deep_copy_unshared_node(node));
 }
 
 template <class T, class... Args> Ptr<T> make(Args&&... args) {

@@ -5,8 +5,9 @@
 // when it derives from ExternalVisit<Class> (ExternalTransform<Class> for transformers);
 // otherwise the generic walk handles them.
 //
-// Trap: a handler that does not call generic_visit stops the descent below its node, and a
-// transformer's generic walk never enters switch cases (they are not nodes).
+// Trap: a handler that does not call generic_visit stops the descent below its node, and the
+// generic walk enters switch cases (labels, then block) only for a walker built with
+// SwitchCases::enter; by default it leaves them, as the reference walk does.
 #pragma once
 
 #include "openqasm3/ast.hpp"

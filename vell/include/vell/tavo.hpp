@@ -28,7 +28,8 @@
 //
 // value.hpp: values, expressions, their type rules, Math and Cast.
 // program.hpp: programs, scopes, guards, is_inside_scope(), and the listing grammar.
-// statements.hpp: declarations, streams, assignments, alignment and blocks.
+// statements.hpp: declarations, streams, assignments, alignment, pulse-level statements and
+// blocks.
 // errors.hpp: the refusals (TavoError and its kinds).
 #pragma once
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -74,6 +75,24 @@ struct SaveAllStmt {
 struct AlignStmt {
   std::vector<std::string> elements;
 };
+struct PlayStmt {
+  std::string pulse;
+  std::string element;
+  std::optional<Value> amplitude;
+};
+struct WaitStmt {
+  Value cycles;
+  std::vector<std::string> elements;
+};
+struct FrameRotationStmt {
+  Value angle;
+  std::string element;
+};
+struct MeasureStmt {
+  std::string pulse;
+  std::string element;
+  Expr target;
+};
 
 enum class BlockKind { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
 
@@ -91,7 +110,7 @@ struct BlockStmt {
 };
 
 using Stmt = std::variant<DeclareStmt, AdvanceStmt, DeclareStreamStmt, AssignStmt, SaveStmt, SaveAllStmt,
-                          AlignStmt, BlockStmt>;
+                          AlignStmt, PlayStmt, WaitStmt, FrameRotationStmt, MeasureStmt, BlockStmt>;
 
 struct Block {
   std::vector<Stmt> stmts;

@@ -94,10 +94,47 @@ class Lister {
   void statement(const AlignStmt& s, int depth) {
     line(depth);
     out_ += "align ";
-    for (std::size_t i = 0; i < s.elements.size(); ++i) {
+    elements(s.elements);
+    out_ += '\n';
+  }
+
+  void elements(const std::vector<std::string>& names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
       if (i > 0) out_ += ", ";
-      out_ += quoted(s.elements[i]);
+      out_ += quoted(names[i]);
     }
+  }
+
+  void statement(const PlayStmt& s, int depth) {
+    line(depth);
+    out_ += "play " + quoted(s.pulse);
+    if (s.amplitude) {
+      out_ += " * ";
+      value(*s.amplitude);
+    }
+    out_ += " on " + quoted(s.element) + '\n';
+  }
+
+  void statement(const WaitStmt& s, int depth) {
+    line(depth);
+    out_ += "wait ";
+    value(s.cycles);
+    out_ += " on ";
+    elements(s.elements);
+    out_ += '\n';
+  }
+
+  void statement(const FrameRotationStmt& s, int depth) {
+    line(depth);
+    out_ += "frame_rotation ";
+    value(s.angle);
+    out_ += " on " + quoted(s.element) + '\n';
+  }
+
+  void statement(const MeasureStmt& s, int depth) {
+    line(depth);
+    out_ += "measure " + quoted(s.pulse) + " on " + quoted(s.element) + " -> ";
+    value(s.target);
     out_ += '\n';
   }
 

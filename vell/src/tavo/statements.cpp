@@ -313,6 +313,71 @@ void align(const std::vector<std::string>& elements) {
   append(frame, AlignStmt{elements});
 }
 
+namespace {
+
+void check_name(const std::string& operation, const std::string& name, std::string_view role) {
+  if (name.empty()) throw TavoValueError(operation, "the " + std::string(role) + " name must not be empty");
+}
+
+// A plain value or scalar expression that fits `type`, in the form the statement holds it.
+Value fitting_value(const std::string& operation, const Frame& frame, const Value& value, DType type,
+                    std::string_view role) {
+  check_fit(operation, value, scalar_value(operation, frame, value, role), type, std::string(role));
+  return converted(value, type);
+}
+
+}  // namespace
+
+void play(const std::string& pulse, const std::string& element) {
+  const std::string operation = "play";
+  Frame& frame = current(operation);
+  check_name(operation, pulse, "pulse");
+  check_name(operation, element, "element");
+  append(frame, PlayStmt{pulse, element, std::nullopt});
+}
+
+void play(const std::string& pulse, const std::string& element, const Value& amplitude) {
+  const std::string operation = "play";
+  Frame& frame = current(operation);
+  check_name(operation, pulse, "pulse");
+  check_name(operation, element, "element");
+  Value held = fitting_value(operation, frame, amplitude, DType::Fixed, "the amplitude");
+  append(frame, PlayStmt{pulse, element, std::move(held)});
+}
+
+void wait(const Value& cycles, const std::vector<std::string>& elements) {
+  const std::string operation = "wait";
+  Frame& frame = current(operation);
+  Value held = fitting_value(operation, frame, cycles, DType::Int, "the cycle count");
+  if (const auto* count = std::get_if<std::int64_t>(&held); count != nullptr && *count < 0) {
+    throw TavoValueError(operation, "the cycle count must not be negative, got " + std::to_string(*count));
+  }
+  if (elements.empty()) throw TavoValueError(operation, "needs at least one element");
+  for (const auto& element : elements) check_name(operation, element, "element");
+  append(frame, WaitStmt{std::move(held), elements});
+}
+
+void frame_rotation(const Value& angle, const std::string& element) {
+  const std::string operation = "frame_rotation";
+  Frame& frame = current(operation);
+  Value held = fitting_value(operation, frame, angle, DType::Fixed, "the angle");
+  check_name(operation, element, "element");
+  append(frame, FrameRotationStmt{std::move(held), element});
+}
+
+void measure(const std::string& pulse, const std::string& element, const Expr& target) {
+  const std::string operation = "measure";
+  Frame& frame = current(operation);
+  check_name(operation, pulse, "pulse");
+  check_name(operation, element, "element");
+  const ExprNode& node = expression(operation, frame, target, "the target");
+  if ((node.kind != NodeKind::Variable && node.kind != NodeKind::Cell) || node.dtype != DType::Fixed) {
+    throw TavoTypeError(operation, "the target must be a fixed scalar variable or array cell, got " +
+                                       described(Value(target)));
+  }
+  append(frame, MeasureStmt{pulse, element, target});
+}
+
 ScopeGuard if_(const Value& condition) {
   return open_conditional_block("if_", BlockKind::If, condition);
 }

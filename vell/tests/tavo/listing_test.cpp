@@ -108,12 +108,36 @@ void expressions() {
   tavo::assign(f, 3);
 }
 
+// What a machine's target functions emit: pulses with and without scaling, frame rotations,
+// waits, a readout into a variable and a conditional correction.
+void pulses() {
+  auto theta = tavo::declare(tavo::fixed, 0.25);
+  auto levels = tavo::declare(tavo::fixed, std::vector<Value>{0.0, 0.0});
+  auto cycles = tavo::declare(DType::Int, 4);
+  tavo::play("x180", "q0.xy");
+  tavo::play("x180", "q0.xy", theta / 3.141592653589793);
+  tavo::play("y90", "q1.xy", -0.5);
+  tavo::frame_rotation(1.5707963267948966, "q0.xy");
+  tavo::frame_rotation(-theta, "q1.xy");
+  tavo::align({"q0.xy", "q1.xy"});
+  tavo::play("cz", "q0.xy");
+  tavo::play("cz", "q1.xy");
+  tavo::wait(25, {"q0.xy", "q0.rr", "q1.xy"});
+  tavo::wait(cycles * 2, {"q\"odd\" element"});
+  tavo::measure("readout", "q0.rr", levels[1]);
+  auto level = tavo::declare(tavo::fixed, 0.0);
+  tavo::measure("readout", "q1.rr", level);
+  auto corrected = tavo::if_(level > 0.0);
+  tavo::play("x180", "q1.xy");
+}
+
 }  // namespace
 
 TEST(Listing, Golden) {
   expect_golden("variables_and_streams.txt", record(variables_and_streams));
   expect_golden("control_flow.txt", record(control_flow));
   expect_golden("expressions.txt", record(expressions));
+  expect_golden("pulses.txt", record(pulses));
 }
 
 TEST(Listing, IsDeterministicAndNumbersEachProgramFromZero) {

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <vector>
 
 #include "test_support.hpp"
@@ -47,6 +48,11 @@ TEST(StatementsOutsideAScope, AreRefusedAndRecordNothing) {
   expect_refusal<TavoScopeError>(scope, [] { (void)tavo::else_(); }, "else_: " + none);
   expect_refusal<TavoScopeError>(scope, [] { (void)tavo::stream_processing(); }, "stream_processing: " + none);
   expect_refusal<TavoScopeError>(scope, [] { tavo::align({"a", "b"}); }, "align: " + none);
+  expect_refusal<TavoScopeError>(scope, [] { tavo::play("x180", "q0.xy"); }, "play: " + none);
+  expect_refusal<TavoScopeError>(scope, [] { tavo::play("x180", "q0.xy", 0.5); }, "play: " + none);
+  expect_refusal<TavoScopeError>(scope, [] { tavo::wait(4, {"q0.xy"}); }, "wait: " + none);
+  expect_refusal<TavoScopeError>(scope, [] { tavo::frame_rotation(0.5, "q0.xy"); }, "frame_rotation: " + none);
+  expect_refusal<TavoScopeError>(scope, [&] { tavo::measure("readout", "q0.rr", x); }, "measure: " + none);
 }
 
 TEST_F(Statements, ElseOnlyRightAfterItsClosedIf) {
@@ -199,4 +205,80 @@ TEST_F(Statements, VariablesAndStreamsOfAnotherProgramAreRefused) {
   EXPECT_EQ(first.program().listing(),
             "declare v0: int = 0\ndeclare v1: fixed = 0.0\ndeclare v2: bool = false\ndeclare v3: int[3] = [0, 0, 0]\n"
             "declare_stream s0\n");
+}
+
+TEST_F(Statements, PulseStatementsCheckNamesAndValues) {
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::play("", "q0.xy"); }, "play: the pulse name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::play("x180", ""); }, "play: the element name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::play("x180", "", 0.5); }, "play: the element name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::play("x180", "q0.xy", std::nan("")); }, "play: a fixed value must be finite, got nan");
+  expect_refusal<TavoTypeError>(
+      scope, [&] { tavo::play("x180", "q0.xy", arr); }, "play: the amplitude must be a scalar, got array variable v3");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::play("x180", "q0.xy", Expr()); }, "play: the amplitude is an empty expression handle");
+
+  expect_refusal<TavoTypeError>(
+      scope, [&] { tavo::wait(f, {"q0.xy"}); }, "wait: v1 of type fixed does not fit the cycle count of type int");
+  expect_refusal<TavoTypeError>(
+      scope, [] { tavo::wait(2.0, {"q0.xy"}); }, "wait: 2.0 of type fixed does not fit the cycle count of type int");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::wait(-1, {"q0.xy"}); }, "wait: the cycle count must not be negative, got -1");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::wait(4, {}); }, "wait: needs at least one element");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::wait(4, {"q0.xy", ""}); }, "wait: the element name must not be empty");
+
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::frame_rotation(INFINITY, "q0.xy"); }, "frame_rotation: a fixed value must be finite, got inf");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::frame_rotation(0.5, ""); }, "frame_rotation: the element name must not be empty");
+  expect_refusal<TavoTypeError>(
+      scope, [&] { tavo::frame_rotation(arr, "q0.xy"); },
+      "frame_rotation: the angle must be a scalar, got array variable v3");
+
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::measure("", "q0.rr", f); }, "measure: the pulse name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::measure("readout", "", f); }, "measure: the element name must not be empty");
+  expect_refusal<TavoTypeError>(
+      scope, [&] { tavo::measure("readout", "q0.rr", i); },
+      "measure: the target must be a fixed scalar variable or array cell, got int expression v0");
+  expect_refusal<TavoTypeError>(
+      scope, [&] { tavo::measure("readout", "q0.rr", f + 1); },
+      "measure: the target must be a fixed scalar variable or array cell, got fixed expression (v1 + 1)");
+  expect_refusal<TavoValueError>(
+      scope, [] { tavo::measure("readout", "q0.rr", Expr()); }, "measure: the target is an empty expression handle");
+  {
+    auto sw = tavo::switch_(i, false);
+    expect_refusal<TavoScopeError>(
+        scope, [] { tavo::play("x180", "q0.xy"); }, "play: only case_ and default_ may stand directly inside switch_");
+  }
+
+  // Plain values are held in the statement's type; a zero wait and expressions of either sign pass.
+  const std::string before = scope.program().listing();
+  tavo::play("x180", "q0.xy", 1);
+  tavo::wait(true, {"q0.xy"});
+  tavo::wait(0, {"q0.xy", "q0.rr"});
+  tavo::wait(-i, {"q0.xy"});
+  tavo::frame_rotation(b, "q0.xy");
+  EXPECT_EQ(scope.program().listing().substr(before.size()),
+            "play \"x180\" * 1.0 on \"q0.xy\"\nwait 1 on \"q0.xy\"\nwait 0 on \"q0.xy\", \"q0.rr\"\n"
+            "wait -v0 on \"q0.xy\"\nframe_rotation v2 on \"q0.xy\"\n");
+}
+
+TEST_F(Statements, PulseStatementsRefuseVariablesOfAnotherProgram) {
+  auto levels = tavo::declare(tavo::fixed, std::vector<Value>{0.0, 0.0});
+  entered.close();
+  auto other = tavo::program();
+  auto in_other = other.enter();
+  expect_refusal<TavoProgramError>(
+      other, [&] { tavo::measure("readout", "q0.rr", levels[1]); }, "measure: v4 is a variable of another program");
+  expect_refusal<TavoProgramError>(
+      other, [&] { tavo::play("x180", "q0.xy", f); }, "play: v1 is a variable of another program");
+  expect_refusal<TavoProgramError>(
+      other, [&] { tavo::wait(i, {"q0.xy"}); }, "wait: v0 is a variable of another program");
 }

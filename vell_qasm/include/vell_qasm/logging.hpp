@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <type_traits>
+#include <utility>
 
 #include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
@@ -25,6 +27,18 @@ void remove_sink(const spdlog::sink_ptr& sink);
 
 inline void debug(spdlog::logger& logger, const std::string& text) {
   logger.log(spdlog::level::debug, spdlog::string_view_t(text));
+}
+
+// Whether an attached sink records `level`: without one, a record is lost before it is written.
+bool is_recorded(spdlog::level::level_enum level);
+
+// A DEBUG record whose text is built by `make_text` only when some sink records DEBUG, for records
+// that print subtrees.
+template <class F>
+  requires std::is_invocable_r_v<std::string, F>
+void debug(spdlog::logger& logger, F&& make_text) {
+  if (logger.should_log(spdlog::level::debug) && is_recorded(spdlog::level::debug))
+    debug(logger, std::string(std::forward<F>(make_text)()));
 }
 inline void warning(spdlog::logger& logger, const std::string& text) {
   logger.log(spdlog::level::warn, spdlog::string_view_t(text));

@@ -29,7 +29,16 @@ AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_)
     : AllowedNodeScreening(std::move(criterion_), "AllowedNodeScreening") {}
 
 AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_view class_name)
-    : Validation(std::nullopt, class_name), criterion(std::move(criterion_)) {}
+    : Validation(std::nullopt, class_name),
+      QASMVisitor(ast::SwitchCases::enter),
+      criterion(std::move(criterion_)) {}
+
+void AllowedNodeScreening::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
+  generic_visit(node);
+  for (auto& index : node.indices)
+    if (auto* list = std::get_if<ast::IndexList>(&index))
+      for (auto& item : *list) visit(item);
+}
 
 programs::ProgramPtr AllowedNodeScreening::operator()(const programs::ProgramPtr& program) {
   // A program without a tree has nothing that could be screened as accepted.

@@ -8,20 +8,13 @@ namespace {
 
 class Counter : public ast::QASMVisitor {
  public:
-  explicit Counter(std::unordered_map<ast::NodeClass, std::size_t>& counts) : _counts(counts) {}
+  explicit Counter(std::unordered_map<ast::NodeClass, std::size_t>& counts)
+      : QASMVisitor(ast::SwitchCases::enter), _counts(counts) {}
 
   // Every handler ends up here, nodes of outside classes included (they have no handler).
   void generic_visit(ast::QASMNode& node) override {
     ++_counts[node.node_class()];
     ast::QASMVisitor::generic_visit(node);
-  }
-
-  void visit_SwitchStatement(ast::SwitchStatement& node) override {
-    generic_visit(node);
-    for (auto& switch_case : node.cases) {
-      for (auto& value : switch_case.values) visit(value);
-      visit(switch_case.block);
-    }
   }
 
   void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {

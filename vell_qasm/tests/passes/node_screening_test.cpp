@@ -73,6 +73,26 @@ TEST(NodeScreening, AcceptedProgramComesBackAsTheVeryObjectAndHardwareQubitsAreS
   EXPECT_EQ(t.root->statements.size(), 3u);
 }
 
+TEST(NodeScreening, SwitchCasesAndInnerIndexListsAreScreenedToo) {
+  // switch (x) { case 1 { f(1); } }  and  reset q[g(2)];
+  auto call_in_case = ast::make<ast::FunctionCall>(ast::make<ast::Identifier>("f"), std::vector<ast::ExprPtr>{});
+  auto block = ast::make<ast::CompoundStatement>(
+      std::vector<ast::StmtPtr>{ast::make<ast::ExpressionStatement>(call_in_case)});
+  auto sw = ast::make<ast::SwitchStatement>(
+      ast::make<ast::Identifier>("x"),
+      std::vector<ast::SwitchCase>{{{ast::make<ast::IntegerLiteral>(1)}, block}}, nullptr);
+  auto call_in_index = ast::make<ast::FunctionCall>(ast::make<ast::Identifier>("g"), std::vector<ast::ExprPtr>{});
+  auto reset = ast::make<ast::QuantumReset>(ast::make<ast::IndexedIdentifier>(
+      ast::make<ast::Identifier>("q"), std::vector<ast::IndexElement>{ast::IndexList{call_in_index}}));
+  std::vector<std::string> seen;
+  AllowedNodeScreening screening(refusing({"FunctionCall"}, seen));
+  auto in_program = [](ast::StmtPtr s) {
+    return std::make_shared<programs::OpenQasmProgram>(ast::make<ast::Program>(std::vector<ast::NodePtr>{s}));
+  };
+  EXPECT_EQ(refused_node<InvalidFeatureException>(screening, in_program(sw)), call_in_case);
+  EXPECT_EQ(refused_node<InvalidFeatureException>(screening, in_program(reset)), call_in_index);
+}
+
 TEST(NodeScreening, NamesAndMessages) {
   EXPECT_EQ(AllowedNodeScreening([](const ast::QASMNode&) { return true; }).name, "AllowedNodeScreening");
   EXPECT_EQ(AllowedNodeTypesValidator(std::make_shared<NodeClassSet>()).name, "AllowedNodeTypesValidator");

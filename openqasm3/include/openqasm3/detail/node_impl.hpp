@@ -12,6 +12,15 @@ template <class T> struct Field {
 };
 template <class T> Field<T> field(const char* name, T& value) { return {name, value}; }
 
+// A field that holds a value which is not a node (a class defined outside this library may carry
+// one). Walks do not enter it and a copy shares it; equality compares it with ==, and the repr
+// text writes `payload_text(value)`, found by argument-dependent lookup.
+template <class T> struct PayloadField {
+  const char* name;
+  T& value;
+};
+template <class T> PayloadField<T> payload(const char* name, T& value) { return {name, value}; }
+
 namespace detail {
 
 [[noreturn]] void throw_field_type(std::string_view owner, const char* field, const QASMNode& got,
@@ -53,7 +62,7 @@ inline void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
 inline void walk(QASMVisitor& v, ArrayDimensions& d) {
   std::visit([&](auto& x) { walk(v, x); }, d);
 }
-inline void walk(QASMVisitor&, std::vector<SwitchCase>&) {}  // cases are not nodes
+void walk(QASMVisitor& v, std::vector<SwitchCase>& cases);  // entered only on request
 
 // ---- generic rewriting walk
 template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
@@ -94,7 +103,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
 inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, ArrayDimensions& d) {
   std::visit([&](auto& x) { rewrite(t, owner, name, x); }, d);
 }
-inline void rewrite(QASMTransformer&, std::string_view, const char*, std::vector<SwitchCase>&) {}
+void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<SwitchCase>& cases);
 
 // Overloads for the composite field types, declared before the templates that call them.
 bool same(const SwitchCase& a, const SwitchCase& b);
@@ -183,6 +192,24 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
   out += ']';
 }
 
+// ---- per field kind: node fields go through the walks above, payloads are left alone
+template <class T> void walk_field(QASMVisitor& v, const Field<T>& f) { walk(v, f.value); }
+template <class T> void walk_field(QASMVisitor&, const PayloadField<T>&) {}
+template <class T> void rewrite_field(QASMTransformer& t, std::string_view owner, const Field<T>& f) {
+  rewrite(t, owner, f.name, f.value);
+}
+template <class T> void rewrite_field(QASMTransformer&, std::string_view, const PayloadField<T>&) {}
+template <class T> void deepen_field(const Field<T>& f, CopyMemo& memo) { deepen(f.value, memo); }
+template <class T> void deepen_field(const PayloadField<T>&, CopyMemo&) {}
+template <class T> bool same_field(const Field<T>& a, const Field<T>& b) { return same(a.value, b.value); }
+template <class T> bool same_field(const PayloadField<T>& a, const PayloadField<T>& b) {
+  return a.value == b.value;
+}
+template <class T> void repr_field(std::string& out, const Field<T>& f) { repr_value(out, f.value); }
+template <class T> void repr_field(std::string& out, const PayloadField<T>& f) {
+  out += payload_text(f.value);
+}
+
 }  // namespace detail
 
 // The generic rewrite of one field of a node of class `Owner` (a field as `all_fields` yields it):
@@ -223,10 +250,10 @@ template <class D, class Base> struct NodeImpl : Base {
     return detail::dispatch(t, std::static_pointer_cast<D>(this->shared_from_this()));
   }
   void visit_children(QASMVisitor& v) override {
-    std::apply([&](auto... f) { (detail::walk(v, f.value), ...); }, all_fields(static_cast<D&>(*this)));
+    std::apply([&](auto... f) { (detail::walk_field(v, f), ...); }, all_fields(static_cast<D&>(*this)));
   }
   void transform_children(QASMTransformer& t) override {
-    std::apply([&](auto... f) { (detail::rewrite(t, D::kName, f.name, f.value), ...); },
+    std::apply([&](auto... f) { (detail::rewrite_field(t, D::kName, f), ...); },
                all_fields(static_cast<D&>(*this)));
   }
   bool equals(const QASMNode& other) const override {
@@ -237,8 +264,7 @@ template <class D, class Base> struct NodeImpl : Base {
   }
   NodePtr clone(detail::CopyMemo& memo) const override {
     auto copy = std::make_shared<D>(static_cast<const D&>(*this));
-    memo.emplace(this, copy);
-    std::apply([&](auto... f) { (detail::deepen(f.value, memo), ...); }, all_fields(*copy));
+    std::apply([&](auto... f) { (detail::deepen_field(f, memo), ...); }, all_fields(*copy));
     return copy;
   }
   void write_repr(std::string& out) const override {
@@ -247,7 +273,7 @@ template <class D, class Base> struct NodeImpl : Base {
     detail::repr_span(out, this->span);
     std::apply(
         [&](auto... f) {
-          ((out += ", ", out += f.name, out += '=', detail::repr_value(out, f.value)), ...);
+          ((out += ", ", out += f.name, out += '=', detail::repr_field(out, f)), ...);
         },
         all_fields(static_cast<const D&>(*this)));
     out += ')';
@@ -256,7 +282,7 @@ template <class D, class Base> struct NodeImpl : Base {
  private:
   template <class A, std::size_t... I>
   static bool equal_fields(const A& a, const A& b, std::index_sequence<I...>) {
-    return (detail::same(std::get<I>(a).value, std::get<I>(b).value) && ...);
+    return (detail::same_field(std::get<I>(a), std::get<I>(b)) && ...);
   }
 };
 

@@ -3,12 +3,19 @@
 
 namespace openqasm3::ast {
 
+// Whether a generic walk enters the cases of a switch statement (their label expressions, then
+// their block). The reference walk does not (`skip`): cases are not nodes. A walker that must
+// reach every statement, as the compiler's rewrites and code generation do, asks for `enter`.
+enum class SwitchCases { skip, enter };
+
 // A read-only walk. `visit(node)` calls the handler for the node's exact class; every handler
 // defaults to `generic_visit`, which visits the children in field order. A handler that does not
 // call generic_visit stops the descent below its node.
 class QASMVisitor {
  public:
+  explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   virtual ~QASMVisitor() = default;
+  SwitchCases switch_cases() const { return switch_cases_; }
   void visit(QASMNode& node);
   void visit(const NodePtr& node) {
     if (node) visit(*node);
@@ -17,6 +24,9 @@ class QASMVisitor {
 
 #define NODE(Class, Base) virtual void visit_##Class(Class& node);
 #include "openqasm3/nodes.def"
+
+ private:
+  SwitchCases switch_cases_;
 };
 
 // A rewriting walk. `visit(node)` returns the handler's Rewrite for the node's exact class; every
@@ -25,17 +35,24 @@ class QASMVisitor {
 // The generic walk, field by field: a list of nodes is rebuilt element by element (a visit that
 // yields nothing drops the element, a list is spliced in its place, a node replaces it) and then
 // refilled in place; list elements that are not nodes (switch cases, the inner lists of an
-// IndexedIdentifier's indices) are kept and not entered. A node field is set to its visit's node
+// IndexedIdentifier's indices) are kept and not entered, unless the transformer was built with
+// SwitchCases::enter: then each case's labels are rewritten as a list of expressions and its
+// block as a CompoundStatement field. A node field is set to its visit's node
 // or cleared when the visit yields nothing. A result that does not fit the field's type is a
 // std::invalid_argument naming the field.
 class QASMTransformer {
  public:
+  explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   virtual ~QASMTransformer() = default;
+  SwitchCases switch_cases() const { return switch_cases_; }
   Rewrite visit(const NodePtr& node);
   virtual Rewrite generic_visit(const NodePtr& node);
 
 #define NODE(Class, Base) virtual Rewrite visit_##Class(const Ptr<Class>& node);
 #include "openqasm3/nodes.def"
+
+ private:
+  SwitchCases switch_cases_;
 };
 
 // Handlers for node classes defined outside this library. A visitor that derives from

@@ -29,6 +29,10 @@
 //              | "stream_processing:" block            (holds save_all lines only)
 //              | "save_all " stream " " string
 //              | "align " string (", " string)+
+//              | "play " string [" * " value] " on " string     (pulse, amplitude, element)
+//              | "wait " value " on " string (", " string)*      (cycles, elements)
+//              | "frame_rotation " value " on " string          (angle in radians, element)
+//              | "measure " string " on " string " -> " target  (readout pulse, element, result)
 //              | "if " value ":" block ["else:" block]  (else at the if's own indentation)
 //              | "while " value ":" block
 //              | "for " var " = " value "; " value "; " var " = " value ":" block

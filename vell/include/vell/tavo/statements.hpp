@@ -71,6 +71,26 @@ ScopeGuard stream_processing();
 // Aligns two or more controller elements (non-empty names), in the order given.
 void align(const std::vector<std::string>& elements);
 
+// Pulse-level statements: what the controller plays on its elements. An element (such as
+// "q0.xy") and a pulse (such as "x180") are non-empty names; the SDK records them and does not
+// look them up, so a name the controller lacks surfaces only when the program is loaded there.
+// Numbers are plain values or scalar expressions that fit the stated type; plain ones are held
+// in that type (a plain 1 given as an angle is listed as 1.0).
+//
+// Plays `pulse` on `element`; with an amplitude (a number that fits fixed) the pulse's amplitude
+// is scaled by it, a negative factor inverting the pulse.
+void play(const std::string& pulse, const std::string& element);
+void play(const std::string& pulse, const std::string& element, const Value& amplitude);
+// Holds each of `elements` (one or more) idle for `cycles` clock cycles: an int value. A plain
+// count below zero is refused (TavoValueError); an expression's sign is the controller's concern.
+void wait(const Value& cycles, const std::vector<std::string>& elements);
+// Rotates the frame of `element` by `angle` radians (a number that fits fixed): every later pulse
+// on the element is played with its phase shifted by that much.
+void frame_rotation(const Value& angle, const std::string& element);
+// Plays the readout `pulse` on `element` and stores the demodulated result in `target`, a fixed
+// scalar variable or a cell of a fixed array.
+void measure(const std::string& pulse, const std::string& element, const Expr& target);
+
 // Blocks. Conditions are bool values. `else_` opens the else block of the `if_` block that was
 // closed right before it, in the same block, with nothing recorded in between; an `if_` has at
 // most one `else_`.

@@ -51,6 +51,7 @@ class HwQubit : public openqasm3::ast::NodeImpl<HwQubit, openqasm3::ast::Identif
   static auto own_fields(S& s) {
     return std::make_tuple(openqasm3::ast::field("index", s.index));
   }
+  std::optional<std::string> printed_text() const override { return name; }
 };
 
 // Mixin for a QASMVisitor that handles hardware qubits:

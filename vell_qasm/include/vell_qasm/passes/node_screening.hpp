@@ -6,9 +6,9 @@
 // its next sibling. Every node goes through generic_visit, nodes of classes defined outside the
 // tree library (HwQubit) included. The first refused node ends the walk; nothing is collected.
 //
-// Trap: the screening adds no traversal of its own, so what the generic walk does not enter (the
-// labels and blocks of switch cases, the inner index lists of an IndexedIdentifier) is not
-// screened.
+// The walk enters what the reference walk leaves out, so that no part of the program passes
+// unseen: the labels and blocks of switch cases (after the switch's other fields) and the inner
+// index lists of an IndexedIdentifier (after its other fields).
 //
 // AllowedNodeTypesValidator accepts a node exactly when the node's own class is in its set: a
 // node of a class derived from a member is refused. The set is shared with its owner, not copied,
@@ -53,6 +53,7 @@ class DisallowedNodeTypeException : public InvalidFeatureException {
 
 class AllowedNodeScreening : public Validation, public openqasm3::ast::QASMVisitor {
  public:
+  void visit_IndexedIdentifier(openqasm3::ast::IndexedIdentifier& node) override;
   // Whether a node is acceptable.
   using Criterion = std::function<bool(const openqasm3::ast::QASMNode&)>;
 

@@ -1,9 +1,9 @@
 // count_node_types: how many nodes of each exact class a syntax tree holds.
 //
 // Every node reachable from the root is counted once per place it stands (a node shared by two
-// places counts twice), by its own class: an HwQubit counts as HwQubit, not as Identifier. Unlike
-// the generic walks, the count also enters the cases of a switch statement (labels and blocks) and
-// the inner index lists of an IndexedIdentifier, so that nothing of the tree escapes it.
+// places counts twice), by its own class: an HwQubit counts as HwQubit, not as Identifier. The count
+// enters the cases of a switch statement (labels and blocks) and the inner index lists of an
+// IndexedIdentifier, which the reference walk leaves out, so that nothing of the tree escapes it.
 #pragma once
 
 #include <cstddef>

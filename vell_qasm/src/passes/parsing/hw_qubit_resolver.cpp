@@ -31,26 +31,10 @@ std::optional<HwQubitIndex> hardware_qubit_index(const std::string& name) {
   return value;
 }
 
-// The generic walk of one field; switch cases get the walk into their blocks.
-template <class T> void walk_field(ast::QASMTransformer& transformer, const char* name, T& value) {
-  ast::rewrite_field<ast::SwitchStatement>(transformer, name, value);
-}
-void walk_field(ast::QASMTransformer& transformer, const char* name, std::vector<ast::SwitchCase>& cases) {
-  // In place, by index: the labels stay the very objects they were and are not walked.
-  for (std::size_t i = 0; i < cases.size(); ++i)
-    ast::rewrite_field<ast::SwitchStatement>(transformer, name, cases[i].block);
-}
-
 }  // namespace
 
 ast::Rewrite HwQubitsTransformer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   if (auto index = hardware_qubit_index(node->name)) return configurations::create_hw_qubit(*index);
-  return node;
-}
-
-ast::Rewrite HwQubitsTransformer::visit_SwitchStatement(const ast::Ptr<ast::SwitchStatement>& node) {
-  std::apply([this](auto... field) { (walk_field(*this, field.name, field.value), ...); },
-             ast::SwitchStatement::all_fields(*node));
   return node;
 }
 

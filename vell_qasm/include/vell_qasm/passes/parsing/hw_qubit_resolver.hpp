@@ -6,8 +6,8 @@
 // The tree is rewritten in place; the returned OpenQasmProgram shares it. Existing HwQubit nodes
 // are left alone, so running the step twice changes nothing.
 //
-// HwQubitsTransformer walks the tree generically, except that it enters the case blocks of switch
-// statements (the generic walk does not); case labels are not walked. A digit string whose value
+// HwQubitsTransformer walks the tree generically and enters the cases of switch statements
+// (labels and blocks), which the reference walk leaves out. A digit string whose value
 // does not fit the index type (int64) is an OverflowError naming the identifier, never a
 // wrapped-around index.
 #pragma once
@@ -23,11 +23,9 @@ namespace vell_qasm::passes::parsing {
 
 class HwQubitsTransformer : public openqasm3::ast::QASMTransformer {
  public:
+  HwQubitsTransformer() : QASMTransformer(openqasm3::ast::SwitchCases::enter) {}
   // A new HwQubit for a hardware-qubit name, else `node` itself.
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
-  // The generic walk of the node's fields in order, entering each case's block too; returns `node`.
-  openqasm3::ast::Rewrite visit_SwitchStatement(
-      const openqasm3::ast::Ptr<openqasm3::ast::SwitchStatement>& node) override;
 };
 
 class HwQubitResolver : public Step {
