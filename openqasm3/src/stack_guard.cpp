@@ -48,7 +48,7 @@ thread_local Bounds t_bounds;
 }  // namespace
 
 StackExhausted::StackExhausted(const std::string& walk)
-    : std::runtime_error("stack exhausted: " + walk + " nested too deeply") {}
+    : std::runtime_error("stack exhausted: nesting too deep for " + walk) {}
 
 bool stack_nearly_full() noexcept {
   if (!t_bounds.known) t_bounds = read_bounds();

@@ -63,7 +63,7 @@ TEST(StackGuard, TripsBeforeTheStackEndsOnSmallAndLargeStacks) {
       on_thread(kib * 1024, [] { recurse(1 << 30); });
       ADD_FAILURE() << kib << " KiB: no StackExhausted";
     } catch (const StackExhausted& e) {
-      EXPECT_STREQ(e.what(), "stack exhausted: test recursion nested too deeply");
+      EXPECT_STREQ(e.what(), "stack exhausted: nesting too deep for test recursion");
     }
   }
   EXPECT_THROW(recurse(1 << 30), StackExhausted);  // the main thread
@@ -151,6 +151,42 @@ TEST(DeepTrees, FlatChainsOfTenThousandLinks) {
     second.reset();
     EXPECT_TRUE(equal(*first, *copy));
   }
+}
+
+// Trees built by hand have no depth limit. Copies, equality, printing of operator chains and
+// freeing do not recurse; the recursive walks (visitors, transformers, repr, printing nested
+// expressions) stop with StackExhausted; nothing crashes, on the main thread or a small one.
+void hand_built_chains(int n) {
+  ExprPtr left = id("a");
+  for (int i = 0; i < n; ++i) left = bin("+", left, num(1));
+  ExprPtr right = id("a");
+  for (int i = 0; i < n; ++i) right = un("-", right);
+  auto program = make<Program>(std::vector<NodePtr>{stmt(left), stmt(right)});
+
+  auto copy = deep_copy(program);
+  EXPECT_TRUE(equal(*program, *copy));
+  EXPECT_TRUE(equal(*program, *deep_copy_unshared(program)));
+  auto other = deep_copy(left);
+  std::static_pointer_cast<IntegerLiteral>(std::static_pointer_cast<BinaryExpression>(
+      std::static_pointer_cast<BinaryExpression>(other)->lhs)->rhs)->value = 2;
+  EXPECT_FALSE(equal(*left, *other));
+
+  const std::string printed = dumps(*left);
+  EXPECT_EQ(printed.size(), 1 + 4 * static_cast<std::size_t>(n));
+  EXPECT_THROW(dumps(*right), StackExhausted);
+  EXPECT_THROW(repr(*program), StackExhausted);
+  struct Walk : QASMVisitor {};
+  Walk walk;
+  EXPECT_THROW(walk.visit(*program), StackExhausted);
+  struct Rewrite : QASMTransformer {};
+  Rewrite rewrite;
+  EXPECT_THROW(rewrite.visit(program), StackExhausted);
+  // Freeing program, copy, other, left and right here must not recurse either.
+}
+
+TEST(DeepTrees, HandBuiltChainsOfTwoHundredThousandNodes) {
+  hand_built_chains(200000);
+  on_thread(256 * 1024, [] { hand_built_chains(20000); });
 }
 
 }  // namespace

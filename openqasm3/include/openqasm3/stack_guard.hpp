@@ -22,7 +22,8 @@
 
 namespace openqasm3 {
 
-// The stack of the current thread is nearly exhausted; what() names the walk that stopped.
+// The stack of the current thread is nearly exhausted; what() names the walk that stopped
+// ("printing", "expression lowering").
 class StackExhausted : public std::runtime_error {
  public:
   explicit StackExhausted(const std::string& walk);
@@ -31,7 +32,7 @@ class StackExhausted : public std::runtime_error {
 // True when the current thread has less than its reserve of stack left below the caller.
 bool stack_nearly_full() noexcept;
 
-// Throws StackExhausted("stack exhausted: <walk> nested too deeply") when stack_nearly_full().
+// Throws StackExhausted("stack exhausted: nesting too deep for <walk>") when stack_nearly_full().
 [[noreturn]] void throw_stack_exhausted(const char* walk);
 inline void check_stack(const char* walk) {
   if (stack_nearly_full()) throw_stack_exhausted(walk);
