@@ -170,6 +170,12 @@ void hand_built_chains(int n) {
   std::static_pointer_cast<IntegerLiteral>(std::static_pointer_cast<BinaryExpression>(
       std::static_pointer_cast<BinaryExpression>(other)->lhs)->rhs)->value = 2;
   EXPECT_FALSE(equal(*left, *other));
+  // A difference at the bottom is found too.
+  auto bottom = deep_copy(left);
+  ExprPtr e = bottom;
+  while (auto b = std::dynamic_pointer_cast<BinaryExpression>(e)) e = b->lhs;
+  std::static_pointer_cast<Identifier>(e)->name = "b";
+  EXPECT_FALSE(equal(*left, *bottom));
 
   const std::string printed = dumps(*left);
   EXPECT_EQ(printed.size(), 1 + 4 * static_cast<std::size_t>(n));

@@ -12,8 +12,13 @@
 // visitor's handler only through ExternalVisit<Class> / ExternalTransform<Class> (visitor.hpp),
 // and otherwise the generic walk, never its base's handler.
 //
+// Depth: copies, equality and freeing run in loops, so a tree of any depth (a long chain of
+// operators, a tree built by hand) is safe with them; visitor and transformer walks and repr
+// recurse, and stop with StackExhausted (stack_guard.hpp) when the thread's stack runs low.
+//
 // Trap: own_fields lists a class's own fields only, in declaration order; the bases' fields come
-// first automatically. A class that forgets kName reports its base's name.
+// first automatically. A class that forgets kName reports its base's name. A node made with
+// std::make_shared rather than make() frees its children by recursion.
 #pragma once
 
 #include <cstdint>
