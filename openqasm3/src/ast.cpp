@@ -149,9 +149,9 @@ bool defer_equal(const QASMNode& a, const QASMNode& b) {
   return true;
 }
 
-// `n` is the original child still held by the field of its parent's copy.
-NodePtr copy_node(const NodePtr& n, CopyMemo& memo) {
-  // A node held at one place of the original (and by the copy's field) cannot be met again.
+// `n` is the original child, taken out of the field of its parent's copy.
+NodePtr copy_node(NodePtr n, CopyMemo& memo) {
+  // A node held at one place of the original (and here) cannot be met again in this copy.
   if (!memo.share || n.use_count() <= 2) return n->clone(memo);
   auto [it, fresh] = memo.nodes.try_emplace(n.get());
   if (fresh) it->second = n->clone(memo);

@@ -17,6 +17,7 @@
 // library frees deep trees iteratively) rather than rely on this guard.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -29,8 +30,27 @@ class StackExhausted : public std::runtime_error {
   explicit StackExhausted(const std::string& walk);
 };
 
+namespace detail {
+// The current thread's stack: its lowest address and the lowest frame address allowed (both 0
+// when unknown, which checks nothing); read once per thread.
+struct StackBounds {
+  std::uintptr_t low = 0;
+  std::uintptr_t floor = 0;
+  bool known = false;
+};
+inline constinit thread_local StackBounds t_stack_bounds;
+void read_stack_bounds() noexcept;
+}  // namespace detail
+
 // True when the current thread has less than its reserve of stack left below the caller.
-bool stack_nearly_full() noexcept;
+// Inline: walks ask once per node.
+inline bool stack_nearly_full() noexcept {
+  detail::StackBounds& b = detail::t_stack_bounds;
+  if (!b.known) detail::read_stack_bounds();
+  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  // A frame below the thread's own stack runs on another stack, whose size is unknown: not checked.
+  return here < b.floor && here >= b.low;
+}
 
 // Throws StackExhausted("stack exhausted: nesting too deep for <walk>") when stack_nearly_full().
 [[noreturn]] void throw_stack_exhausted(const char* walk);

@@ -146,10 +146,10 @@ inline bool same(const SwitchCase& a, const SwitchCase& b) {
 // ---- deep copy (in place on a shallow copy)
 // A child field of a copy first holds the original's child; it is queued, and the copy's loop
 // (copy_tree) replaces it with the child's copy.
-NodePtr copy_node(const NodePtr& n, CopyMemo& memo);
+NodePtr copy_node(NodePtr n, CopyMemo& memo);
 template <class T> void fill_copy(void* field, CopyMemo& memo) {
   Ptr<T>& p = *static_cast<Ptr<T>*>(field);
-  p = std::static_pointer_cast<T>(copy_node(p, memo));
+  p = std::static_pointer_cast<T>(copy_node(NodePtr(std::move(p)), memo));
 }
 template <class T> void deepen(T&, CopyMemo&) {}
 template <class T> void deepen(Ptr<T>& p, CopyMemo& memo) {
