@@ -66,8 +66,51 @@ void QASMVisitor::generic_visit(QASMNode& node) { node.visit_children(*this); }
 
 Rewrite QASMTransformer::visit(const NodePtr& node) {
   if (!node) return {};
-  return node->accept(*this);
+  Rewrite r = node->accept(*this);
+  if (r.is_keep()) return node;
+  return r;
 }
+
+// A handler is the library's own when the walker's virtual table holds the base class's function
+// for it. g++ reads the function out of a bound member pointer; elsewhere every handler counts as
+// overridden, which is always right, only slower.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpmf-conversions"
+#pragma GCC diagnostic ignored "-Wpedantic"
+namespace {
+using RawFunction = void (*)();
+template <class W, class F> RawFunction function_of(W& walker, F member) {
+  return (RawFunction)(walker.*member);
+}
+}  // namespace
+
+void QASMVisitor::learn_defaults() {
+  static QASMVisitor plain;
+  const bool generic = function_of(*this, &QASMVisitor::generic_visit) == function_of(plain, &QASMVisitor::generic_visit);
+#define NODE(Class, Base)                                                  \
+  defaults_.generic[static_cast<std::size_t>(NodeKind::Class)] =           \
+      generic && function_of(*this, &QASMVisitor::visit_##Class) ==        \
+                     function_of(plain, &QASMVisitor::visit_##Class);
+#include "openqasm3/nodes.def"
+  defaults_.known = true;
+}
+void QASMTransformer::learn_defaults() {
+  static QASMTransformer plain;
+  const bool generic =
+      function_of(*this, &QASMTransformer::generic_visit) == function_of(plain, &QASMTransformer::generic_visit);
+#define NODE(Class, Base)                                                  \
+  defaults_.generic[static_cast<std::size_t>(NodeKind::Class)] =           \
+      generic && function_of(*this, &QASMTransformer::visit_##Class) ==    \
+                     function_of(plain, &QASMTransformer::visit_##Class);
+#include "openqasm3/nodes.def"
+  defaults_.known = true;
+}
+#pragma GCC diagnostic pop
+#else
+void QASMVisitor::learn_defaults() { defaults_.known = true; }
+void QASMTransformer::learn_defaults() { defaults_.known = true; }
+#endif
 Rewrite QASMTransformer::generic_visit(const NodePtr& node) {
   if (!node) return {};
   node->transform_children(*this);
@@ -149,15 +192,6 @@ bool defer_equal(const QASMNode& a, const QASMNode& b) {
   return true;
 }
 
-// `n` is the original child, taken out of the field of its parent's copy.
-NodePtr copy_node(NodePtr n, CopyMemo& memo) {
-  // A node held at one place of the original (and here) cannot be met again in this copy.
-  if (!memo.share || n.use_count() <= 2) return n->clone(memo);
-  auto [it, fresh] = memo.nodes.try_emplace(n.get());
-  if (fresh) it->second = n->clone(memo);
-  return it->second;
-}
-
 namespace {
 // The list of the outermost destroy_node call running on this thread; null when none runs.
 thread_local std::vector<NodePtr>* t_detached = nullptr;
@@ -182,6 +216,19 @@ void destroy_node(QASMNode* node) noexcept {
   t_detached = nullptr;
 }
 
+NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo) {
+  // A node held at one place only cannot be met again in this copy.
+  if (!memo.share || owners == 1) return n.clone(memo);
+  auto [it, fresh] = memo.nodes.try_emplace(&n);
+  if (fresh) it->second = n.clone(memo);
+  return it->second;
+}
+
+void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
+  for (std::size_t i = 0; i < list.size(); ++i)
+    if (auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]); set && *set) (*set)->accept(v);
+}
+
 void walk(QASMVisitor& v, std::vector<SwitchCase>& cases) {
   if (v.switch_cases() != SwitchCases::enter) return;
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -199,15 +246,26 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
 }
 
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<IndexElement>& list) {
+  // As for lists of nodes: rebuilt only from the first element whose visit changes something.
   std::vector<IndexElement> out;
-  out.reserve(list.size());
-  for (auto& e : list) {
-    auto* set = std::get_if<Ptr<DiscreteSet>>(&e);
-    if (!set || !*set) {
-      out.push_back(e);  // an inner list of one bracket pair: kept, not entered
+  bool rebuilt = false;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]);
+    Rewrite r;
+    bool kept = !set || !*set;  // an inner list of one bracket pair: kept, not entered
+    if (!kept) {
+      r = (*set)->accept(t);
+      kept = r.is_keep() || (r.is_node() && r.node().get() == set->get());
+    }
+    if (kept) {
+      if (rebuilt) out.push_back(std::move(list[i]));
       continue;
     }
-    Rewrite r = (*set)->accept(t);
+    if (!rebuilt) {
+      rebuilt = true;
+      out.reserve(list.size());
+      for (std::size_t j = 0; j < i; ++j) out.push_back(std::move(list[j]));
+    }
     if (r.is_node()) {
       out.emplace_back(cast_for_field<DiscreteSet>(owner, name, r.node()));
     } else if (r.is_list()) {
@@ -215,7 +273,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
         if (n) out.emplace_back(cast_for_field<DiscreteSet>(owner, name, n));
     }
   }
-  list.swap(out);
+  if (rebuilt) list.swap(out);
 }
 
 void throw_field_type(std::string_view owner, const char* field, const QASMNode& got,

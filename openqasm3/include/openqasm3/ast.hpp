@@ -21,6 +21,7 @@
 // std::make_shared rather than make() frees its children by recursion.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -163,14 +164,25 @@ class Rewrite {
   Rewrite(const std::vector<Ptr<T>>& nodes) : value_(std::vector<NodePtr>(nodes.begin(), nodes.end())) {}
   Rewrite(std::vector<NodePtr> nodes) : value_(std::move(nodes)) {}
 
+  // The node visited stays as it is. Only QASMNode::accept returns this, for a node that went
+  // through the generic walk; QASMTransformer::visit turns it into the node itself, so handlers
+  // never see it.
+  static Rewrite keep() {
+    Rewrite r;
+    r.value_ = Keep{};
+    return r;
+  }
+
   bool is_none() const { return std::holds_alternative<std::monostate>(value_); }
   bool is_node() const { return std::holds_alternative<NodePtr>(value_); }
   bool is_list() const { return std::holds_alternative<std::vector<NodePtr>>(value_); }
+  bool is_keep() const { return std::holds_alternative<Keep>(value_); }
   const NodePtr& node() const { return std::get<NodePtr>(value_); }
   const std::vector<NodePtr>& list() const { return std::get<std::vector<NodePtr>>(value_); }
 
  private:
-  std::variant<std::monostate, NodePtr, std::vector<NodePtr>> value_;
+  struct Keep {};
+  std::variant<std::monostate, NodePtr, std::vector<NodePtr>, Keep> value_;
 };
 
 class QASMVisitor;
@@ -230,7 +242,8 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
   virtual NodeKind library_kind() const = 0;
   std::string_view class_name() const { return node_class().name; }
 
-  // Dispatch to the visitor's handler for this node's exact class (or its generic walk).
+  // Dispatch to the visitor's handler for this node's exact class (or its generic walk). A
+  // transformer's accept may return Rewrite::keep(); call QASMTransformer::visit instead.
   virtual void accept(QASMVisitor& visitor) = 0;
   virtual Rewrite accept(QASMTransformer& transformer) = 0;
   // The generic walks over this node's children, in field order.

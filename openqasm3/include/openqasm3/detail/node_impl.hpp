@@ -49,18 +49,14 @@ template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
   if (p) p->accept(v);
 }
 template <class T> void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
-  // Copy the handles: a handler may change the list it is walked from.
-  std::vector<Ptr<T>> items = list;
-  for (auto& p : items) walk(v, p);
+  // By index, re-reading the size: a handler may change the list it is walked from.
+  for (std::size_t i = 0; i < list.size(); ++i)
+    if (QASMNode* p = list[i].get()) p->accept(v);
 }
 inline void walk(QASMVisitor& v, IndexElement& e) {
   std::visit([&](auto& x) { walk(v, x); }, e);
 }
-inline void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
-  std::vector<IndexElement> items = list;
-  for (auto& e : items)
-    if (auto* set = std::get_if<Ptr<DiscreteSet>>(&e)) walk(v, *set);  // inner lists: not entered
-}
+void walk(QASMVisitor& v, std::vector<IndexElement>& list);  // inner lists: not entered
 inline void walk(QASMVisitor& v, ArrayDimensions& d) {
   std::visit([&](auto& x) { walk(v, x); }, d);
 }
@@ -71,24 +67,36 @@ template <class T> void rewrite(QASMTransformer&, std::string_view, const char*,
 template <class T> void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
   if (!p) return;
   Rewrite r = p->accept(t);
+  if (r.is_keep()) return;
   if (r.is_none()) {
     p = nullptr;
   } else if (r.is_node()) {
-    p = cast_for_field<T>(owner, name, r.node());
+    if (r.node().get() != p.get()) p = cast_for_field<T>(owner, name, r.node());
   } else {
     throw_field_list(owner, name);
   }
 }
+// The list is rebuilt only from the first element whose visit changes something; until then the
+// elements stay where they are.
 template <class T>
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
   std::vector<Ptr<T>> out;
-  out.reserve(list.size());
-  for (auto& p : list) {
-    if (!p) {
-      out.push_back(p);
+  bool rebuilt = false;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (!list[i]) {
+      if (rebuilt) out.push_back(nullptr);
       continue;
     }
-    Rewrite r = p->accept(t);
+    Rewrite r = list[i]->accept(t);
+    if (r.is_keep() || (r.is_node() && r.node().get() == list[i].get())) {
+      if (rebuilt) out.push_back(std::move(list[i]));
+      continue;
+    }
+    if (!rebuilt) {
+      rebuilt = true;
+      out.reserve(list.size() + (r.is_list() ? r.list().size() : 0));
+      for (std::size_t j = 0; j < i; ++j) out.push_back(std::move(list[j]));
+    }
     if (r.is_node()) {
       out.push_back(cast_for_field<T>(owner, name, r.node()));
     } else if (r.is_list()) {
@@ -96,7 +104,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
         if (n) out.push_back(cast_for_field<T>(owner, name, n));
     }
   }
-  list.swap(out);
+  if (rebuilt) list.swap(out);
 }
 inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, IndexElement& e) {
   std::visit([&](auto& x) { rewrite(t, owner, name, x); }, e);
@@ -144,14 +152,16 @@ inline bool same(const SwitchCase& a, const SwitchCase& b) {
 }
 
 // ---- deep copy (in place on a shallow copy)
-// A child field of a copy first holds the original's child; it is queued, and the copy's loop
-// (copy_tree) replaces it with the child's copy.
-NodePtr copy_node(NodePtr n, CopyMemo& memo);
+// `owners`: how many handles of the original hold the node.
+NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo);
+// A child field of a copy first holds the original's child (one more owner); it is queued, and
+// the copy's loop (copy_tree) replaces it with the child's copy, so that no copy recurses.
 template <class T> void fill_copy(void* field, CopyMemo& memo) {
   Ptr<T>& p = *static_cast<Ptr<T>*>(field);
-  p = std::static_pointer_cast<T>(copy_node(NodePtr(std::move(p)), memo));
+  p = std::static_pointer_cast<T>(copy_node(*p, p.use_count() - 1, memo));
 }
 template <class T> void deepen(T&, CopyMemo&) {}
+// Called on the fields of a shallow copy, whose handles add one owner to each child.
 template <class T> void deepen(Ptr<T>& p, CopyMemo& memo) {
   if (p) memo.pending.push_back({&p, &fill_copy<T>});
 }
@@ -275,14 +285,24 @@ template <class D, class Base> struct NodeImpl : Base {
     return std::tuple_cat(Base::all_fields(s), D::own_fields(s));
   }
 
-  // Every step of a visitor's or transformer's walk passes here: a tree too deep for the stack
-  // stops the walk with StackExhausted.
+  // Where the walker has no handler of its own for the class, straight to the generic walk: no
+  // handler call, no handle made. Every step of a walk passes here: a tree too deep for the
+  // stack stops the walk with StackExhausted.
   void accept(QASMVisitor& v) override {
     check_stack("a visitor's walk");
+    if constexpr (kind_of<D> != NodeKind::External) {
+      if (v.walks_generically(kind_of<D>)) return NodeImpl::visit_children(v);
+    }
     detail::dispatch(v, static_cast<D&>(*this));
   }
   Rewrite accept(QASMTransformer& t) override {
     check_stack("a transformer's walk");
+    if constexpr (kind_of<D> != NodeKind::External) {
+      if (t.walks_generically(kind_of<D>)) {
+        NodeImpl::transform_children(t);
+        return Rewrite::keep();
+      }
+    }
     return detail::dispatch(t, std::static_pointer_cast<D>(this->shared_from_this()));
   }
   void visit_children(QASMVisitor& v) override {

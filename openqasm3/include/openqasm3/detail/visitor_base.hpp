@@ -11,11 +11,32 @@ enum class SwitchCases { skip, enter };
 // A read-only walk. `visit(node)` calls the handler for the node's exact class; every handler
 // defaults to `generic_visit`, which visits the children in field order. A handler that does not
 // call generic_visit stops the descent below its node.
+// The library classes, for tables indexed by NodeKind.
+inline constexpr std::size_t kNodeKinds = 0
+#define NODE(Class, Base) +1
+#include "openqasm3/nodes.def"
+    + 1;
+
+namespace detail {
+// Which handlers of a walker are the library's own, so that the walk can go straight to a node's
+// children there; learnt from the walker's virtual table on its first walk.
+struct DefaultHandlers {
+  bool known = false;
+  std::array<bool, kNodeKinds> generic{};
+};
+}  // namespace detail
+
 class QASMVisitor {
  public:
   explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   virtual ~QASMVisitor() = default;
   SwitchCases switch_cases() const { return switch_cases_; }
+  // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
+  // (neither its handler nor generic_visit is overridden).
+  bool walks_generically(NodeKind kind) {
+    if (!defaults_.known) learn_defaults();
+    return defaults_.generic[static_cast<std::size_t>(kind)];
+  }
   void visit(QASMNode& node);
   void visit(const NodePtr& node) {
     if (node) visit(*node);
@@ -26,7 +47,9 @@ class QASMVisitor {
 #include "openqasm3/nodes.def"
 
  private:
+  void learn_defaults();
   SwitchCases switch_cases_;
+  detail::DefaultHandlers defaults_;
 };
 
 // A rewriting walk. `visit(node)` returns the handler's Rewrite for the node's exact class; every
@@ -45,6 +68,10 @@ class QASMTransformer {
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   virtual ~QASMTransformer() = default;
   SwitchCases switch_cases() const { return switch_cases_; }
+  bool walks_generically(NodeKind kind) {
+    if (!defaults_.known) learn_defaults();
+    return defaults_.generic[static_cast<std::size_t>(kind)];
+  }
   Rewrite visit(const NodePtr& node);
   virtual Rewrite generic_visit(const NodePtr& node);
 
@@ -52,7 +79,9 @@ class QASMTransformer {
 #include "openqasm3/nodes.def"
 
  private:
+  void learn_defaults();
   SwitchCases switch_cases_;
+  detail::DefaultHandlers defaults_;
 };
 
 // Handlers for node classes defined outside this library. A visitor that derives from

@@ -11,10 +11,11 @@
 // _get_new_declaration_node (the front end makes output declarations that way); the splitting
 // itself stays this class's.
 //
-// Trap: the walk is the tree library's generic one, which does not enter the cases of a switch
-// statement. A declaration inside a case block stays whole, with its initial value; one inside the
-// default block is split. Constant and input/output declarations are never touched, and neither
-// the children of a declaration nor the statements made from it are walked.
+// Trap: the walk is the tree library's generic one, which by default does not enter the cases of a
+// switch statement: a declaration inside a case block stays whole, with its initial value, while
+// one inside the default block is split. Built with SwitchCases::enter (as code generation's
+// declaration splitting is) it splits those too. Constant and input/output declarations are never
+// touched, and neither the children of a declaration nor the statements made from it are walked.
 #pragma once
 
 #include "openqasm3/ast.hpp"
@@ -23,6 +24,9 @@ namespace vell_qasm::passes {
 
 class ClassicalDeclarationInitSplitting : public openqasm3::ast::QASMTransformer {
  public:
+  explicit ClassicalDeclarationInitSplitting(openqasm3::ast::SwitchCases cases = openqasm3::ast::SwitchCases::skip)
+      : QASMTransformer(cases) {}
+
   // The bare declaration, then a plain "=" assignment (an expression as initial value) or a
   // measurement statement (a measurement). Any other initial value is a NotImplementedError
   // "Unsupported init type - <class '...'>"; what the walk rewrote before stays rewritten.

@@ -1,0 +1,69 @@
+// get_variable_to_init: the one mapping from an OpenQASM classical type node to the TAVO variable
+// wrapper that holds a variable of that type. It decides scalar or array, the element type and
+// the array size, and refuses every type the TAVO side cannot hold.
+//
+//   bit, bool                      scalar of bool         int[w], uint[w]     scalar of int
+//   bit[n] (n an integer literal)  bool array of size n   float[w], duration, stretch   scalar of fixed
+//   array[T, n] (n a literal >= 1) array of size n, element int (int, uint), fixed (float,
+//                                  stretch, duration) or bool (bit, bool)
+//
+// Widths are never read. The wrapper is fresh and undeclared: nothing is emitted here.
+//
+// Traps:
+// - Sizes must already be integer literals: a named constant or an expression as size is
+//   refused (constant inlining and folding make literals of them, and run first).
+// - bit[0] and bit[-1] pass (an empty array), while array[T, 0] is refused: the two size checks
+//   differ on purpose, as the mapping has always done.
+// - Which refusal is raised matters: a multi-dimensional array or an array of an unsupported
+//   element type is the bare UnsupportedDeclarationException, whose text is only the name.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "openqasm3/ast.hpp"
+#include "vell_qasm/tavo_var.hpp"
+
+namespace vell_qasm::passes::code_generation {
+
+// The declared type of every type-node argument here and in io_binding.
+using InitType = openqasm3::ast::ClassicalType;
+
+// A declaration the TAVO side cannot hold. On its own its text is the variable's name.
+class UnsupportedDeclarationException : public std::exception {
+ public:
+  explicit UnsupportedDeclarationException(std::string name_) : name(std::move(name_)), message_(name) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+  const std::string name;
+
+ protected:
+  UnsupportedDeclarationException(std::string name_, std::string message)
+      : name(std::move(name_)), message_(std::move(message)) {}
+
+ private:
+  std::string message_;
+};
+
+// "When declaring 'x' got type AngleType(...) which is not supported."
+class UnsupportedTypeException : public UnsupportedDeclarationException {
+ public:
+  UnsupportedTypeException(std::string name_, openqasm3::ast::Ptr<InitType> node_type_);
+
+  const openqasm3::ast::Ptr<InitType> node_type;
+};
+
+// "When declaring 'x' got size of Identifier(...), Array size currently supports only literal
+// integers."
+class InvalidArraySizeException : public UnsupportedDeclarationException {
+ public:
+  InvalidArraySizeException(std::string name_, openqasm3::ast::ExprPtr array_size_);
+
+  const openqasm3::ast::ExprPtr array_size;
+};
+
+// A new undeclared wrapper for a variable `name` of type `node_type`, or one of the three
+// exceptions above. A null `node_type` is refused as an unsupported type.
+tavo_var::TavoVarPtr get_variable_to_init(const std::string& name, const openqasm3::ast::Ptr<InitType>& node_type);
+
+}  // namespace vell_qasm::passes::code_generation

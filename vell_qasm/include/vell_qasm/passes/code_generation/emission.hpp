@@ -1,0 +1,178 @@
+// CodeGeneration: the step at which the OpenQASM syntax tree becomes a TAVO program. It walks a
+// prepared tree (declarations are TavoDeclaration nodes, qubit operands HwQubit nodes, user gates,
+// constants and compound assignments resolved) with a CodeGenerationVisitor, which emits every
+// statement through the SDK, and returns a Tavo1Program holding the declared variables.
+//
+// SDK program scope:
+// - With no scope open when the step is called, the step makes a new program scope, gives it to
+//   the Tavo1Program, enters it for the walk and leaves it before returning, also when the walk
+//   fails. Inputs without a value become input streams, outputs get result streams, and
+//   VariablesSaver saves the outputs afterwards.
+// - Inside a scope the caller holds open, everything goes into the caller's program: no streams
+//   at all, an input without a value is a MissingInputException, no saving, and the returned
+//   program holds no scope (its dsl_program() refuses).
+// A variable whose name has a value in the Inputs is declared without a stream and then assigned
+// that value, input or not.
+//
+// Every quantum operation goes through run_operation: the parameters are lowered, the operands'
+// hardware-qubit indices collected, MachineSetup resolves the call, and the target function runs
+// between two alignments of the operation's elements (when there are two or more). Nothing is
+// emitted when lowering or resolution fails.
+//
+// Control flow:
+// - if/else: both blocks empty emits nothing (the condition is not even lowered); an else block
+//   alone becomes an if block on the negated condition (logical negation, for a literal condition
+//   too).
+// - while with an empty body emits nothing.
+// - for-in with an empty body emits nothing. Otherwise the iterator is declared as a new variable
+//   before the loop ("_" is numbered "_0", "_1", ... per compilation). Ranges include their end; a
+//   plain negative step counts down (runs while iterator >= end), a plain step of 0 is a
+//   ValueError before anything is emitted, and a step known only at run time gets a condition
+//   that holds for either sign (and never for 0). The range's bounds and step are read before the
+//   iterator is declared, so they see the variables outside the loop. Discrete sets must hold
+//   literals; an identifier set loops over that array variable.
+// - switch: one case block per listed value, each holding the whole case block; the default
+//   last. The switch is "unsafe" exactly when it has no default and no empty case block.
+// - box and bare blocks emit their statements inline; a box's duration is dropped.
+// - Gate modifiers (inv @, ctrl @, ...) are refused: emitting the bare gate would be wrong.
+//
+// Traps:
+// - A classical math function called as a statement (sqrt(x);) emits nothing: its value is
+//   dropped. call_function returns it for callers that want it.
+// - What was emitted before a failure stays in the program; scopes are closed on the way out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "openqasm3/ast.hpp"
+#include "vell/tavo.hpp"
+#include "vell_qasm/configurations/hw_qubit.hpp"
+#include "vell_qasm/configurations/machine_setup.hpp"
+#include "vell_qasm/passes/code_generation/io_binding.hpp"
+#include "vell_qasm/passes/code_generation/lower_expression.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/programs.hpp"
+#include "vell_qasm/value_text.hpp"
+
+namespace vell_qasm::passes::code_generation {
+
+// A value the caller gives a variable at compile time: none (as if no value were given), a plain
+// scalar, or for an array variable a list of plain scalars (assigned element by element).
+using InputValue = std::variant<std::monostate, bool, std::int64_t, double, std::vector<PlainValue>>;
+// Variable name -> value.
+using Inputs = std::map<std::string, InputValue>;
+
+// OpenQASM function name -> SDK math function, in this order.
+inline constexpr std::array<std::pair<std::string_view, vell::tavo::MathFunction>, 6> classical_function_mapping = {{
+    {"sqrt", vell::tavo::MathFunction::Sqrt},
+    {"exp", vell::tavo::MathFunction::Exp},
+    {"log", vell::tavo::MathFunction::Ln},
+    {"sin", vell::tavo::MathFunction::Sin},
+    {"cos", vell::tavo::MathFunction::Cos},
+    {"arctan", vell::tavo::MathFunction::Atan},
+}};
+
+// An input without a value while the caller's scope is open (there can be no input stream).
+// "The input theta was not provided to the compiler"
+class MissingInputException : public std::exception {
+ public:
+  explicit MissingInputException(openqasm3::ast::Ptr<TavoDeclaration> node_);
+  const char* what() const noexcept override { return message_.c_str(); }
+
+  const openqasm3::ast::Ptr<TavoDeclaration> node;
+
+ private:
+  std::string message_;
+};
+
+// Emits the statements of one tree into the open SDK program scope. One visitor per compilation.
+class CodeGenerationVisitor : public openqasm3::ast::QASMVisitor, public TavoDeclarationVisit {
+ public:
+  // All four are kept by reference and must outlive the visitor. `is_inside_scope`: whether the
+  // scope the code goes into is the caller's (no streams, missing inputs refused).
+  CodeGenerationVisitor(const configurations::MachineSetup& machine_setup, programs::Tavo1Program& program,
+                        const Inputs& inputs, bool is_inside_scope);
+
+  // lower_expression with the program's variables.
+  LoweredValue _lower_expression(const openqasm3::ast::ExprPtr& oq_expression) const;
+
+  // The hardware-qubit indices of the operands, in order, repetitions kept. AssertionError
+  // (without message) for an operand that is not an HwQubit.
+  static std::vector<configurations::HwQubitIndex> get_qubit_indices(std::span<const openqasm3::ast::NodePtr> qubits);
+  // The single road of every quantum operation (see the top of this file); returns what the
+  // target function returns.
+  configurations::TavoResult run_operation(std::string_view name, std::span<const openqasm3::ast::NodePtr> qubits,
+                                           std::span<const openqasm3::ast::ExprPtr> params = {});
+  // A math function of classical_function_mapping applied to the lowered arguments, or else the
+  // operation of that name on no qubits.
+  configurations::TavoResult call_function(const openqasm3::ast::FunctionCall& node);
+
+  void visit_QuantumGate(openqasm3::ast::QuantumGate& node) override;
+  void visit_QuantumPhase(openqasm3::ast::QuantumPhase& node) override;
+  void visit_DelayInstruction(openqasm3::ast::DelayInstruction& node) override;
+  void visit_QuantumReset(openqasm3::ast::QuantumReset& node) override;
+  void visit_QuantumBarrier(openqasm3::ast::QuantumBarrier& node) override;
+  void visit_FunctionCall(openqasm3::ast::FunctionCall& node) override;
+  void visit_QuantumMeasurementStatement(openqasm3::ast::QuantumMeasurementStatement& node) override;
+  void visit_TavoDeclaration(TavoDeclaration& node) override;
+
+  void visit_BranchingStatement(openqasm3::ast::BranchingStatement& node) override;
+  void visit_WhileLoop(openqasm3::ast::WhileLoop& node) override;
+  void visit_ForInLoop(openqasm3::ast::ForInLoop& node) override;
+  void visit_SwitchStatement(openqasm3::ast::SwitchStatement& node) override;
+  void visit_CompoundStatement(openqasm3::ast::CompoundStatement& node) override;
+  void visit_Box(openqasm3::ast::Box& node) override;
+
+  // Declares the wrapper of `node` (see the top of this file for streams and values); returns its name.
+  std::string _declare_variable(TavoDeclaration& node);
+  // Plain "=" only: AssertionError "Only regular assignment is supported" otherwise.
+  void visit_ClassicalAssignment(openqasm3::ast::ClassicalAssignment& node) override;
+  // `target` is an Identifier or an IndexedIdentifier with one index (AssertionError "Only
+  // 1-dimensional arrays are supported." otherwise); anything else is a ValueError "Unexpected
+  // target type - <class '...'>". An index is lowered only here, after the value.
+  void _assign_to_target(const openqasm3::ast::NodePtr& target, const LoweredValue& value);
+
+  // Opens the block that `context_creator(args...)` returns, visits `block` into it and closes it,
+  // also when a statement fails.
+  template <class Creator, class... Args>
+  void _run_block_in_context(Creator&& context_creator, std::span<const openqasm3::ast::StmtPtr> block,
+                             Args&&... context_creator_args) {
+    vell::tavo::ScopeGuard scope = context_creator(std::forward<Args>(context_creator_args)...);
+    for (const openqasm3::ast::StmtPtr& statement : block) visit(statement);
+  }
+
+ private:
+  void _visit_all(std::span<const openqasm3::ast::StmtPtr> statements);
+
+  const configurations::MachineSetup& _machine_setup;
+  programs::Tavo1Program& _context;
+  const Inputs& _inputs;
+  const bool _is_inside_scope;
+  std::int64_t _underscore_counter = 0;
+};
+
+class CodeGeneration : public Step {
+ public:
+  // Both are shared, not copied. A null `machine_setup` is a TypeError; null `inputs` means none.
+  // The step's name is always "CodeGeneration".
+  explicit CodeGeneration(std::shared_ptr<const configurations::MachineSetup> machine_setup,
+                          std::shared_ptr<const Inputs> inputs = nullptr);
+
+  // Takes an OpenQasmProgram (anything else is an AssertionError) and returns a new Tavo1Program.
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+
+ private:
+  const std::shared_ptr<const configurations::MachineSetup> _machine_setup;
+  const std::shared_ptr<const Inputs> _inputs;
+};
+
+}  // namespace vell_qasm::passes::code_generation

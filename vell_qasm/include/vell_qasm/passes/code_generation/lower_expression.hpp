@@ -1,0 +1,136 @@
+// Expression lowering: one OpenQASM expression node becomes the value an SDK statement call
+// takes. Lowering only combines values with the SDK's operators and casts: it declares nothing,
+// emits nothing, logs nothing and changes neither the tree nor the variables table.
+//
+// What an expression lowers to (LoweredValue):
+// - a plain value (bool, int64, double): a boolean, integer or float literal as stored, a
+//   duration literal as clock cycles, and every operator or cast applied to plain values only;
+// - an SDK expression: an operator with at least one SDK operand, a Cast, an array cell;
+// - an SDK variable: an identifier, the declared variable of that name (an array as a whole);
+// - a list of lowered values: an array literal, element by element (nested literals nest).
+// A LoweredValue that is not a list is a vell::tavo::Value, the SDK's own value type, which the
+// statement calls, the variable wrappers and the target functions take as they are.
+//
+// Operators. When either operand is an SDK value the SDK's operator is used, the plain value on
+// whichever side it stands; "!=" is the SDK's `~` of "==", and "!" the SDK's `~`. Between plain
+// values (a bool counts as 0 or 1, int64 is exact, a double operand makes a result double):
+//   + - *      int64 for two integral operands, else double; a result beyond int64 is an
+//              OverflowError naming the operation, never a wrap-around
+//   /          always true division, a double; a zero divisor is a ZeroDivisionError
+//   << >>      integral operands only (TypeError), non-negative count (ValueError); >> rounds
+//              toward negative infinity; << beyond int64 is an OverflowError
+//   & | ^      integral operands only, two's complement; two bools give a bool
+//   > >= < <= == !=   exact numeric comparison across the three kinds; a bool
+//   unary -    negation (a bool gives 0 or -1; -(least int64) is an OverflowError)
+//   !          logical negation: a bool, true exactly for false, 0 and 0.0
+// "%", "**", "&&", "||" and unary "~" are refused (NotImplementedError with the operator).
+//
+// Casts to int/uint, float and bool convert plain values by value (int truncates toward zero; the
+// width and signedness are never read, so uint(-1.5) is -1), return an SDK value that is already
+// of the target type unchanged, and otherwise call Cast.to_int / to_fixed / to_bool. Other
+// targets are refused.
+//
+// Durations count clock cycles of CYCLES_PER_NS nanoseconds, from the literal's exact decimal
+// value (its shortest round-trip text), truncated toward zero: 10 ns gives 2, 4.004 us gives
+// 1001, -10 ns gives -2, 1 dt gives 0 (dt counts as 1 ns). A count beyond int64 is an
+// OverflowError; inf and nan are an OverflowError and a ValueError.
+//
+// Traps:
+// - Both operands are lowered before the operator is looked at: an undeclared operand of a
+//   refused operator reports the undeclared variable.
+// - An index is passed to the SDK as it is: no bound or type check here (the SDK refuses a plain
+//   index outside the array).
+// - Lists are not operands: an operator or cast applied to a lowered array literal is refused.
+// - An expression nested deeper than kMaxLoweringDepth levels (deeper than any parsed tree) is
+//   refused with a ValueError before the stack could run out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "openqasm3/ast.hpp"
+#include "vell/tavo/value.hpp"
+#include "vell_qasm/programs.hpp"
+#include "vell_qasm/tavo_var.hpp"
+#include "vell_qasm/value_text.hpp"
+
+namespace vell_qasm::passes::code_generation {
+
+// One clock cycle lasts CYCLES_PER_NS nanoseconds: N ns are N / CYCLES_PER_NS cycles.
+inline constexpr std::int64_t CYCLES_PER_NS = 4;
+// Nanoseconds in one unit of a duration literal; the hardware-dependent dt counts as 1 ns.
+inline constexpr std::array<std::pair<openqasm3::ast::TimeUnit, std::int64_t>, 5> TIME_IN_NS = {{
+    {openqasm3::ast::TimeUnit::dt, 1},
+    {openqasm3::ast::TimeUnit::ns, 1},
+    {openqasm3::ast::TimeUnit::us, 1000},
+    {openqasm3::ast::TimeUnit::ms, 1000000},
+    {openqasm3::ast::TimeUnit::s, 1000000000},
+}};
+// How deep lowering recurses at most: as deep as any tree the parser returns.
+inline constexpr int kMaxLoweringDepth = 2000;
+
+class LoweredValue {
+ public:
+  using List = std::vector<LoweredValue>;
+
+  LoweredValue(vell::tavo::Value value) : value_(std::move(value)) {}
+  LoweredValue(bool value) : value_(vell::tavo::Value(value)) {}
+  LoweredValue(int value) : value_(vell::tavo::Value(std::int64_t{value})) {}
+  LoweredValue(std::int64_t value) : value_(vell::tavo::Value(value)) {}
+  LoweredValue(double value) : value_(vell::tavo::Value(value)) {}
+  LoweredValue(vell::tavo::Expr value) : value_(vell::tavo::Value(std::move(value))) {}
+  LoweredValue(List list) : value_(std::move(list)) {}
+
+  bool is_list() const { return std::holds_alternative<List>(value_); }
+  // A bool, int64 or double.
+  bool is_plain() const;
+  // An SDK expression, variable or array cell.
+  bool is_sdk() const;
+
+  // The value as the SDK takes it; a TypeError for a list.
+  const vell::tavo::Value& scalar() const;
+  // The plain value; nullopt for an SDK value or a list.
+  std::optional<PlainValue> plain() const;
+  // The elements; an AssertionError unless this is a list.
+  const List& list() const;
+  // What a whole-variable assignment takes: the scalar, or a list of scalars. A list that holds a
+  // list is a TypeError.
+  tavo_var::ScalarOrList to_scalar_or_list() const;
+
+  // As the SDK listing writes it: true, 7, 2.5, v0, v1[2], (v0 + 1), ~v2, and [1, 5, v0] for a list.
+  std::string text() const;
+
+  const std::variant<vell::tavo::Value, List>& get() const { return value_; }
+
+ private:
+  std::variant<vell::tavo::Value, List> value_;
+};
+
+// Lowers `oq_expression` with the variables of `variables_db` (read only). A null expression is an
+// AssertionError.
+LoweredValue lower_expression(const openqasm3::ast::Expression& oq_expression,
+                              const programs::VariablesDB& variables_db);
+LoweredValue lower_expression(const openqasm3::ast::ExprPtr& oq_expression,
+                              const programs::VariablesDB& variables_db);
+
+// The one index expression of an index (not lowered): AssertionError "Only single index is
+// supported." unless `index` is a list of exactly one element (a discrete set fails too), and an
+// AssertionError without message when that element is not an expression (a range).
+openqasm3::ast::ExprPtr extract_single_index(const openqasm3::ast::IndexElement& index);
+
+// The clock cycles of a duration of `value` units (see the top of this file).
+std::int64_t duration_cycles(double value, openqasm3::ast::TimeUnit unit);
+
+// The steps of lower_expression, for its own use and its tests.
+LoweredValue _parse_binary_expression(const openqasm3::ast::BinaryExpression& oq_expression,
+                                      const programs::VariablesDB& variables_db);
+LoweredValue _parse_unary_expression(const openqasm3::ast::UnaryExpression& oq_expression,
+                                     const programs::VariablesDB& variables_db);
+LoweredValue _cast_expression(const LoweredValue& expression, const openqasm3::ast::ClassicalType& target);
+
+}  // namespace vell_qasm::passes::code_generation

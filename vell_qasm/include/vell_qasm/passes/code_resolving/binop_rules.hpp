@@ -1,0 +1,71 @@
+// Algebraic identities for a binary expression with a known literal operand (x * 0, x + 0, x ** 1,
+// false & x, ...): calculate_binop_rules applies the first matching row of
+// CASES_TO_RETURN_FUNCTION and returns an operand (the very node, not a copy), a new literal, or
+// the expression itself when no row matches. Constant folding calls it for the binary expressions
+// that it cannot compute.
+//
+// A row's pattern names the left operand, the operator and the right operand. An operand that is
+// no literal (is_qasm_literal) matches only ANYTHING. A number pattern (0, 1, false) matches a
+// literal of the same numeric value whatever its kind: 0 matches 0, 0.0, -0.0 and false; 1
+// matches 1, 1.0 and true; false matches false, 0 and 0.0. The pattern `true` matches the boolean
+// literal true only: for an integer n, n & 1 is not n and n | 1 is not 1, so the rows "x & true
+// gives x" and "x | true gives true" must not fire on the integer 1 (the rows with false are
+// right for 0 and stay numeric).
+//
+// Trap: nothing is checked about the other operand. 0 / x gives the literal 0 whatever x is at
+// run time, and x * 0.0 gives the real 0.0 operand even when x is an integer.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <variant>
+
+#include "openqasm3/ast.hpp"
+#include "vell_qasm/value_text.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+
+// The wildcard of a pattern: matches every operand, a non-literal one included.
+struct Anything {
+  friend constexpr bool operator==(Anything, Anything) { return true; }
+};
+inline constexpr Anything ANYTHING{};
+
+// A pattern operand that only a boolean literal of this value matches.
+struct BooleanOnly {
+  bool value;
+  friend constexpr bool operator==(BooleanOnly, BooleanOnly) = default;
+};
+
+// ANYTHING, a number compared by numeric value, or a boolean literal only.
+using PatternOperand = std::variant<Anything, PlainValue, BooleanOnly>;
+
+// Whether `pattern` matches an operand whose literal value is `probe` (nullopt: no literal).
+bool matches(const PatternOperand& pattern, const std::optional<PlainValue>& probe);
+
+// An answer: the replacement of the expression, from its two operand nodes.
+using AnswerFunction = std::function<openqasm3::ast::ExprPtr(const openqasm3::ast::ExprPtr& lhs,
+                                                             const openqasm3::ast::ExprPtr& rhs)>;
+
+openqasm3::ast::ExprPtr return_lhs(const openqasm3::ast::ExprPtr& lhs, const openqasm3::ast::ExprPtr& rhs);
+openqasm3::ast::ExprPtr return_rhs(const openqasm3::ast::ExprPtr& lhs, const openqasm3::ast::ExprPtr& rhs);
+// An answer that makes a new literal of `lit` of the kind of `rhs`: a boolean literal (true unless
+// lit is zero), an integer literal or a real literal. Any other kind of `rhs` is a TypeError
+// "Type <class '...'> is not supported.".
+AnswerFunction return_literal_as_type_of_rhs(PlainValue lit);
+
+struct BinopRule {
+  PatternOperand lhs;
+  openqasm3::ast::BinaryOperator op;
+  PatternOperand rhs;
+  AnswerFunction answer;
+};
+
+// The 21 rows, in the order they are tried.
+extern const std::array<BinopRule, 21> CASES_TO_RETURN_FUNCTION;
+
+// The answer of the first row that matches `node`, or `node` itself.
+openqasm3::ast::ExprPtr calculate_binop_rules(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node);
+
+}  // namespace vell_qasm::passes::code_resolving

@@ -1,0 +1,95 @@
+// ConstInlining: removes named constants from the tree. Two walks: ConstantsGatherer enters every
+// constant declaration into one flat table (name to value, seeded with CONSTANTS: pi, tau,
+// euler, ...) and deletes it from its statement list; ConstantsResolver then replaces every
+// identifier that bears a constant's name by the table's node.
+//
+// The table knows no scopes: a constant declared in any block applies to the whole program,
+// uses before its declaration included. A second declaration of a name, or one that takes a
+// built-in constant's name, is a parsing::RedeclarationException, whatever the values.
+//
+// Each initialiser is resolved, when its declaration is met, against the constants met before it,
+// so stored values hold no constant's name: `const int a = 2; const int b = a * 3; int x = b;`
+// leaves x = 2 * 3 and no `a`. OpenQASM declares a constant before its use, so an initialiser
+// that names a constant declared later in walk order (itself included) is a ValueError naming
+// both constants, never a name left behind whose declaration is gone.
+//
+// Sharing: nothing is copied. Every use of a constant is the very node stored for it (the
+// initialiser of its declaration, resolved in place; for a built-in name, the node of CONSTANTS
+// itself), and the stored nodes are not walked again. The declared type is dropped: after
+// `const float f = 1;` a use of f is the integer literal 1.
+//
+// Bad input: a constant's name where the tree holds a name and not a value is a
+// std::invalid_argument naming the class and field, never a malformed tree: an assignment or
+// measurement target (`n = 1;`, `n = measure q;`) is refused by this step (a TypeError), a
+// declared name, a loop variable, a parameter or an indexed identifier's name by the tree's own
+// field types. Trap: the latter hold any identifier, so a constant whose value is a bare
+// identifier (`const int n = m;`, invalid OpenQASM) renames what stands there.
+//
+// Both walks enter switch cases too (labels and blocks), since code generation emits case blocks.
+// The tree is rewritten in place; the returned OpenQasmProgram shares it, and a failure leaves
+// what was rewritten before it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/constants.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/programs.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+
+class ConstantsGatherer : public openqasm3::ast::QASMTransformer {
+ public:
+  ConstantsGatherer();
+
+  // Resolves the initialiser, enters it under the declared name and deletes the declaration.
+  openqasm3::ast::Rewrite visit_ConstantDeclaration(
+      const openqasm3::ast::Ptr<openqasm3::ast::ConstantDeclaration>& node) override;
+
+  // The gatherer's own table, not a copy.
+  const ConstantsTable& constants() const { return _constants; }
+
+ private:
+  // A name met in an initialiser while it was no constant yet, with where it was met.
+  struct EarlyUse {
+    openqasm3::ast::Ptr<openqasm3::ast::Identifier> identifier;
+    std::string initialised;  // the constant whose initialiser holds it
+  };
+
+  ConstantsTable _constants;
+  std::unordered_map<std::string, EarlyUse> _early_uses;
+};
+
+class ConstantsResolver : public openqasm3::ast::QASMTransformer {
+ public:
+  // Trap: keeps a reference to `constants`, which must outlive the resolver.
+  explicit ConstantsResolver(const ConstantsTable& constants);
+
+  // The stored node for the identifier's name, else the identifier itself.
+  openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
+  // Refuse a constant as the target, then the generic walk.
+  openqasm3::ast::Rewrite visit_ClassicalAssignment(
+      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalAssignment>& node) override;
+  openqasm3::ast::Rewrite visit_QuantumMeasurementStatement(
+      const openqasm3::ast::Ptr<openqasm3::ast::QuantumMeasurementStatement>& node) override;
+
+ protected:
+  const ConstantsTable& _constants;
+
+ private:
+  void _refuse_constant_target(const openqasm3::ast::NodePtr& target, std::string_view owner, const char* field) const;
+};
+
+class ConstInlining : public Step {
+ public:
+  explicit ConstInlining(std::optional<std::string> name = std::nullopt);
+
+  // Takes an OpenQasmProgram (anything else is an AssertionError) and returns a new one around the
+  // same, rewritten tree.
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+};
+
+}  // namespace vell_qasm::passes::code_resolving

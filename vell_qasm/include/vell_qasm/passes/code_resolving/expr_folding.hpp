@@ -1,0 +1,152 @@
+// ExpressionsOptimizationStep: folds constant expressions, bottom-up, in one walk of the tree.
+//
+// Every binary expression, unary expression and call of a known math function whose operands are
+// all literals (booleans, integers, reals: is_qasm_literal) becomes one new literal holding the
+// computed value (create_literal). Children are handled before their parent, so nested constant
+// arithmetic collapses to one literal; nothing is reassociated: (1 + 2) + x becomes 3 + x while
+// (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
+// computation, a rewrite rule is tried instead: the algebraic identities of binop_rules for binary
+// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls.
+//
+// Values: a boolean also counts as the integer 0 or 1; integers are int64 and reals double. A
+// result that int64 cannot hold (2 ** 64, 1 << 70, -(least int64)) is refused, never wrapped, and
+// so is a complex result ((-8.0) ** 0.5). Every refused computation (zero divisor, negative shift
+// count, domain or range error, operand of the wrong kind, wrong number of arguments) throws
+// IllegalMathExpression naming the expression by its operand values ("The operation 1 / 0 is
+// illegal"); the underlying error is its cause(). With several failing expressions the first one
+// in walk order (children first, left to right) is reported.
+//
+// Records (DEBUG, logger "vell_qasm.passes.code_resolving.expr_folding"), built only when a sink
+// records DEBUG: "Replaced 1 + 2 by 3" for a computation (operand values as value_text writes
+// them), "Replaced <repr of node> by <repr of replacement>." for a rule that changed something.
+//
+// The tree is rewritten in place and the returned OpenQasmProgram shares it; a failure part-way
+// leaves the replacements made before it. A rule returns an operand as the very node, not a copy.
+// The walk also enters switch cases, their labels and their blocks. Trap: like every generic walk
+// it does not enter the index lists of an IndexedIdentifier, so the operand q[1 + 1] of a gate or
+// measurement keeps its sum (an IndexExpression's index, b[1 + 1] in an expression, is folded).
+//
+// In a PassPipeline the step is an Optimization: it may be skipped by name, and its failure is
+// logged as a warning (the run going on with the partly folded tree) unless it is enforced.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/programs.hpp"
+#include "vell_qasm/value_text.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+
+// A computation that cannot be carried out: "The operation " + expression + " is illegal".
+// cause() holds the error the computation raised.
+class IllegalMathExpression : public std::runtime_error, public HasCause {
+ public:
+  explicit IllegalMathExpression(const std::string& expression);
+};
+
+// The "/" of folding: integers (booleans included) divide rounding toward negative infinity
+// (-7 / 2 is -4), anything else divides as reals; a zero divisor is a ZeroDivisionError either way.
+PlainValue _div(const PlainValue& x, const PlainValue& y);
+
+// The replacement of one expression node whose children are already folded. `Modifier` supplies
+// the hooks (all static):
+//   _get_literal_arguments(node) -> optional<Arguments>   the operand values, nullopt unless all
+//                                                           are literals
+//   _get_func_to_calculate(node) -> Function or nullptr   nullptr when nothing computes it
+//   _calculate_heuristics(node) -> ExprPtr                 the rule's result, or node itself
+//   _create_expression_string(node, arguments) -> string   the text that messages name
+//   _calculate(func, arguments) -> PlainValue              applies func (throws when refused)
+// The host's two internal signals (operands not all literals, no function) are the two empty
+// results of the first hooks: no exception is thrown for the common case of a variable operand.
+template <class Modifier, class Node> class ExpressionModifier {
+ public:
+  static openqasm3::ast::ExprPtr run(const openqasm3::ast::Ptr<Node>& node);
+};
+
+class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModifier, openqasm3::ast::BinaryExpression> {
+ public:
+  using Arguments = std::array<PlainValue, 2>;
+  using Function = PlainValue (*)(const PlainValue&, const PlainValue&);
+  // One entry per operator, in the enumeration's order (">" first, "**" last).
+  static const std::array<std::pair<openqasm3::ast::BinaryOperator, Function>, 19> BINARY_OPERATOR_TO_FUNCTION;
+
+  static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::BinaryExpression& node);
+  static Function _get_func_to_calculate(const openqasm3::ast::BinaryExpression& node);
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node);
+  // "1 + 2", "True && False"
+  static std::string _create_expression_string(const openqasm3::ast::BinaryExpression& node, const Arguments& arguments);
+  static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments[0], arguments[1]); }
+};
+
+class UnaryExpressionModifier : public ExpressionModifier<UnaryExpressionModifier, openqasm3::ast::UnaryExpression> {
+ public:
+  using Arguments = std::array<PlainValue, 1>;
+  using Function = PlainValue (*)(const PlainValue&);
+  // "!", "-", "~".
+  static const std::array<std::pair<openqasm3::ast::UnaryOperator, Function>, 3> UNARY_OPERATOR_TO_FUNCTION;
+
+  static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::UnaryExpression& node);
+  static Function _get_func_to_calculate(const openqasm3::ast::UnaryExpression& node);
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::UnaryExpression>& node);
+  // "-(5)", "~(2.5)"
+  static std::string _create_expression_string(const openqasm3::ast::UnaryExpression& node, const Arguments& arguments);
+  static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments[0]); }
+
+  // -(-x) -> x itself (two levels only); any other node is returned as it is.
+  static openqasm3::ast::ExprPtr resolve_minus_minus_heuristic(
+      const openqasm3::ast::Ptr<openqasm3::ast::UnaryExpression>& node);
+};
+
+class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, openqasm3::ast::FunctionCall> {
+ public:
+  using Arguments = std::vector<PlainValue>;
+  using Function = PlainValue (*)(const Arguments&);
+  // exp, log, mod, pow, cos, sin, tan, arccos, arcsin, arctan, ceiling, floor, sqrt. A function
+  // checks its own number of arguments.
+  static const std::array<std::pair<std::string_view, Function>, 13> NAME_TO_MATH_FUNCTION;
+
+  static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::FunctionCall& node);
+  static Function _get_func_to_calculate(const openqasm3::ast::FunctionCall& node);
+  // No rule: the node itself.
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::FunctionCall>& node);
+  // "pow(2, 10)", "sin()"
+  static std::string _create_expression_string(const openqasm3::ast::FunctionCall& node, const Arguments& arguments);
+  static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments); }
+};
+
+// The walk: every node goes through the generic walk (switch cases entered); binary and unary
+// expressions and calls are then replaced by generic_modify_node's result.
+class ConstantExpressionsTransformer : public openqasm3::ast::QASMTransformer {
+ public:
+  ConstantExpressionsTransformer();
+
+  openqasm3::ast::Rewrite visit_BinaryExpression(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node) override;
+  openqasm3::ast::Rewrite visit_UnaryExpression(const openqasm3::ast::Ptr<openqasm3::ast::UnaryExpression>& node) override;
+  openqasm3::ast::Rewrite visit_FunctionCall(const openqasm3::ast::Ptr<openqasm3::ast::FunctionCall>& node) override;
+
+  // Folds the children, then returns the node's replacement. An AssertionError ("Node was
+  // modified during the generic visit, aborting.") when the child walk did not give the node back
+  // as a node of its own class; NotImplementedError ("Unsupported visit node: <class ...>") for a
+  // node that is no binary or unary expression or call.
+  openqasm3::ast::ExprPtr generic_modify_node(const openqasm3::ast::NodePtr& node);
+};
+
+class ExpressionsOptimizationStep : public Optimization {
+ public:
+  explicit ExpressionsOptimizationStep(std::optional<std::string> name = std::nullopt);
+
+  // Takes an OpenQasmProgram (anything else is an AssertionError) and returns a new one around the
+  // same, folded tree.
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+};
+
+}  // namespace vell_qasm::passes::code_resolving

@@ -1,0 +1,30 @@
+// RedeclarationException: a name declared a second time where the language allows one declaration
+// (constant inlining raises it for a second constant of one name, or a constant that takes the
+// name of a built-in one such as pi).
+//
+// `node` is the second declaration met, `name` the name it declares. The message names the
+// constant and, when the declaration carries its source position, the line (from 1) and column
+// (from 0) where it starts: "The constant 'n' is declared again at line 3, column 0."
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "openqasm3/ast.hpp"
+
+namespace vell_qasm::passes::parsing {
+
+class RedeclarationException : public std::exception {
+ public:
+  RedeclarationException(openqasm3::ast::NodePtr node, std::string name);
+
+  const openqasm3::ast::NodePtr node;
+  const std::string name;
+
+  const char* what() const noexcept override { return _message.c_str(); }
+
+ private:
+  std::string _message;
+};
+
+}  // namespace vell_qasm::passes::parsing

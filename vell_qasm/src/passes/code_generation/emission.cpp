@@ -1,0 +1,359 @@
+#include "vell_qasm/passes/code_generation/emission.hpp"
+
+#include <optional>
+
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/utils.hpp"
+
+namespace vell_qasm::passes::code_generation {
+
+namespace ast = openqasm3::ast;
+namespace tavo = vell::tavo;
+using configurations::HwQubit;
+using configurations::HwQubitIndex;
+using configurations::TavoResult;
+
+namespace {
+
+// The text form of a node's class for messages; an absent node reads as NoneType, as elsewhere.
+std::string class_text(const ast::NodePtr& node) {
+  return node ? node->node_class().text() : std::string("<class 'NoneType'>");
+}
+
+// What the caller's input value is assigned as; nullopt for none.
+std::optional<tavo_var::ScalarOrList> input_to_assign(const InputValue& value) {
+  return std::visit(
+      [](const auto& v) -> std::optional<tavo_var::ScalarOrList> {
+        using V = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<V, std::monostate>) {
+          return std::nullopt;
+        } else if constexpr (std::is_same_v<V, std::vector<PlainValue>>) {
+          tavo_var::ScalarList list;
+          list.reserve(v.size());
+          for (const PlainValue& element : v)
+            list.push_back(std::visit([](auto x) { return tavo_var::Scalar(x); }, element));
+          return tavo_var::ScalarOrList(std::move(list));
+        } else {
+          return tavo_var::ScalarOrList(tavo_var::Scalar(v));
+        }
+      },
+      value);
+}
+
+// The truth value of a plain value: false for false, 0 and 0.0 only.
+bool truth(const PlainValue& value) {
+  return std::visit([](auto v) { return static_cast<bool>(v); }, value);
+}
+
+// Logical negation: a plain condition is negated by its truth value, an SDK one by the SDK's `~`.
+tavo::Value negated(const LoweredValue& condition) {
+  if (auto plain = condition.plain()) return tavo::Value(!truth(*plain));
+  return tavo::unary(tavo::UnaryOp::Inv, condition.scalar());
+}
+
+// Gate modifiers change what a gate does; emitting the bare gate would silently do something else.
+void refuse_modifiers(const std::vector<ast::Ptr<ast::QuantumGateModifier>>& modifiers, std::string_view name) {
+  if (!modifiers.empty())
+    throw NotImplementedError("Gate modifiers are not supported by TAVO code generation, found on " +
+                              std::string(name));
+}
+
+void align_if_needed(const configurations::Elements& elements) {
+  if (elements.size() >= 2) tavo::align(elements);
+}
+
+const std::vector<ast::StmtPtr>& statements_of(const ast::Ptr<ast::CompoundStatement>& block) {
+  static const std::vector<ast::StmtPtr> none;
+  return block ? block->statements : none;
+}
+
+}  // namespace
+
+MissingInputException::MissingInputException(ast::Ptr<TavoDeclaration> node_)
+    : node(std::move(node_)),
+      message_("The input " + (node && node->var ? node->var->name() : std::string("None")) +
+               " was not provided to the compiler") {}
+
+// ---- visitor: construction, lowering, declarations and assignments ----
+
+CodeGenerationVisitor::CodeGenerationVisitor(const configurations::MachineSetup& machine_setup,
+                                             programs::Tavo1Program& program, const Inputs& inputs,
+                                             bool is_inside_scope)
+    : _machine_setup(machine_setup), _context(program), _inputs(inputs), _is_inside_scope(is_inside_scope) {}
+
+LoweredValue CodeGenerationVisitor::_lower_expression(const ast::ExprPtr& oq_expression) const {
+  return lower_expression(oq_expression, _context.variables_db());
+}
+
+void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) { _declare_variable(node); }
+
+std::string CodeGenerationVisitor::_declare_variable(TavoDeclaration& node) {
+  const tavo_var::TavoVarPtr& var = node.var;
+  check(var != nullptr, "A TavoDeclaration carries its variable");
+  std::optional<tavo_var::ScalarOrList> input_value;
+  if (auto found = _inputs.find(var->name()); found != _inputs.end()) input_value = input_to_assign(found->second);
+
+  if (_is_inside_scope && node.is_input && !input_value)
+    throw MissingInputException(std::static_pointer_cast<TavoDeclaration>(node.shared_from_this()));
+  const bool is_stream = !_is_inside_scope && !input_value;
+  _context.declare_variable(var, node.is_input, node.is_output, is_stream);
+  if (input_value) _context.assign(var->name(), *input_value);
+  return var->name();
+}
+
+void CodeGenerationVisitor::visit_ClassicalAssignment(ast::ClassicalAssignment& node) {
+  check(node.op == ast::AssignmentOperator::assign, "Only regular assignment is supported");
+  const ast::NodePtr& target = node.lvalue;
+  const LoweredValue value = _lower_expression(node.rvalue);
+  _assign_to_target(target, value);
+}
+
+void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const LoweredValue& value) {
+  if (auto* identifier = dynamic_cast<const ast::Identifier*>(target.get())) {
+    _context.assign(identifier->name, value.to_scalar_or_list());
+  } else if (auto* indexed = dynamic_cast<const ast::IndexedIdentifier*>(target.get())) {
+    check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
+    check(indexed->name != nullptr, "An indexed identifier names its array");
+    const LoweredValue index = _lower_expression(extract_single_index(indexed->indices.front()));
+    _context.assign_at_index(indexed->name->name, index.scalar(), value.scalar());
+  } else {
+    throw ValueError("Unexpected target type - " + class_text(target));
+  }
+}
+
+// ---- operations ----
+
+std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<const ast::NodePtr> qubits) {
+  std::vector<HwQubitIndex> indices;
+  indices.reserve(qubits.size());
+  for (const ast::NodePtr& qubit : qubits) {
+    const auto* hw_qubit = dynamic_cast<const HwQubit*>(qubit.get());
+    check(hw_qubit != nullptr);
+    indices.push_back(hw_qubit->index);
+  }
+  return indices;
+}
+
+TavoResult CodeGenerationVisitor::run_operation(std::string_view name, std::span<const ast::NodePtr> qubits,
+                                                std::span<const ast::ExprPtr> params) {
+  configurations::TavoArgs lowered;
+  lowered.reserve(params.size());
+  for (const ast::ExprPtr& param : params) lowered.push_back(_lower_expression(param).scalar());
+  const std::vector<HwQubitIndex> indices = get_qubit_indices(qubits);
+  const configurations::ResolvedOperation resolved =
+      _machine_setup.resolve_operation(name, indices, std::move(lowered));
+  const configurations::Elements& elements = resolved.elements_to_align;
+  align_if_needed(elements);
+  TavoResult result = resolved.func(resolved.params);
+  align_if_needed(elements);
+  return result;
+}
+
+void CodeGenerationVisitor::visit_QuantumGate(ast::QuantumGate& node) {
+  check(node.name != nullptr, "A gate call names its gate");
+  refuse_modifiers(node.modifiers, node.name->name);
+  run_operation(node.name->name, node.qubits, node.arguments);
+}
+
+void CodeGenerationVisitor::visit_QuantumPhase(ast::QuantumPhase& node) {
+  refuse_modifiers(node.modifiers, "gphase");
+  const ast::ExprPtr params[] = {node.argument};
+  run_operation("gphase", node.qubits, params);
+}
+
+void CodeGenerationVisitor::visit_DelayInstruction(ast::DelayInstruction& node) {
+  const ast::ExprPtr params[] = {node.duration};
+  run_operation("delay", node.qubits, params);
+}
+
+void CodeGenerationVisitor::visit_QuantumReset(ast::QuantumReset& node) {
+  const ast::NodePtr qubits[] = {node.qubits};
+  run_operation("reset", qubits);
+}
+
+void CodeGenerationVisitor::visit_QuantumBarrier(ast::QuantumBarrier& node) { run_operation("barrier", node.qubits); }
+
+void CodeGenerationVisitor::visit_QuantumMeasurementStatement(ast::QuantumMeasurementStatement& node) {
+  const auto* measure = dynamic_cast<const ast::QuantumMeasurement*>(node.measure.get());
+  check(measure != nullptr, "A measurement statement holds a measurement");
+  const ast::NodePtr qubits[] = {measure->qubit};
+  TavoResult measurement = run_operation("measure", qubits);
+  check(measurement.has_value());
+  if (node.target) _assign_to_target(node.target, LoweredValue(std::move(*measurement)));
+}
+
+TavoResult CodeGenerationVisitor::call_function(const ast::FunctionCall& node) {
+  check(node.name != nullptr, "A function call names its function");
+  const std::string& name = node.name->name;
+  for (const auto& [function_name, function] : classical_function_mapping) {
+    if (function_name != name) continue;
+    std::vector<tavo::Value> arguments;
+    arguments.reserve(node.arguments.size());
+    for (const ast::ExprPtr& argument : node.arguments) arguments.push_back(_lower_expression(argument).scalar());
+    return tavo::Value(tavo::Math::apply(function, arguments));
+  }
+  return run_operation(name, {}, node.arguments);
+}
+
+void CodeGenerationVisitor::visit_FunctionCall(ast::FunctionCall& node) { call_function(node); }
+
+// ---- control flow ----
+
+void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) {
+  for (const ast::StmtPtr& statement : statements) visit(statement);
+}
+
+void CodeGenerationVisitor::visit_BranchingStatement(ast::BranchingStatement& node) {
+  const bool has_if = !node.if_block.empty();
+  const bool has_else = !node.else_block.empty();
+  if (!has_if && !has_else) return;
+  const LoweredValue condition = _lower_expression(node.condition);
+  if (!has_if) {
+    _run_block_in_context(tavo::if_, node.else_block, negated(condition));
+    return;
+  }
+  _run_block_in_context(tavo::if_, node.if_block, condition.scalar());
+  if (has_else) _run_block_in_context(tavo::else_, node.else_block);
+}
+
+void CodeGenerationVisitor::visit_WhileLoop(ast::WhileLoop& node) {
+  if (node.block.empty()) return;
+  const LoweredValue condition = _lower_expression(node.while_condition);
+  _run_block_in_context(tavo::while_, node.block, condition.scalar());
+}
+
+namespace {
+
+// The bounds and step of a range, lowered before the loop's iterator exists.
+struct LoweredRange {
+  tavo::Value start;
+  tavo::Value end;
+  tavo::Value step;
+};
+
+// The sign of a plain step (-1, 0 or 1), nullopt for a step known only at run time. A NaN counts
+// as positive, for the SDK to refuse.
+std::optional<int> plain_sign(const tavo::Value& step) {
+  if (const auto* b = std::get_if<bool>(&step)) return *b ? 1 : 0;
+  if (const auto* i = std::get_if<std::int64_t>(&step)) return (*i > 0) - (*i < 0);
+  if (const auto* d = std::get_if<double>(&step)) return *d < 0 ? -1 : (*d == 0 ? 0 : 1);
+  return std::nullopt;
+}
+
+LoweredRange lower_range(const CodeGenerationVisitor& visitor, const ast::RangeDefinition& range) {
+  check(range.start != nullptr && range.end != nullptr);
+  LoweredRange lowered{visitor._lower_expression(range.start).scalar(), visitor._lower_expression(range.end).scalar(),
+                       tavo::Value(std::int64_t{1})};
+  if (range.step) lowered.step = visitor._lower_expression(range.step).scalar();
+  if (plain_sign(lowered.step) == 0) throw ValueError("A range with a step of 0 never reaches its end");
+  return lowered;
+}
+
+// Whether the loop goes on: up to the end for a positive step, down to it for a negative one; a
+// step known only at run time decides by its sign then (a step of 0 runs no pass).
+tavo::Value range_condition(const tavo::Expr& iterator, const LoweredRange& range) {
+  using tavo::BinaryOp;
+  if (const auto sign = plain_sign(range.step))
+    return tavo::binary(*sign < 0 ? BinaryOp::Ge : BinaryOp::Le, iterator, range.end);
+  const tavo::Value zero(std::int64_t{0});
+  const tavo::Expr up = tavo::binary(BinaryOp::And, tavo::binary(BinaryOp::Gt, range.step, zero),
+                                     tavo::binary(BinaryOp::Le, iterator, range.end));
+  const tavo::Expr down = tavo::binary(BinaryOp::And, tavo::binary(BinaryOp::Lt, range.step, zero),
+                                       tavo::binary(BinaryOp::Ge, iterator, range.end));
+  return tavo::binary(BinaryOp::Or, up, down);
+}
+
+}  // namespace
+
+void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
+  if (node.block.empty()) return;
+  check(node.identifier != nullptr, "A for loop names its iterator");
+
+  const auto* range = dynamic_cast<const ast::RangeDefinition*>(node.set_declaration.get());
+  std::optional<LoweredRange> lowered_range;
+  if (range != nullptr) lowered_range = lower_range(*this, *range);
+
+  std::string name = node.identifier->name;
+  if (name == "_") name = "_" + std::to_string(_underscore_counter++);
+  auto declaration = ast::make<TavoDeclaration>(name, node.type);
+  const std::string declared = _declare_variable(*declaration);
+  const tavo::Expr iterator = _context[declared];
+  check(iterator.is_variable());
+
+  const ast::NodePtr& set = node.set_declaration;
+  if (auto* discrete = dynamic_cast<const ast::DiscreteSet*>(set.get())) {
+    std::vector<tavo::Value> values;
+    values.reserve(discrete->values.size());
+    for (const ast::ExprPtr& value : discrete->values) {
+      auto plain = utils::qasm_literal_value(value);
+      if (!plain) throw NotImplementedError("Non literal values are not supported by TAVO.");
+      values.push_back(std::visit([](auto v) { return tavo::Value(v); }, *plain));
+    }
+    _run_block_in_context([](const tavo::Expr& var, const std::vector<tavo::Value>& list) { return tavo::for_each_(var, list); },
+                          node.block, iterator, values);
+  } else if (auto* identifier = dynamic_cast<const ast::Identifier*>(set.get())) {
+    const tavo::Expr array = _context[identifier->name];
+    _run_block_in_context([](const tavo::Expr& var, const tavo::Expr& over) { return tavo::for_each_(var, over); },
+                          node.block, iterator, array);
+  } else if (lowered_range) {
+    const tavo::Value condition = range_condition(iterator, *lowered_range);
+    const tavo::Value update = tavo::binary(tavo::BinaryOp::Add, iterator, lowered_range->step);
+    _run_block_in_context(tavo::for_, node.block, iterator, lowered_range->start, condition, update);
+  } else {
+    throw TypeError("Type of set declaration - " + class_text(set) + " is not supported");
+  }
+}
+
+void CodeGenerationVisitor::visit_SwitchStatement(ast::SwitchStatement& node) {
+  const LoweredValue target = _lower_expression(node.target);
+  bool switch_is_unsafe = false;
+  if (!node.default_) {
+    switch_is_unsafe = true;
+    for (const ast::SwitchCase& switch_case : node.cases) {
+      if (statements_of(switch_case.block).empty()) {
+        switch_is_unsafe = false;
+        break;
+      }
+    }
+  }
+  vell::tavo::ScopeGuard scope = tavo::switch_(target.scalar(), switch_is_unsafe);
+  for (const ast::SwitchCase& switch_case : node.cases) {
+    std::vector<tavo::Value> values;
+    values.reserve(switch_case.values.size());
+    for (const ast::ExprPtr& value : switch_case.values) values.push_back(_lower_expression(value).scalar());
+    for (const tavo::Value& value : values) _run_block_in_context(tavo::case_, statements_of(switch_case.block), value);
+  }
+  if (node.default_) _run_block_in_context(tavo::default_, node.default_->statements);
+}
+
+void CodeGenerationVisitor::visit_CompoundStatement(ast::CompoundStatement& node) { _visit_all(node.statements); }
+
+void CodeGenerationVisitor::visit_Box(ast::Box& node) { _visit_all(node.body); }
+
+// ---- the step ----
+
+CodeGeneration::CodeGeneration(std::shared_ptr<const configurations::MachineSetup> machine_setup,
+                               std::shared_ptr<const Inputs> inputs)
+    : Step(std::nullopt, "CodeGeneration"),
+      _machine_setup(std::move(machine_setup)),
+      _inputs(inputs && !inputs->empty() ? std::move(inputs) : std::make_shared<const Inputs>()) {
+  if (_machine_setup == nullptr) throw TypeError("CodeGeneration needs a MachineSetup, got none");
+}
+
+programs::ProgramPtr CodeGeneration::operator()(const programs::ProgramPtr& program) {
+  const auto& tree = programs::open_qasm_tree(program);
+  const bool caller_scope_open = utils::is_inside_scope();
+  std::optional<tavo::ProgramScope> scope;
+  if (!caller_scope_open) scope = tavo::program();
+  auto result = std::make_shared<programs::Tavo1Program>(scope);
+  CodeGenerationVisitor visitor(*_machine_setup, *result, *_inputs, caller_scope_open);
+  if (scope) {
+    tavo::ScopeGuard entered = scope->enter();
+    visitor.visit(tree);
+  } else {
+    visitor.visit(tree);
+  }
+  return result;
+}
+
+}  // namespace vell_qasm::passes::code_generation

@@ -1,0 +1,92 @@
+#include "vell_qasm/passes/code_generation/io_binding.hpp"
+
+#include <memory>
+
+#include "vell_qasm/errors.hpp"
+
+namespace vell_qasm::passes::code_generation {
+
+namespace ast = openqasm3::ast;
+
+TavoDeclaration::TavoDeclaration(const std::string& name, const ast::Ptr<InitType>& node_type, bool is_input_,
+                                 bool is_output_)
+    : is_input(is_input_), is_output(is_output_), var(get_variable_to_init(name, node_type)) {}
+
+std::string TavoDeclaration::text() const {
+  std::string out = "declare ";
+  if (!var) return out + "None;";
+  out += var->name();
+  out += ": ";
+  out += vell::tavo::dtype_name(var->dtype);
+  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get()))
+    out += "[" + std::to_string(array->size) + "]";
+  if (is_input && is_output) {
+    out += " (input, output)";
+  } else if (is_input) {
+    out += " (input)";
+  } else if (is_output) {
+    out += " (output)";
+  }
+  out += ';';
+  return out;
+}
+
+}  // namespace vell_qasm::passes::code_generation
+
+namespace vell_qasm::tavo_var {
+
+std::string payload_text(const TavoVarPtr& var) {
+  if (!var) return "None";
+  std::string out = dynamic_cast<const TavoArr*>(var.get()) ? "TavoArr(name=" : "TavoVar(name=";
+  openqasm3::ast::detail::repr_string(out, var->name());
+  out += ", dtype=";
+  out += vell::tavo::dtype_name(var->dtype);
+  if (const auto* array = dynamic_cast<const TavoArr*>(var.get())) out += ", size=" + std::to_string(array->size);
+  out += ')';
+  return out;
+}
+
+}  // namespace vell_qasm::tavo_var
+
+namespace vell_qasm::passes::code_generation {
+
+UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) : node(std::move(node_)) {
+  message_ = "Unknown IO identifier - ";
+  if (node) {
+    message_ += ast::enum_name(node->io_identifier);
+    message_ += '.';
+    message_ += ast::symbol(node->io_identifier);
+  } else {
+    message_ += "None";
+  }
+}
+
+DeclarationsResolver::DeclarationsResolver() : QASMTransformer(ast::SwitchCases::enter) {}
+
+ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
+  check(node->identifier != nullptr);
+  switch (node->io_identifier) {
+    case ast::IOKeyword::input:
+      return ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/true);
+    case ast::IOKeyword::output:
+      return ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/false, /*is_output=*/true);
+  }
+  throw UnsupportedTypeError(node);
+}
+
+ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
+  check(!node->init_expression, "In this step, the we should receive no init expression.");
+  check(node->identifier != nullptr);
+  return ast::make<TavoDeclaration>(node->identifier->name, node->type);
+}
+
+DeclarationResolvingStep::DeclarationResolvingStep(std::optional<std::string> name)
+    : Step(std::move(name), "DeclarationResolvingStep") {}
+
+programs::ProgramPtr DeclarationResolvingStep::operator()(const programs::ProgramPtr& program) {
+  const auto& tree = programs::open_qasm_tree(program);
+  DeclarationsResolver resolver;
+  return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
+}
+
+}  // namespace vell_qasm::passes::code_generation

@@ -1,0 +1,102 @@
+#include "vell_qasm/passes/code_resolving/const_inlining.hpp"
+
+#include <vector>
+
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+
+namespace ast = openqasm3::ast;
+
+namespace {
+
+// Resolves one initialiser and keeps the identifiers it could not resolve: they must not turn
+// out to be constants declared later.
+class InitialiserResolver : public ConstantsResolver {
+ public:
+  using ConstantsResolver::ConstantsResolver;
+
+  ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
+    auto found = _constants.find(node->name);
+    if (found != _constants.end()) return found->second;
+    unresolved.push_back(node);
+    return node;
+  }
+
+  std::vector<ast::Ptr<ast::Identifier>> unresolved;
+};
+
+std::string position_text(const ast::QASMNode& node) {
+  if (!node.span) return "";
+  return " (line " + std::to_string(node.span->start_line) + ", column " + std::to_string(node.span->start_column) +
+         ")";
+}
+
+}  // namespace
+
+ConstantsGatherer::ConstantsGatherer()
+    : QASMTransformer(ast::SwitchCases::enter), _constants(CONSTANTS.begin(), CONSTANTS.end()) {}
+
+ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
+  check(node->identifier != nullptr && node->init_expression != nullptr);
+  const std::string& name = node->identifier->name;
+  if (_constants.contains(name)) throw parsing::RedeclarationException(node, name);
+
+  InitialiserResolver resolver(_constants);
+  ast::Rewrite resolved = resolver.visit(node->init_expression);
+  auto value = resolved.is_node() ? std::dynamic_pointer_cast<ast::Expression>(resolved.node()) : nullptr;
+  check(value != nullptr);
+  for (auto& identifier : resolver.unresolved) _early_uses.try_emplace(identifier->name, EarlyUse{identifier, name});
+
+  // Only now is the name a constant: a use of it met earlier, in its own initialiser or another's,
+  // was left standing and would outlive its declaration.
+  if (auto early = _early_uses.find(name); early != _early_uses.end())
+    throw ValueError("The constant '" + name + "' is used in the initialiser of the constant '" +
+                     early->second.initialised + "'" + position_text(*early->second.identifier) +
+                     " before its declaration" + position_text(*node) + ".");
+  _constants.emplace(name, std::move(value));
+  return nullptr;
+}
+
+ConstantsResolver::ConstantsResolver(const ConstantsTable& constants)
+    : QASMTransformer(ast::SwitchCases::enter), _constants(constants) {}
+
+ast::Rewrite ConstantsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
+  auto found = _constants.find(node->name);
+  if (found != _constants.end()) return found->second;
+  return node;
+}
+
+void ConstantsResolver::_refuse_constant_target(const ast::NodePtr& target, std::string_view owner,
+                                                const char* field) const {
+  if (!target || target->kind() != ast::NodeKind::Identifier) return;
+  auto found = _constants.find(static_cast<const ast::Identifier&>(*target).name);
+  if (found == _constants.end()) return;
+  throw TypeError("cannot place " + std::string(found->second->class_name()) + " in field '" + field + "' of " +
+                  std::string(owner) + " (expected Identifier or IndexedIdentifier): '" + found->first +
+                  "' is a constant");
+}
+
+ast::Rewrite ConstantsResolver::visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) {
+  _refuse_constant_target(node->lvalue, ast::ClassicalAssignment::kName, "lvalue");
+  return generic_visit(node);
+}
+
+ast::Rewrite ConstantsResolver::visit_QuantumMeasurementStatement(
+    const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
+  _refuse_constant_target(node->target, ast::QuantumMeasurementStatement::kName, "target");
+  return generic_visit(node);
+}
+
+ConstInlining::ConstInlining(std::optional<std::string> name) : Step(std::move(name), "ConstInlining") {}
+
+programs::ProgramPtr ConstInlining::operator()(const programs::ProgramPtr& program) {
+  const auto& tree = programs::open_qasm_tree(program);
+  ConstantsGatherer gatherer;
+  gatherer.visit(tree);
+  ConstantsResolver resolver(gatherer.constants());
+  return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
+}
+
+}  // namespace vell_qasm::passes::code_resolving

@@ -1,0 +1,14 @@
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::passes::parsing {
+
+RedeclarationException::RedeclarationException(openqasm3::ast::NodePtr node_, std::string name_)
+    : node(std::move(node_)), name(std::move(name_)) {
+  _message = "The constant '" + name + "' is declared again";
+  if (node && node->span)
+    _message += " at line " + std::to_string(node->span->start_line) + ", column " +
+                std::to_string(node->span->start_column);
+  _message += '.';
+}
+
+}  // namespace vell_qasm::passes::parsing

@@ -1,0 +1,165 @@
+#include "vell_qasm/passes/code_generation/qubit_binding.hpp"
+
+#include <gtest/gtest.h>
+
+#include "../front_tree_builders.hpp"
+#include "code_generation_support.hpp"
+#include "openqasm3/parser.hpp"
+#include "openqasm3/printer.hpp"
+#include "vell_qasm/passes/parsing/hw_qubit_resolver.hpp"
+
+namespace vell_qasm::passes::code_generation {
+namespace {
+
+using namespace vell_qasm::testing;
+using configurations::HwQubit;
+using programs::OpenQasmProgram;
+
+// A machine with the given hardware qubits (one element each) and no operations.
+std::shared_ptr<const MachineSetup> machine_with(std::vector<HwQubitIndex> indices) {
+  auto qubits = std::make_shared<QubitsMapping>();
+  for (HwQubitIndex i : indices) qubits->emplace(i, configurations::Elements{"q" + std::to_string(i)});
+  return std::make_shared<const MachineSetup>(OperationsMapping{}, qubits);
+}
+
+// Parses `source`, makes "$n" hardware qubits, and returns the program to allocate.
+programs::ProgramPtr parsed(const std::string& source) {
+  auto tree = openqasm3::parse(source);
+  return parsing::HwQubitResolver()(std::make_shared<OpenQasmProgram>(tree));
+}
+
+programs::ProgramPtr program_of(std::vector<ast::NodePtr> statements) {
+  return std::make_shared<OpenQasmProgram>(program(std::move(statements)));
+}
+
+std::string text_of(const programs::ProgramPtr& program) {
+  return openqasm3::dumps(*std::dynamic_pointer_cast<OpenQasmProgram>(program)->ast());
+}
+
+// The allocated program as source text.
+std::string allocate(const std::string& source, std::vector<HwQubitIndex> machine = {0, 1, 2, 3, 4}) {
+  auto given = parsed(source);
+  auto result = QubitAllocator(machine_with(std::move(machine)))(given);
+  EXPECT_NE(result, given);
+  EXPECT_EQ(std::dynamic_pointer_cast<OpenQasmProgram>(result)->ast(),
+            std::dynamic_pointer_cast<OpenQasmProgram>(given)->ast());
+  return text_of(result);
+}
+
+TEST(QubitAllocator, RegistersTakeTheLowestFreeQubitsInDeclarationOrder) {
+  EXPECT_EQ(allocate("qubit[2] a; qubit b; x $1; h a[1]; cx a[0], b;"), "x $1;\nh $2;\ncx $0, $3;\n");
+  // Runs skip the qubits the machine lacks; a one-qubit register used whole is its qubit.
+  EXPECT_EQ(allocate("qubit[2] r; qubit s; h r[1]; h s;", {9, 2, 5}), "h $5;\nh $9;\n");
+  // Every reference is a fresh node with the hardware index.
+  auto program = QubitAllocator(machine_with({0, 1}))(parsed("qubit[2] q; cx q[1], q[1];"));
+  auto gate = as<ast::QuantumGate>(std::dynamic_pointer_cast<OpenQasmProgram>(program)->ast()->statements.at(0));
+  auto first = as<HwQubit>(gate->qubits.at(0));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->index, 1);
+  EXPECT_NE(gate->qubits.at(0), gate->qubits.at(1));
+}
+
+TEST(QubitAllocator, WithoutQubitsAnyMachineServes) {
+  EXPECT_EQ(allocate("int i; i = 1;", {}), "int i;\ni = 1;\n");
+  EXPECT_EQ(allocate("qubit[0] none; int i;", {}), "int i;\n");
+}
+
+TEST(QubitAllocator, CapacityIsCheckedBeforeUnsupportedQubits) {
+  EXPECT_EQ(allocate("qubit[3] q; x $4; x $4; h q[2];"), "x $4;\nx $4;\nh $2;\n");  // 1 + 3 of 5, $4 once
+  expect_throw<TooManyRequiredQubitsException>([] { allocate("qubit[5] q; x $4;"); },
+                                               "This code requires 6, but the hardware support only 5 qubits.");
+  // 1 + 2 fit three qubits, but $7 is not one of them; 1 + 3 do not fit, whatever $7 is.
+  expect_throw<CallingUnsupportedQubitsException>([] { allocate("qubit[2] q; x $7;", {0, 1, 2}); },
+                                                  "The explicitly called qubits ['$7'] are not supported by the system.");
+  expect_throw<TooManyRequiredQubitsException>([] { allocate("qubit[3] q; x $7;", {0, 1, 2}); },
+                                               "This code requires 4, but the hardware support only 3 qubits.");
+  // Listed in ascending numeric order; hardware qubits in definitions count too.
+  expect_throw<CallingUnsupportedQubitsException>(
+      [] { allocate("gate g a { x $9; } x $17; x $7;", {0, 1, 2}); },
+      "The explicitly called qubits ['$7', '$9', '$17'] are not supported by the system.");
+}
+
+TEST(QubitAllocator, CollectionFailuresLeaveTheTreeUntouched) {
+  auto program = parsed("qubit q; h q; qubit[2] q;");
+  const std::string before = text_of(program);
+  expect_throw<MultipleQubitDefinitionException>([&] { QubitAllocator(machine_with({0, 1, 2}))(program); },
+                                                 "Multiple definition of same qubit: 'q'");
+  EXPECT_EQ(text_of(program), before);
+  expect_throw<AssertionError>([] { allocate("const int n = 2; qubit[n] q;"); }, "No expression size is allowed");
+
+  auto negative = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(-1))});
+  expect_throw<ValueError>([&] { QubitAllocator(machine_with({0}))(negative); },
+                           "The qubit register 'q' has a negative size -1");
+  expect_throw<AssertionError>([] { QubitAllocator(machine_with({0}))(std::make_shared<programs::TextualProgram>("")); },
+                               "");
+}
+
+TEST(QubitAllocator, ReferencesThatNameNoSingleQubitAreRefused) {
+  struct Case {
+    std::string source;
+    std::string message;
+  };
+  const std::vector<Case> assertions = {
+      {"qubit[3] q; h q[0][1];", "Only 1-length indexing is allowed"},
+      {"qubit[3] q; h q[0, 1];", "Only single index is supported."},
+      {"qubit[3] q; h q[{0, 1}];", "Only single index is supported."},
+      {"qubit[3] q; h q[0:2];", ""},
+      {"qubit[3] q; int i; h q[i];", "Only explicit qubit pointers are supported"},
+  };
+  for (const Case& c : assertions) {
+    SCOPED_TRACE(c.source);
+    expect_throw<AssertionError>([&] { allocate(c.source); }, c.message);
+  }
+  // The same forms on a classical array, and names that are no register, stay as they are.
+  EXPECT_EQ(allocate("array[int[8], 3] a; int i; a[0][1] = 1; a[i] = a[0:2]; b = q;"),
+            "array[int[8], 3] a;\nint i;\na[0][1] = 1;\na[i] = a[0:2];\nb = q;\n");
+
+  expect_throw<IndexError>([] { allocate("qubit[3] q; h q[3];"); },
+                           "Index 3 is out of range for the qubit register 'q' of 3 qubits");
+  auto negative_index = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(2)),
+                                    gate("h", {ast::make<ast::IndexedIdentifier>(
+                                                  id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(-1)}})})});
+  expect_throw<IndexError>([&] { QubitAllocator(machine_with({0, 1}))(negative_index); },
+                           "Index -1 is out of range for the qubit register 'q' of 2 qubits");
+  expect_throw<IndexError>([] { allocate("qubit[0] q; h q[0];"); },
+                           "Index 0 is out of range for the qubit register 'q' of 0 qubits");
+}
+
+TEST(QubitAllocator, AWholeRegisterIsAllItsQubitsInABarrierAndRefusedElsewhere) {
+  EXPECT_EQ(allocate("qubit[3] q; qubit[0] z; qubit r; barrier q, $4, z, r[0];"), "barrier $0, $1, $2, $4, $3;\n");
+  EXPECT_EQ(allocate("qubit[2] q; barrier;"), "barrier;\n");
+  const std::string broadcast = "The qubit register 'q' of 3 qubits is used without an index where one qubit is "
+                                "expected; only a barrier takes a whole register";
+  for (std::string statement : {"h q;", "reset q;", "bit c; c = measure q;", "cx q, $4;", "delay[20ns] q;"}) {
+    SCOPED_TRACE(statement);
+    expect_throw<UnindexedQubitRegisterException>([&] { allocate("qubit[3] q; " + statement); }, broadcast);
+  }
+  expect_throw<UnindexedQubitRegisterException>(
+      [] { allocate("qubit[0] e; h e;"); },
+      "The qubit register 'e' of 0 qubits is used without an index where one qubit is expected; only a barrier "
+      "takes a whole register");
+}
+
+TEST(QubitAllocator, SwitchCasesAreCollectedAndRewritten) {
+  EXPECT_EQ(allocate("qubit[2] q; int i;\n"
+                     "switch (i) { case 0, 1 { h q[1]; x $4; } default { h q[0]; } }\n"
+                     "qubit r; h r;"),
+            "int i;\n"
+            "switch (i) {\n"
+            "  case 0, 1 {\n"
+            "    h $1;\n"
+            "    x $4;\n"
+            "  }\n"
+            "  default {\n"
+            "    h $0;\n"
+            "  }\n"
+            "}\n"
+            "h $2;\n");
+  // $9 only in a case block still counts as named.
+  expect_throw<CallingUnsupportedQubitsException>(
+      [] { allocate("int i; switch (i) { case 0 { x $9; } }"); },
+      "The explicitly called qubits ['$9'] are not supported by the system.");
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_generation

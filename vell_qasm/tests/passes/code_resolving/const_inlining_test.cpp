@@ -1,0 +1,185 @@
+#include "vell_qasm/passes/code_resolving/const_inlining.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "resolving_test_support.hpp"
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/constants.hpp"
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+using namespace vell_qasm::testing;
+
+ast::Ptr<ast::Program> inline_constants(const std::string& source) {
+  ConstInlining step;
+  return run_step(step, source);
+}
+
+ast::ExprPtr init_of(const ast::Ptr<ast::Program>& root, std::size_t i) {
+  auto declaration = std::dynamic_pointer_cast<ast::ClassicalDeclaration>(root->statements.at(i));
+  EXPECT_NE(declaration, nullptr);
+  return declaration ? std::dynamic_pointer_cast<ast::Expression>(declaration->init_expression) : nullptr;
+}
+
+TEST(Constants, BuiltInConstantsAreRealLiterals) {
+  struct Case {
+    const char* name;
+    double value;
+  };
+  for (auto c : {Case{"pi", std::numbers::pi}, Case{"\u03c0", std::numbers::pi}, Case{"tau", 2 * std::numbers::pi},
+                 Case{"\u03c4", 2 * std::numbers::pi}, Case{"euler", std::numbers::e}, Case{"\u2107", std::numbers::e}}) {
+    auto literal = std::dynamic_pointer_cast<ast::FloatLiteral>(CONSTANTS.at(c.name));
+    ASSERT_NE(literal, nullptr) << c.name;
+    EXPECT_EQ(literal->value, c.value) << c.name;
+  }
+  EXPECT_EQ(CONSTANTS.size(), 6u);
+}
+
+TEST(ConstInlining, WithoutConstantsNothingChanges) {
+  auto root = openqasm3::parse("int x = 1; x = y + 2; h q;");
+  auto before = root->statements;
+  auto copy = ast::deep_copy(root);
+  ConstInlining step;
+  EXPECT_EQ(step.name, "ConstInlining");
+  EXPECT_EQ(ConstInlining("c").name, "c");
+  run_step(step, root);
+  EXPECT_EQ(root->statements, before);
+  EXPECT_TRUE(ast::equal(root, copy));
+  expect_throw<AssertionError>([&] { step(std::make_shared<programs::TextualProgram>("h q;")); });
+}
+
+TEST(ConstInlining, EveryUseIsTheStoredNodeWhereverItIsDeclared) {
+  auto root = openqasm3::parse(R"(
+    int early = n;
+    const int n = 4;
+    int x = n;
+    int y = n + n;
+    if (c) { const int inner = 7; }
+    int z = inner;
+    float p = pi + π;
+  )");
+  auto four = std::static_pointer_cast<ast::ConstantDeclaration>(root->statements[1])->init_expression;
+  auto seven = std::static_pointer_cast<ast::ConstantDeclaration>(
+                   std::static_pointer_cast<ast::BranchingStatement>(root->statements[4])->if_block[0])
+                   ->init_expression;
+  ConstInlining step;
+  run_step(step, root);
+  EXPECT_EQ(printed(root), printed("int early = 4; int x = 4; int y = 4 + 4; if (c) { } int z = 7; "
+                                   "float p = 3.141592653589793 + 3.141592653589793;"));
+  EXPECT_EQ(init_of(root, 0), four);
+  EXPECT_EQ(init_of(root, 1), four);
+  auto sum = std::dynamic_pointer_cast<ast::BinaryExpression>(init_of(root, 2));
+  EXPECT_EQ(sum->lhs, four);
+  EXPECT_EQ(sum->rhs, four);
+  EXPECT_EQ(init_of(root, 4), seven);
+  auto presets = std::dynamic_pointer_cast<ast::BinaryExpression>(init_of(root, 5));
+  EXPECT_EQ(presets->lhs, CONSTANTS.at("pi"));
+  EXPECT_EQ(presets->rhs, CONSTANTS.at("\u03c0"));
+
+  // The declared type is dropped.
+  auto dropped = inline_constants("const float f = 1; float g = f;");
+  EXPECT_EQ(init_of(dropped, 0)->kind(), ast::NodeKind::IntegerLiteral);
+}
+
+TEST(ConstInlining, InitialisersAreResolvedSoNoConstantNameSurvives) {
+  auto root = openqasm3::parse("const int a = 2; const int b = a * 3; const int c = b; int x = b; int y = c;"
+                               " const float half = pi / 2; float h = half; bit[b] r;");
+  auto two = std::static_pointer_cast<ast::ConstantDeclaration>(root->statements[0])->init_expression;
+  auto product = std::static_pointer_cast<ast::ConstantDeclaration>(root->statements[1])->init_expression;
+  ConstInlining step;
+  run_step(step, root);
+  EXPECT_EQ(printed(root), printed("int x = 2 * 3; int y = 2 * 3; float h = 3.141592653589793 / 2; bit[2 * 3] r;"));
+  for (auto name : {"a", "b", "c", "half", "pi"}) EXPECT_TRUE(identifiers_named(root, name).empty()) << name;
+  // Still the stored nodes themselves, resolved in place.
+  EXPECT_EQ(init_of(root, 0), product);
+  EXPECT_EQ(init_of(root, 1), product);
+  EXPECT_EQ(std::static_pointer_cast<ast::BinaryExpression>(product)->lhs, two);
+  EXPECT_EQ(std::static_pointer_cast<ast::BinaryExpression>(init_of(root, 2))->lhs, CONSTANTS.at("pi"));
+}
+
+TEST(ConstInlining, AnInitialiserNamingALaterConstantIsRefused) {
+  struct Case {
+    std::string source;
+    std::string message;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"const int b = a * 3;\nconst int a = 2;",
+            "The constant 'a' is used in the initialiser of the constant 'b' (line 1, column 14) before its "
+            "declaration (line 2, column 0)."},
+           {"const int a = a + 1;",
+            "The constant 'a' is used in the initialiser of the constant 'a' (line 1, column 14) before its "
+            "declaration (line 1, column 0)."},
+       }) {
+    expect_throw<ValueError>([&] { inline_constants(c.source); },
+                             [&](const ValueError& e) { EXPECT_EQ(std::string(e.what()), c.message); });
+  }
+}
+
+TEST(ConstInlining, RedeclarationIsRefusedForTheSecondDeclarationMet) {
+  struct Case {
+    std::string source;
+    std::size_t second;  // top-level statement holding the second declaration
+    std::string message;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"const int n = 1;\nconst int n = 1;", 1, "The constant 'n' is declared again at line 2, column 0."},
+           {"def f() { const int n = 1; }\ndef g() { const int n = 2; }", 1,
+            "The constant 'n' is declared again at line 2, column 10."},
+           {"  const float pi = 3;", 0, "The constant 'pi' is declared again at line 1, column 2."},
+           {"const float τ = 6;", 0, "The constant '\u03c4' is declared again at line 1, column 0."},
+       }) {
+    auto tree = openqasm3::parse(c.source);
+    auto second = tree->statements[c.second];
+    if (auto def = std::dynamic_pointer_cast<ast::SubroutineDefinition>(second)) second = def->body[0];
+    ConstInlining step;
+    expect_throw<parsing::RedeclarationException>([&] { run_step(step, tree); },
+                                                  [&](const parsing::RedeclarationException& e) {
+                                                    EXPECT_EQ(e.node, second);
+                                                    EXPECT_EQ(std::string(e.what()), c.message);
+                                                  });
+  }
+  EXPECT_STREQ(parsing::RedeclarationException(nullptr, "k").what(), "The constant 'k' is declared again.");
+}
+
+TEST(ConstInlining, AConstantWhereTheTreeHoldsANameIsAClearError) {
+  struct Case {
+    std::string use;
+    std::string message;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"n = 2;",
+            "cannot place IntegerLiteral in field 'lvalue' of ClassicalAssignment (expected Identifier or "
+            "IndexedIdentifier): 'n' is a constant"},
+           {"n += 2;",
+            "cannot place IntegerLiteral in field 'lvalue' of ClassicalAssignment (expected Identifier or "
+            "IndexedIdentifier): 'n' is a constant"},
+           {"pi = measure q;",
+            "cannot place FloatLiteral in field 'target' of QuantumMeasurementStatement (expected Identifier or "
+            "IndexedIdentifier): 'pi' is a constant"},
+           {"int n;", "cannot place IntegerLiteral in field 'identifier' of ClassicalDeclaration (expected Identifier)"},
+           {"n[0] = 1;", "cannot place IntegerLiteral in field 'name' of IndexedIdentifier (expected Identifier)"},
+           {"for int n in [0:2] { }", "cannot place IntegerLiteral in field 'identifier' of ForInLoop (expected Identifier)"},
+       }) {
+    expect_throw<std::invalid_argument>([&] { inline_constants("const int n = 1; " + c.use); },
+                                        [&](const std::invalid_argument& e) { EXPECT_EQ(std::string(e.what()), c.message); });
+  }
+}
+
+TEST(ConstInlining, SwitchCasesAreGatheredAndResolvedToo) {
+  auto root = inline_constants(R"(
+    switch (k) {
+      case n, m { const int m = 2; x = n + m; }
+      default { y = m; }
+    }
+    const int n = 1;
+  )");
+  EXPECT_EQ(printed(root), printed("switch (k) { case 1, 2 { x = 1 + 2; } default { y = 2; } }"));
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving

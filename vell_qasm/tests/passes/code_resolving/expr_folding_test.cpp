@@ -1,0 +1,561 @@
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "openqasm3/parser.hpp"
+#include "openqasm3/printer.hpp"
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/logging.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+namespace ast = openqasm3::ast;
+using BO = ast::BinaryOperator;
+using UO = ast::UnaryOperator;
+using programs::OpenQasmProgram;
+
+const std::string kLogger = "vell_qasm.passes.code_resolving.expr_folding";
+constexpr std::int64_t kIntMin = std::numeric_limits<std::int64_t>::min();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNan = std::nan("");
+
+ast::ExprPtr x() { return ast::make<ast::Identifier>("x"); }
+ast::ExprPtr I(std::int64_t v) { return ast::make<ast::IntegerLiteral>(v); }
+ast::ExprPtr F(double v) { return ast::make<ast::FloatLiteral>(v); }
+ast::ExprPtr bin(BO op, ast::ExprPtr l, ast::ExprPtr r) { return ast::make<ast::BinaryExpression>(op, l, r); }
+ast::ExprPtr un(UO op, ast::ExprPtr e) { return ast::make<ast::UnaryExpression>(op, e); }
+ast::ExprPtr call(std::string name, std::vector<ast::ExprPtr> args) {
+  return ast::make<ast::FunctionCall>(ast::make<ast::Identifier>(std::move(name)), std::move(args));
+}
+
+// As the value of an assignment: an expression statement could not start with pow(...).
+ast::ExprPtr parse_expression(const std::string& text) {
+  auto tree = openqasm3::parse("x = " + text + ";");
+  return std::dynamic_pointer_cast<ast::ClassicalAssignment>(tree->statements.at(0))->rvalue;
+}
+
+// Folds `expression` as the one statement of a program; returns what stands in its place.
+ast::ExprPtr fold(const ast::ExprPtr& expression) {
+  auto statement = ast::make<ast::ExpressionStatement>(expression);
+  auto tree = ast::make<ast::Program>(std::vector<ast::NodePtr>{statement});
+  auto given = std::make_shared<OpenQasmProgram>(tree);
+  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(ExpressionsOptimizationStep()(given));
+  EXPECT_NE(result, given);
+  EXPECT_EQ(result->ast(), tree);
+  return statement->expression;
+}
+
+std::string illegal_message(const ast::ExprPtr& expression) {
+  try {
+    fold(expression);
+  } catch (const IllegalMathExpression& e) {
+    return e.what();
+  }
+  return "(no IllegalMathExpression)";
+}
+
+// A row gives a literal of the value's kind, or the refusal that names this expression text.
+struct Illegal {
+  std::string expression;
+};
+using Expected = std::variant<PlainValue, Illegal>;
+struct Case {
+  std::string source;
+  Expected expected;
+  ast::ExprPtr built = nullptr;  // when the source cannot say it (NaN, infinity, least int64)
+};
+Expected V(std::int64_t v) { return PlainValue(v); }
+Expected V(double v) { return PlainValue(v); }
+Expected V(bool v) { return PlainValue(v); }
+Expected illegal(std::string expression) { return Illegal{std::move(expression)}; }
+
+void check(const Case& c) {
+  SCOPED_TRACE(c.source);
+  ast::ExprPtr expression = c.built ? c.built : parse_expression(c.source);
+  if (auto* refusal = std::get_if<Illegal>(&c.expected)) {
+    EXPECT_EQ(illegal_message(expression), "The operation " + refusal->expression + " is illegal");
+    return;
+  }
+  const auto& value = std::get<PlainValue>(c.expected);
+  ast::ExprPtr result = fold(expression);
+  ASSERT_NE(result, nullptr);
+  std::string got;
+  if (auto b = std::dynamic_pointer_cast<ast::BooleanLiteral>(result)) {
+    EXPECT_TRUE(std::holds_alternative<bool>(value)) << ast::repr(result);
+    got = value_text(b->value);
+  } else if (auto i = std::dynamic_pointer_cast<ast::IntegerLiteral>(result)) {
+    EXPECT_TRUE(std::holds_alternative<std::int64_t>(value)) << ast::repr(result);
+    got = value_text(i->value);
+  } else if (auto f = std::dynamic_pointer_cast<ast::FloatLiteral>(result)) {
+    EXPECT_TRUE(std::holds_alternative<double>(value)) << ast::repr(result);
+    got = value_text(f->value);
+  } else {
+    ADD_FAILURE() << "no literal: " << ast::repr(result);
+  }
+  EXPECT_EQ(got, value_text(value));
+}
+
+TEST(ExprFolding, BinaryOperators) {
+  const std::vector<Case> cases = {
+      {"2 > 1", V(true)},
+      {"1 > 1.0", V(false)},
+      {"9007199254740993 > 9007199254740992.0", V(true)},
+      {"9223372036854775807 >= 9223372036854775808.0", V(false)},
+      {"9007199254740992.0 < 9007199254740993", V(true)},
+      {"false < true", V(true)},
+      {"1 >= 1.0", V(true)},
+      {"-1 >= 0", V(false)},
+      {"2.5 <= 2", V(false)},
+      {"-9223372036854775807 <= -9223372036854775808.0", V(false)},
+      {"true == 1", V(true)},
+      {"1 == 1.0", V(true)},
+      {"false == 0.0", V(true)},
+      {"9007199254740993 == 9007199254740992.0", V(false)},
+      {"1 != 1.0", V(false)},
+      {"2 != true", V(true)},
+      {"true && 0", V(false)},
+      {"2 && 0.5", V(true)},
+      {"2 || 0", V(true)},
+      {"0 || 0.0", V(false)},
+      {"-1 | 4", V(std::int64_t{-1})},
+      {"true | false", V(true)},
+      {"true | 2", V(std::int64_t{3})},
+      {"1.0 | 1", illegal("1.0 | 1")},
+      {"6 ^ 3", V(std::int64_t{5})},
+      {"true ^ true", V(false)},
+      {"1 ^ 0.5", illegal("1 ^ 0.5")},
+      {"true & false", V(false)},
+      {"true & 3", V(std::int64_t{1})},
+      {"12 & 10", V(std::int64_t{8})},
+      {"2.0 & 1", illegal("2.0 & 1")},
+      {"1 << 62", V(std::int64_t{4611686018427387904})},
+      {"true << 2", V(std::int64_t{4})},
+      {"(-1) << 63", V(kIntMin)},
+      {"0 << 100", V(std::int64_t{0})},
+      {"1 << 63", illegal("1 << 63")},
+      {"1 << 70", illegal("1 << 70")},
+      {"(-3) << 62", illegal("-3 << 62")},
+      {"1 << -1", illegal("1 << -1")},
+      {"1.5 << 1", illegal("1.5 << 1")},
+      {"-8 >> 1", V(std::int64_t{-4})},
+      {"-1 >> 5", V(std::int64_t{-1})},
+      {"-1 >> 100", V(std::int64_t{-1})},
+      {"5 >> 100", V(std::int64_t{0})},
+      {"true >> 0", V(std::int64_t{1})},
+      {"1 >> -1", illegal("1 >> -1")},
+      {"4 >> 1.0", illegal("4 >> 1.0")},
+      {"1 + 2", V(std::int64_t{3})},
+      {"true + true", V(std::int64_t{2})},
+      {"1 + 0.5", V(1.5)},
+      {"1e308 + 1e308", V(kInf)},
+      {"9223372036854775807 + 1", illegal("9223372036854775807 + 1")},
+      {"5 - 7", V(std::int64_t{-2})},
+      {"0.5 - 1", V(-0.5)},
+      {"-9223372036854775807 - 2", illegal("-9223372036854775807 - 2")},
+      {"6 * 7", V(std::int64_t{42})},
+      {"true * 2.5", V(2.5)},
+      {"4294967296 * 4294967296", illegal("4294967296 * 4294967296")},
+      {"7 / 2", V(std::int64_t{3})},
+      {"-7 / 2", V(std::int64_t{-4})},
+      {"7 / -2", V(std::int64_t{-4})},
+      {"-7 / -2", V(std::int64_t{3})},
+      {"7.0 / 2", V(3.5)},
+      {"true / true", V(std::int64_t{1})},
+      {"1 / 0", illegal("1 / 0")},
+      {"1.0 / 0", illegal("1.0 / 0")},
+      {"0.0 / 0.0", illegal("0.0 / 0.0")},
+      {"1 / false", illegal("1 / False")},
+      {"7 % 3", V(std::int64_t{1})},
+      {"-7 % 3", V(std::int64_t{2})},
+      {"7 % -3", V(std::int64_t{-2})},
+      {"-6 % 3", V(std::int64_t{0})},
+      {"-7.5 % 2", V(0.5)},
+      {"7.5 % -2", V(-0.5)},
+      {"6.0 % -3", V(-0.0)},
+      {"5 % 0", illegal("5 % 0")},
+      {"5.0 % 0.0", illegal("5.0 % 0.0")},
+      {"2 ** 10", V(std::int64_t{1024})},
+      {"(-2) ** 63", V(kIntMin)},
+      {"true ** 5", V(std::int64_t{1})},
+      {"0 ** 0", V(std::int64_t{1})},
+      {"1 ** 1000000000000000000", V(std::int64_t{1})},
+      {"(-1) ** 1000000000000000001", V(std::int64_t{-1})},
+      {"2 ** 63", illegal("2 ** 63")},
+      {"2 ** 64", illegal("2 ** 64")},
+      {"3 ** 40", illegal("3 ** 40")},
+      {"2 ** -1", V(0.5)},
+      {"0 ** -1", illegal("0 ** -1")},
+      {"0.0 ** -1", illegal("0.0 ** -1")},
+      {"2.0 ** 0.5", V(1.4142135623730951)},
+      {"(-2.0) ** 3", V(-8.0)},
+      {"10.0 ** -400", V(0.0)},
+      {"10.0 ** 400", illegal("10.0 ** 400")},
+      {"(-8.0) ** 0.5", illegal("-8.0 ** 0.5")},
+      {"(-1) ** 0.5", illegal("-1 ** 0.5")},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ExprFolding, UnaryOperators) {
+  const std::vector<Case> cases = {
+      {"!0.0", V(true)},
+      {"!5", V(false)},
+      {"!true", V(false)},
+      {"-true", V(std::int64_t{-1})},
+      {"-false", V(std::int64_t{0})},
+      {"-2.5", V(-2.5)},
+      {"-(-5)", V(std::int64_t{5})},
+      {"~true", V(std::int64_t{-2})},
+      {"~false", V(std::int64_t{-1})},
+      {"~5", V(std::int64_t{-6})},
+      {"~2.5", illegal("~(2.5)")},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ExprFolding, MathFunctions) {
+  const std::vector<Case> cases = {
+      {"exp(0)", V(1.0)},
+      {"exp(1)", V(2.718281828459045)},
+      {"exp(-1000)", V(0.0)},
+      {"exp(1000)", illegal("exp(1000)")},
+      {"exp()", illegal("exp()")},
+      {"log(1)", V(0.0)},
+      {"log(true)", V(0.0)},
+      {"log(8, 2)", V(3.0)},
+      {"log(0)", illegal("log(0)")},
+      {"log(-1.5)", illegal("log(-1.5)")},
+      {"log(8, 1)", illegal("log(8, 1)")},
+      {"log(8, 0)", illegal("log(8, 0)")},
+      {"log(8, 2, 2)", illegal("log(8, 2, 2)")},
+      {"log()", illegal("log()")},
+      {"mod(-7, 3)", V(std::int64_t{2})},
+      {"mod(7.5, 2)", V(1.5)},
+      {"mod(1, 0)", illegal("mod(1, 0)")},
+      {"mod(1)", illegal("mod(1)")},
+      // pow is a keyword of the language (a gate modifier): no source text calls it
+      {"pow(2, 3)", V(std::int64_t{8}), call("pow", {I(2), I(3)})},
+      {"pow(2, -2)", V(0.25), call("pow", {I(2), I(-2)})},
+      {"pow(0, -1)", illegal("pow(0, -1)"), call("pow", {I(0), I(-1)})},
+      {"pow(2, 64)", illegal("pow(2, 64)"), call("pow", {I(2), I(64)})},
+      {"pow(2, 3, 4)", illegal("pow(2, 3, 4)"), call("pow", {I(2), I(3), I(4)})},
+      {"cos(0)", V(1.0)},
+      {"cos(false)", V(1.0)},
+      {"sin(0)", V(0.0)},
+      {"sin()", illegal("sin()")},
+      {"sin(1, 2)", illegal("sin(1, 2)")},
+      {"tan(1.0)", V(1.5574077246549023)},
+      {"arccos(1)", V(0.0)},
+      {"arccos(-1)", V(3.141592653589793)},
+      {"arccos(2)", illegal("arccos(2)")},
+      {"arcsin(1)", V(1.5707963267948966)},
+      {"arcsin(-1.5)", illegal("arcsin(-1.5)")},
+      {"arctan(1)", V(0.7853981633974483)},
+      {"arctan(1e308)", V(1.5707963267948966)},
+      {"ceiling(2.1)", V(std::int64_t{3})},
+      {"ceiling(-2.5)", V(std::int64_t{-2})},
+      {"ceiling(7)", V(std::int64_t{7})},
+      {"ceiling(true)", V(std::int64_t{1})},
+      {"ceiling(9.2e18)", V(std::int64_t{9200000000000000000})},
+      {"ceiling(1e19)", illegal("ceiling(1e+19)")},
+      {"floor(-2.5)", V(std::int64_t{-3})},
+      {"floor(2.9)", V(std::int64_t{2})},
+      {"floor(-9223372036854775808.0)", V(kIntMin)},
+      {"floor(1.0, 2.0)", illegal("floor(1.0, 2.0)")},
+      {"sqrt(4)", V(2.0)},
+      {"sqrt(2)", V(1.4142135623730951)},
+      {"sqrt(-0.0)", V(-0.0)},
+      {"sqrt(-1)", illegal("sqrt(-1)")},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+// Values that no source text writes: NaN, the infinities and the least int64.
+TEST(ExprFolding, SpecialValues) {
+  const std::vector<Case> cases = {
+      {"nan > 1", V(false), bin(BO::gt, F(kNan), I(1))},
+      {"nan == nan", V(false), bin(BO::eq, F(kNan), F(kNan))},
+      {"nan != nan", V(true), bin(BO::ne, F(kNan), F(kNan))},
+      {"!nan", V(false), un(UO::logical_not, F(kNan))},
+      {"nan || false", V(true), bin(BO::logical_or, F(kNan), ast::make<ast::BooleanLiteral>(false))},
+      {"inf > int64 max", V(true), bin(BO::gt, F(kInf), I(std::numeric_limits<std::int64_t>::max()))},
+      {"-inf < int64 min", V(true), bin(BO::lt, F(-kInf), I(kIntMin))},
+      {"-(least int64)", illegal("-(-9223372036854775808)"), un(UO::negate, I(kIntMin))},
+      {"~(least int64)", V(std::numeric_limits<std::int64_t>::max()), un(UO::bit_not, I(kIntMin))},
+      {"least / -1", illegal("-9223372036854775808 / -1"), bin(BO::divide, I(kIntMin), I(-1))},
+      {"least % -1", V(std::int64_t{0}), bin(BO::modulo, I(kIntMin), I(-1))},
+      {"least * -1", illegal("-9223372036854775808 * -1"), bin(BO::times, I(kIntMin), I(-1))},
+      {"nan ** 0", V(1.0), bin(BO::power, F(kNan), I(0))},
+      {"1.0 ** nan", V(1.0), bin(BO::power, F(1.0), F(kNan))},
+      {"inf ** -1", V(0.0), bin(BO::power, F(kInf), I(-1))},
+      {"-inf ** 3", V(-kInf), bin(BO::power, F(-kInf), I(3))},
+      {"0.5 ** -inf", V(kInf), bin(BO::power, F(0.5), F(-kInf))},
+      {"inf % 2", V(kNan), bin(BO::modulo, F(kInf), I(2))},
+      {"-5 % inf", V(kInf), bin(BO::modulo, I(-5), F(kInf))},
+      {"inf + -inf", V(kNan), bin(BO::plus, F(kInf), F(-kInf))},
+      {"exp(inf)", V(kInf), call("exp", {F(kInf)})},
+      {"log(inf)", V(kInf), call("log", {F(kInf)})},
+      {"log(nan)", V(kNan), call("log", {F(kNan)})},
+      {"log(-inf)", illegal("log(-inf)"), call("log", {F(-kInf)})},
+      {"cos(inf)", illegal("cos(inf)"), call("cos", {F(kInf)})},
+      {"sin(-inf)", illegal("sin(-inf)"), call("sin", {F(-kInf)})},
+      {"tan(inf)", illegal("tan(inf)"), call("tan", {F(kInf)})},
+      {"sqrt(-inf)", illegal("sqrt(-inf)"), call("sqrt", {F(-kInf)})},
+      {"sqrt(nan)", V(kNan), call("sqrt", {F(kNan)})},
+      {"ceiling(inf)", illegal("ceiling(inf)"), call("ceiling", {F(kInf)})},
+      {"floor(nan)", illegal("floor(nan)"), call("floor", {F(kNan)})},
+      {"arctan(inf)", V(1.5707963267948966), call("arctan", {F(kInf)})},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ExprFolding, RefusalKeepsTheComputationsErrorAsCause) {
+  try {
+    fold(parse_expression("1 / 0"));
+    FAIL();
+  } catch (const IllegalMathExpression& e) {
+    ASSERT_TRUE(e.cause());
+    EXPECT_THROW(std::rethrow_exception(e.cause()), ZeroDivisionError);
+  }
+}
+
+TEST(ExprFolding, FirstFailureInWalkOrderIsReported) {
+  EXPECT_EQ(illegal_message(parse_expression("(1 / 0) + (2 / 0)")), "The operation 1 / 0 is illegal");
+  EXPECT_EQ(illegal_message(parse_expression("f(2 % 0, 1 / 0)")), "The operation 2 % 0 is illegal");
+}
+
+std::vector<std::string> texts(const logging::Capture& capture) {
+  std::vector<std::string> out;
+  for (auto& r : capture.records(kLogger)) {
+    EXPECT_EQ(r.level, spdlog::level::debug);
+    out.push_back(r.text);
+  }
+  return out;
+}
+
+TEST(ExprFolding, ComputationsAreRecordedWithTheirValueTexts) {
+  logging::Capture capture;
+  fold(parse_expression("1 + 2"));
+  fold(parse_expression("true && false"));
+  fold(bin(BO::divide, call("pow", {I(2), I(10)}), F(4.0)));
+  fold(parse_expression("1e-5 * 2"));
+  fold(parse_expression("1e15 * 10"));
+  EXPECT_EQ(texts(capture), (std::vector<std::string>{"Replaced 1 + 2 by 3", "Replaced True && False by False",
+                                                       "Replaced pow(2, 10) by 1024", "Replaced 1024 / 4.0 by 256.0",
+                                                       "Replaced 1e-05 * 2 by 2e-05",
+                                                       "Replaced 1000000000000000.0 * 10 by 1e+16"}));
+}
+
+TEST(ExprFolding, DoubleMinusOfAVariableGivesTheVeryOperand) {
+  logging::Capture capture;
+  auto operand = x();
+  EXPECT_EQ(fold(un(UO::negate, un(UO::negate, operand))), operand);
+  EXPECT_EQ(texts(capture),
+            (std::vector<std::string>{"Replaced UnaryExpression(span=None, op=<UnaryOperator.-: 3>, "
+                                      "expression=UnaryExpression(span=None, op=<UnaryOperator.-: 3>, "
+                                      "expression=Identifier(span=None, name='x'))) by Identifier(span=None, name='x')."}));
+
+  // Three minus signs: the inner pair goes first, the outer one stays.
+  auto outer = un(UO::negate, un(UO::negate, un(UO::negate, operand)));
+  auto result = std::dynamic_pointer_cast<ast::UnaryExpression>(fold(outer));
+  ASSERT_EQ(result, outer);
+  EXPECT_EQ(result->expression, operand);
+
+  // Two literals' minus signs are computed, inner first; no rule fires.
+  capture.clear();
+  fold(un(UO::negate, un(UO::negate, I(5))));
+  EXPECT_EQ(texts(capture), (std::vector<std::string>{"Replaced -(5) by -5", "Replaced -(-5) by 5"}));
+
+  // Other operators are left alone.
+  capture.clear();
+  auto bang = un(UO::logical_not, un(UO::logical_not, x()));
+  auto tilde_minus = un(UO::bit_not, un(UO::negate, x()));
+  EXPECT_EQ(fold(bang), bang);
+  EXPECT_EQ(fold(tilde_minus), tilde_minus);
+  EXPECT_TRUE(texts(capture).empty());
+}
+
+TEST(ExprFolding, IdentitiesApplyWhereOperandsAreNotAllLiterals) {
+  logging::Capture capture;
+  auto operand = x();
+  EXPECT_EQ(fold(bin(BO::plus, operand, I(0))), operand);
+  EXPECT_EQ(texts(capture), (std::vector<std::string>{
+                                "Replaced BinaryExpression(span=None, op=<BinaryOperator.+: 14>, "
+                                "lhs=Identifier(span=None, name='x'), rhs=IntegerLiteral(span=None, value=0)) by "
+                                "Identifier(span=None, name='x')."}));
+  capture.clear();
+  auto times_two = bin(BO::times, x(), I(2));
+  EXPECT_EQ(fold(times_two), times_two);
+  EXPECT_EQ(ast::repr(fold(bin(BO::power, x(), bin(BO::minus, I(3), I(3))))), "IntegerLiteral(span=None, value=1)");
+  EXPECT_EQ(texts(capture).size(), 2u);  // 3 - 3, then x ** 0
+  // n & 1 and n | 1 keep their meaning for an integer n.
+  auto and_one = bin(BO::bit_and, x(), bin(BO::minus, I(2), I(1)));
+  EXPECT_EQ(fold(and_one), and_one);
+  auto or_one = bin(BO::bit_or, x(), I(1));
+  EXPECT_EQ(fold(or_one), or_one);
+}
+
+TEST(ExprFolding, NothingIsReassociated) {
+  auto inner = bin(BO::plus, I(1), I(2));
+  auto operand = x();
+  auto outer = std::dynamic_pointer_cast<ast::BinaryExpression>(fold(bin(BO::plus, inner, operand)));
+  ASSERT_NE(outer, nullptr);
+  EXPECT_EQ(ast::repr(outer->lhs), "IntegerLiteral(span=None, value=3)");
+  EXPECT_EQ(outer->rhs, operand);
+
+  logging::Capture capture;
+  auto unchanged = parse_expression("(x + 1) + 2");
+  auto copy = ast::deep_copy(unchanged);
+  EXPECT_EQ(fold(unchanged), unchanged);
+  EXPECT_TRUE(ast::equal(unchanged, copy));
+  EXPECT_TRUE(texts(capture).empty());
+}
+
+TEST(ExprFolding, CallsOfOtherFunctionsStayButTheirArgumentsFold) {
+  logging::Capture capture;
+  auto f = parse_expression("f(x, 1 + 1)");
+  auto folded = std::dynamic_pointer_cast<ast::FunctionCall>(fold(f));
+  ASSERT_EQ(folded, f);
+  EXPECT_EQ(openqasm3::dumps(*folded), "f(x, 2)");
+  EXPECT_EQ(texts(capture), (std::vector<std::string>{"Replaced 1 + 1 by 2"}));
+
+  capture.clear();
+  for (std::string text : {"f(1, 2)", "sin(x)", "g()", "log(x, 2)"}) {
+    auto node = parse_expression(text);
+    EXPECT_EQ(fold(node), node) << text;
+  }
+  auto pow_of_x = call("pow", {x(), I(2)});
+  EXPECT_EQ(fold(pow_of_x), pow_of_x);
+  EXPECT_TRUE(texts(capture).empty());
+}
+
+// Everything the tree holds is reached, switch case labels and blocks included.
+TEST(ExprFolding, FoldsEverywhereInTheTree) {
+  auto tree = openqasm3::parse(
+      "OPENQASM 3.0;\n"
+      "qubit[2 + 2] q;\n"
+      "int[2 * 16] a = 3 * 4;\n"
+      "array[int[8], 1 + 1] b;\n"
+      "if (1 < 2) { rx(0.5 * 3) q[1]; } else { a = -(-a); }\n"
+      "while (a > 2 ** 3) { a = a - 0; }\n"
+      "for int i in [0:2 * 2] { b[i % 2] = sqrt(16); }\n"
+      "switch (a + 0) {\n"
+      "  case 2 * 1, 3 - 0 { a = 7 / 2; }\n"
+      "  default { a = mod(-7, 3); }\n"
+      "}\n");
+  ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
+  EXPECT_EQ(openqasm3::dumps(*tree),
+            "OPENQASM 3.0;\n"
+            "qubit[4] q;\n"
+            "int[32] a = 12;\n"
+            "array[int[8], 2] b;\n"
+            "if (true) {\n"
+            "  rx(1.5) q[1];\n"
+            "} else {\n"
+            "  a = a;\n"
+            "}\n"
+            "while (a > 8) {\n"
+            "  a = a;\n"
+            "}\n"
+            "for int i in [0:4] {\n"
+            "  b[i % 2] = 4.0;\n"
+            "}\n"
+            "switch (a) {\n"
+            "  case 2, 3 {\n"
+            "    a = 3;\n"
+            "  }\n"
+            "  default {\n"
+            "    a = 2;\n"
+            "  }\n"
+            "}\n");
+}
+
+TEST(ExprFolding, ProgramWithoutExpressionsComesBackUnchanged) {
+  auto tree = openqasm3::parse("OPENQASM 3.0;\nqubit q;\nh q;\n");
+  auto copy = ast::deep_copy(tree);
+  auto given = std::make_shared<OpenQasmProgram>(tree);
+  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(ExpressionsOptimizationStep()(given));
+  ASSERT_NE(result, nullptr);
+  EXPECT_NE(result, given);
+  EXPECT_EQ(result->ast(), tree);
+  EXPECT_TRUE(ast::equal(tree, copy));
+}
+
+TEST(ExprFolding, FailurePartWayKeepsTheEarlierReplacements) {
+  auto tree = openqasm3::parse("int a = 1 + 2;\nint b = 1 / 0;\nint c = 2 + 2;\n");
+  EXPECT_THROW(ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree)), IllegalMathExpression);
+  EXPECT_EQ(openqasm3::dumps(*tree), "int a = 3;\nint b = 1 / 0;\nint c = 2 + 2;\n");
+}
+
+TEST(ExprFolding, StepTakesOnlyOpenQasmPrograms) {
+  EXPECT_THROW(ExpressionsOptimizationStep()(std::make_shared<programs::TextualProgram>("1 + 2;")), AssertionError);
+  EXPECT_EQ(ExpressionsOptimizationStep().name, "ExpressionsOptimizationStep");
+  EXPECT_EQ(ExpressionsOptimizationStep("fold").name, "fold");
+}
+
+// A transformer whose child walk hands back another node kind trips the walk's assertion.
+class SwappingTransformer : public ConstantExpressionsTransformer {
+ public:
+  ast::Rewrite generic_visit(const ast::NodePtr&) override { return ast::make<ast::Identifier>("y"); }
+};
+
+TEST(ExprFolding, WalkChecksTheNodeKindAndRefusesOtherNodes) {
+  SwappingTransformer swapping;
+  try {
+    swapping.visit(bin(BO::plus, I(1), I(2)));
+    FAIL();
+  } catch (const AssertionError& e) {
+    EXPECT_STREQ(e.what(), "Node was modified during the generic visit, aborting.");
+  }
+  ConstantExpressionsTransformer transformer;
+  try {
+    transformer.generic_modify_node(x());
+    FAIL();
+  } catch (const NotImplementedError& e) {
+    EXPECT_STREQ(e.what(), "Unsupported visit node: <class 'openqasm3.ast.Identifier'>");
+  }
+}
+
+// About the parser's deepest tree: a left-leaning sum of 1990 additions.
+TEST(ExprFolding, DeepExpressionsFoldWithoutExhaustingTheStack) {
+  std::string text = "1";
+  for (int i = 0; i < 1990; ++i) text += " + 1";
+  EXPECT_EQ(ast::repr(fold(parse_expression(text))), "IntegerLiteral(span=None, value=1991)");
+}
+
+// ---- in a pipeline
+
+std::shared_ptr<PassPipeline> pipeline(configurations::BuildSettings::Fields fields) {
+  return std::make_shared<PassPipeline>(std::vector<StepPtr>{std::make_shared<ExpressionsOptimizationStep>()},
+                                        std::make_shared<configurations::BuildSettings>(fields), "resolving");
+}
+
+TEST(ExprFoldingInPipeline, FailureIsAWarningAndTheRunGoesOnWithThePartlyFoldedTree) {
+  logging::Capture capture;
+  auto tree = openqasm3::parse("int a = 1 + 2;\nint b = 1 / 0;\n");
+  auto given = std::make_shared<OpenQasmProgram>(tree);
+  EXPECT_EQ((*pipeline({}))(given), given);
+  EXPECT_EQ(openqasm3::dumps(*tree), "int a = 3;\nint b = 1 / 0;\n");
+  auto warnings = capture.records("vell_qasm.passes.pass_pipeline");
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings.back().level, spdlog::level::warn);
+  EXPECT_EQ(warnings.back().text,
+            "Pass 'resolving': exception on optimization 'ExpressionsOptimizationStep': The operation 1 / 0 is illegal");
+}
+
+TEST(ExprFoldingInPipeline, EnforcedFailureEndsTheRunAndSkippingLeavesTheTree) {
+  auto given = std::make_shared<OpenQasmProgram>(openqasm3::parse("int b = 1 / 0;\n"));
+  EXPECT_THROW((*pipeline({.optimizations_to_enforce = "Expressions"}))(given), IllegalMathExpression);
+
+  auto tree = openqasm3::parse("int a = 1 + 2;\n");
+  auto program = std::make_shared<OpenQasmProgram>(tree);
+  EXPECT_EQ((*pipeline({.optimizations_to_skip = "ExpressionsOptimizationStep"}))(program), program);
+  EXPECT_EQ(openqasm3::dumps(*tree), "int a = 1 + 2;\n");
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving

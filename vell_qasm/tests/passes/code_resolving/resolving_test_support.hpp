@@ -1,0 +1,77 @@
+// Running a code-resolving step on source text and reading the result back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "openqasm3/parser.hpp"
+#include "openqasm3/printer.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/programs.hpp"
+
+namespace vell_qasm::testing {
+
+namespace ast = openqasm3::ast;
+
+// Runs `step` on the parsed `source`; checks that the result is a new OpenQasmProgram around the
+// very root that was handed in, and returns that root.
+inline ast::Ptr<ast::Program> run_step(passes::Step& step, const ast::Ptr<ast::Program>& root) {
+  auto given = std::make_shared<programs::OpenQasmProgram>(root);
+  auto result = std::dynamic_pointer_cast<programs::OpenQasmProgram>(step(given));
+  EXPECT_NE(result, nullptr);
+  EXPECT_NE(result, given);
+  if (result) {
+    EXPECT_EQ(result->ast(), root);
+  }
+  return root;
+}
+inline ast::Ptr<ast::Program> run_step(passes::Step& step, const std::string& source) {
+  return run_step(step, openqasm3::parse(source));
+}
+
+// The printed form of the source's tree, so that expectations do not depend on layout.
+inline std::string printed(const std::string& source) { return openqasm3::dumps(*openqasm3::parse(source)); }
+inline std::string printed(const ast::Ptr<ast::Program>& root) { return openqasm3::dumps(*root); }
+
+// Every node of the tree, once per place where it stands, in walk order (switch cases included).
+class NodeCollector : public ast::QASMVisitor {
+ public:
+  NodeCollector() : QASMVisitor(ast::SwitchCases::enter) {}
+  void generic_visit(ast::QASMNode& node) override {
+    nodes.push_back(node.shared_from_this());
+    QASMVisitor::generic_visit(node);
+  }
+  std::vector<ast::NodePtr> nodes;
+};
+
+inline std::vector<ast::NodePtr> all_nodes(const ast::NodePtr& root) {
+  NodeCollector collector;
+  collector.visit(root);
+  return collector.nodes;
+}
+
+// The identifiers of the tree (HwQubits aside) with the given name.
+inline std::vector<ast::Ptr<ast::Identifier>> identifiers_named(const ast::NodePtr& root, const std::string& name) {
+  std::vector<ast::Ptr<ast::Identifier>> found;
+  for (auto& node : all_nodes(root))
+    if (node->kind() == ast::NodeKind::Identifier && std::static_pointer_cast<ast::Identifier>(node)->name == name)
+      found.push_back(std::static_pointer_cast<ast::Identifier>(node));
+  return found;
+}
+
+// Runs `action`, which must throw E, and hands the exception to `check`.
+template <class E>
+void expect_throw(const std::function<void()>& action, const std::function<void(const E&)>& check = nullptr) {
+  try {
+    action();
+    ADD_FAILURE() << "no exception";
+  } catch (const E& e) {
+    if (check) check(e);
+  }
+}
+
+}  // namespace vell_qasm::testing
