@@ -135,7 +135,12 @@ thread_local std::vector<std::pair<const QASMNode*, const QASMNode*>>* t_pairs =
 bool equal(const QASMNode& a, const QASMNode& b) {
   if (&a == &b) return true;
   std::vector<std::pair<const QASMNode*, const QASMNode*>> pairs;
-  auto* outer = t_pairs;  // an equality test may run inside another (a payload's operator==)
+  // An equality test may run inside another (a payload's operator==), and a payload's
+  // operator== may throw: the outer test's list comes back in any case.
+  struct Running {
+    decltype(t_pairs) outer;
+    ~Running() { t_pairs = outer; }
+  } running{t_pairs};
   t_pairs = &pairs;
   bool same = a.equals_shallow(b);
   while (same && !pairs.empty()) {
@@ -143,7 +148,6 @@ bool equal(const QASMNode& a, const QASMNode& b) {
     pairs.pop_back();
     same = x == y || x->equals_shallow(*y);
   }
-  t_pairs = outer;
   return same;
 }
 bool equal(const NodePtr& a, const NodePtr& b) {
