@@ -251,6 +251,22 @@ TEST(GenericTransform, DropsSplicesAndReplacesInNestedBlocks) {
   EXPECT_TRUE(def->body.empty());
 }
 
+TEST(GenericTransform, AFailingVisitLeavesTheListWithTheRewritesMadeBeforeItAndNothingLost) {
+  // x; reset; boom; y;  with x spliced, the reset dropped and `boom` failing.
+  struct Failing : Rewriter {
+    Rewrite visit_QuantumGate(const Ptr<QuantumGate>& g) override {
+      if (g->name->name == "boom") throw std::runtime_error("boom");
+      return Rewriter::visit_QuantumGate(g);
+    }
+  } t;
+  auto boom = gate("boom", {}, {}), y = gate("y", {}, {});
+  auto block = make<CompoundStatement>(std::vector<StmtPtr>{gate("x", {}, {}), make<QuantumReset>(id("q")), boom, y});
+  EXPECT_THROW(t.visit(block), std::runtime_error);
+  EXPECT_EQ(kinds(block->statements), (std::vector<std::string>{"QuantumBarrier", "gate x", "gate boom", "gate y"}));
+  EXPECT_EQ(block->statements[2], boom);
+  EXPECT_EQ(block->statements[3], y);
+}
+
 TEST(GenericTransform, NodeFieldsAreReplacedOrCleared) {
   struct DropDurations : QASMTransformer {
     Rewrite visit_DurationLiteral(const Ptr<DurationLiteral>&) override { return {}; }

@@ -76,33 +76,49 @@ template <class T> void rewrite(QASMTransformer& t, std::string_view owner, cons
     throw_field_list(owner, name);
   }
 }
+// When a visit fails, the list keeps the rewrites made before the failure and the elements not yet
+// rewritten: nothing of it is lost.
+template <class L> void finish_partly(L& list, L& out, std::size_t next) {
+  for (std::size_t j = next; j < list.size(); ++j) out.push_back(std::move(list[j]));
+  list.swap(out);
+}
+
 // The list is rebuilt only from the first element whose visit changes something; until then the
 // elements stay where they are.
 template <class T>
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
   std::vector<Ptr<T>> out;
   bool rebuilt = false;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (!list[i]) {
-      if (rebuilt) out.push_back(nullptr);
-      continue;
+  std::size_t i = 0;
+  try {
+    for (; i < list.size(); ++i) {
+      if (!list[i]) {
+        if (rebuilt) out.push_back(nullptr);
+        continue;
+      }
+      Rewrite r = list[i]->accept(t);
+      if (r.is_keep() || (r.is_node() && r.node().get() == list[i].get())) {
+        if (rebuilt) out.push_back(std::move(list[i]));
+        continue;
+      }
+      if (!rebuilt) {
+        out.reserve(list.size() + (r.is_list() ? r.list().size() : 0));
+        for (std::size_t j = 0; j < i; ++j) out.push_back(std::move(list[j]));
+        rebuilt = true;
+      }
+      if (r.is_node()) {
+        auto node = cast_for_field<T>(owner, name, r.node());
+        out.push_back(std::move(node));
+      } else if (r.is_list()) {
+        std::vector<Ptr<T>> items;
+        for (auto& n : r.list())
+          if (n) items.push_back(cast_for_field<T>(owner, name, n));
+        for (auto& n : items) out.push_back(std::move(n));
+      }
     }
-    Rewrite r = list[i]->accept(t);
-    if (r.is_keep() || (r.is_node() && r.node().get() == list[i].get())) {
-      if (rebuilt) out.push_back(std::move(list[i]));
-      continue;
-    }
-    if (!rebuilt) {
-      rebuilt = true;
-      out.reserve(list.size() + (r.is_list() ? r.list().size() : 0));
-      for (std::size_t j = 0; j < i; ++j) out.push_back(std::move(list[j]));
-    }
-    if (r.is_node()) {
-      out.push_back(cast_for_field<T>(owner, name, r.node()));
-    } else if (r.is_list()) {
-      for (auto& n : r.list())
-        if (n) out.push_back(cast_for_field<T>(owner, name, n));
-    }
+  } catch (...) {
+    if (rebuilt) finish_partly(list, out, i);
+    throw;
   }
   if (rebuilt) list.swap(out);
 }

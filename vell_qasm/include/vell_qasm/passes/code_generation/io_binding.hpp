@@ -16,8 +16,8 @@
 //   transformers); elsewhere it is walked generically and has no child node.
 // - The declaration's name survives only as `var->name()`; the type node is not kept.
 // - A refused type (decl_defaults' exceptions) leaves the step at the first such declaration in
-//   tree order. Blocks whose walk finished before it keep their TavoDeclarations; the statement
-//   lists still being rebuilt (those that hold the refused declaration) are left as they were.
+//   tree order. Every declaration resolved before it keeps its TavoDeclaration, and the rest of
+//   the tree is left as it was.
 #pragma once
 
 #include <exception>
