@@ -143,8 +143,8 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
 template <class... T> void repr_value(std::string& out, const std::variant<T...>& v);
 
 // ---- structural equality
-// Child nodes are not compared here but queued in the pairs of the running comparison
-// (equal_tree), so that comparing trees of any depth takes no recursion.
+// Child nodes are not compared here but queued in the pairs of the running equal(), so that
+// comparing trees of any depth takes no recursion.
 bool defer_equal(const QASMNode& a, const QASMNode& b);
 template <class T> bool same(const T& a, const T& b) { return a == b; }
 // NaN equals NaN here, so that a tree always equals itself and its deep copy.
