@@ -20,7 +20,7 @@ std::optional<E> find(const std::array<std::string_view, N>& names, std::string_
 }
 
 constexpr std::array<std::string_view, 2> kAccess{"readonly", "mutable"};
-constexpr std::array<std::string_view, 12> kAssign{"=", "+=", "-=", "*=", "/=", "&=", "|=",
+constexpr std::array<std::string_view, 13> kAssign{"=", "+=", "-=", "*=", "/=", "&=", "|=", "~=",
                                                    "^=", "<<=", ">>=", "%=", "**="};
 constexpr std::array<std::string_view, 19> kBinary{">", "<", ">=", "<=", "==", "!=", "&&",
                                                    "||", "|", "^", "&", "<<", ">>", "+",
@@ -126,7 +126,30 @@ Rewrite QASMTransformer::generic_visit(const NodePtr& node) {
 
 // ---- equality, copy, repr
 
-bool equal(const QASMNode& a, const QASMNode& b) { return &a == &b || a.equals(b); }
+namespace {
+// The pairs still to compare of the equality test running on this thread; null when none runs.
+thread_local std::vector<std::pair<const QASMNode*, const QASMNode*>>* t_pairs = nullptr;
+}  // namespace
+
+// A loop over the pairs of nodes still to compare, not a recursion: trees of any depth compare.
+bool equal(const QASMNode& a, const QASMNode& b) {
+  if (&a == &b) return true;
+  std::vector<std::pair<const QASMNode*, const QASMNode*>> pairs;
+  // An equality test may run inside another (a payload's operator==), and a payload's
+  // operator== may throw: the outer test's list comes back in any case.
+  struct Running {
+    decltype(t_pairs) outer;
+    ~Running() { t_pairs = outer; }
+  } running{t_pairs};
+  t_pairs = &pairs;
+  bool same = a.equals_shallow(b);
+  while (same && !pairs.empty()) {
+    auto [x, y] = pairs.back();
+    pairs.pop_back();
+    same = x == y || x->equals_shallow(*y);
+  }
+  return same;
+}
 bool equal(const NodePtr& a, const NodePtr& b) {
   if (!a || !b) return !a && !b;
   return equal(*a, *b);
@@ -139,18 +162,63 @@ std::string repr(const QASMNode& node) {
 }
 std::string repr(const NodePtr& node) { return node ? repr(*node) : "None"; }
 
+namespace {
+// Copies the root, then fills the queued child fields of the copies in a loop: trees of any
+// depth copy without recursion. The root cannot stand again below itself.
+NodePtr copy_tree(const QASMNode& root, detail::CopyMemo& memo) {
+  NodePtr copy = root.clone(memo);
+  while (!memo.pending.empty()) {
+    const detail::CopyMemo::Slot slot = memo.pending.back();
+    memo.pending.pop_back();
+    slot.fill(slot.field, memo);
+  }
+  return copy;
+}
+}  // namespace
+
 NodePtr deep_copy_node(const NodePtr& node) {
   if (!node) return nullptr;
   detail::CopyMemo memo;
-  return detail::copy_node(*node, node.use_count(), memo);
+  return copy_tree(*node, memo);
 }
 NodePtr deep_copy_unshared_node(const NodePtr& node) {
   if (!node) return nullptr;
-  detail::CopyMemo memo{false, {}};
-  return detail::copy_node(*node, node.use_count(), memo);
+  detail::CopyMemo memo;
+  memo.share = false;
+  return copy_tree(*node, memo);
 }
 
 namespace detail {
+
+bool defer_equal(const QASMNode& a, const QASMNode& b) {
+  if (!t_pairs) return equal(a, b);  // equals_shallow called outside equal()
+  t_pairs->emplace_back(&a, &b);
+  return true;
+}
+
+namespace {
+// The list of the outermost destroy_node call running on this thread; null when none runs.
+thread_local std::vector<NodePtr>* t_detached = nullptr;
+}  // namespace
+
+void destroy_node(QASMNode* node) noexcept {
+  if (t_detached) {  // an outer call frees the children
+    node->detach_children(*t_detached);
+    node->~QASMNode();
+    return;
+  }
+  // The outermost call: dropping a detached node may detach its own children into the list.
+  std::vector<NodePtr> detached;
+  t_detached = &detached;
+  node->detach_children(detached);
+  node->~QASMNode();
+  while (!detached.empty()) {
+    NodePtr n = std::move(detached.back());
+    detached.pop_back();
+    n.reset();
+  }
+  t_detached = nullptr;
+}
 
 NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo) {
   // A node held at one place only cannot be met again in this copy.

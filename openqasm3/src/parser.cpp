@@ -18,9 +18,8 @@
 #include <cmath>
 #include <optional>
 
-#include <pthread.h>
-
 #include "openqasm3/parser.hpp"
+#include "openqasm3/stack_guard.hpp"
 #include "parser_arena.hpp"
 #include "parser_lexer.hpp"
 
@@ -181,55 +180,25 @@ class Parser {
   }
 
   // ---- nesting and tree depth
-  // The lowest address this thread's stack may reach while parsing, leaving a reserve for the
-  // work between two nesting checks. Frames are much larger in some builds (sanitizers, no
-  // inlining), so the level count alone cannot promise that the stack holds out.
-  static std::uintptr_t stack_floor() {
-    thread_local const std::uintptr_t floor = [] {
-      constexpr std::uintptr_t kReserve = 512 * 1024;
-      pthread_attr_t attr;
-      if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::uintptr_t{0};
-      void* base = nullptr;
-      std::size_t size = 0;
-      int rc = pthread_attr_getstack(&attr, &base, &size);
-      pthread_attr_destroy(&attr);
-      if (rc != 0 || size <= kReserve) return std::uintptr_t{0};
-      return reinterpret_cast<std::uintptr_t>(base) + kReserve;
-    }();
-    return floor;
-  }
-  static bool stack_nearly_full() {
-    char probe = 0;
-    return reinterpret_cast<std::uintptr_t>(&probe) < stack_floor();
-  }
+  // Each level of nesting is one recursion. Frames are much larger in some builds (sanitizers,
+  // no inlining) and threads may have small stacks, so the level count alone cannot promise that
+  // the stack holds out: the stack guard is asked too.
   struct Nest {
     Parser& p;
     explicit Nest(Parser& parser) : p(parser) {
-      if (++p.depth_ > kMaxNesting || stack_nearly_full()) {
+      if (++p.depth_ > kMaxNesting) {
         const Token& t = p.peek();
         parsing::fail("nesting deeper than " + std::to_string(kMaxNesting) + " levels", t.line, t.col);
+      }
+      if (stack_nearly_full()) {
+        const Token& t = p.peek();
+        parsing::fail("nesting too deep for the stack left to this thread", t.line, t.col);
       }
     }
     ~Nest() { --p.depth_; }
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
   };
-  // Records the height of the node just built.
-  void height(int h) {
-    if (h > kMaxTreeDepth)
-      parsing::fail("syntax tree deeper than " + std::to_string(kMaxTreeDepth) + " levels", prev_.line, prev_.col);
-    h_ = h;
-    if (h > hmax_) hmax_ = h;
-  }
-  // Runs `f` and returns its result; `h` receives the height of everything it built.
-  template <class F> auto measured(int& h, F&& f) {
-    int saved = hmax_;
-    hmax_ = 0;
-    auto result = f();
-    h = hmax_;
-    hmax_ = std::max(saved, h);
-    return result;
-  }
 
   // ---- scopes
   bool global() const { return contexts_.size() == 1 && contexts_.back().scopes == 1; }
@@ -353,8 +322,6 @@ class Parser {
   std::vector<Context> contexts_{{ContextKind::Program, 1, 0}};
   int bare_blocks_ = 0;
   int depth_ = 0;
-  int h_ = 0;
-  int hmax_ = 0;
   std::optional<QASM3ParsingError> deferred_;
 };
 
@@ -434,11 +401,9 @@ NodePtr Parser::parse_statement_or_scope() {
 }
 
 Ptr<CompoundStatement> Parser::parse_compound(std::string_view context) {
-  int h = 0;
   Token open = expect(Tok::LBrace, context);
-  auto stmts = measured(h, [&] { return parse_block_contents(); });
+  auto stmts = parse_block_contents();
   auto node = spanned(mk<CompoundStatement>(std::move(stmts)), span_of(open, prev_));
-  height(h + 2);
   return node;
 }
 
@@ -473,15 +438,13 @@ std::vector<StmtPtr> Parser::parse_body(bool loop) {
 
 NodePtr Parser::parse_statement() {
   const Token first = peek();
-  int h = 0;
   if (first.kind == Tok::KwPragma) return parse_pragma();
   std::vector<Ptr<Annotation>> annotations;
   if (first.kind == Tok::Annotation) annotations = parse_annotations();
   const Token core = peek();
-  StmtPtr stmt = measured(h, [&] { return parse_core(core); });
+  StmtPtr stmt = parse_core(core);
   stmt->span = span_of(first, prev_);
   stmt->annotations = std::move(annotations);
-  height(h + 2);
   return stmt;
 }
 
@@ -490,7 +453,6 @@ NodePtr Parser::parse_pragma() {
   check(global() && bare_blocks_ == 0, first, "pragmas must be global");
   Token rest = expect(Tok::LineRest, "after 'pragma'");
   auto node = spanned(mk<Pragma>(std::string(rest.text)), span_of(first, rest));
-  height(1);
   return node;
 }
 
@@ -799,9 +761,7 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
           return finish_gate_call({}, id, std::move(args), std::move(duration));
         }
         ExprPtr call = make_call(id, std::move(args));
-        int hc = h_;
         ExprPtr e = spanned(mk<IndexExpression>(std::move(call), std::move(g.element)), span_of(id, prev_));
-        height(std::max(hc, h_) + 2);
         e = continue_expr(std::move(e));
         expect(Tok::Semicolon, "after statement");
         return mk<ExpressionStatement>(std::move(e));
@@ -814,9 +774,7 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
       const Token bracket = peek();
       std::vector<Group> groups;
       std::vector<Token> closers;
-      int hg = 0;
       groups.push_back(parse_index_group());
-      hg = std::max(hg, h_);
       closers.push_back(prev_);
       if (groups.front().designator && is_operand_start(kind())) {
         auto& items = std::get<IndexList>(groups.front().element);
@@ -826,7 +784,6 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
       }
       while (at(Tok::LBracket)) {
         groups.push_back(parse_index_group());
-        hg = std::max(hg, h_);
         closers.push_back(prev_);
       }
       if (at(Tok::Equals) || at(Tok::CompoundAssign)) {
@@ -834,13 +791,11 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
         indices.reserve(groups.size());
         for (auto& g : groups) indices.push_back(std::move(g.element));
         auto lvalue = spanned(mk<IndexedIdentifier>(name_identifier(id), std::move(indices)), span_of(id, prev_));
-        height(hg + 2);
         return parse_assignment(std::move(lvalue), first);
       }
       ExprPtr e = rule_identifier(id);
       for (std::size_t i = 0; i < groups.size(); ++i)
         e = spanned(mk<IndexExpression>(std::move(e), std::move(groups[i].element)), span_of(id, closers[i]));
-      height(hg + static_cast<int>(groups.size()) + 1);
       e = continue_expr(std::move(e));
       expect(Tok::Semicolon, "after statement");
       return mk<ExpressionStatement>(std::move(e));
@@ -849,7 +804,6 @@ StmtPtr Parser::parse_identifier_led(const Token& first) {
     case Tok::CompoundAssign:
       return parse_assignment(rule_identifier(id), first);
     default: {
-      height(1);
       ExprPtr e = continue_expr(rule_identifier(id));
       expect(Tok::Semicolon, "after statement");
       return mk<ExpressionStatement>(std::move(e));
@@ -962,7 +916,6 @@ NodePtr Parser::parse_value(bool array_literal) {
         auto operands = parse_operands(true);
         auto call = spanned(mk<QuantumCallExpression>(name_identifier(id), std::move(args), std::move(operands)),
                             span_of(id, prev_));
-        height(h_ + 2);
         return call;
       }
       if (next != Tok::LParen) expected("qubit operand", peek());
@@ -976,7 +929,6 @@ NodePtr Parser::parse_measure() {
   const Token m = expect(Tok::KwMeasure, "");
   NodePtr operand = parse_operand();
   auto node = spanned(mk<QuantumMeasurement>(std::move(operand)), span_of(m, prev_));
-  height(h_ + 1);
   return node;
 }
 
@@ -1193,7 +1145,6 @@ StmtPtr Parser::parse_gate_definition(const Token& first) {
 
 NodePtr Parser::parse_operand() {
   if (at(Tok::HardwareQubit)) {
-    height(1);
     return rule_identifier(take());
   }
   if (!at(Tok::Identifier)) expected("qubit operand", peek());
@@ -1203,17 +1154,13 @@ NodePtr Parser::parse_operand() {
 NodePtr Parser::parse_indexed_identifier() {
   const Token id = expect(Tok::Identifier, "");
   if (!at(Tok::LBracket)) {
-    height(1);
     return rule_identifier(id);
   }
   std::vector<IndexElement> indices;
-  int h = 0;
   while (at(Tok::LBracket)) {
     indices.push_back(parse_index_group().element);
-    h = std::max(h, h_);
   }
   auto node = spanned(mk<IndexedIdentifier>(name_identifier(id), std::move(indices)), span_of(id, prev_));
-  height(h + 2);
   return node;
 }
 
@@ -1223,14 +1170,10 @@ std::vector<NodePtr> Parser::parse_operands(bool required) {
     if (required) expected("qubit operand", peek());
     return out;
   }
-  int h = 0;
   out.push_back(parse_operand());
-  h = h_;
   while (accept(Tok::Comma) && is_operand_start(kind())) {
     out.push_back(parse_operand());
-    h = std::max(h, h_);
   }
-  h_ = h;
   return out;
 }
 
@@ -1257,20 +1200,16 @@ TypePtr Parser::parse_scalar_type(std::string_view context) {
   auto sized = [&]<class T>(const char* message) -> TypePtr {
     take();
     ExprPtr size;
-    int h = 0;
     if (at(Tok::LBracket)) {
       Token bracket = peek();
       size = parse_designator();
-      h = h_;
       if (message) check_size(size, bracket, message);
     }
     auto node = spanned(mk<T>(std::move(size)), span_of(t, prev_));
-    height(h + 1);
     return node;
   };
   auto leaf = [&]<class T>() -> TypePtr {
     take();
-    height(1);
     return spanned(mk<T>(), span_of(t, t));
   };
   switch (t.kind) {
@@ -1285,17 +1224,14 @@ TypePtr Parser::parse_scalar_type(std::string_view context) {
     case Tok::KwComplex: {
       take();
       Ptr<FloatType> base;
-      int h = 0;
       if (accept(Tok::LBracket)) {
         const Token inner_start = peek();
         TypePtr inner = parse_scalar_type("inside 'complex[...]'");
-        h = h_;
         base = std::dynamic_pointer_cast<FloatType>(inner);
         check(base != nullptr, inner_start, "invalid type of complex components");
         expect(Tok::RBracket, "to close 'complex['");
       }
       auto node = spanned(mk<ComplexType>(std::move(base)), span_of(t, prev_));
-      height(h + 1);
       return node;
     }
     default:
@@ -1309,17 +1245,14 @@ TypePtr Parser::parse_array_type() {
   expect(Tok::LBracket, "after 'array'");
   const Token base_start = peek();
   TypePtr base = parse_scalar_type("(the element type) in 'array[...]'");
-  int h = h_;
   check(!std::dynamic_pointer_cast<StretchType>(base), base_start, "invalid scalar type for array");
   expect(Tok::Comma, "after the element type");
   auto dims = parse_expr_list();
-  h = std::max(h, h_);
   expect(Tok::RBracket, "to close 'array['");
   for (const auto& d : dims)
     if (dynamic_cast<const UnaryExpression*>(d.get()))
       check(false, d->span->start_line, d->span->start_column, "all array dimensions must be non-negative");
   auto node = spanned(mk<ArrayType>(std::move(base), std::move(dims)), span_of(a, prev_));
-  height(h + 1);
   return node;
 }
 
@@ -1329,7 +1262,6 @@ TypePtr Parser::parse_array_reference_type() {
   expect(Tok::LBracket, "after 'array'");
   const Token base_start = peek();
   TypePtr base = parse_scalar_type("(the element type) in 'array[...]'");
-  int h = h_;
   check(!std::dynamic_pointer_cast<StretchType>(base), base_start, "invalid scalar type for array");
   expect(Tok::Comma, "after the element type");
   ArrayDimensions dims;
@@ -1339,21 +1271,16 @@ TypePtr Parser::parse_array_reference_type() {
   } else {
     dims = parse_expr_list();
   }
-  h = std::max(h, h_);
   expect(Tok::RBracket, "to close 'array['");
   auto node = spanned(mk<ArrayReferenceType>(std::move(base), std::move(dims)), span_of(first, prev_));
-  height(h + 1);
   return node;
 }
 
 ExprPtr Parser::parse_cast(TypePtr type, const Token& first) {
-  int ht = h_;
   expect(Tok::LParen, "after the type of a cast");
   ExprPtr arg = parse_expr();
-  int ha = h_;
   expect(Tok::RParen, "to close the cast");
   auto node = spanned(mk<Cast>(std::move(type), std::move(arg)), span_of(first, prev_));
-  height(std::max(ht, ha) + 1);
   return node;
 }
 
@@ -1375,9 +1302,7 @@ ExprPtr Parser::parse_expr(int min_level) {
   if (prefix) {
     take();
     ExprPtr operand = parse_expr(kUnaryLevel);
-    int h = h_;
     lhs = spanned(mk<UnaryExpression>(uop, std::move(operand)), span_of(first, prev_));
-    height(h + 1);
   } else {
     lhs = parse_postfix(parse_primary());
   }
@@ -1385,74 +1310,55 @@ ExprPtr Parser::parse_expr(int min_level) {
 }
 
 ExprPtr Parser::parse_binary_tail(ExprPtr lhs, int min_level) {
-  int hl = h_;
   for (;;) {
     const BinaryOp op = binary_op(kind());
     if (op.level == 0 || op.level < min_level) break;
     take();
     // `**` is right-associative; every other operator is left-associative.
     ExprPtr rhs = parse_expr(op.level == kPowerLevel ? kPowerLevel : op.level + 1);
-    const int hr = h_;
     Span s = span_from(*lhs, prev_);
     lhs = spanned(mk<BinaryExpression>(op.op, std::move(lhs), std::move(rhs)), s);
-    height(std::max(hl, hr) + 1);
-    hl = h_;
   }
-  h_ = hl;
   return lhs;
 }
 
 ExprPtr Parser::continue_expr(ExprPtr primary) { return parse_binary_tail(parse_postfix(std::move(primary)), 0); }
 
 ExprPtr Parser::parse_postfix(ExprPtr e) {
-  int h = h_;
   while (at(Tok::LBracket)) {
     Group g = parse_index_group();
-    const int hi = h_;
     Span s = span_from(*e, prev_);
     e = spanned(mk<IndexExpression>(std::move(e), std::move(g.element)), s);
-    height(std::max(h, hi) + 1);
-    h = h_;
   }
-  h_ = h;
   return e;
 }
 
 ExprPtr Parser::make_call(const Token& name, std::vector<ExprPtr> args) {
-  const int h = h_;  // parse_call_args left the arguments' height
   if (name.text == "sizeof") {
     if (args.size() == 1 || args.size() == 2) {
       ExprPtr index = args.size() == 2 ? args[1] : nullptr;
       auto node = spanned(mk<SizeOf>(args[0], std::move(index)), span_of(name, prev_));
-      height(h + 1);
       return node;
     }
     check(false, name, "'sizeof' needs either one or two arguments");
   }
   auto node = spanned(mk<FunctionCall>(name_identifier(name), std::move(args)), span_of(name, prev_));
-  height(h + 1);
   return node;
 }
 
 std::vector<ExprPtr> Parser::parse_expr_list() {
   std::vector<ExprPtr> out;
   out.push_back(parse_expr());
-  int h = h_;
   while (accept(Tok::Comma) && can_start_expr(kind())) {
     out.push_back(parse_expr());
-    h = std::max(h, h_);
   }
-  h_ = h;
   return out;
 }
 
 std::vector<ExprPtr> Parser::parse_call_args() {
   std::vector<ExprPtr> args;
-  h_ = 0;
   if (!at(Tok::RParen)) args = parse_expr_list();
-  const int h = h_;
   expect(Tok::RParen, "to close the argument list");
-  h_ = h;
   return args;
 }
 
@@ -1469,11 +1375,9 @@ ExprPtr Parser::parse_primary() {
     case Tok::Identifier:
       take();
       if (accept(Tok::LParen)) return make_call(t, parse_call_args());
-      height(1);
       return rule_identifier(t);
     case Tok::HardwareQubit:
       take();
-      height(1);
       return rule_identifier(t);
     case Tok::BinaryInt:
     case Tok::OctalInt:
@@ -1486,7 +1390,6 @@ ExprPtr Parser::parse_primary() {
     case Tok::KwTrue:
     case Tok::KwFalse:
       take();
-      height(1);
       return literal(t);
     case Tok::KwDurationof:
       return parse_durationof();
@@ -1500,11 +1403,9 @@ ExprPtr Parser::parse_primary() {
 ExprPtr Parser::parse_durationof() {
   const Token t = take();
   expect(Tok::LParen, "after 'durationof'");
-  int h = 0;
-  auto stmts = measured(h, [&] { return parse_scope(true, "(a block) after 'durationof('"); });
+  auto stmts = parse_scope(true, "(a block) after 'durationof('");
   expect(Tok::RParen, "to close 'durationof('");
   auto node = spanned(mk<DurationOf>(std::move(stmts)), span_of(t, prev_));
-  height(h + 2);
   return node;
 }
 
@@ -1606,16 +1507,11 @@ double Parser::float_value(std::string_view text, const Token& t) {
 ExprPtr Parser::parse_alias_value() {
   const Token first = peek();
   ExprPtr e = parse_expr();
-  int h = h_;
   while (accept(Tok::DoublePlus)) {
     ExprPtr rhs = parse_expr();
-    const int hr = h_;
     e = spanned(mk<Concatenation>(std::move(e), std::move(rhs)), span_of(first, prev_));
-    height(std::max(h, hr) + 1);
-    h = h_;
   }
   e->span = span_of(first, prev_);
-  h_ = h;
   return e;
 }
 
@@ -1624,17 +1520,13 @@ Parser::Group Parser::parse_index_group() {
   Group g;
   if (at(Tok::LBrace)) {
     g.element = parse_set();
-    const int h = h_;
     expect(Tok::RBracket, "to close the index");
-    h_ = h;
     return g;
   }
   IndexList items;
-  int h = 0;
   bool trailing = false;
   for (;;) {
     items.push_back(parse_range_item(false));
-    h = std::max(h, h_);
     trailing = false;
     if (!accept(Tok::Comma)) break;
     trailing = true;
@@ -1643,7 +1535,6 @@ Parser::Group Parser::parse_index_group() {
   expect(Tok::RBracket, "to close the index");
   g.designator = items.size() == 1 && !trailing && std::dynamic_pointer_cast<Expression>(items.front());
   g.element = std::move(items);
-  h_ = h + 1;
   (void)open;
   return g;
 }
@@ -1651,10 +1542,8 @@ Parser::Group Parser::parse_index_group() {
 NodePtr Parser::parse_range_item(bool require_colon) {
   const Token first = peek();
   ExprPtr start, middle, end;
-  int h = 0;
   if (!at(Tok::Colon)) {
     start = parse_expr();
-    h = h_;
     if (!at(Tok::Colon)) {
       if (require_colon) expected("':' in the range", peek());
       return start;
@@ -1663,28 +1552,23 @@ NodePtr Parser::parse_range_item(bool require_colon) {
   take();
   if (can_start_expr(kind())) {
     middle = parse_expr();
-    h = std::max(h, h_);
   }
   bool stepped = false;
   if (accept(Tok::Colon)) {
     stepped = true;
     end = parse_expr();
-    h = std::max(h, h_);
   }
   auto node = stepped ? mk<RangeDefinition>(std::move(start), std::move(end), std::move(middle))
                       : mk<RangeDefinition>(std::move(start), std::move(middle), nullptr);
   node->span = span_of(first, prev_);
-  height(h + 1);
   return node;
 }
 
 Ptr<DiscreteSet> Parser::parse_set() {
   const Token open = expect(Tok::LBrace, "");
   auto values = parse_expr_list();
-  const int h = h_;
   expect(Tok::RBrace, "to close the set");
   auto node = spanned(mk<DiscreteSet>(std::move(values)), span_of(open, prev_));
-  height(h + 1);
   return node;
 }
 
@@ -1692,15 +1576,12 @@ ExprPtr Parser::parse_array_literal() {
   Nest nest(*this);
   const Token open = expect(Tok::LBrace, "");
   std::vector<ExprPtr> values;
-  int h = 0;
   while (!at(Tok::RBrace)) {
     values.push_back(at(Tok::LBrace) ? parse_array_literal() : parse_expr());
-    h = std::max(h, h_);
     if (!accept(Tok::Comma)) break;
   }
   expect(Tok::RBrace, "to close the array literal");
   auto node = spanned(mk<ArrayLiteral>(std::move(values)), span_of(open, prev_));
-  height(h + 1);
   return node;
 }
 

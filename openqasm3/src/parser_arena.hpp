@@ -13,12 +13,16 @@
 // bring it to zero early, and making a node touches no atomic. Node destruction may happen on any
 // thread; only the count and the block cache are shared then.
 //
+// Nodes are destroyed as ast::make's are, so that freeing a deep tree does not recurse.
+//
 // Trap: a node kept alive keeps its whole parse's blocks alive.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+
+#include "openqasm3/ast.hpp"
 
 namespace openqasm3::parsing {
 
@@ -75,6 +79,8 @@ template <class T> struct ArenaAllocator {
 
   T* allocate(std::size_t n) { return static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T))); }
   void deallocate(T*, std::size_t) noexcept { arena->node_destroyed(); }
+  // A parsed tree may be deep (a long chain of operators): freed without recursion.
+  template <class U> void destroy(U* p) noexcept { ast::detail::NodeAllocator<U>().destroy(p); }
 
   template <class U> bool operator==(const ArenaAllocator<U>& other) const { return arena == other.arena; }
 

@@ -705,7 +705,7 @@ Token Lexer::lex_default() {
       if (next_is('&')) return op(Tok::DoubleAmp, 2);
       return next_is('=') ? op(Tok::CompoundAssign, 2) : op(Tok::Amp, 1);
     case '^': return next_is('=') ? op(Tok::CompoundAssign, 2) : op(Tok::Caret, 1);
-    case '~': return op(Tok::Tilde, 1);
+    case '~': return next_is('=') ? op(Tok::CompoundAssign, 2) : op(Tok::Tilde, 1);
     case '!': return next_is('=') ? op(Tok::NotEq, 2) : op(Tok::Bang, 1);
     case '<':
       if (next_is('<'))

@@ -40,7 +40,7 @@ enum class Tok : std::uint8_t {
   LBracket, RBracket, LBrace, RBrace, LParen, RParen, Colon, Semicolon, Dot, Comma, Equals, Arrow,
   Plus, DoublePlus, Minus, Asterisk, DoubleAsterisk, Slash, Percent, Pipe, DoublePipe, Amp,
   DoubleAmp, Caret, At, Tilde, Bang, EqEq, NotEq, Gt, Lt, Ge, Le, Shl, Shr,
-  CompoundAssign,  // += -= *= /= &= |= ^= <<= >>= %= **=
+  CompoundAssign,  // += -= *= /= &= |= ~= ^= <<= >>= %= **=
 };
 
 struct Token {

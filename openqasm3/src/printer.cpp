@@ -3,8 +3,10 @@
 #include <cmath>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include "openqasm3/number_text.hpp"
+#include "openqasm3/stack_guard.hpp"
 
 namespace openqasm3 {
 namespace {
@@ -46,6 +48,13 @@ int binary_precedence(BinaryOperator op) {
 
 bool negative(double v) { return std::signbit(v) && !std::isnan(v); }
 
+// The text of a real number that reads back to it. An infinity (a literal beyond the largest
+// double, such as 1e999) is written as such a literal: "inf" would read back as a name.
+std::string number_text(double v) {
+  if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
+  return float_text(v);
+}
+
 int precedence(const QASMNode& n) {
   switch (n.library_kind()) {
     case NodeKind::Concatenation: return kConcatenation;
@@ -78,6 +87,7 @@ class Printer {
   std::string take() { return std::move(out_); }
 
   void node(const QASMNode& n) {
+    check_stack("printing");
     if (n.kind() == NodeKind::External) {
       if (auto text = n.printed_text()) return external(n, *text);
     }
@@ -628,30 +638,89 @@ class Printer {
 
   void print_Identifier(const Identifier& n) { out_ += n.name; }
 
+  // A prefix operator applies to another one without parentheses (`--x`, `!~b`), so that a
+  // long run of them prints no deeper than it was written. A negative number literal, which a
+  // prefix minus would turn into two nodes, keeps its parentheses.
   void print_UnaryExpression(const UnaryExpression& n) {
     const QASMNode& e = need(n.expression, n, "expression");
     out_ += symbol(n.op);
-    operand(e, kPrefix >= precedence(e));
+    operand(e, precedence(e) < kPrefix || (precedence(e) == kPrefix && e.library_kind() != NodeKind::UnaryExpression));
   }
 
-  void print_BinaryExpression(const BinaryExpression& n) {
-    const QASMNode& lhs = need(n.lhs, n, "lhs");
-    const QASMNode& rhs = need(n.rhs, n, "rhs");
-    int p = binary_precedence(n.op);
-    // `**` groups to the right, so a `**` on its left needs parentheses and one on its right
-    // does not (it keeps them anyway, as the reference printer does).
-    bool right_assoc = n.op == BinaryOperator::power;
-    operand(lhs, right_assoc ? precedence(lhs) <= p : precedence(lhs) < p);
-    out_ += ' ';
-    out_ += symbol(n.op);
-    out_ += ' ';
-    operand(rhs, precedence(rhs) <= p);
+  // Left-leaning chains (`a + b + ...`, `a[0][1]...`, `a ++ b ++ ...`) are as deep as they are
+  // long though nothing in them is bracketed; the printer walks down their left operands in a
+  // loop, so that a chain of any length prints with the stack of one level.
+  static bool left_chain(const QASMNode& n) {
+    switch (n.library_kind()) {
+      case NodeKind::BinaryExpression:
+      case NodeKind::Concatenation:
+      case NodeKind::IndexExpression: return true;
+      default: return false;
+    }
   }
+  static const QASMNode& left_operand(const QASMNode& n) {
+    switch (n.library_kind()) {
+      case NodeKind::BinaryExpression: return need(static_cast<const BinaryExpression&>(n).lhs, n, "lhs");
+      case NodeKind::Concatenation: return need(static_cast<const Concatenation&>(n).lhs, n, "lhs");
+      default: return need(static_cast<const IndexExpression&>(n).collection, n, "collection");
+    }
+  }
+  // Whether the left operand `lhs` of the chain node `n` needs parentheses.
+  static bool bracket_left(const QASMNode& n, const QASMNode& lhs) {
+    switch (n.library_kind()) {
+      case NodeKind::BinaryExpression: {
+        const BinaryOperator op = static_cast<const BinaryExpression&>(n).op;
+        const int p = binary_precedence(op);
+        // `**` groups to the right: a `**` on its left needs parentheses.
+        return op == BinaryOperator::power ? precedence(lhs) <= p : precedence(lhs) < p;
+      }
+      case NodeKind::Concatenation: return precedence(lhs) < kConcatenation;
+      default: return precedence(lhs) < kPostfix;
+    }
+  }
+  // What follows the left operand of the chain node `n`.
+  void chain_rest(const QASMNode& n) {
+    switch (n.library_kind()) {
+      case NodeKind::BinaryExpression: {
+        const auto& b = static_cast<const BinaryExpression&>(n);
+        const QASMNode& rhs = need(b.rhs, n, "rhs");
+        const int p = binary_precedence(b.op);
+        out_ += ' ';
+        out_ += symbol(b.op);
+        out_ += ' ';
+        // On the right of `**` neither a `**` nor a prefix operator needs parentheses (the
+        // operand of `-` in `a ** -b ** c` is `b ** c`), which keeps long chains of them as
+        // shallow as they were written.
+        operand(rhs, b.op == BinaryOperator::power ? precedence(rhs) < kPrefix : precedence(rhs) <= p);
+        return;
+      }
+      case NodeKind::Concatenation: {
+        const QASMNode& rhs = need(static_cast<const Concatenation&>(n).rhs, n, "rhs");
+        out_ += " ++ ";
+        operand(rhs, precedence(rhs) <= kConcatenation);
+        return;
+      }
+      default:
+        index_element(static_cast<const IndexExpression&>(n).index, n, "index");
+    }
+  }
+  void print_chain(const QASMNode& top) {
+    std::vector<const QASMNode*> chain{&top};
+    const QASMNode* lhs = &left_operand(top);
+    while (left_chain(*lhs) && !bracket_left(*chain.back(), *lhs)) {
+      chain.push_back(lhs);
+      lhs = &left_operand(*lhs);
+    }
+    operand(*lhs, bracket_left(*chain.back(), *lhs));
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) chain_rest(**it);
+  }
+
+  void print_BinaryExpression(const BinaryExpression& n) { print_chain(n); }
 
   void print_IntegerLiteral(const IntegerLiteral& n) { out_ += std::to_string(n.value); }
-  void print_FloatLiteral(const FloatLiteral& n) { out_ += float_text(n.value); }
+  void print_FloatLiteral(const FloatLiteral& n) { out_ += number_text(n.value); }
   void print_ImaginaryLiteral(const ImaginaryLiteral& n) {
-    out_ += float_text(n.value);
+    out_ += number_text(n.value);
     out_ += "im";
   }
   void print_BooleanLiteral(const BooleanLiteral& n) { out_ += n.value ? "true" : "false"; }
@@ -676,7 +745,7 @@ class Printer {
   }
 
   void print_DurationLiteral(const DurationLiteral& n) {
-    out_ += float_text(n.value);
+    out_ += number_text(n.value);
     out_ += symbol(n.unit);
   }
 
@@ -716,24 +785,14 @@ class Printer {
     if (n.end) node(*n.end);
   }
 
-  void print_IndexExpression(const IndexExpression& n) {
-    const QASMNode& collection = need(n.collection, n, "collection");
-    operand(collection, precedence(collection) < kPostfix);
-    index_element(n.index, n, "index");
-  }
+  void print_IndexExpression(const IndexExpression& n) { print_chain(n); }
 
   void print_IndexedIdentifier(const IndexedIdentifier& n) {
     node(need(n.name, n, "name"));
     for (const auto& index : n.indices) index_element(index, n, "indices");
   }
 
-  void print_Concatenation(const Concatenation& n) {
-    const QASMNode& lhs = need(n.lhs, n, "lhs");
-    const QASMNode& rhs = need(n.rhs, n, "rhs");
-    operand(lhs, precedence(lhs) < kConcatenation);
-    out_ += " ++ ";
-    operand(rhs, precedence(rhs) <= kConcatenation);
-  }
+  void print_Concatenation(const Concatenation& n) { print_chain(n); }
 
   void print_QuantumGateModifier(const QuantumGateModifier& n) {
     out_ += symbol(n.modifier);

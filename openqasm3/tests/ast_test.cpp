@@ -216,7 +216,8 @@ TEST(Enumerations, SymbolsLookupsAndReprs) {
   EXPECT_EQ(from_symbol<AssignmentOperator>("<<="), AssignmentOperator::shl_assign);
   EXPECT_EQ(from_symbol<TimeUnit>("us"), TimeUnit::us);
   EXPECT_EQ(from_symbol<TimeUnit>("µs"), std::nullopt);
-  EXPECT_EQ(from_symbol<AssignmentOperator>("~="), std::nullopt);
+  EXPECT_EQ(from_symbol<AssignmentOperator>("~="), AssignmentOperator::bitnot_assign);
+  EXPECT_EQ(enum_repr(AssignmentOperator::bitxor_assign), "<AssignmentOperator.^=: 9>");
   EXPECT_EQ(enum_repr(BinaryOperator::plus), "<BinaryOperator.+: 14>");
   EXPECT_EQ(enum_repr(GateModifierName::negctrl), "<GateModifierName.negctrl: 4>");
   EXPECT_EQ(enum_repr(IOKeyword::output), "<IOKeyword.output: 2>");

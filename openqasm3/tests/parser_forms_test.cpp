@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "openqasm3/parser.hpp"
+#include "openqasm3/printer.hpp"
 #include "tree_builders.hpp"
 
 namespace {
 
 using namespace qasm_test;
+using openqasm3::dumps;
 using openqasm3::parse;
 
 using Exprs = std::vector<ExprPtr>;
@@ -222,10 +224,14 @@ TEST(ParserForms, AssignmentsAliasesAndExpressionStatements) {
       {"&=", AssignmentOperator::bitand_assign}, {"|=", AssignmentOperator::bitor_assign},
       {"^=", AssignmentOperator::bitxor_assign}, {"<<=", AssignmentOperator::shl_assign},
       {">>=", AssignmentOperator::shr_assign},   {"%=", AssignmentOperator::modulo_assign},
-      {"**=", AssignmentOperator::power_assign},
+      {"**=", AssignmentOperator::power_assign}, {"~=", AssignmentOperator::bitnot_assign},
   };
-  for (auto& [text, op] : ops)
+  for (auto& [text, op] : ops) {
     expect_statement(std::string("x ") + text + " 2;", make<ClassicalAssignment>(id("x"), op, num(2)));
+    // Also written without blanks, and printed back as written.
+    expect_statement(std::string("x") + text + "2;", make<ClassicalAssignment>(id("x"), op, num(2)));
+    EXPECT_EQ(dumps(*make<ClassicalAssignment>(id("x"), op, num(2))), std::string("x ") + text + " 2;\n");
+  }
 }
 
 TEST(ParserForms, ControlFlow) {

@@ -184,7 +184,8 @@ const char* const kFragments[] = {
     "if ", "else ", "for ", "in ", "while ", "switch ", "case ", "default ", "break ", "continue ", "end ",
     "measure ", "reset ", "barrier ", "delay", "box ", "nop ", "gphase", "inv ", "pow(", "ctrl ", "negctrl ",
     "durationof(", "sizeof(", "cal ", "defcal ", "defcalgrammar ", "include ", "OPENQASM ", "readonly ",
-    "mutable ", "true", "false", "im", "x", "q", "c", "9223372036854775808", "18446744073709551616",
+    "mutable ", "true", "false", "im", "x", "q", "c", "9223372036854775808", "18446744073709551616", "1e999",
+    "~=", "ns",
 };
 
 std::string mutate(const std::string& base, std::mt19937_64& rng) {
@@ -215,9 +216,12 @@ std::string mutate(const std::string& base, std::mt19937_64& rng) {
       case 5:  // swap two bytes
         if (s.size() > 1) std::swap(s[pick(s.size())], s[pick(s.size())]);
         break;
-      default:  // repeat an opening bracket many times
-        s.insert(pos, std::string(1 + pick(1500), "([{-"[pick(4)]));
+      default: {  // repeat an opening bracket, a prefix operator or a chain link many times
+        static const char* const runs[] = {"(", "[", "{", "-", "!", "~", " + 1", " ** 2", " ** -2", "[0]", " ++ a"};
+        const std::string run = runs[pick(std::size(runs))];
+        for (std::size_t k = 1 + pick(1500); k > 0; --k) s.insert(pos, run);
         break;
+      }
     }
   }
   return s;

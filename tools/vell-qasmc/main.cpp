@@ -16,10 +16,14 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -35,6 +39,8 @@
 namespace {
 
 // Reads a whole file, or standard input for "-". Returns false with a message when it cannot.
+// Only a regular file is read: opening does not wait (a FIFO without writer), and a device such
+// as /dev/zero cannot feed bytes forever.
 bool read_source(const std::string& path, std::string& text, std::string& error) {
   if (path == "-") {
     std::ostringstream buffer;
@@ -46,24 +52,37 @@ bool read_source(const std::string& path, std::string& text, std::string& error)
     text = buffer.str();
     return true;
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    error = "cannot read '" + path + "': it is a directory";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
     error = "cannot open '" + path + "'";
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
+  struct stat status {};
+  bool ok = ::fstat(fd, &status) == 0;
+  if (ok && S_ISDIR(status.st_mode)) {
+    error = "cannot read '" + path + "': it is a directory";
+    ok = false;
+  } else if (ok && !S_ISREG(status.st_mode)) {
+    error = "cannot read '" + path + "': it is not a regular file";
+    ok = false;
+  } else if (!ok) {
     error = "cannot read '" + path + "'";
-    return false;
   }
-  text = buffer.str();
-  return true;
+  if (ok && status.st_size > 0) text.reserve(static_cast<std::size_t>(status.st_size));
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = "cannot read '" + path + "'";
+      ok = false;
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return ok;
 }
 
 std::string display_name(const std::string& path) { return path == "-" ? "<stdin>" : path; }

@@ -12,8 +12,13 @@
 // visitor's handler only through ExternalVisit<Class> / ExternalTransform<Class> (visitor.hpp),
 // and otherwise the generic walk, never its base's handler.
 //
+// Depth: copies, equality and freeing run in loops, so a tree of any depth (a long chain of
+// operators, a tree built by hand) is safe with them; visitor and transformer walks and repr
+// recurse, and stop with StackExhausted (stack_guard.hpp) when the thread's stack runs low.
+//
 // Trap: own_fields lists a class's own fields only, in declaration order; the bases' fields come
-// first automatically. A class that forgets kName reports its base's name.
+// first automatically. A class that forgets kName reports its base's name. A node made with
+// std::make_shared rather than make() frees its children by recursion.
 #pragma once
 
 #include <array>
@@ -39,7 +44,7 @@ namespace openqasm3::ast {
 enum class AccessControl { readonly = 1, mutable_ = 2 };
 enum class AssignmentOperator {
   assign = 1, plus_assign, minus_assign, times_assign, divide_assign, bitand_assign, bitor_assign,
-  bitxor_assign, shl_assign, shr_assign, modulo_assign, power_assign
+  bitnot_assign, bitxor_assign, shl_assign, shr_assign, modulo_assign, power_assign
 };
 enum class BinaryOperator {
   gt = 1, lt, ge, le, eq, ne, logical_and, logical_or, bit_or, bit_xor, bit_and, shl, shr, plus,
@@ -190,7 +195,36 @@ namespace detail {
 struct CopyMemo {
   bool share = true;
   std::unordered_map<const QASMNode*, NodePtr> nodes;
+  // The fields of copied nodes that still hold the original's child: a copy fills them in a
+  // loop, not by recursion, so that a tree of any depth copies.
+  struct Slot {
+    void* field;
+    void (*fill)(void* field, CopyMemo& memo);
+  };
+  std::vector<Slot> pending{};
 };
+// The allocator of every node made by make() and by copies: it frees a node's children in a
+// loop rather than by recursion (see destroy_node), so that freeing a tree of any depth cannot
+// run out of stack. Trap: a node made with std::make_shared frees its children recursively.
+void destroy_node(QASMNode* node) noexcept;
+template <class T> struct NodeAllocator {
+  using value_type = T;
+  NodeAllocator() = default;
+  template <class U> NodeAllocator(const NodeAllocator<U>&) {}
+  T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept { std::allocator<T>().deallocate(p, n); }
+  template <class U> void destroy(U* p) noexcept {
+    if constexpr (std::is_base_of_v<QASMNode, U>) {
+      destroy_node(p);
+    } else {
+      p->~U();
+    }
+  }
+  template <class U> bool operator==(const NodeAllocator<U>&) const { return true; }
+};
+template <class T, class... Args> Ptr<T> make_node(Args&&... args) {
+  return std::allocate_shared<T>(NodeAllocator<T>(), std::forward<Args>(args)...);
+}
 }
 
 struct QASMNode : std::enable_shared_from_this<QASMNode> {
@@ -216,8 +250,16 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
   virtual void visit_children(QASMVisitor& visitor) = 0;
   virtual void transform_children(QASMTransformer& transformer) = 0;
 
+  // Structural equality of the whole subtrees (see equal()).
   virtual bool equals(const QASMNode& other) const = 0;
+  // The steps of the generic machinery that do not recurse: equals_shallow compares the exact
+  // class and the fields that are not nodes, and queues the pairs of child nodes for the running
+  // equal() to compare; clone makes a copy of this node whose child fields are queued in memo.pending to
+  // be filled with copies; detach_children moves every child node into `out`, leaving its
+  // fields empty (for freeing without recursion).
+  virtual bool equals_shallow(const QASMNode& other) const = 0;
   virtual NodePtr clone(detail::CopyMemo& memo) const = 0;
+  virtual void detach_children(std::vector<NodePtr>& out) noexcept = 0;
   virtual void write_repr(std::string& out) const = 0;
   // The printer's text of a node whose class is defined outside this library; nullopt (the
   // default) when the class has none, and printing it fails.
@@ -256,8 +298,9 @@ template <class T> Ptr<T> deep_copy_unshared(const Ptr<T>& node) {
   return std::static_pointer_cast<T>(deep_copy_unshared_node(node));
 }
 
+// A new node. Nodes made here (and by copies and the parser) are freed without recursion.
 template <class T, class... Args> Ptr<T> make(Args&&... args) {
-  return std::make_shared<T>(std::forward<Args>(args)...);
+  return detail::make_node<T>(std::forward<Args>(args)...);
 }
 
 }  // namespace openqasm3::ast

@@ -12,9 +12,11 @@
 // parse: when the text has both, the syntax error is reported.
 //
 // Limits that keep every input safe: the parser nests at most kMaxNesting levels (brackets,
-// blocks, prefix operators), and no tree it returns is deeper than kMaxTreeDepth nodes, so that
-// recursive walks over the tree (printing, equality, destruction) stay within the stack.
-// The text must be UTF-8.
+// blocks, prefix operators), and less when the thread's stack would not hold them ("nesting too
+// deep for the stack left to this thread", see stack_guard.hpp). Chains that are not nested in
+// the text (`1 + 1 + ...`, `a[0][0]...`, `a ++ b ++ ...`) may be of any length: their trees are
+// deep, and the tree library copies, compares, prints and frees them without recursion. The
+// text must be UTF-8.
 //
 // The nodes of one parse share their memory (large blocks, freed when the last node of the parse
 // is gone), which makes parsing several times faster. Trap: keeping any one node of a parse
@@ -31,7 +33,6 @@
 namespace openqasm3 {
 
 inline constexpr int kMaxNesting = 1000;
-inline constexpr int kMaxTreeDepth = 2000;
 
 class QASM3ParsingError : public std::runtime_error {
  public:

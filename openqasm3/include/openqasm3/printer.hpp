@@ -9,7 +9,8 @@
 // Where the reference printer writes text that does not read back, this one writes text that
 // does: a measuring call prints as `name(args) q, r`, a gate's or gphase's duration as
 // `name(args)[d] q`, `sizeof` may be an operand, the left operand of `**` is parenthesised when it
-// is itself a `**`, an annotated `if` in an else branch is not chained into `else if`, a `nop`
+// is itself a `**` (and the right one is not), prefix operators stack without parentheses
+// (`--x`), an infinite real is written 1e999 (not `inf`, a name), an annotated `if` in an else branch is not chained into `else if`, a `nop`
 // keeps its annotations, and a negative number literal is parenthesised where a prefix minus
 // would be. Nodes of classes defined outside this library print as the nearest library class
 // they derive from (an HwQubit prints as its identifier).
@@ -18,7 +19,9 @@
 // declaration without a type, a null element in a list). Printing such a tree throws
 // std::invalid_argument naming the class and the field; fields that are optional in the tree
 // (a declaration's initialiser, a gate's duration, a switch's default, ...) print as absent.
-// A node of an abstract class (a bare Statement or Expression) throws the same way. Texts that
+// A node of an abstract class (a bare Statement or Expression) throws the same way. A tree nested
+// too deeply for the thread's stack throws StackExhausted (stack_guard.hpp); chains of left
+// operands (`a + b + ...`, however long) print in a loop and never do. Texts that
 // the tree holds verbatim (pragma and annotation commands, calibration bodies, names) are
 // written as they are.
 #pragma once

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "openqasm3/stack_guard.hpp"
+
 namespace openqasm3::ast {
 
 // One field of a node: its name (as in the reference) and a reference to its value.
@@ -141,12 +143,15 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
 template <class... T> void repr_value(std::string& out, const std::variant<T...>& v);
 
 // ---- structural equality
+// Child nodes are not compared here but queued in the pairs of the running equal(), so that
+// comparing trees of any depth takes no recursion.
+bool defer_equal(const QASMNode& a, const QASMNode& b);
 template <class T> bool same(const T& a, const T& b) { return a == b; }
 // NaN equals NaN here, so that a tree always equals itself and its deep copy.
 inline bool same(const double& a, const double& b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 template <class T> bool same(const Ptr<T>& a, const Ptr<T>& b) {
   if (!a || !b) return !a && !b;
-  return a == b || a->equals(*b);
+  return a == b || defer_equal(*a, *b);
 }
 template <class T> bool same(const std::vector<T>& a, const std::vector<T>& b) {
   if (a.size() != b.size()) return false;
@@ -165,10 +170,16 @@ inline bool same(const SwitchCase& a, const SwitchCase& b) {
 // ---- deep copy (in place on a shallow copy)
 // `owners`: how many handles of the original hold the node.
 NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo);
+// A child field of a copy first holds the original's child (one more owner); it is queued, and
+// the copy's loop (copy_tree) replaces it with the child's copy, so that no copy recurses.
+template <class T> void fill_copy(void* field, CopyMemo& memo) {
+  Ptr<T>& p = *static_cast<Ptr<T>*>(field);
+  p = std::static_pointer_cast<T>(copy_node(*p, p.use_count() - 1, memo));
+}
 template <class T> void deepen(T&, CopyMemo&) {}
 // Called on the fields of a shallow copy, whose handles add one owner to each child.
 template <class T> void deepen(Ptr<T>& p, CopyMemo& memo) {
-  if (p) p = std::static_pointer_cast<T>(copy_node(*p, p.use_count() - 1, memo));
+  if (p) memo.pending.push_back({&p, &fill_copy<T>});
 }
 template <class T> void deepen(std::vector<T>& list, CopyMemo& memo) {
   for (auto& x : list) deepen(x, memo);
@@ -179,6 +190,23 @@ template <class... T> void deepen(std::variant<T...>& v, CopyMemo& memo) {
 inline void deepen(SwitchCase& c, CopyMemo& memo) {
   deepen(c.values, memo);
   deepen(c.block, memo);
+}
+
+// ---- detaching the children (freeing without recursion)
+template <class T> void detach(T&, std::vector<NodePtr>&) {}
+template <class T> void detach(Ptr<T>& p, std::vector<NodePtr>& out) {
+  if (p) out.push_back(std::move(p));
+}
+template <class T> void detach(std::vector<T>& list, std::vector<NodePtr>& out);
+template <class... T> void detach(std::variant<T...>& v, std::vector<NodePtr>& out) {
+  std::visit([&](auto& x) { detach(x, out); }, v);
+}
+inline void detach(SwitchCase& c, std::vector<NodePtr>& out) {
+  detach(c.values, out);
+  detach(c.block, out);
+}
+template <class T> void detach(std::vector<T>& list, std::vector<NodePtr>& out) {
+  for (auto& x : list) detach(x, out);
 }
 
 // ---- repr
@@ -227,6 +255,8 @@ template <class T> void rewrite_field(QASMTransformer& t, std::string_view owner
 template <class T> void rewrite_field(QASMTransformer&, std::string_view, const PayloadField<T>&) {}
 template <class T> void deepen_field(const Field<T>& f, CopyMemo& memo) { deepen(f.value, memo); }
 template <class T> void deepen_field(const PayloadField<T>&, CopyMemo&) {}
+template <class T> void detach_field(const Field<T>& f, std::vector<NodePtr>& out) { detach(f.value, out); }
+template <class T> void detach_field(const PayloadField<T>&, std::vector<NodePtr>&) {}
 template <class T> bool same_field(const Field<T>& a, const Field<T>& b) { return same(a.value, b.value); }
 template <class T> bool same_field(const PayloadField<T>& a, const PayloadField<T>& b) {
   return a.value == b.value;
@@ -272,14 +302,17 @@ template <class D, class Base> struct NodeImpl : Base {
   }
 
   // Where the walker has no handler of its own for the class, straight to the generic walk: no
-  // handler call, no handle made.
+  // handler call, no handle made. Every step of a walk passes here: a tree too deep for the
+  // stack stops the walk with StackExhausted.
   void accept(QASMVisitor& v) override {
+    check_stack("a visitor's walk");
     if constexpr (kind_of<D> != NodeKind::External) {
       if (v.walks_generically(kind_of<D>)) return NodeImpl::visit_children(v);
     }
     detail::dispatch(v, static_cast<D&>(*this));
   }
   Rewrite accept(QASMTransformer& t) override {
+    check_stack("a transformer's walk");
     if constexpr (kind_of<D> != NodeKind::External) {
       if (t.walks_generically(kind_of<D>)) {
         NodeImpl::transform_children(t);
@@ -295,18 +328,23 @@ template <class D, class Base> struct NodeImpl : Base {
     std::apply([&](auto... f) { (detail::rewrite_field(t, D::kName, f), ...); },
                all_fields(static_cast<D&>(*this)));
   }
-  bool equals(const QASMNode& other) const override {
+  bool equals(const QASMNode& other) const override { return equal(*this, other); }
+  bool equals_shallow(const QASMNode& other) const override {
     if (typeid(other) != typeid(D)) return false;
     auto a = all_fields(static_cast<const D&>(*this));
     auto b = all_fields(static_cast<const D&>(other));
     return equal_fields(a, b, std::make_index_sequence<std::tuple_size_v<decltype(a)>>());
   }
   NodePtr clone(detail::CopyMemo& memo) const override {
-    auto copy = std::make_shared<D>(static_cast<const D&>(*this));
+    auto copy = detail::make_node<D>(static_cast<const D&>(*this));
     std::apply([&](auto... f) { (detail::deepen_field(f, memo), ...); }, all_fields(*copy));
     return copy;
   }
+  void detach_children(std::vector<NodePtr>& out) noexcept override {
+    std::apply([&](auto... f) { (detail::detach_field(f, out), ...); }, all_fields(static_cast<D&>(*this)));
+  }
   void write_repr(std::string& out) const override {
+    check_stack("repr");
     out += D::kName;
     out += "(span=";
     detail::repr_span(out, this->span);

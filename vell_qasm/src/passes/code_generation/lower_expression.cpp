@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "openqasm3/number_text.hpp"
+#include "openqasm3/stack_guard.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/utils.hpp"
 
@@ -337,6 +338,8 @@ class Lowering {
   }
 
   LoweredValue lower(const ast::Expression& node) {
+    // The level count alone does not promise that a small thread stack holds out.
+    openqasm3::check_stack("expression lowering");
     if (depth_ >= kMaxLoweringDepth)
       throw ValueError("Expression nested more than " + std::to_string(kMaxLoweringDepth) +
                        " levels deep cannot be lowered");

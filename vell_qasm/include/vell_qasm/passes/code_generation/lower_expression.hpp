@@ -41,8 +41,9 @@
 // - An index is passed to the SDK as it is: no bound or type check here (the SDK refuses a plain
 //   index outside the array).
 // - Lists are not operands: an operator or cast applied to a lowered array literal is refused.
-// - An expression nested deeper than kMaxLoweringDepth levels (deeper than any parsed tree) is
-//   refused with a ValueError before the stack could run out.
+// - An expression nested deeper than kMaxLoweringDepth levels is refused with a ValueError, and
+//   one that a small thread stack cannot hold with openqasm3::StackExhausted, before the stack
+//   could run out. Parsed trees can be that deep: a flat chain `1 + 1 + ...` has no length limit.
 #pragma once
 
 #include <array>
