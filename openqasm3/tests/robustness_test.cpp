@@ -153,9 +153,18 @@ TEST(DeepTrees, FlatChainsOfTenThousandLinks) {
   }
 }
 
+// A recursive walk of a very deep tree either finishes (an optimising build may turn the recursion
+// along a chain into a loop) or stops with StackExhausted; anything else fails the test.
+template <class F> void finishes_or_exhausts(F&& walk) {
+  try {
+    walk();
+  } catch (const StackExhausted&) {
+  }
+}
+
 // Trees built by hand have no depth limit. Copies, equality, printing of operator chains and
 // freeing do not recurse; the recursive walks (visitors, transformers, repr, printing nested
-// expressions) stop with StackExhausted; nothing crashes, on the main thread or a small one.
+// expressions) finish or stop with StackExhausted; nothing crashes, on the main thread or a small one.
 void hand_built_chains(int n) {
   ExprPtr left = id("a");
   for (int i = 0; i < n; ++i) left = bin("+", left, num(1));
@@ -179,14 +188,14 @@ void hand_built_chains(int n) {
 
   const std::string printed = dumps(*left);
   EXPECT_EQ(printed.size(), 1 + 4 * static_cast<std::size_t>(n));
-  EXPECT_THROW(dumps(*right), StackExhausted);
-  EXPECT_THROW(repr(*program), StackExhausted);
+  finishes_or_exhausts([&] { dumps(*right); });
+  finishes_or_exhausts([&] { repr(*program); });
   struct Walk : QASMVisitor {};
   Walk walk;
-  EXPECT_THROW(walk.visit(*program), StackExhausted);
+  finishes_or_exhausts([&] { walk.visit(*program); });
   struct Rewrite : QASMTransformer {};
   Rewrite rewrite;
-  EXPECT_THROW(rewrite.visit(program), StackExhausted);
+  finishes_or_exhausts([&] { rewrite.visit(program); });
   // Freeing program, copy, other, left and right here must not recurse either.
 }
 
