@@ -128,7 +128,14 @@ std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<con
   indices.reserve(qubits.size());
   for (const ast::NodePtr& qubit : qubits) {
     const auto* hw_qubit = dynamic_cast<const HwQubit*>(qubit.get());
-    check(hw_qubit != nullptr);
+    if (hw_qubit == nullptr) {
+      // Qubit allocation binds every declared qubit: an operand left unbound names no register.
+      std::string name = qubit ? std::string(qubit->class_name()) : "nothing";
+      if (const auto* id = dynamic_cast<const ast::Identifier*>(qubit.get())) name = "'" + id->name + "'";
+      if (const auto* indexed = dynamic_cast<const ast::IndexedIdentifier*>(qubit.get()); indexed && indexed->name)
+        name = "'" + indexed->name->name + "'";
+      throw AssertionError("The qubit operand " + name + " is not bound to a hardware qubit");
+    }
     indices.push_back(hw_qubit->index);
   }
   return indices;

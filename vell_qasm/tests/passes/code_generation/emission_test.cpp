@@ -231,7 +231,9 @@ TEST(CodeGeneration, NothingIsEmittedForAnOperationThatCannotBeResolved) {
                 caller, [&] { generate(undeclared); }, "The variable VariableSignature(name='phi') does not exit."),
             "");
   auto unbound = prepared("qubit q; cx $1, q;", false);
-  EXPECT_EQ(emitted_before_failure<AssertionError>(caller, [&] { generate(unbound); }, ""), "");
+  EXPECT_EQ(emitted_before_failure<AssertionError>(caller, [&] { generate(unbound); },
+                                                   "The qubit operand 'q' is not bound to a hardware qubit"),
+            "");
   auto modified = prepared("inv @ rx(0.5) $0;");
   EXPECT_EQ(emitted_before_failure<NotImplementedError>(
                 caller, [&] { generate(modified); },
