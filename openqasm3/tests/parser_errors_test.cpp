@@ -232,9 +232,13 @@ TEST(ParserErrors, LiteralsBeyondInt64) {
 
 TEST(ParserErrors, NestingIsLimitedAndChainsAreNot) {
   const std::string nesting = "nesting deeper than 1000 levels";
+  // The stack guard may refuse first where frames are large (sanitizer builds): also a syntax
+  // error with a position, never a crash.
   auto expect_limit = [](const std::string& source, const std::string& message) {
     auto err = error_of(source);
-    EXPECT_EQ(err.message, message) << source.substr(0, 60);
+    if (err.message != "nesting too deep for the stack left to this thread") {
+      EXPECT_EQ(err.message, message) << source.substr(0, 60);
+    }
     EXPECT_GE(err.line, 1);
   };
   expect_limit("x = " + repeat("(", 1200) + "1" + repeat(")", 1200) + ";", nesting);
