@@ -29,6 +29,11 @@ inline constexpr bool field_arguments =
     sizeof...(A) <= std::tuple_size_v<decltype(C::own_fields(std::declval<C&>()))> &&
     assignable<C, A...>(std::index_sequence_for<A...>());
 
+// A member named after a C++ keyword carries a trailing underscore; its field name is the keyword.
+constexpr const char* field_name(const char* member) {
+  return std::string_view(member) == "default_" ? "default" : member;
+}
+
 template <class F, std::size_t... I, class... A>
 void assign_fields(F fields, std::index_sequence<I...>, A&&... args) {
   ((std::get<I>(fields).value = std::forward<A>(args)), ...);
@@ -78,7 +83,7 @@ template <class S> auto node_list_fields_opener(S&) { return std::tuple_cat(std:
   ); \
   } \
   template <class S> auto Class::own_fields([[maybe_unused]] S& s) { return std::tuple_cat(std::tuple<>()
-#define FIELD(Type, name, ...) , std::make_tuple(field(#name, s.name))
+#define FIELD(Type, name, ...) , std::make_tuple(field(detail::field_name(#name), s.name))
 #include "openqasm3/nodes.def"
 ); }
 
