@@ -111,7 +111,7 @@ std::string strip_quotes(std::string_view s) { return std::string(s.substr(1, s.
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text), lex_(text) {}
-  ~Parser() { alloc_.arena->release_parser(); }
+  ~Parser() { arena_->release_parser(); }
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
@@ -313,7 +313,9 @@ class Parser {
 
   std::string_view text_;
   parsing::Lexer lex_;
-  parsing::ArenaAllocator<char> alloc_{parsing::NodeArena::create()};
+  parsing::NodeArena* arena_ = parsing::NodeArena::create();
+  parsing::ArenaScope arena_scope_{arena_};  // every node of this parse comes from arena_
+  parsing::ArenaAllocator<char> alloc_;
   Token buf_[4];
   int head_ = 0;
   int count_ = 0;

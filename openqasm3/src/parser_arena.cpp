@@ -12,13 +12,13 @@ namespace openqasm3::parsing {
 
 struct alignas(std::max_align_t) NodeArena::Block {
   Block* next;
-  std::size_t size;
+  NodeArena* arena;
   bool mapped;
 };
 
 namespace {
 
-constexpr std::size_t kBlockSize = std::size_t{2} << 20;  // one huge page
+constexpr std::size_t kBlockSize = NodeArena::kBlockSize;  // one huge page
 constexpr std::size_t kCachedBlocks = 16;
 
 // Blocks of finished parses, kept for the next parse: memory already faulted in is much
@@ -34,28 +34,27 @@ BlockCache& cache() {
   return *c;
 }
 
-NodeArena::Block* map_block(std::size_t size) {
+NodeArena::Block* map_block() {
 #if defined(__linux__)
-  // Map one huge page more and trim, so that the block starts on a 2 MiB boundary.
-  void* raw = ::mmap(nullptr, size + kBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Map one block more and trim, so that the block starts on a boundary of its size.
+  void* raw = ::mmap(nullptr, 2 * kBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(raw);
   const auto aligned = (start + kBlockSize - 1) / kBlockSize * kBlockSize;
   if (aligned > start) ::munmap(raw, aligned - start);
-  const std::size_t tail = (start + size + kBlockSize) - (aligned + size);
-  if (tail) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
-  ::madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
+  const std::size_t tail = (start + 2 * kBlockSize) - (aligned + kBlockSize);
+  if (tail) ::munmap(reinterpret_cast<void*>(aligned + kBlockSize), tail);
+  ::madvise(reinterpret_cast<void*>(aligned), kBlockSize, MADV_HUGEPAGE);
   auto* block = reinterpret_cast<NodeArena::Block*>(aligned);
   block->mapped = true;
   return block;
 #else
-  (void)size;
   return nullptr;
 #endif
 }
 
 void release_block(NodeArena::Block* block) {
-  if (block->size == kBlockSize) {
+  {
     BlockCache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
     if (c.count < kCachedBlocks) {
@@ -65,14 +64,19 @@ void release_block(NodeArena::Block* block) {
   }
 #if defined(__linux__)
   if (block->mapped) {
-    ::munmap(static_cast<void*>(block), block->size);
+    ::munmap(static_cast<void*>(block), kBlockSize);
     return;
   }
 #endif
-  ::operator delete(static_cast<void*>(block));
+  ::operator delete(static_cast<void*>(block), std::align_val_t(kBlockSize));
 }
 
 }  // namespace
+
+NodeArena* NodeArena::owner_of(const void* p) noexcept {
+  const auto address = reinterpret_cast<std::uintptr_t>(p);
+  return reinterpret_cast<Block*>(address / kBlockSize * kBlockSize)->arena;
+}
 
 NodeArena::~NodeArena() {
   while (head_) {
@@ -83,24 +87,25 @@ NodeArena::~NodeArena() {
 }
 
 void NodeArena::grow(std::size_t at_least) {
-  const std::size_t need = at_least + sizeof(Block);
+  // ArenaAllocator admits nothing larger: every allocation lies in its block's first kBlockSize
+  // bytes, where owner_of looks.
+  if (at_least + sizeof(Block) > kBlockSize) throw std::bad_alloc();
   Block* block = nullptr;
-  std::size_t size = std::max(need, kBlockSize);
-  if (size == kBlockSize) {
+  {
     BlockCache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
     if (c.count > 0) block = c.blocks[--c.count];
   }
-  if (!block) block = map_block(size);
+  if (!block) block = map_block();
   if (!block) {
-    block = static_cast<Block*>(::operator new(size));
+    block = static_cast<Block*>(::operator new(kBlockSize, std::align_val_t(kBlockSize)));
     block->mapped = false;
   }
   block->next = head_;
-  block->size = size;
+  block->arena = this;
   head_ = block;
   cur_ = reinterpret_cast<char*>(block) + sizeof(Block);
-  end_ = reinterpret_cast<char*>(block) + size;
+  end_ = reinterpret_cast<char*>(block) + kBlockSize;
 }
 
 }  // namespace openqasm3::parsing

@@ -15,12 +15,19 @@
 //
 // Nodes are destroyed as ast::make's are, so that freeing a deep tree does not recurse.
 //
+// Every block starts on a 2 MiB boundary and records its arena, so that a node finds its arena from
+// its own address: the allocator stored with each node is empty (a pointer per node would be 8
+// bytes more of every node for a walk to read past). The arena a parse allocates from is the
+// thread's current one (ArenaScope).
+//
 // Trap: a node kept alive keeps its whole parse's blocks alive.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 
 #include "openqasm3/ast.hpp"
 
@@ -42,6 +49,18 @@ class NodeArena {
   void node_destroyed() {
     if (live_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
+
+  // Blocks are this large and aligned to it; no allocation may need more than a block holds.
+  static constexpr std::size_t kBlockSize = std::size_t{2} << 20;
+  static constexpr std::size_t kMaxAllocation = 64 * 1024;
+
+  // The arena of the parse running on this thread, or null.
+  static NodeArena*& current() noexcept {
+    static thread_local NodeArena* arena = nullptr;
+    return arena;
+  }
+  // The arena that `p`, allocated by allocate(), came from.
+  static NodeArena* owner_of(const void* p) noexcept;
 
   void* allocate(std::size_t size, std::size_t align) {
     ++allocated_;
@@ -71,20 +90,36 @@ class NodeArena {
   std::atomic<std::size_t> live_{kBias};
 };
 
+// Makes `arena` the thread's current arena for the scope's lifetime.
+class ArenaScope {
+ public:
+  explicit ArenaScope(NodeArena* arena) : previous_(std::exchange(NodeArena::current(), arena)) {}
+  ~ArenaScope() { NodeArena::current() = previous_; }
+  ArenaScope(const ArenaScope&) = delete;
+  ArenaScope& operator=(const ArenaScope&) = delete;
+
+ private:
+  NodeArena* previous_;
+};
+
+// Allocates from the thread's current arena (which must be set) and frees into the arena the
+// memory came from. Holds nothing.
 template <class T> struct ArenaAllocator {
   using value_type = T;
+  static_assert(sizeof(T) + alignof(T) <= NodeArena::kMaxAllocation, "a node must fit an arena block");
 
-  explicit ArenaAllocator(NodeArena* a) : arena(a) {}
-  template <class U> ArenaAllocator(const ArenaAllocator<U>& other) : arena(other.arena) {}
+  ArenaAllocator() = default;
+  template <class U> ArenaAllocator(const ArenaAllocator<U>&) {}
 
-  T* allocate(std::size_t n) { return static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T))); }
-  void deallocate(T*, std::size_t) noexcept { arena->node_destroyed(); }
+  T* allocate(std::size_t n) {
+    if (n != 1) throw std::bad_array_new_length();
+    return static_cast<T*>(NodeArena::current()->allocate(sizeof(T), alignof(T)));
+  }
+  void deallocate(T* p, std::size_t) noexcept { NodeArena::owner_of(p)->node_destroyed(); }
   // A parsed tree may be deep (a long chain of operators): freed without recursion.
   template <class U> void destroy(U* p) noexcept { ast::detail::NodeAllocator<U>().destroy(p); }
 
-  template <class U> bool operator==(const ArenaAllocator<U>& other) const { return arena == other.arena; }
-
-  NodeArena* arena;
+  template <class U> bool operator==(const ArenaAllocator<U>&) const { return true; }
 };
 
 }  // namespace openqasm3::parsing

@@ -246,6 +246,10 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
   // transformer's accept may return Rewrite::keep(); call QASMTransformer::visit instead.
   virtual void accept(QASMVisitor& visitor) = 0;
   virtual Rewrite accept(QASMTransformer& transformer) = 0;
+  // The walks' fast path: when the transformer has no handler for this node's class, walks the
+  // children generically and returns true (the node stays); otherwise does nothing and returns
+  // false, and accept() must follow. No Rewrite is made for the node.
+  virtual bool transform_generically(QASMTransformer& transformer) = 0;
   // The generic walks over this node's children, in field order.
   virtual void visit_children(QASMVisitor& visitor) = 0;
   virtual void transform_children(QASMTransformer& transformer) = 0;

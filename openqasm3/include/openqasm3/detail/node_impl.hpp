@@ -50,8 +50,10 @@ template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
 }
 template <class T> void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
   // By index, re-reading the size: a handler may change the list it is walked from.
-  for (std::size_t i = 0; i < list.size(); ++i)
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
     if (QASMNode* p = list[i].get()) p->accept(v);
+  }
 }
 inline void walk(QASMVisitor& v, IndexElement& e) {
   std::visit([&](auto& x) { walk(v, x); }, e);
@@ -65,7 +67,7 @@ void walk(QASMVisitor& v, std::vector<SwitchCase>& cases);  // entered only on r
 // ---- generic rewriting walk
 template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
 template <class T> void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
-  if (!p) return;
+  if (!p || p->transform_generically(t)) return;
   Rewrite r = p->accept(t);
   if (r.is_keep()) return;
   if (r.is_none()) {
@@ -94,6 +96,12 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
     for (; i < list.size(); ++i) {
       if (!list[i]) {
         if (rebuilt) out.push_back(nullptr);
+        continue;
+      }
+      // The next element is read as soon as this one's subtree is walked: fetch it meanwhile.
+      if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
+      if (list[i]->transform_generically(t)) {
+        if (rebuilt) out.push_back(std::move(list[i]));
         continue;
       }
       Rewrite r = list[i]->accept(t);
@@ -246,7 +254,17 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
   out += ']';
 }
 
+// ---- prefetching: a walk asks for a node's children before it enters the first of them, so
+// that the memory of all of them is on its way at once rather than one after the other.
+template <class T> void prefetch(const T&) {}
+template <class T> void prefetch(const Ptr<T>& p) { __builtin_prefetch(p.get()); }
+template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
+  if (!list.empty()) __builtin_prefetch(list.front().get());
+}
+
 // ---- per field kind: node fields go through the walks above, payloads are left alone
+template <class T> void prefetch_field(const Field<T>& f) { prefetch(f.value); }
+template <class T> void prefetch_field(const PayloadField<T>&) {}
 template <class T> void walk_field(QASMVisitor& v, const Field<T>& f) { walk(v, f.value); }
 template <class T> void walk_field(QASMVisitor&, const PayloadField<T>&) {}
 template <class T> void rewrite_field(QASMTransformer& t, std::string_view owner, const Field<T>& f) {
@@ -321,10 +339,22 @@ template <class D, class Base> struct NodeImpl : Base {
     }
     return detail::dispatch(t, std::static_pointer_cast<D>(this->shared_from_this()));
   }
+  bool transform_generically(QASMTransformer& t) override {
+    check_stack("a transformer's walk");
+    if constexpr (kind_of<D> != NodeKind::External) {
+      if (t.walks_generically(kind_of<D>)) {
+        NodeImpl::transform_children(t);
+        return true;
+      }
+    }
+    return false;
+  }
   void visit_children(QASMVisitor& v) override {
+    std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));
     std::apply([&](auto... f) { (detail::walk_field(v, f), ...); }, all_fields(static_cast<D&>(*this)));
   }
   void transform_children(QASMTransformer& t) override {
+    std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));
     std::apply([&](auto... f) { (detail::rewrite_field(t, D::kName, f), ...); },
                all_fields(static_cast<D&>(*this)));
   }

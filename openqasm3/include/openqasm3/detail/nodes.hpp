@@ -30,7 +30,7 @@ inline constexpr bool field_arguments =
     assignable<C, A...>(std::index_sequence_for<A...>());
 
 // A member named after a C++ keyword carries a trailing underscore; its field name is the keyword.
-constexpr const char* field_name(const char* member) {
+consteval const char* field_name(const char* member) {
   return std::string_view(member) == "default_" ? "default" : member;
 }
 
