@@ -61,12 +61,15 @@ std::string NodeClass::text() const {
 
 // ---- visitors
 
-void QASMVisitor::visit(QASMNode& node) { node.accept(*this); }
+void QASMVisitor::visit(QASMNode& node) { node.accept(*this, {}); }
+void QASMVisitor::visit(const NodePtr& node) {
+  if (node) node->accept(*this, detail::handle_ref(node));
+}
 void QASMVisitor::generic_visit(QASMNode& node) { node.visit_children(*this); }
 
 Rewrite QASMTransformer::visit(const NodePtr& node) {
   if (!node) return {};
-  Rewrite r = node->accept(*this);
+  Rewrite r = node->accept(*this, detail::handle_ref(node));
   if (r.is_keep()) return node;
   return r;
 }
@@ -230,7 +233,7 @@ NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo) {
 
 void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
   for (std::size_t i = 0; i < list.size(); ++i)
-    if (auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]); set && *set) (*set)->accept(v);
+    if (auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]); set && *set) (*set)->accept(v, handle_ref(*set));
 }
 
 void walk(QASMVisitor& v, std::vector<SwitchCase>& cases) {
@@ -261,7 +264,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
       Rewrite r;
       bool kept = !set || !*set;  // an inner list of one bracket pair: kept, not entered
       if (!kept) {
-        r = (*set)->accept(t);
+        r = (*set)->accept(t, handle_ref(*set));
         kept = r.is_keep() || (r.is_node() && r.node().get() == set->get());
       }
       if (kept) {

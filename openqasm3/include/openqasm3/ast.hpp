@@ -189,6 +189,18 @@ class QASMVisitor;
 class QASMTransformer;
 
 namespace detail {
+// The handle through which a walk reached a node (a Ptr to the node's class or a base of it),
+// without a copy of it: nodes do not know their own handles.
+struct HandleRef {
+  const void* handle = nullptr;
+  NodePtr (*to_node)(const void*) = nullptr;
+  NodePtr get() const { return handle ? to_node(handle) : nullptr; }
+};
+template <class T> NodePtr handle_to_node(const void* h) { return *static_cast<const Ptr<T>*>(h); }
+template <class T> HandleRef handle_ref(const Ptr<T>& p) { return {&p, &handle_to_node<T>}; }
+}  // namespace detail
+
+namespace detail {
 // The state of one deep copy. When `share` is set, a node that stands at several places of the
 // original stands at the same places of the copy as one new node; only nodes with more than one
 // owner are memoised, so a tree without sharing costs no table lookups.
@@ -227,7 +239,7 @@ template <class T, class... Args> Ptr<T> make_node(Args&&... args) {
 }
 }
 
-struct QASMNode : std::enable_shared_from_this<QASMNode> {
+struct QASMNode {
   static constexpr std::string_view kModule = "openqasm3.ast";
 
   std::optional<Span> span;
@@ -244,8 +256,10 @@ struct QASMNode : std::enable_shared_from_this<QASMNode> {
 
   // Dispatch to the visitor's handler for this node's exact class (or its generic walk). A
   // transformer's accept may return Rewrite::keep(); call QASMTransformer::visit instead.
-  virtual void accept(QASMVisitor& visitor) = 0;
-  virtual Rewrite accept(QASMTransformer& transformer) = 0;
+  // `self` is the handle the walk reached the node through (empty for a visitor when there is
+  // none); a transformer's must hold this node.
+  virtual void accept(QASMVisitor& visitor, detail::HandleRef self) = 0;
+  virtual Rewrite accept(QASMTransformer& transformer, detail::HandleRef self) = 0;
   // The walks' fast path: when the transformer has no handler for this node's class, walks the
   // children generically and returns true (the node stays); otherwise does nothing and returns
   // false, and accept() must follow. No Rewrite is made for the node.

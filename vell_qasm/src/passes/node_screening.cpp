@@ -42,12 +42,12 @@ void AllowedNodeScreening::visit_IndexedIdentifier(ast::IndexedIdentifier& node)
 
 programs::ProgramPtr AllowedNodeScreening::operator()(const programs::ProgramPtr& program) {
   // A program without a tree has nothing that could be screened as accepted.
-  visit(*programs::open_qasm_tree(program));
+  visit(programs::open_qasm_tree(program));
   return program;
 }
 
 void AllowedNodeScreening::generic_visit(ast::QASMNode& node) {
-  if (!criterion(node)) _raise_exception(node.shared_from_this());
+  if (!criterion(node)) _raise_exception(handle());
   QASMVisitor::generic_visit(node);
 }
 

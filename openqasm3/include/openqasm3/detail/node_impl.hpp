@@ -46,13 +46,13 @@ template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* nam
 // ---- generic read-only walk
 template <class T> void walk(QASMVisitor&, T&) {}
 template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
-  if (p) p->accept(v);
+  if (p) p->accept(v, handle_ref(p));
 }
 template <class T> void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
   // By index, re-reading the size: a handler may change the list it is walked from.
   for (std::size_t i = 0; i < list.size(); ++i) {
     if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
-    if (QASMNode* p = list[i].get()) p->accept(v);
+    if (QASMNode* p = list[i].get()) p->accept(v, handle_ref(list[i]));
   }
 }
 inline void walk(QASMVisitor& v, IndexElement& e) {
@@ -68,7 +68,7 @@ void walk(QASMVisitor& v, std::vector<SwitchCase>& cases);  // entered only on r
 template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
 template <class T> void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
   if (!p || p->transform_generically(t)) return;
-  Rewrite r = p->accept(t);
+  Rewrite r = p->accept(t, handle_ref(p));
   if (r.is_keep()) return;
   if (r.is_none()) {
     p = nullptr;
@@ -104,7 +104,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
         if (rebuilt) out.push_back(std::move(list[i]));
         continue;
       }
-      Rewrite r = list[i]->accept(t);
+      Rewrite r = list[i]->accept(t, handle_ref(list[i]));
       if (r.is_keep() || (r.is_node() && r.node().get() == list[i].get())) {
         if (rebuilt) out.push_back(std::move(list[i]));
         continue;
@@ -322,14 +322,15 @@ template <class D, class Base> struct NodeImpl : Base {
   // Where the walker has no handler of its own for the class, straight to the generic walk: no
   // handler call, no handle made. Every step of a walk passes here: a tree too deep for the
   // stack stops the walk with StackExhausted.
-  void accept(QASMVisitor& v) override {
+  void accept(QASMVisitor& v, detail::HandleRef self) override {
     check_stack("a visitor's walk");
     if constexpr (kind_of<D> != NodeKind::External) {
       if (v.walks_generically(kind_of<D>)) return NodeImpl::visit_children(v);
     }
+    QASMVisitor::HandleScope scope(v, self);
     detail::dispatch(v, static_cast<D&>(*this));
   }
-  Rewrite accept(QASMTransformer& t) override {
+  Rewrite accept(QASMTransformer& t, detail::HandleRef self) override {
     check_stack("a transformer's walk");
     if constexpr (kind_of<D> != NodeKind::External) {
       if (t.walks_generically(kind_of<D>)) {
@@ -337,7 +338,7 @@ template <class D, class Base> struct NodeImpl : Base {
         return Rewrite::keep();
       }
     }
-    return detail::dispatch(t, std::static_pointer_cast<D>(this->shared_from_this()));
+    return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
   }
   bool transform_generically(QASMTransformer& t) override {
     check_stack("a transformer's walk");

@@ -37,11 +37,28 @@ class QASMVisitor {
     if (!defaults_.known) learn_defaults();
     return defaults_.generic[static_cast<std::size_t>(kind)];
   }
+  // A node visited by reference has no handle (see handle()).
   void visit(QASMNode& node);
-  void visit(const NodePtr& node) {
-    if (node) visit(*node);
-  }
+  void visit(const NodePtr& node);
   virtual void generic_visit(QASMNode& node);
+
+  // The handle of the node whose handler runs, as the walk reached it: set for nodes reached by
+  // the generic walk or by visit(const NodePtr&), null for a node visited by reference. Read it
+  // in the handler of that node (a handler's child visits set their own while they run).
+  NodePtr handle() const { return current_.get(); }
+
+  // Makes `self` the handle of the running node for the scope's lifetime.
+  class HandleScope {
+   public:
+    HandleScope(QASMVisitor& v, detail::HandleRef self) : v_(v), outer_(std::exchange(v.current_, self)) {}
+    ~HandleScope() { v_.current_ = outer_; }
+    HandleScope(const HandleScope&) = delete;
+    HandleScope& operator=(const HandleScope&) = delete;
+
+   private:
+    QASMVisitor& v_;
+    detail::HandleRef outer_;
+  };
 
 #define NODE(Class, Base) virtual void visit_##Class(Class& node);
 #include "openqasm3/nodes.def"
@@ -50,6 +67,7 @@ class QASMVisitor {
   void learn_defaults();
   SwitchCases switch_cases_;
   detail::DefaultHandlers defaults_;
+  detail::HandleRef current_;
 };
 
 // A rewriting walk. `visit(node)` returns the handler's Rewrite for the node's exact class; every

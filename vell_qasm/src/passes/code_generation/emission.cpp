@@ -85,16 +85,18 @@ LoweredValue CodeGenerationVisitor::_lower_expression(const ast::ExprPtr& oq_exp
   return lower_expression(oq_expression, _context.variables_db());
 }
 
-void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) { _declare_variable(node); }
+void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) { _declare_variable(node, handle()); }
 
-std::string CodeGenerationVisitor::_declare_variable(TavoDeclaration& node) {
+std::string CodeGenerationVisitor::_declare_variable(TavoDeclaration& node, const ast::NodePtr& handle) {
   const tavo_var::TavoVarPtr& var = node.var;
   check(var != nullptr, "A TavoDeclaration carries its variable");
   std::optional<tavo_var::ScalarOrList> input_value;
   if (auto found = _inputs.find(var->name()); found != _inputs.end()) input_value = input_to_assign(found->second);
 
   if (_is_inside_scope && node.is_input && !input_value)
-    throw MissingInputException(std::static_pointer_cast<TavoDeclaration>(node.shared_from_this()));
+    // A declaration visited by reference has no handle: the exception then holds a copy of it.
+    throw MissingInputException(handle ? std::static_pointer_cast<TavoDeclaration>(handle)
+                                       : ast::make<TavoDeclaration>(node));
   const bool is_stream = !_is_inside_scope && !input_value;
   _context.declare_variable(var, node.is_input, node.is_output, is_stream);
   if (input_value) _context.assign(var->name(), *input_value);
@@ -283,7 +285,7 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
   std::string name = node.identifier->name;
   if (name == "_") name = "_" + std::to_string(_underscore_counter++);
   auto declaration = ast::make<TavoDeclaration>(name, node.type);
-  const std::string declared = _declare_variable(*declaration);
+  const std::string declared = _declare_variable(*declaration, declaration);
   const tavo::Expr iterator = _context[declared];
   check(iterator.is_variable());
 

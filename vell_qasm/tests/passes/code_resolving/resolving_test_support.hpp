@@ -42,7 +42,7 @@ class NodeCollector : public ast::QASMVisitor {
  public:
   NodeCollector() : QASMVisitor(ast::SwitchCases::enter) {}
   void generic_visit(ast::QASMNode& node) override {
-    nodes.push_back(node.shared_from_this());
+    nodes.push_back(handle());
     QASMVisitor::generic_visit(node);
   }
   std::vector<ast::NodePtr> nodes;

@@ -133,7 +133,8 @@ class CodeGenerationVisitor : public openqasm3::ast::QASMVisitor, public TavoDec
   void visit_Box(openqasm3::ast::Box& node) override;
 
   // Declares the wrapper of `node` (see the top of this file for streams and values); returns its name.
-  std::string _declare_variable(TavoDeclaration& node);
+  // `handle`: the declaration's handle, or null when it has none.
+  std::string _declare_variable(TavoDeclaration& node, const openqasm3::ast::NodePtr& handle);
   // Plain "=" only: AssertionError "Only regular assignment is supported" otherwise.
   void visit_ClassicalAssignment(openqasm3::ast::ClassicalAssignment& node) override;
   // `target` is an Identifier or an IndexedIdentifier with one index (AssertionError "Only
