@@ -100,6 +100,24 @@ TEST(StackGuard, ParserOnSmallThreadStacks) {
 
 // Printed text reads back to an equal tree, also for trees whose naive printed form would be
 // deeper than the text they came from, or would not be a number.
+// Parsed nodes find their parse's memory from their own address: trees of several parses, larger
+// than one block of it, kept alive in part and dropped in any order or on another thread, each
+// free their own memory once (the sanitizer build reports a leak or a bad free otherwise).
+TEST(ParsedTrees, OutliveTheirParseAndAreFreedAnywhere) {
+  const std::string big = "qubit q;\n" + repeat("rz(0.5 * 2 + 1) q;\n", 40000);
+  auto first = parse(big);
+  Ptr<Program> second;
+  on_thread(1 << 20, [&] { second = parse("int x = 1 + 2;"); });
+  NodePtr kept = first->statements.back();
+  first.reset();
+  EXPECT_EQ(dumps(*kept), "rz(0.5 * 2 + 1) q;\n");
+  on_thread(1 << 20, [&] {
+    kept.reset();
+    second.reset();
+  });
+  EXPECT_EQ(parse(big)->statements.size(), 40001u);  // on the blocks handed back
+}
+
 TEST(PrintAndReadBack, InfiniteRealsAndLongPrefixAndPowerChains) {
   const std::string sources[] = {
       "5e510;",

@@ -125,6 +125,29 @@ TEST(GenericWalk, VisitsFieldsInOrderAnnotationsFirst) {
                                               "Identifier r", "Identifier d"}));
 }
 
+// A handler reads the handle its node was reached through, also after visiting the children;
+// the root of a walk started by reference has none.
+TEST(GenericWalk, AHandlerReadsTheHandleItsNodeWasReachedThrough) {
+  struct Handles : QASMVisitor {
+    std::vector<NodePtr> seen;
+    void generic_visit(QASMNode& node) override {
+      QASMVisitor::generic_visit(node);
+      seen.push_back(handle());
+    }
+  };
+  auto lhs = id("a");
+  auto rhs = id("b");
+  auto sum = make<BinaryExpression>(BinaryOperator::plus, lhs, rhs);
+  auto statement = make<ExpressionStatement>(sum);
+  Handles by_handle;
+  by_handle.visit(NodePtr(statement));
+  EXPECT_EQ(by_handle.seen, (std::vector<NodePtr>{lhs, rhs, sum, statement}));
+
+  Handles by_reference;
+  by_reference.visit(*statement);
+  EXPECT_EQ(by_reference.seen, (std::vector<NodePtr>{lhs, rhs, sum, nullptr}));
+}
+
 TEST(GenericWalk, SwitchEntersDefaultButNotCases) {
   auto sw = make<SwitchStatement>(
       id("target"),
