@@ -2,15 +2,18 @@
 // whole-pipeline benchmark and the driver's random run. The mix: gate calls with arithmetic on
 // constants and variables, measurements, classical declarations and compound assignments,
 // if/else, for and while loops, calls of user-defined gates that call each other, math
-// functions of constants (folded: the SDK has math functions only as statements). Statements inside blocks count too. Qubit indices are literals (each names a fixed
-// hardware qubit). The output depends only on the arguments; with a random source the statement
-// kinds and numbers are drawn from it instead of cycling.
+// functions of constants (folded: the SDK has math functions only as statements). Statements
+// inside blocks count too. Qubit indices are literals (each names a fixed hardware qubit). The
+// output depends only on the arguments; with a random source the statement kinds and numbers are
+// drawn from it instead of cycling.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "program_generator.hpp"
 
 namespace vell_bench {
 
@@ -47,24 +50,20 @@ inline GeneratedCompileProgram generate_compile_program(std::size_t statements,
         p.statements += 1;
         break;
       case 2:
-        s += "c[" + a + "] = measure q[" + b + "];\n";
-        p.statements += 1;
+        p.statements += append_shared_form(s, SharedForm::measure, a, b, r);
         break;
       case 3:
-        s += "if (c[" + a + "] == 1) {\n  x q[" + a + "];\n} else {\n  h q[" + b + "];\n}\n";
-        p.statements += 3;
+        p.statements += append_shared_form(s, SharedForm::branch, a, b, r);
         break;
       case 4:
         s += "for int j in [0:K] {\n  cx q[" + a + "], q[" + b + "];\n}\n";
         p.statements += 2;
         break;
       case 5:
-        s += "while (n > " + num(r % 3) + ") {\n  n -= 1;\n}\n";
-        p.statements += 2;
+        p.statements += append_shared_form(s, SharedForm::countdown, a, b, r);
         break;
       case 6:
-        s += "x += " + num(r) + " % 5;\n";
-        p.statements += 1;
+        p.statements += append_shared_form(s, SharedForm::compound, a, b, r);
         break;
       case 7:
         s += "layer(theta + " + num(r % 3) + ") q[" + a + "], q[" + b + "];\n";

@@ -9,6 +9,29 @@
 
 namespace vell_bench {
 
+// The statement forms both generators write alike, on qubit and bit indices `a` and `b` and the
+// number `r`: a measurement, an if/else on a bit, a while loop counting n down and a compound
+// assignment. Returns how many statements were added.
+enum class SharedForm { measure, branch, countdown, compound };
+inline std::size_t append_shared_form(std::string& s, SharedForm form, const std::string& a, const std::string& b,
+                                      std::size_t r) {
+  switch (form) {
+    case SharedForm::measure:
+      s += "c[" + a + "] = measure q[" + b + "];\n";
+      return 1;
+    case SharedForm::branch:
+      s += "if (c[" + a + "] == 1) {\n  x q[" + a + "];\n} else {\n  h q[" + b + "];\n}\n";
+      return 3;
+    case SharedForm::countdown:
+      s += "while (n > " + std::to_string(r % 3) + ") {\n  n -= 1;\n}\n";
+      return 2;
+    case SharedForm::compound:
+      s += "x += " + std::to_string(r) + " % 5;\n";
+      return 1;
+  }
+  return 0;
+}
+
 struct GeneratedProgram {
   std::string text;
   std::size_t statements = 0;
@@ -34,24 +57,20 @@ inline GeneratedProgram generate_program(std::size_t statements) {
         p.statements += 1;
         break;
       case 2:
-        s += "c[" + a + "] = measure q[" + b + "];\n";
-        p.statements += 1;
+        p.statements += append_shared_form(s, SharedForm::measure, a, b, i);
         break;
       case 3:
-        s += "if (c[" + a + "] == 1) {\n  x q[" + a + "];\n} else {\n  h q[" + b + "];\n}\n";
-        p.statements += 3;
+        p.statements += append_shared_form(s, SharedForm::branch, a, b, i);
         break;
       case 4:
         s += "for uint j in [0:" + num(i % 5) + "] {\n  cx q[" + a + "], q[" + b + "];\n}\n";
         p.statements += 2;
         break;
       case 5:
-        s += "while (n > " + num(i % 3) + ") {\n  n -= 1;\n}\n";
-        p.statements += 2;
+        p.statements += append_shared_form(s, SharedForm::countdown, a, b, i);
         break;
       case 6:
-        s += "x += " + num(i) + " % 5;\n";
-        p.statements += 1;
+        p.statements += append_shared_form(s, SharedForm::compound, a, b, i);
         break;
       default:
         s += "float[64] f" + num(i) + " = sin(theta) * 2.5e-3 - " + num(i) + ".5;\n";

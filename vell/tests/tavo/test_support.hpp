@@ -1,4 +1,5 @@
-// Shared helpers of the SDK layer's tests: refusal checks and golden listings.
+// Shared helpers of the SDK layer's tests, and of every test that checks refusals or golden
+// listings: refusal checks and golden files.
 //
 // Golden files live in vell/tests/golden/. Refresh them all with
 //   VELL_UPDATE_GOLDEN=1 build-dir/vell_tests
@@ -38,9 +39,12 @@ void expect_refusal(const ProgramScope& scope, F&& call, const std::string& mess
   EXPECT_EQ(scope.program().listing(), before) << "a refused call recorded something: " << message;
 }
 
+// Compares `actual` with the golden file `name` (a path below the test directory's golden/), or
+// writes it there, folders included, when VELL_UPDATE_GOLDEN=1.
 inline void expect_golden(const std::string& name, const std::string& actual) {
   const std::filesystem::path path = std::filesystem::path(VELL_TEST_DIR) / "golden" / name;
   if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
+    std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << actual;
     return;
   }

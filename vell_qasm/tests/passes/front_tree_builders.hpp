@@ -1,14 +1,36 @@
-// Small makers of syntax trees for the front end's tests.
+// Small makers of syntax trees for the compiler's step tests, and running a step on a tree.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
+#include "openqasm3/parser.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::testing {
 
 namespace ast = openqasm3::ast;
+
+// Runs `step` on `root`; checks that the result is a new OpenQasmProgram around the very root
+// that was handed in (the step rewrites in place), and returns that root.
+inline ast::Ptr<ast::Program> run_step(passes::Step& step, const ast::Ptr<ast::Program>& root) {
+  auto given = std::make_shared<programs::OpenQasmProgram>(root);
+  auto result = std::dynamic_pointer_cast<programs::OpenQasmProgram>(step(given));
+  EXPECT_NE(result, nullptr);
+  EXPECT_NE(result, given);
+  if (result) {
+    EXPECT_EQ(result->ast(), root);
+  }
+  return root;
+}
+inline ast::Ptr<ast::Program> run_step(passes::Step& step, const std::string& source) {
+  return run_step(step, openqasm3::parse(source));
+}
 
 inline ast::Ptr<ast::Identifier> id(std::string name) { return ast::make<ast::Identifier>(std::move(name)); }
 inline ast::Ptr<ast::IntegerLiteral> lit(std::int64_t value) { return ast::make<ast::IntegerLiteral>(value); }

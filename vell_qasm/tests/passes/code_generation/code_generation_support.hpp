@@ -15,15 +15,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../../../../vell/tests/tavo/test_support.hpp"
 #include "vell/tavo.hpp"
 #include "vell_qasm/configurations/machine_setup.hpp"
 
@@ -90,35 +87,10 @@ inline std::shared_ptr<const MachineSetup> test_machine() {
   return std::make_shared<const MachineSetup>(test_operations(), qubits);
 }
 
-inline void expect_golden(const std::string& name, const std::string& actual) {
-  const std::filesystem::path path = std::filesystem::path(VELL_TEST_DIR) / "golden" / "code_generation" / name;
-  if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    ADD_FAILURE() << "missing golden file " << path << "; create it with VELL_UPDATE_GOLDEN=1";
-    return;
-  }
-  std::stringstream expected;
-  expected << in.rdbuf();
-  EXPECT_EQ(expected.str(), actual) << "listing differs from " << path
-                                    << "; refresh with VELL_UPDATE_GOLDEN=1 if the change is intended";
-}
+using vell::tavo::testing::expect_throw;
 
-// Runs `call`, which must throw exactly `message` as an `E`.
-template <class E, class F>
-void expect_throw(F&& call, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "not refused; expected: " << message;
-  } catch (const E& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "refused with the wrong kind of exception: " << e.what();
-  }
+inline void expect_golden(const std::string& name, const std::string& actual) {
+  vell::tavo::testing::expect_golden("code_generation/" + name, actual);
 }
 
 }  // namespace vell_qasm::testing

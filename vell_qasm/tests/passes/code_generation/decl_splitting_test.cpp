@@ -17,12 +17,8 @@ using namespace vell_qasm::testing;
 using programs::OpenQasmProgram;
 
 ast::Ptr<ast::Program> split(const ast::Ptr<ast::Program>& root) {
-  auto given = std::make_shared<OpenQasmProgram>(root);
-  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(DeclSplitting()(given));
-  EXPECT_NE(result, nullptr);
-  EXPECT_NE(result, given);
-  EXPECT_EQ(result->ast(), root);  // rewritten in place
-  return root;
+  DeclSplitting step;
+  return run_step(step, root);
 }
 
 TEST(DeclSplitting, InitialValuesBecomeStatementsRightAfterTheDeclaration) {

@@ -20,12 +20,8 @@ using tavo_var::DType;
 using tavo_var::TavoArr;
 
 ast::Ptr<ast::Program> resolve(const ast::Ptr<ast::Program>& root) {
-  auto given = std::make_shared<OpenQasmProgram>(root);
-  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(DeclarationResolvingStep()(given));
-  EXPECT_NE(result, nullptr);
-  EXPECT_NE(result, given);
-  EXPECT_EQ(result->ast(), root);  // rewritten in place
-  return root;
+  DeclarationResolvingStep step;
+  return run_step(step, root);
 }
 
 ast::Ptr<TavoDeclaration> decl_at(const std::vector<ast::StmtPtr>& statements, std::size_t i) {

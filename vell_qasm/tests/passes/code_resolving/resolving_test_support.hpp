@@ -8,30 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "../front_tree_builders.hpp"
 #include "openqasm3/parser.hpp"
 #include "openqasm3/printer.hpp"
-#include "vell_qasm/passes/pass_pipeline.hpp"
-#include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::testing {
 
 namespace ast = openqasm3::ast;
-
-// Runs `step` on the parsed `source`; checks that the result is a new OpenQasmProgram around the
-// very root that was handed in, and returns that root.
-inline ast::Ptr<ast::Program> run_step(passes::Step& step, const ast::Ptr<ast::Program>& root) {
-  auto given = std::make_shared<programs::OpenQasmProgram>(root);
-  auto result = std::dynamic_pointer_cast<programs::OpenQasmProgram>(step(given));
-  EXPECT_NE(result, nullptr);
-  EXPECT_NE(result, given);
-  if (result) {
-    EXPECT_EQ(result->ast(), root);
-  }
-  return root;
-}
-inline ast::Ptr<ast::Program> run_step(passes::Step& step, const std::string& source) {
-  return run_step(step, openqasm3::parse(source));
-}
 
 // The printed form of the source's tree, so that expectations do not depend on layout.
 inline std::string printed(const std::string& source) { return openqasm3::dumps(*openqasm3::parse(source)); }

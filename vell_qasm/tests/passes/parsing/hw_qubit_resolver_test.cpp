@@ -14,12 +14,8 @@ using configurations::HwQubit;
 using programs::OpenQasmProgram;
 
 ast::Ptr<ast::Program> resolve(const ast::Ptr<ast::Program>& root) {
-  auto given = std::make_shared<OpenQasmProgram>(root);
-  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(HwQubitResolver()(given));
-  EXPECT_NE(result, nullptr);
-  EXPECT_NE(result, given);
-  EXPECT_EQ(result->ast(), root);
-  return result->ast();
+  HwQubitResolver step;
+  return run_step(step, root);
 }
 
 void expect_hw_qubit(const ast::NodePtr& node, const std::string& name, std::int64_t index) {
