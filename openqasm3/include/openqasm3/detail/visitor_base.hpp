@@ -45,6 +45,8 @@ class QASMVisitor {
   // The handle of the node whose handler runs, as the walk reached it: set for nodes reached by
   // the generic walk or by visit(const NodePtr&), null for a node visited by reference. Read it
   // in the handler of that node (a handler's child visits set their own while they run).
+  // Trap: it is read from the field or list element the node stands in; a handler that changes
+  // that field or list must read it first.
   NodePtr handle() const { return current_.get(); }
 
   // Makes `self` the handle of the running node for the scope's lifetime.
