@@ -139,18 +139,15 @@ void crx(const Value& theta, Q a, Q b) {
   cx(a, b);
   u(half(theta), -kPi / 2, 0.0, b);
 }
-void cry(const Value& theta, Q a, Q b) {
-  ry(half(theta), b);
+// A rotation of b about one axis controlled by a: half the angle, cx, back by half, cx.
+void controlled_rotation(void (*rotate)(const Value&, Q), const Value& theta, Q a, Q b) {
+  rotate(half(theta), b);
   cx(a, b);
-  ry(negated(half(theta)), b);
-  cx(a, b);
-}
-void crz(const Value& theta, Q a, Q b) {
-  rz(half(theta), b);
-  cx(a, b);
-  rz(negated(half(theta)), b);
+  rotate(negated(half(theta)), b);
   cx(a, b);
 }
+void cry(const Value& theta, Q a, Q b) { controlled_rotation(ry, theta, a, b); }
+void crz(const Value& theta, Q a, Q b) { controlled_rotation(rz, theta, a, b); }
 void cu(const Value& theta, const Value& phi, const Value& lambda, const Value& gamma, Q a, Q b) {
   rz(gamma, a);
   rz(half(plus(lambda, phi)), a);

@@ -331,13 +331,7 @@ template <class D, class Base> struct NodeImpl : Base {
     detail::dispatch(v, static_cast<D&>(*this));
   }
   Rewrite accept(QASMTransformer& t, detail::HandleRef self) override {
-    check_stack("a transformer's walk");
-    if constexpr (kind_of<D> != NodeKind::External) {
-      if (t.walks_generically(kind_of<D>)) {
-        NodeImpl::transform_children(t);
-        return Rewrite::keep();
-      }
-    }
+    if (NodeImpl::transform_generically(t)) return Rewrite::keep();
     return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
   }
   bool transform_generically(QASMTransformer& t) override {
@@ -351,11 +345,11 @@ template <class D, class Base> struct NodeImpl : Base {
     return false;
   }
   void visit_children(QASMVisitor& v) override {
-    std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));
+    prefetch_children();
     std::apply([&](auto... f) { (detail::walk_field(v, f), ...); }, all_fields(static_cast<D&>(*this)));
   }
   void transform_children(QASMTransformer& t) override {
-    std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));
+    prefetch_children();
     std::apply([&](auto... f) { (detail::rewrite_field(t, D::kName, f), ...); },
                all_fields(static_cast<D&>(*this)));
   }
@@ -388,6 +382,10 @@ template <class D, class Base> struct NodeImpl : Base {
   }
 
  private:
+  // See detail::prefetch.
+  void prefetch_children() {
+    std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));
+  }
   template <class A, std::size_t... I>
   static bool equal_fields(const A& a, const A& b, std::index_sequence<I...>) {
     return (detail::same_field(std::get<I>(a), std::get<I>(b)) && ...);
