@@ -111,9 +111,10 @@ TEST(Failures, CarryThePositionOfTheNodeOrTokenAtFault) {
       // Expression lowering: a math function of a variable (the SDK has them only as statements);
       // the exception keeps no node, its message shows the call.
       {"OPENQASM 3.0;\nfloat[64] a = 1.0;\nfloat[64] b;\nb = sin(a);\n", 4, 4, "Unsupported expression type"},
-      // Qubit allocation: too many qubits, a register used whole: no node to point at.
+      // Qubit allocation: too many qubits, registers of two sizes in one call (the position is in
+      // the message).
       {"OPENQASM 3.0;\nqubit[9] q;\n", std::nullopt, std::nullopt, ""},
-      {"OPENQASM 3.0;\nqubit[3] q;\nreset q;\n", std::nullopt, std::nullopt, ""},
+      {"OPENQASM 3.0;\nqubit[2] a;\nqubit[3] b;\ncx a, b;\n", std::nullopt, std::nullopt, "at line 4, column 0"},
       // Include expansion: a missing file.
       {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", std::nullopt, std::nullopt, "no_such_file.inc"},
   };
