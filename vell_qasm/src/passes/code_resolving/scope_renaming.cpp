@@ -51,13 +51,27 @@ ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>
   if (!bindings.empty() && bindings.back().depth == depth)
     throw parsing::RedeclarationException(declaration, identifier->name, kind);
   ast::Ptr<ast::Identifier> declared = identifier;
-  if (!bindings.empty()) {
+  const bool taken = !bindings.empty() || _declared_before.contains(identifier->name) ||
+                     _global_names.contains(identifier->name);
+  if (depth > 0 && taken) {
     declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
     declared->span = identifier->span;
   }
+  _declared_before.insert(identifier->name);
   bindings.push_back(Binding{depth, declared->name});
   _scopes.back().push_back(identifier->name);
   return declared;
+}
+
+ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
+  for (const ast::NodePtr& statement : node->statements) {
+    const ast::Ptr<ast::Identifier>* name = nullptr;
+    if (auto* classical = dynamic_cast<ast::ClassicalDeclaration*>(statement.get())) name = &classical->identifier;
+    if (auto* constant = dynamic_cast<ast::ConstantDeclaration*>(statement.get())) name = &constant->identifier;
+    if (auto* io = dynamic_cast<ast::IODeclaration*>(statement.get())) name = &io->identifier;
+    if (name != nullptr && *name != nullptr) _global_names.insert((*name)->name);
+  }
+  return generic_visit(node);
 }
 
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {

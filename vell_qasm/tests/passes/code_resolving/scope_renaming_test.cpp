@@ -21,8 +21,12 @@ TEST(ScopeRenaming, ShadowingDeclarationsAndTheirUsesGetNamesOfTheirOwn) {
     const char* expected;  // parsed and printed; names with a dot cannot be parsed, so written out
   };
   const Case cases[] = {
-      // Nothing shadowed: names stay, sibling blocks reuse a name.
-      {"int x; if (true) { int y; } else { int y; } for int i in [0:1] { } for int i in [0:1] { }", nullptr},
+      // Nothing shadowed: names stay, where no other declaration takes them.
+      {"int x; if (true) { int y; } for int i in [0:1] { } x = 1;", nullptr},
+      // Sibling blocks, and a block before a global declaration of its name: each its own name.
+      {"if (true) { int y; } else { int y; } { int z; } int z; for int i in [0:1] { } for int i in [0:1] { }",
+       "if (true) {\n  int y;\n} else {\n  int y.1;\n}\n{\n  int z.2;\n}\nint z;\nfor int i in [0:1] {\n}\n"
+       "for int i.3 in [0:1] {\n}\n"},
       // Uses before the shadowing declaration read the outer variable; the initialiser too.
       {"int x; { x = 1; int x = x + 1; x = 2; } x = 3;",
        "int x;\n{\n  x = 1;\n  int x.1 = x + 1;\n  x.1 = 2;\n}\nx = 3;\n"},

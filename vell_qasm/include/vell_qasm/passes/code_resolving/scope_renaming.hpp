@@ -5,12 +5,15 @@
 // one scope per block (if and else blocks apart, loop bodies, switch case blocks and default, box
 // bodies, bare blocks). A for loop's variable belongs to its body's scope; its range or set is read
 // in the enclosing scope, as are a switch's target and labels and a declaration's initialiser.
-// - A declaration (classical, constant, loop variable) whose name is visible from an enclosing
-//   scope shadows it: it is renamed to "<name>.<n>" (a form no OpenQASM identifier can take, so it
-//   meets no other name), and every use of the name until its scope ends refers to the new name.
-//   Built-in constants (pi, tau, euler, ...) count as declared in the global scope.
-// - A declaration that shadows nothing keeps its name: global declarations, inputs and outputs
-//   always do, and so do declarations of one name in sibling blocks, whose lifetimes never meet.
+// - A declaration (classical, constant, loop variable) in a block whose name is taken, by a
+//   declaration met before it (visible or not: a sibling block's) or by a global one (declared
+//   before or after), is renamed to "<name>.<n>" (a form no OpenQASM identifier can take, so it
+//   meets no other name), and every use of the name until its block ends refers to the new name.
+//   Built-in constants (pi, tau, euler, ...) count as declared in the global scope. So every
+//   declaration ends up with a variable of its own, also where the front end made block
+//   declarations outputs.
+// - Global declarations, inputs and outputs keep their names, and so does the first declaration
+//   of a name nothing else takes.
 // - A second declaration of a name in one scope is a parsing::RedeclarationException naming the
 //   second declaration (with its position).
 // Uses reached: identifiers in expressions, assignment and measurement targets, the names and
@@ -25,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
@@ -44,6 +48,8 @@ class ScopeRenamer : public openqasm3::ast::QASMTransformer {
  public:
   ScopeRenamer();
 
+  // Notes the names the global scope declares, then walks the program.
+  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
   openqasm3::ast::Rewrite visit_IndexedIdentifier(
       const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override;
@@ -97,6 +103,8 @@ class ScopeRenamer : public openqasm3::ast::QASMTransformer {
   std::unordered_map<std::string, std::vector<Binding>> _visible;
   // Per open scope, the names declared in it.
   std::vector<std::vector<std::string>> _scopes;
+  std::unordered_set<std::string> _declared_before;  // every name declared so far, as written
+  std::unordered_set<std::string> _global_names;
   std::int64_t _renamed = 0;
 };
 
