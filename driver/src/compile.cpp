@@ -51,6 +51,7 @@ std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
       std::make_shared<parsing::HwQubitResolver>(),
       std::make_shared<AllowedNodeTypesValidator>(compiled_node_classes()),
       std::make_shared<code_resolving::ScopeRenaming>(),
+      std::make_shared<code_generation::GateCallBroadcast>(),
       std::make_shared<code_resolving::GateInlining>(options.built_in_gates),
       std::make_shared<code_resolving::ConstInlining>(),
       std::make_shared<code_resolving::ClassicalAssignLowering>(),

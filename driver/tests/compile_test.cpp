@@ -220,3 +220,44 @@ TEST(Optimizations, AFoldingFailureIsAWarningUnlessEnforced) {
 
 }  // namespace
 }  // namespace vell_qasm::driver
+
+namespace vell_qasm::driver {
+namespace {
+
+std::string listing_of(const std::string& source) {
+  return compile(source, demo_compile_options())->dsl_program().listing();
+}
+
+TEST(WholeRegisters, CompileAsTheSameStatementOnEachQubit) {
+  const std::string head = "OPENQASM 3.0;\nqubit c;\nqubit[2] q;\nqubit[2] r;\nbit[2] b;\n";
+  struct Case {
+    const char* whole;
+    const char* explicit_;
+  };
+  const Case cases[] = {
+      {"h q; reset r;", "h q[0]; h q[1]; reset r[0]; reset r[1];"},
+      {"cx q, r; cx c, q;", "cx q[0], r[0]; cx q[1], r[1]; cx c, q[0]; cx c, q[1];"},
+      {"b = measure q; measure r -> b;", "b[0] = measure q[0]; b[1] = measure q[1]; b[0] = measure r[0]; "
+                                         "b[1] = measure r[1];"},
+      {"delay[100ns] q, c;", "delay[100ns] q[0], q[1], c;"},
+      // A user gate is repeated whole per qubit: its statement on `a` alone runs once per call.
+      {"gate g a, t { cx a, t; x a; } g c, q;", "gate g a, t { cx a, t; x a; } g c, q[0]; g c, q[1];"},
+      {"const int n = 2; qubit[n] s; gate k a { x a; } k s;", "const int n = 2; qubit[n] s; gate k a { x a; } "
+                                                              "k s[0]; k s[1];"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.whole);
+    EXPECT_EQ(listing_of(head + c.whole), listing_of(head + c.explicit_));
+  }
+  for (const char* mismatch : {"qubit[3] w; cx q, w;", "qubit[3] w; gate g a, t { cx a, t; } g q, w;"}) {
+    SCOPED_TRACE(mismatch);
+    auto failure = failure_of(head + mismatch);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_NE(failure->message.find("The qubit registers 'q' of 2 qubits and 'w' of 3 qubits differ in size"),
+              std::string::npos)
+        << failure->message;
+  }
+}
+
+}  // namespace
+}  // namespace vell_qasm::driver

@@ -178,6 +178,23 @@ class _QubitsResolver : public openqasm3::ast::QASMTransformer, public TavoDecla
   std::unordered_map<std::string, std::int64_t> _classical_sizes;
 };
 
+// GateCallBroadcast: repeats a call of a gate the program defines once per qubit where whole
+// registers stand among its operands, before gate inlining expands the body: `g a, b;` of two
+// 2-qubit registers becomes `g a[0], b[0]; g a[1], b[1];`. Inlining first would repeat each
+// statement of the body on its own, so that a body statement on a single-qubit operand only
+// would run once instead of once per qubit. Calls of built-in gates are left to QubitAllocator.
+//
+// Register sizes are read from the qubit declarations: an integer literal, or a constant declared
+// globally with an integer literal. A register of another size passed whole to a user gate is
+// refused (NotImplementedError naming register and gate); registers of different sizes in one call
+// are a ValueError naming both. Gate definitions are not entered; switch cases are. The tree is
+// rewritten in place.
+class GateCallBroadcast : public Step {
+ public:
+  explicit GateCallBroadcast(std::optional<std::string> name = std::nullopt);
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+};
+
 class QubitAllocator : public Step {
  public:
   // `machine_setup` is shared, not copied: later changes to its qubit mapping are seen. TypeError
