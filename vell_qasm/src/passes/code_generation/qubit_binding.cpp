@@ -27,15 +27,16 @@ std::string position_text(const ast::QASMNode& node) {
   return " at line " + std::to_string(node.span->start_line) + ", column " + std::to_string(node.span->start_column);
 }
 
-// The index as an integer literal: a literal already, or an expression of literals folded the way
-// constant folding folds it (integer division included), whether or not that optional step ran.
-const ast::IntegerLiteral* literal_index(ast::ExprPtr& index) {
-  if (index == nullptr || index->kind() == ast::NodeKind::IntegerLiteral)
-    return static_cast<const ast::IntegerLiteral*>(index.get());
+// The value of the index: an integer literal, or an expression of literals folded the way constant
+// folding folds it (integer division included), whether or not that optional step ran; nullopt
+// for anything else.
+std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
+  if (index == nullptr) return std::nullopt;
+  if (index->kind() == ast::NodeKind::IntegerLiteral) return static_cast<const ast::IntegerLiteral&>(*index).value;
   code_resolving::ConstantExpressionsTransformer folder;
   ast::Rewrite folded = folder.visit(index);
-  if (!folded.is_node()) return nullptr;
-  return dynamic_cast<const ast::IntegerLiteral*>(folded.node().get());
+  if (!folded.is_node() || folded.node()->kind() != ast::NodeKind::IntegerLiteral) return std::nullopt;
+  return static_cast<const ast::IntegerLiteral&>(*folded.node()).value;
 }
 
 }  // namespace
@@ -156,14 +157,13 @@ ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::Indexe
   const auto* run = _run(name);
   if (run == nullptr || node->name->kind() != ast::NodeKind::Identifier) return node;
   check(node->indices.size() == 1, "Only 1-length indexing is allowed");
-  ast::ExprPtr index = extract_single_index(node->indices.front());
-  const auto* literal = literal_index(index);
-  check(literal != nullptr, "Only explicit qubit pointers are supported");
+  const std::optional<std::int64_t> value = literal_index(extract_single_index(node->indices.front()));
+  check(value.has_value(), "Only explicit qubit pointers are supported");
   const auto size = static_cast<std::int64_t>(run->size());
-  if (literal->value < 0 || literal->value >= size)
-    throw IndexError("Index " + std::to_string(literal->value) + " is out of range for the qubit register '" + name +
+  if (*value < 0 || *value >= size)
+    throw IndexError("Index " + std::to_string(*value) + " is out of range for the qubit register '" + name +
                      "' of " + qubits_text(size));
-  return create_hw_qubit((*run)[static_cast<std::size_t>(literal->value)]);
+  return create_hw_qubit((*run)[static_cast<std::size_t>(*value)]);
 }
 
 const std::vector<HwQubitIndex>* _QubitsResolver::_whole_register(const ast::NodePtr& operand) const {
