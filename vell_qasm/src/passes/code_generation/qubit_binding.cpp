@@ -319,51 +319,44 @@ ast::Rewrite _QubitsResolver::visit_QubitDeclaration(const ast::Ptr<ast::QubitDe
 
 namespace {
 
-// What the broadcast needs to know of the program: its gates, its registers' sizes (nullopt when
-// not known from literals), and the names declared without a size.
-class BroadcastFacts : public ast::QASMVisitor {
- public:
-  BroadcastFacts() : QASMVisitor(ast::SwitchCases::enter) {}
-
-  std::unordered_set<std::string> gates;
-  std::unordered_map<std::string, std::optional<std::int64_t>> registers;
-  std::unordered_map<std::string, std::int64_t> literal_constants;
-
-  void visit_QuantumGateDefinition(ast::QuantumGateDefinition& node) override {
-    if (node.name) gates.insert(node.name->name);
-  }
-  void visit_ConstantDeclaration(ast::ConstantDeclaration& node) override {
-    if (node.identifier && node.init_expression && node.init_expression->kind() == ast::NodeKind::IntegerLiteral)
-      literal_constants.emplace(node.identifier->name, static_cast<const ast::IntegerLiteral&>(*node.init_expression).value);
-  }
-  void visit_QubitDeclaration(ast::QubitDeclaration& node) override {
-    if (!node.qubit || !node.size) return;  // a single qubit is no register
-    std::optional<std::int64_t> size;
-    if (node.size->kind() == ast::NodeKind::IntegerLiteral) {
-      size = static_cast<const ast::IntegerLiteral&>(*node.size).value;
-    } else if (node.size->kind() == ast::NodeKind::Identifier) {
-      auto found = literal_constants.find(static_cast<const ast::Identifier&>(*node.size).name);
-      if (found != literal_constants.end()) size = found->second;
-    }
-    registers.insert_or_assign(node.qubit->name, size);
-  }
-};
-
+// One walk in program order: gates, registers and integer constants are noted where they are
+// declared (before any use in a valid program), and calls of the gates are repeated per qubit.
 class UserGateBroadcaster : public ast::QASMTransformer {
  public:
-  explicit UserGateBroadcaster(const BroadcastFacts& facts) : QASMTransformer(ast::SwitchCases::enter), _facts(facts) {}
+  UserGateBroadcaster() : QASMTransformer(ast::SwitchCases::enter) {}
 
-  ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override { return node; }
+  ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
+    if (node->name) _gates.insert(node->name->name);
+    return node;
+  }
+  ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
+    if (node->identifier && node->init_expression && node->init_expression->kind() == ast::NodeKind::IntegerLiteral)
+      _literal_constants.insert_or_assign(node->identifier->name,
+                                          static_cast<const ast::IntegerLiteral&>(*node->init_expression).value);
+    return node;
+  }
+  ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
+    if (!node->qubit || !node->size) return node;  // a single qubit is no register
+    std::optional<std::int64_t> size;
+    if (node->size->kind() == ast::NodeKind::IntegerLiteral) {
+      size = static_cast<const ast::IntegerLiteral&>(*node->size).value;
+    } else if (node->size->kind() == ast::NodeKind::Identifier) {
+      auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node->size).name);
+      if (found != _literal_constants.end()) size = found->second;
+    }
+    _registers.insert_or_assign(node->qubit->name, size);
+    return node;
+  }
 
   ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
-    if (!node->name || !_facts.gates.contains(node->name->name)) return node;
+    if (_registers.empty() || !node->name || !_gates.contains(node->name->name)) return node;
     std::optional<std::int64_t> size;
     const std::string* first = nullptr;
     for (const ast::NodePtr& operand : node->qubits) {
       if (!is_plain_identifier(operand)) continue;
       const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-      auto found = _facts.registers.find(name);
-      if (found == _facts.registers.end()) continue;
+      auto found = _registers.find(name);
+      if (found == _registers.end()) continue;
       if (!found->second)
         throw NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" + node->name->name +
                                   "' has a size that is no integer literal; pass its qubits one by one" +
@@ -383,7 +376,7 @@ class UserGateBroadcaster : public ast::QASMTransformer {
     for (std::int64_t k = 0; k < *size; ++k) {
       auto call = ast::make<ast::QuantumGate>(*node);
       for (ast::NodePtr& operand : call->qubits) {
-        if (!is_plain_identifier(operand) || !_facts.registers.contains(static_cast<const ast::Identifier&>(*operand).name))
+        if (!is_plain_identifier(operand) || !_registers.contains(static_cast<const ast::Identifier&>(*operand).name))
           continue;
         auto name = std::static_pointer_cast<ast::Identifier>(operand);
         ast::IndexList index{ast::make<ast::IntegerLiteral>(k)};
@@ -397,7 +390,9 @@ class UserGateBroadcaster : public ast::QASMTransformer {
   }
 
  private:
-  const BroadcastFacts& _facts;
+  std::unordered_set<std::string> _gates;
+  std::unordered_map<std::string, std::optional<std::int64_t>> _registers;  // nullopt: size not known
+  std::unordered_map<std::string, std::int64_t> _literal_constants;
 };
 
 }  // namespace
@@ -406,10 +401,7 @@ GateCallBroadcast::GateCallBroadcast(std::optional<std::string> name) : Step(std
 
 programs::ProgramPtr GateCallBroadcast::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
-  BroadcastFacts facts;
-  facts.visit(tree);
-  if (facts.gates.empty() || facts.registers.empty()) return std::make_shared<programs::OpenQasmProgram>(tree);
-  UserGateBroadcaster broadcaster(facts);
+  UserGateBroadcaster broadcaster;
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(broadcaster, tree));
 }
 

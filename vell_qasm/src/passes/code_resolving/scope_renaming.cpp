@@ -28,17 +28,19 @@ void rewrite_index_lists(ast::QASMTransformer& transformer, std::vector<ast::Ind
 ScopeRenamer::ScopeRenamer() : QASMTransformer(ast::SwitchCases::enter) {
   _scopes.emplace_back();
   for (const auto& entry : CONSTANTS) {
-    _visible[entry.first].push_back(Binding{0, entry.first});
-    _scopes.back().push_back(entry.first);
+    std::vector<Binding>& bindings = _visible[entry.first];
+    bindings.push_back(Binding{0, entry.first});
+    _scopes.back().push_back(&bindings);
   }
 }
 
 void ScopeRenamer::_open_scope() { _scopes.emplace_back(); }
 
 void ScopeRenamer::_close_scope() {
-  for (const std::string& name : _scopes.back()) {
-    auto found = _visible.find(name);
-    found->second.pop_back();
+  // Map entries stay where they are (nothing is erased), so the pointers still hold.
+  for (std::vector<Binding>* bindings : _scopes.back()) {
+    if (bindings->back().renamed) --_renamings_visible;
+    bindings->pop_back();
   }
   _scopes.pop_back();
 }
@@ -47,19 +49,20 @@ ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>
                                                  const ast::NodePtr& declaration, const char* kind) {
   check(identifier != nullptr, "A declaration names what it declares");
   const std::size_t depth = _scopes.size() - 1;
-  std::vector<Binding>& bindings = _visible[identifier->name];
+  // An entry exists for every name declared so far and every global name: the name is taken.
+  auto [entry, fresh] = _visible.try_emplace(identifier->name);
+  std::vector<Binding>& bindings = entry->second;
   if (!bindings.empty() && bindings.back().depth == depth)
     throw parsing::RedeclarationException(declaration, identifier->name, kind);
   ast::Ptr<ast::Identifier> declared = identifier;
-  const bool taken = !bindings.empty() || _declared_before.contains(identifier->name) ||
-                     _global_names.contains(identifier->name);
-  if (depth > 0 && taken) {
+  const bool renamed = depth > 0 && !fresh;
+  if (renamed) {
     declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
     declared->span = identifier->span;
+    ++_renamings_visible;
   }
-  _declared_before.insert(identifier->name);
-  bindings.push_back(Binding{depth, declared->name});
-  _scopes.back().push_back(identifier->name);
+  bindings.push_back(Binding{depth, declared->name, renamed});
+  _scopes.back().push_back(&bindings);
   return declared;
 }
 
@@ -69,14 +72,15 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
     if (auto* classical = dynamic_cast<ast::ClassicalDeclaration*>(statement.get())) name = &classical->identifier;
     if (auto* constant = dynamic_cast<ast::ConstantDeclaration*>(statement.get())) name = &constant->identifier;
     if (auto* io = dynamic_cast<ast::IODeclaration*>(statement.get())) name = &io->identifier;
-    if (name != nullptr && *name != nullptr) _global_names.insert((*name)->name);
+    if (name != nullptr && *name != nullptr) _visible.try_emplace((*name)->name);
   }
   return generic_visit(node);
 }
 
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
+  if (_renamings_visible == 0) return node;  // the common case: every visible name is its own
   auto found = _visible.find(node->name);
-  if (found == _visible.end() || found->second.empty() || found->second.back().name == node->name) return node;
+  if (found == _visible.end() || found->second.empty() || !found->second.back().renamed) return node;
   auto renamed = ast::make<ast::Identifier>(found->second.back().name);
   renamed->span = node->span;
   return renamed;

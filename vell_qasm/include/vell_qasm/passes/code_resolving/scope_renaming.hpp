@@ -28,7 +28,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
@@ -85,6 +84,7 @@ class ScopeRenamer : public openqasm3::ast::QASMTransformer {
   struct Binding {
     std::size_t depth;
     std::string name;  // the name the declaration goes by from now on
+    bool renamed = false;
   };
 
   // Enters the declaration of `identifier` into the innermost scope and returns the identifier it
@@ -99,13 +99,13 @@ class ScopeRenamer : public openqasm3::ast::QASMTransformer {
   void _visit_statements(std::vector<openqasm3::ast::StmtPtr>& statements);
   openqasm3::ast::ExprPtr _visit_expression(const openqasm3::ast::ExprPtr& expression);
 
-  // Name -> the declarations of that name visible now, innermost last.
+  // Name -> the declarations of that name visible now, innermost last. Every name declared so far,
+  // and every name the global scope declares, has an entry.
   std::unordered_map<std::string, std::vector<Binding>> _visible;
-  // Per open scope, the names declared in it.
-  std::vector<std::vector<std::string>> _scopes;
-  std::unordered_set<std::string> _declared_before;  // every name declared so far, as written
-  std::unordered_set<std::string> _global_names;
+  // Per open scope, the entries of the names declared in it.
+  std::vector<std::vector<std::vector<Binding>*>> _scopes;
   std::int64_t _renamed = 0;
+  std::size_t _renamings_visible = 0;  // visible bindings whose name differs from the source's
 };
 
 class ScopeRenaming : public Step {
