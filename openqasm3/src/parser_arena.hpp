@@ -44,7 +44,7 @@ class NodeArena {
   static NodeArena* create(std::size_t source_bytes) { return new NodeArena(source_bytes >= kSmallSourceBytes); }
 
   // Sources shorter than this start on ordinary pages: their nodes fill a small part of a block
-  // (a parse takes about ten bytes of nodes per source byte).
+  // (a parse takes several bytes of nodes per source byte).
   static constexpr std::size_t kSmallSourceBytes = 64 * 1024;
 
   NodeArena(const NodeArena&) = delete;
