@@ -126,6 +126,9 @@ TEST(Includes, EveryStandardGateCompilesOnAMachineWithOnlyUAndCX) {
       EXPECT_FALSE(failure) << failure->message << "\n" << program;
     }
   }
+  // An integer argument is not halved by integer division inside a served definition.
+  EXPECT_EQ(listing("OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\ncp(1) q[0], q[1];\n", u_cx_only()),
+            listing("OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit[2] q;\ncp(1.0) q[0], q[1];\n", u_cx_only()));
   // On U and CX alone, h is U(pi/2, 0, pi): the listing is the one of that call.
   EXPECT_EQ(listing("OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit q;\nh q;\n", u_cx_only()),
             listing("OPENQASM 3.0;\nqubit q;\nU(pi / 2, 0, pi) q;\n", u_cx_only()));
