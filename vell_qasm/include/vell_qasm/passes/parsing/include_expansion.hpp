@@ -112,8 +112,9 @@ class IncludeExpansion : public Step {
   // Takes an OpenQasmProgram (anything else is an AssertionError).
   programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
 
-  // Reads and parses one included file and refuses it when it declares a version. Uses no state of
-  // the step; virtual so that a derived step changes how every level is read.
+  // Reads and parses one included file and refuses it when it declares a version; counts it against
+  // the bounds on files and bytes read (count_included_file). Virtual so that a derived step
+  // changes how every level is read (the driver's search for include files does).
   virtual std::shared_ptr<openqasm3::ast::Program> get_sub_program(const std::string& filename) const;
 
  protected:
