@@ -126,6 +126,12 @@ bool locate(const std::exception& e, FailureDescription& out) {
     out.column = p->column;
     return true;
   }
+  if (auto* p = dynamic_cast<const IncludeNotFoundError*>(&e)) {
+    out.line = p->line;
+    out.column = p->column;
+    out.file = p->file;
+    return true;
+  }
   if (auto* p = dynamic_cast<const IncludedFileError*>(&e)) {
     out.line = p->line;
     out.column = p->column;

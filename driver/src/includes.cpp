@@ -115,6 +115,10 @@ bool file_exists(const fs::path& path) {
 
 }  // namespace
 
+IncludeNotFoundError::IncludeNotFoundError(const std::string& name, std::optional<std::string> file_, int line_,
+                                           int column_)
+    : FileNotFoundError("File " + name + " not found"), file(std::move(file_)), line(line_), column(column_) {}
+
 IncludedFileError::IncludedFileError(std::string file_, int line_, int column_, std::string message)
     : file(std::move(file_)), line(line_), column(column_), _message(std::move(message)) {}
 
@@ -130,23 +134,35 @@ IncludeSearch::IncludeSearch(std::int64_t max_depth, Options options)
 
 std::shared_ptr<ast::Program> IncludeSearch::_parse_inclusions(const std::shared_ptr<ast::Program>& program,
                                                                const std::vector<std::string>& included_files) {
-  std::optional<fs::path> folder = options_.source_directory;
-  if (auto found = read_from_.find(program.get()); found != read_from_.end()) {
-    folder = std::move(found->second);
-    read_from_.erase(found);
-  } else if (!included_files.empty()) {
-    folder.reset();  // a program that did not come from get_sub_program: names as they stand
-  }
-  folders_.push_back(std::move(folder));
-  struct Pop {
-    std::vector<std::optional<fs::path>>& folders;
-    ~Pop() { folders.pop_back(); }
-  } pop{folders_};
   if (included_files.empty()) read_from_.clear();
+  Level level;
+  if (auto found = read_from_.find(program.get()); found != read_from_.end()) {
+    level.file = std::move(found->second);
+    read_from_.erase(found);
+    if (level.file) level.folder = level.file->parent_path();
+  } else if (included_files.empty()) {
+    level.folder = options_.source_directory;
+  }  // else: a program that did not come from get_sub_program: names as they stand
+  // The expansion reads the includes of this statement list in their order, one get_sub_program
+  // each, so the n-th call at this level is for the n-th include.
+  for (const ast::NodePtr& statement : program->statements)
+    if (statement->kind() == ast::NodeKind::Include) level.includes.push_back(static_cast<const ast::Include*>(statement.get()));
+  levels_.push_back(std::move(level));
+  struct Pop {
+    std::vector<Level>& levels;
+    ~Pop() { levels.pop_back(); }
+  } pop{levels_};
   return IncludeExpansion::_parse_inclusions(program, included_files);
 }
 
 std::shared_ptr<ast::Program> IncludeSearch::get_sub_program(const std::string& filename) const {
+  const ast::Include* statement = nullptr;
+  if (!levels_.empty()) {
+    Level& level = levels_.back();
+    if (level.next < level.includes.size() && level.includes[level.next]->filename == filename)
+      statement = level.includes[level.next];
+    ++level.next;
+  }
   // A name with a NUL byte names no file (the system would cut it short).
   const bool plain_name = filename.find('\0') == std::string::npos && !filename.empty();
   std::optional<fs::path> found;
@@ -155,7 +171,7 @@ std::shared_ptr<ast::Program> IncludeSearch::get_sub_program(const std::string& 
     if (name.is_absolute()) {
       if (file_exists(name)) found = name;
     } else {
-      const std::optional<fs::path>& here = folders_.empty() ? options_.source_directory : folders_.back();
+      const std::optional<fs::path>& here = levels_.empty() ? options_.source_directory : levels_.back().folder;
       fs::path first = here ? *here / name : name;
       if (file_exists(first)) found = std::move(first);
       for (std::size_t i = 0; !found && i < options_.search_path.size(); ++i)
@@ -169,6 +185,11 @@ std::shared_ptr<ast::Program> IncludeSearch::get_sub_program(const std::string& 
   } else if (auto standard = options_.built_in_gates ? standard_include_text(filename, *options_.built_in_gates)
                                                       : std::nullopt) {
     text = std::move(*standard);
+  } else if (statement && statement->span) {
+    // Where the include statement stands: in an included file, or in the program (no file).
+    std::optional<std::string> in;
+    if (levels_.back().file) in = levels_.back().file->string();
+    throw IncludeNotFoundError(filename, std::move(in), statement->span->start_line, statement->span->start_column);
   } else {
     throw FileNotFoundError("File " + filename + " not found");
   }
@@ -182,7 +203,7 @@ std::shared_ptr<ast::Program> IncludeSearch::get_sub_program(const std::string& 
     throw error;
   }
   if (program->version) throw passes::parsing::IncludeFileDeclaresVersionException(filename);
-  read_from_[program.get()] = found ? std::optional<fs::path>(found->parent_path()) : std::nullopt;
+  read_from_[program.get()] = found;
   return program;
 }
 

@@ -115,7 +115,7 @@ TEST(Failures, CarryThePositionOfTheNodeOrTokenAtFault) {
       {"OPENQASM 3.0;\nqubit[9] q;\n", std::nullopt, std::nullopt, ""},
       {"OPENQASM 3.0;\nqubit[3] q;\nreset q;\n", std::nullopt, std::nullopt, ""},
       // Include expansion: a missing file.
-      {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", std::nullopt, std::nullopt, "no_such_file.inc"},
+      {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", 2, 0, "no_such_file.inc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);

@@ -160,6 +160,14 @@ TEST(Includes, AnErrorInsideAnIncludedFileNamesThatFileAndItsLine) {
   EXPECT_EQ(failure->file, (source.path() / "inner.inc").string());
   EXPECT_EQ(failure->line, 4);
   EXPECT_EQ(failure->column, 0);
+  // A missing file: where the include statement stands, in the file that holds it.
+  source.write("outer.inc", "\n  include \"absent.inc\";\n");
+  auto absent = failure_of("OPENQASM 3.0;\ninclude \"outer.inc\";\n", options);
+  ASSERT_TRUE(absent);
+  EXPECT_EQ(absent->message, "File absent.inc not found");
+  EXPECT_EQ(absent->file, (source.path() / "outer.inc").string());
+  EXPECT_EQ(absent->line, 2);
+  EXPECT_EQ(absent->column, 2);
   // An error of the program itself names no other file.
   auto own = failure_of("OPENQASM 3.0;\nqubit q\n", options);
   ASSERT_TRUE(own);

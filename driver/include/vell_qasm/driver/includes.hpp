@@ -5,8 +5,9 @@
 // the program itself: CompileOptions::include_directory, or the working directory as it is),
 // then in each search folder in order; an absolute name only as it is. Failing all of them,
 // "stdgates.inc" and "qelib1.inc" are served from memory (standard_include_text), and any other
-// name is FileNotFoundError "File NAME not found". The process's working directory is never
-// changed, so compilations may run on several threads at once.
+// name is FileNotFoundError "File NAME not found" (an IncludeNotFoundError, which says where the
+// include statement stands). The process's working directory is never changed, so compilations
+// may run on several threads at once.
 //
 // A file that does not parse is reported as IncludedFileError, which names the file (as found)
 // and carries the parser's position in it; its cause is the parser's error.
@@ -43,6 +44,16 @@ class IncludedFileError : public passes::parsing::ParsingException, public HasCa
   std::string _message;
 };
 
+// No file of an included name exists and none is served: FileNotFoundError "File NAME not found",
+// with where the include statement stands: `file` the including file (none: the program itself).
+class IncludeNotFoundError : public FileNotFoundError {
+ public:
+  IncludeNotFoundError(const std::string& name, std::optional<std::string> file, int line, int column);
+
+  const std::optional<std::string> file;
+  const int line, column;
+};
+
 // The standard library file `name` ("stdgates.inc" or "qelib1.inc") as served to a machine that
 // builds in `built_in` gates: the library's gate definitions less the built-in gates (a second
 // definition would be refused) and less any gate whose definition calls a gate that is neither
@@ -72,10 +83,18 @@ class IncludeSearch : public passes::parsing::IncludeExpansion {
       const std::shared_ptr<openqasm3::ast::Program>& program, const std::vector<std::string>& included_files) override;
 
  private:
+  // One file being expanded: where it was read from (none: the program, or a served file), the
+  // folder its relative names start from, and its include statements, the next one to be read.
+  struct Level {
+    std::optional<std::filesystem::path> file, folder;
+    std::vector<const openqasm3::ast::Include*> includes;
+    std::size_t next = 0;
+  };
+
   Options options_;
-  // The folder of the file being expanded (innermost last), and of each file read but not yet
-  // expanded. State of one expansion: a step object is not shared between threads.
-  std::vector<std::optional<std::filesystem::path>> folders_;
+  // The files being expanded (innermost last), and where each file read but not yet expanded came
+  // from. State of one expansion: a step object is not shared between threads.
+  mutable std::vector<Level> levels_;
   mutable std::unordered_map<const openqasm3::ast::Program*, std::optional<std::filesystem::path>> read_from_;
 };
 
