@@ -93,8 +93,12 @@ class LoweredValue {
   // An SDK expression, variable or array cell.
   bool is_sdk() const;
 
-  // The value as the SDK takes it; a TypeError for a list.
-  const vell::tavo::Value& scalar() const;
+  // A whole bit register (a bool array variable), which scalar() reads as an integer.
+  static LoweredValue bit_register(vell::tavo::Expr array, std::string name, std::int64_t size);
+
+  // The value as the SDK takes it; a TypeError for a list. A bit register gives the unsigned
+  // integer of its bits, c[0] the lowest (a ValueError beyond 63 bits).
+  vell::tavo::Value scalar() const;
   // The plain value; nullopt for an SDK value or a list.
   std::optional<PlainValue> plain() const;
   // The elements; an AssertionError unless this is a list.
@@ -102,6 +106,9 @@ class LoweredValue {
   // What a whole-variable assignment takes: the scalar, or a list of scalars. A list that holds a
   // list is a TypeError.
   tavo_var::ScalarOrList to_scalar_or_list() const;
+  // What an assignment to a whole variable takes: to_scalar_or_list() for an array target (or a
+  // list), scalar() for a scalar one.
+  tavo_var::ScalarOrList for_target(bool target_is_array) const;
 
   // As the SDK listing writes it: true, 7, 2.5, v0, v1[2], (v0 + 1), ~v2, and [1, 5, v0] for a list.
   std::string text() const;
@@ -109,7 +116,14 @@ class LoweredValue {
   const std::variant<vell::tavo::Value, List>& get() const { return value_; }
 
  private:
+  struct BitRegister {
+    std::string name;
+    std::int64_t size;
+  };
+  vell::tavo::Value register_integer() const;
+
   std::variant<vell::tavo::Value, List> value_;
+  std::optional<BitRegister> register_;
 };
 
 // Lowers `oq_expression` with the variables of `variables_db` (read only). A null expression is an
@@ -126,6 +140,9 @@ openqasm3::ast::ExprPtr extract_single_index(const openqasm3::ast::IndexElement&
 
 // The clock cycles of a duration of `value` units (see the top of this file).
 std::int64_t duration_cycles(double value, openqasm3::ast::TimeUnit unit);
+// The nanoseconds of a duration of `value` units, from its exact decimal: an int64 when whole
+// (4.004 us is 4004), else the nearest double.
+PlainValue duration_ns(double value, openqasm3::ast::TimeUnit unit);
 
 // The steps of lower_expression, for its own use and its tests.
 LoweredValue _parse_binary_expression(const openqasm3::ast::BinaryExpression& oq_expression,
