@@ -96,6 +96,19 @@ ValueType type_of_value(const PlainValue& value) {
 
 ValueType binary_result_type(BO op, ValueType lhs, ValueType rhs) {
   using T = ValueType;
+  switch (op) {
+    case BO::gt:
+    case BO::lt:
+    case BO::ge:
+    case BO::le:
+    case BO::eq:
+    case BO::ne:
+    case BO::logical_and:
+    case BO::logical_or:
+      return T::boolean;
+    default:
+      break;
+  }
   if (lhs == T::unknown || rhs == T::unknown) return T::unknown;
   const bool durations = lhs == T::duration || rhs == T::duration;
   const bool integral = (lhs == T::boolean || lhs == T::integer) && (rhs == T::boolean || rhs == T::integer);
