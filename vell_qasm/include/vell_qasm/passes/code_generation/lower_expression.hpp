@@ -4,25 +4,21 @@
 //
 // What an expression lowers to (LoweredValue):
 // - a plain value (bool, int64, double): a boolean, integer or float literal as stored, a
-//   duration literal as clock cycles, and every operator or cast applied to plain values only;
+//   duration as clock cycles, and every operator or cast applied to plain values only;
 // - an SDK expression: an operator with at least one SDK operand, a Cast, an array cell;
-// - an SDK variable: an identifier, the declared variable of that name (an array as a whole);
+// - an SDK variable: an identifier, the declared variable of that name (an array as a whole; a
+//   bool array, a bit register, reads as the unsigned integer of its bits wherever a scalar is
+//   taken: c[0] + (c[1] << 1) + ..., c[0] the lowest bit);
 // - a list of lowered values: an array literal, element by element (nested literals nest).
 // A LoweredValue that is not a list is a vell::tavo::Value, the SDK's own value type, which the
 // statement calls, the variable wrappers and the target functions take as they are.
 //
 // Operators. When either operand is an SDK value the SDK's operator is used, the plain value on
-// whichever side it stands; "!=" is the SDK's `~` of "==", and "!" the SDK's `~`. Between plain
-// values (a bool counts as 0 or 1, int64 is exact, a double operand makes a result double):
-//   + - *      int64 for two integral operands, else double; a result beyond int64 is an
-//              OverflowError naming the operation, never a wrap-around
-//   /          always true division, a double; a zero divisor is a ZeroDivisionError
-//   << >>      integral operands only (TypeError), non-negative count (ValueError); >> rounds
-//              toward negative infinity; << beyond int64 is an OverflowError
-//   & | ^      integral operands only, two's complement; two bools give a bool
-//   > >= < <= == !=   exact numeric comparison across the three kinds; a bool
-//   unary -    negation (a bool gives 0 or -1; -(least int64) is an OverflowError)
-//   !          logical negation: a bool, true exactly for false, 0 and 0.0
+// whichever side it stands; "!=" is the SDK's `~` of "==", and "!" the SDK's `~`; "/" of two
+// integral operands is the SDK's integer division `//`, which rounds toward negative infinity as
+// folding does (7 / 2 is 3, -7 / 2 is -4), and true division otherwise. Between plain values the
+// shared plain arithmetic applies (plain_arithmetic.hpp: int64 exact, an overflow is an
+// OverflowError naming the operation, "/" of two integers rounds toward negative infinity).
 // "%", "**", "&&", "||" and unary "~" are refused (NotImplementedError with the operator).
 //
 // Casts to int/uint, float and bool convert plain values by value (int truncates toward zero; the
@@ -30,9 +26,14 @@
 // of the target type unchanged, and otherwise call Cast.to_int / to_fixed / to_bool. Other
 // targets are refused.
 //
-// Durations count clock cycles of CYCLES_PER_NS nanoseconds, from the literal's exact decimal
-// value (its shortest round-trip text), truncated toward zero: 10 ns gives 2, 4.004 us gives
-// 1001, -10 ns gives -2, 1 dt gives 0 (dt counts as 1 ns). A count beyond int64 is an
+// Durations. Within an expression a duration is kept in nanoseconds, exactly (the literal's
+// exact decimal, its shortest round-trip text: 4.004 us is 4004 ns), through + and - of
+// durations, scaling by a number, division by a number (a real division) and negation; the value
+// of the whole expression is converted to clock cycles of CYCLES_PER_NS nanoseconds once,
+// truncated toward zero: 10 ns + 10 ns gives 5, 10 ns gives 2, 1 dt gives 0 (dt counts as 1 ns),
+// n * 1 ns for an SDK n gives Cast.to_int((n * 1) / 4). A ratio of two durations is a number, and
+// a comparison of durations a bool. A duration variable holds clock cycles: in duration
+// arithmetic it counts as cycles * CYCLES_PER_NS nanoseconds. A count beyond int64 is an
 // OverflowError; inf and nan are an OverflowError and a ValueError.
 //
 // Traps:
@@ -43,7 +44,9 @@
 // - Lists are not operands: an operator or cast applied to a lowered array literal is refused.
 // - An expression nested deeper than kMaxLoweringDepth levels is refused with a ValueError, and
 //   one that a small thread stack cannot hold with openqasm3::StackExhausted, before the stack
-//   could run out. Parsed trees can be that deep: a flat chain `1 + 1 + ...` has no length limit.
+//   could run out. A flat chain `1 + 1 + ...` (left operands) is lowered in a loop and has no
+//   length limit here; the SDK bounds how deep the expression it builds may nest.
+// - A bit register wider than 63 bits read as an integer is a ValueError.
 #pragma once
 
 #include <array>
