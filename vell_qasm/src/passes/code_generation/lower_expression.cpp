@@ -365,6 +365,11 @@ class Lowering {
   // A chain a + b + c + ... leans left as deep as it is long: its links are lowered in a loop,
   // innermost first, each after both of its operands, and only right operands recurse.
   Term binary(const ast::BinaryExpression& node) {
+    if (!node.lhs || node.lhs->library_kind() != ast::NodeKind::BinaryExpression) {  // no chain
+      Term lhs = term(node.lhs);
+      Term rhs = term(node.rhs);
+      return apply_binary(node.op, lhs, rhs);
+    }
     std::vector<const ast::BinaryExpression*> chain{&node};
     while (chain.back()->lhs && chain.back()->lhs->library_kind() == ast::NodeKind::BinaryExpression)
       chain.push_back(static_cast<const ast::BinaryExpression*>(chain.back()->lhs.get()));

@@ -465,6 +465,13 @@ ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::P
   // A flat chain a + b + c + ... leans left as deep as it is long: its links are folded in a
   // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
   // link itself), and only the right operands recurse.
+  if (!node->lhs || node->lhs->kind() != ast::NodeKind::BinaryExpression) {  // no chain
+    node->lhs = rewritten(node->lhs);
+    node->rhs = rewritten(node->rhs);
+    std::optional<ValueType> unknown;
+    ChainTypes types(*this, *node, unknown);
+    return BinaryExpressionModifier::run(node, types);
+  }
   std::vector<ast::Ptr<ast::BinaryExpression>> chain{node};
   while (chain.back()->lhs && chain.back()->lhs->kind() == ast::NodeKind::BinaryExpression)
     chain.push_back(std::static_pointer_cast<ast::BinaryExpression>(chain.back()->lhs));
