@@ -329,7 +329,13 @@ Term apply_unary(ast::UnaryOperator op, const Term& operand) {
                     "\": " + operand.value.text());
   const bool negate = op == ast::UnaryOperator::negate;
   const LoweredValue value = negate ? operand.value : finished(operand);
-  if (value.is_sdk()) return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, value.scalar()), negate && operand.ns};
+  if (value.is_sdk()) {
+    const tavo::Value scalar = value.scalar();
+    // ! of a number is whether it is zero: the SDK's ~ negates bools only.
+    if (!negate && tavo::dtype_of(scalar) != tavo::DType::Bool)
+      return {tavo::binary(tavo::BinaryOp::Eq, scalar, std::int64_t{0})};
+    return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, scalar), negate && operand.ns};
+  }
   return {from_plain(plain::apply(op, *value.plain())), negate && operand.ns};
 }
 

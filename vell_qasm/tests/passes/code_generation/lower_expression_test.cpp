@@ -247,7 +247,8 @@ TEST_F(LowerExpressionTest, SdkOperandsUseTheSdkOperatorWithThePlainValueOnEithe
 }
 
 TEST_F(LowerExpressionTest, SdkRefusalsPassThrough) {
-  EXPECT_THROW(lower("!i"), tavo::TavoTypeError);       // ~ wants a bool
+  EXPECT_EQ(lowered("!i"), "(v0 == 0)");                 // ! of a number: is it zero
+  EXPECT_EQ(lowered("!f"), "(v2 == 0)");
   EXPECT_THROW(lower("f << 1"), tavo::TavoTypeError);   // no shift of fixed
   EXPECT_THROW(lower("i / 0"), tavo::TavoValueError);   // plain zero divisor
   EXPECT_THROW(lower("arr[9]"), tavo::TavoValueError);  // plain index outside the array
@@ -482,6 +483,7 @@ TEST_F(LowerExpressionTest, BitRegistersReadAsTheUnsignedIntegerOfTheirBits) {
       {"c + 1", "(((v5[0] + (v5[1] << 1)) + (v5[2] << 2)) + 1)"},
       {"int(c)", "((v5[0] + (v5[1] << 1)) + (v5[2] << 2))"},
       {"one == 1", "(Cast.to_int(v6[0]) == 1)"},
+      {"!c", "(((v5[0] + (v5[1] << 1)) + (v5[2] << 2)) == 0)"},
       {"c[1]", "v5[1]"},
   };
   for (const Case& k : cases) {
