@@ -16,9 +16,10 @@
 // Operators. When either operand is an SDK value the SDK's operator is used, the plain value on
 // whichever side it stands; "!=" is the SDK's `~` of "==", and "!" the SDK's `~` of a bool (of a
 // number, "== 0"); "/" of two integral operands is the SDK's integer division `//`, which rounds
-// toward negative infinity as folding does (7 / 2 is 3, -7 / 2 is -4), and true division otherwise. Between plain values the
-// shared plain arithmetic applies (plain_arithmetic.hpp: int64 exact, an overflow is an
-// OverflowError naming the operation, "/" of two integers rounds toward negative infinity).
+// toward negative infinity as folding does (7 / 2 is 3, -7 / 2 is -4), and true division
+// otherwise. Between plain values the shared plain arithmetic applies (plain_arithmetic.hpp:
+// int64 exact, an overflow is an OverflowError naming the operation, "/" of two integers rounds
+// toward negative infinity).
 // "%", "**", "&&", "||" and unary "~" are refused (NotImplementedError with the operator).
 //
 // Casts to int/uint, float and bool convert plain values by value (int truncates toward zero; the
