@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "openqasm3/stack_guard.hpp"
-
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/code_resolving/binop_rules.hpp"
 #include "vell_qasm/passes/utils.hpp"
@@ -19,15 +18,12 @@ namespace ast = openqasm3::ast;
 
 namespace {
 
-
 spdlog::logger& logger() {
   static const auto instance = logging::get_logger("vell_qasm.passes.code_resolving.expr_folding");
   return *instance;
 }
 
-using plain::as_int;
 using plain::as_real;
-using plain::is_integral;
 
 // ---- the operator tables: the shared plain-value arithmetic, "/" dividing integers as integers
 

@@ -6,13 +6,15 @@
 // arithmetic collapses to one literal; nothing is reassociated: (1 + 2) + x becomes 3 + x while
 // (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
 // computation, a rewrite rule is tried instead: the algebraic identities of binop_rules for binary
-// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls.
+// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls. An identity is
+// applied only where it keeps the expression's type, as the literals and the declarations met
+// before the expression tell it (see binop_rules.hpp).
 //
 // Values: the plain arithmetic of plain_arithmetic.hpp, "/" of two integers rounding toward
 // negative infinity (7 / 2 is 3, -7 / 2 is -4) as run-time integer division does; ceiling and
 // floor give reals, as the language's do. A boolean also counts as the integer 0 or 1; integers
-// are int64 and reals double. A result that int64 cannot hold (2 ** 64, 1 << 70, -(least int64)) is refused, never wrapped, and
-// so is a complex result ((-8.0) ** 0.5). Every refused computation (zero divisor, negative shift
+// are int64 and reals double. A result that int64 cannot hold (2 ** 64, 1 << 70, -(least
+// int64)) is refused, never wrapped, and so is a complex result ((-8.0) ** 0.5). Every refused computation (zero divisor, negative shift
 // count, domain or range error, operand of the wrong kind, wrong number of arguments) throws
 // IllegalMathExpression naming the expression by its operand values ("The operation 1 / 0 is
 // illegal"); the underlying error is its cause(). With several failing expressions the first one
