@@ -79,6 +79,12 @@ TEST(ExpressionSemantics, ABitRegisterReadsAsTheUnsignedIntegerOfItsBits) {
       {"qubit q; bit[2] c; switch (c) { case 1 { x q; } default { } }", {"switch (v0[0] + (v0[1] << 1)):"}},
   };
   for (const Case& k : cases) expect_lines(k);
+  // OpenQASM 2's condition on a whole register.
+  const std::string v2 = compile("OPENQASM 2.0;\ninclude \"qelib1.inc\";\nqreg q[1];\ncreg c[2];\nif (c == 1) x q[0];\n",
+                                 demo_compile_options())
+                             ->dsl_program()
+                             .listing();
+  EXPECT_NE(v2.find("if ((v0[0] + (v0[1] << 1)) == 1):\n"), std::string::npos) << v2;
 }
 
 // Beyond the 2,000 levels lowering once recursed to. Folding and lowering alone are tested with
