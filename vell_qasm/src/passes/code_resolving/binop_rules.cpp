@@ -13,13 +13,6 @@ namespace ast = openqasm3::ast;
 
 namespace {
 
-// A boolean counts as 0 or 1.
-std::optional<std::int64_t> integer_value(const PlainValue& v) {
-  if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
-  if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-  return std::nullopt;
-}
-
 // Equality by numeric value across booleans, integers and reals, without rounding the integer.
 bool numerically_equal(const PlainValue& a, const PlainValue& b) { return plain::compare(a, b) == 0; }
 
@@ -42,17 +35,12 @@ AnswerFunction return_literal_as_type_of_rhs(PlainValue lit) {
   return [lit](const ast::ExprPtr&, const ast::ExprPtr& rhs) -> ast::ExprPtr {
     switch (rhs->library_kind()) {
       case ast::NodeKind::BooleanLiteral:
-        return utils::create_literal(PlainValue(!numerically_equal(lit, PlainValue(std::int64_t{0}))));
+        return utils::create_literal(PlainValue(plain::truth(lit)));
       case ast::NodeKind::IntegerLiteral:
-        if (auto* d = std::get_if<double>(&lit)) {
-          if (!(*d >= -9223372036854775808.0 && *d < 9223372036854775808.0))
-            throw OverflowError("cannot convert " + value_text(*d) + " to a 64-bit integer");
-          return utils::create_literal(static_cast<std::int64_t>(*d));
-        }
-        return utils::create_literal(*integer_value(lit));
+        if (plain::is_integral(lit)) return utils::create_literal(plain::as_int(lit));
+        return utils::create_literal(plain::truncate_to_int(std::get<double>(lit)));
       case ast::NodeKind::FloatLiteral:
-        if (auto i = integer_value(lit)) return utils::create_literal(static_cast<double>(*i));
-        return utils::create_literal(lit);
+        return utils::create_literal(plain::as_real(lit));
       default:
         throw TypeError("Type " + rhs->node_class().text() + " is not supported.");
     }
