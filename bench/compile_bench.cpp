@@ -16,6 +16,11 @@
 // Usage: compile_bench [max-statements]   (default 1000000)
 //        compile_bench --listing N         (prints the listing of the N-statement program, to
 //                                           compare listings across changes)
+//        compile_bench --once WHAT N       (WHAT is generate, parse or whole: generates the program
+//                                           and, for parse or whole, parses or compiles it once
+//                                           with its listing; for instruction counts, such as
+//                                           valgrind --tool=callgrind, where the difference to
+//                                           `generate` is the cost of the parse or of the whole)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,6 +139,18 @@ int main(int argc, char** argv) {
     const auto generated = vell_bench::generate_compile_program(std::strtoull(argv[2], nullptr, 10));
     auto program = vell_qasm::driver::compile(generated.text, vell_qasm::driver::demo_compile_options());
     program->dsl_program().write_listing(std::cout);
+    return 0;
+  }
+  if (argc > 3 && std::string(argv[1]) == "--once") {
+    const std::string what = argv[2];
+    const auto generated = vell_bench::generate_compile_program(std::strtoull(argv[3], nullptr, 10));
+    if (what == "parse") {
+      auto tree = openqasm3::parse(generated.text);
+    } else if (what == "whole") {
+      auto program = vell_qasm::driver::compile(generated.text, vell_qasm::driver::demo_compile_options());
+      ListingSink sink;
+      write_listing(*program, sink);
+    }
     return 0;
   }
   const std::size_t max_statements = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
