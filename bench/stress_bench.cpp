@@ -1,6 +1,7 @@
 // The whole pipeline, listing included, on programs that grow along one dimension each, to show
 // how time and memory grow with it:
-//   gates      a chain of user gates, each calling the one before it, the last one called once
+//   gates      a chain of user gates, each calling the one before it and then x, the last one
+//              called once (n x gates in all)
 //   constants  a chain of constants, each defined from the one before it, then each used once,
 //              the last first
 //   includes   that many included files of one statement each
@@ -9,8 +10,9 @@
 //   qubits     that many qubits (the machine has as many), a gate on each
 //   variables  that many classical variables, each declared with a value and updated once
 //
-// Every size runs in a child process of its own (fresh memory figures) with a time limit; a
-// dimension stops growing after a size that fails or takes longer than the limit. Per size: the
+// Every size runs in a child process of its own (fresh memory figures) with a time limit (60 s)
+// and an address-space limit (6 GiB); a dimension stops growing after a size that fails or takes
+// more than a quarter of the time limit. Per size: the
 // time of the first whole run, the peak resident memory it added (tree, TAVO program and listing
 // writer included) and both per unit.
 //
@@ -36,6 +38,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr unsigned kTimeLimitSeconds = 60;
+constexpr rlim_t kMemoryLimit = rlim_t{6} << 30;
 
 struct Generated {
   std::string text;
@@ -51,7 +54,7 @@ Generated generate(const std::string& dimension, std::size_t n, const std::files
   s = "OPENQASM 3.0;\n";
   if (dimension == "gates") {
     s += "qubit[1] q;\ngate g0 a {\n  x a;\n}\n";
-    for (std::size_t i = 1; i < n; ++i) s += "gate g" + num(i) + " a {\n  g" + num(i - 1) + " a;\n}\n";
+    for (std::size_t i = 1; i < n; ++i) s += "gate g" + num(i) + " a {\n  g" + num(i - 1) + " a;\n  x a;\n}\n";
     s += "g" + num(n - 1) + " q[0];\n";
   } else if (dimension == "constants") {
     s += "int[64] x = 0;\nconst int c0 = 1;\n";
@@ -155,6 +158,9 @@ int main(int argc, char** argv) {
       pid_t child = fork();
       if (child == 0) {
         alarm(kTimeLimitSeconds);
+        // The machine is shared: a dimension that grows memory out of bounds fails instead.
+        rlimit limit{kMemoryLimit, kMemoryLimit};
+        setrlimit(RLIMIT_AS, &limit);
         std::_Exit(run(dimension, n));
       }
       int status = 0;
