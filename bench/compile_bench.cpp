@@ -16,6 +16,7 @@
 // Usage: compile_bench [max-statements]   (default 1000000)
 //        compile_bench --listing N         (prints the listing of the N-statement program, to
 //                                           compare listings across changes)
+//        compile_bench --source N          (prints the N-statement program itself)
 //        compile_bench --once WHAT N       (WHAT is generate, parse or whole: generates the program
 //                                           and, for parse or whole, parses or compiles it once
 //                                           with its listing; for instruction counts, such as
@@ -135,6 +136,10 @@ void measure(std::size_t statements) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--source") {
+    std::fputs(vell_bench::generate_compile_program(std::strtoull(argv[2], nullptr, 10)).text.c_str(), stdout);
+    return 0;
+  }
   if (argc > 2 && std::string(argv[1]) == "--listing") {
     const auto generated = vell_bench::generate_compile_program(std::strtoull(argv[2], nullptr, 10));
     auto program = vell_qasm::driver::compile(generated.text, vell_qasm::driver::demo_compile_options());
