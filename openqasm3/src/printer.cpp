@@ -140,7 +140,7 @@ class Printer {
   // A node of a class defined outside the library, in the text its class gives: a statement on a
   // line of its own, anything else inline.
   void external(const QASMNode& n, const std::string& text) {
-    if (auto* s = dynamic_cast<const Statement*>(&n)) {
+    if (auto* s = dyn_cast<Statement>(&n)) {
       begin(*s);
       out_ += text;
       end_line();
@@ -532,7 +532,7 @@ class Printer {
     // An annotated inner `if` must not be chained: its annotation lines would land between
     // `else` and `if`.
     if (opt_.chain_else_if && n.else_block.size() == 1 && only &&
-        only->library_kind() == NodeKind::BranchingStatement && n.annotations.empty() &&
+        isa<BranchingStatement>(only) && n.annotations.empty() &&
         only->annotations.empty()) {
       skip_indent_ = true;
       node(*only);  // ends the line itself
@@ -559,7 +559,7 @@ class Printer {
     node(need(n.identifier, n, "identifier"));
     out_ += " in ";
     const QASMNode& set = need(n.set_declaration, n, "set_declaration");
-    if (set.library_kind() == NodeKind::RangeDefinition) {
+    if (isa<RangeDefinition>(set)) {
       out_ += '[';
       node(set);
       out_ += ']';
@@ -644,7 +644,7 @@ class Printer {
   void print_UnaryExpression(const UnaryExpression& n) {
     const QASMNode& e = need(n.expression, n, "expression");
     out_ += symbol(n.op);
-    operand(e, precedence(e) < kPrefix || (precedence(e) == kPrefix && e.library_kind() != NodeKind::UnaryExpression));
+    operand(e, precedence(e) < kPrefix || (precedence(e) == kPrefix && !isa<UnaryExpression>(e)));
   }
 
   // Left-leaning chains (`a + b + ...`, `a[0][1]...`, `a ++ b ++ ...`) are as deep as they are
