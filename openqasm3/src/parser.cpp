@@ -22,6 +22,7 @@
 #include "openqasm3/stack_guard.hpp"
 #include "parser_arena.hpp"
 #include "parser_lexer.hpp"
+#include "precedence.hpp"
 
 namespace openqasm3 {
 namespace {
@@ -30,8 +31,8 @@ using namespace ast;
 using parsing::Tok;
 using parsing::Token;
 
-constexpr int kUnaryLevel = 11;
-constexpr int kPowerLevel = 12;
+constexpr int kUnaryLevel = precedence::kPrefix;
+constexpr int kPowerLevel = precedence::kPower;
 
 struct BinaryOp {
   BinaryOperator op;
@@ -40,25 +41,9 @@ struct BinaryOp {
 
 BinaryOp binary_op(Tok kind) {
   switch (kind) {
-    case Tok::DoublePipe: return {BinaryOperator::logical_or, 1};
-    case Tok::DoubleAmp: return {BinaryOperator::logical_and, 2};
-    case Tok::Pipe: return {BinaryOperator::bit_or, 3};
-    case Tok::Caret: return {BinaryOperator::bit_xor, 4};
-    case Tok::Amp: return {BinaryOperator::bit_and, 5};
-    case Tok::EqEq: return {BinaryOperator::eq, 6};
-    case Tok::NotEq: return {BinaryOperator::ne, 6};
-    case Tok::Lt: return {BinaryOperator::lt, 7};
-    case Tok::Le: return {BinaryOperator::le, 7};
-    case Tok::Gt: return {BinaryOperator::gt, 7};
-    case Tok::Ge: return {BinaryOperator::ge, 7};
-    case Tok::Shl: return {BinaryOperator::shl, 8};
-    case Tok::Shr: return {BinaryOperator::shr, 8};
-    case Tok::Plus: return {BinaryOperator::plus, 9};
-    case Tok::Minus: return {BinaryOperator::minus, 9};
-    case Tok::Asterisk: return {BinaryOperator::times, 10};
-    case Tok::Slash: return {BinaryOperator::divide, 10};
-    case Tok::Percent: return {BinaryOperator::modulo, 10};
-    case Tok::DoubleAsterisk: return {BinaryOperator::power, kPowerLevel};
+#define BINARY(op, token, level) \
+    case Tok::token: return {BinaryOperator::op, level};
+#include "operators.def"
     default: return {BinaryOperator::plus, 0};
   }
 }

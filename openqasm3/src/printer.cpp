@@ -7,6 +7,7 @@
 
 #include "openqasm3/number_text.hpp"
 #include "openqasm3/stack_guard.hpp"
+#include "precedence.hpp"
 
 namespace openqasm3 {
 namespace {
@@ -16,34 +17,14 @@ using namespace ast;
 // Binding strength of an expression, weakest first; an operand is parenthesised when it binds
 // less tightly than its place demands.
 constexpr int kConcatenation = 0;
-constexpr int kPrefix = 11;
-constexpr int kPower = 12;
-constexpr int kPostfix = 13;  // indexing, calls, casts, durationof, sizeof
-constexpr int kPrimary = 14;
+constexpr int kPrefix = precedence::kPrefix;
+constexpr int kPower = precedence::kPower;
+constexpr int kPostfix = kPower + 1;  // indexing, calls, casts, durationof, sizeof
+constexpr int kPrimary = kPower + 2;
 
 int binary_precedence(BinaryOperator op) {
-  switch (op) {
-    case BinaryOperator::logical_or: return 1;
-    case BinaryOperator::logical_and: return 2;
-    case BinaryOperator::bit_or: return 3;
-    case BinaryOperator::bit_xor: return 4;
-    case BinaryOperator::bit_and: return 5;
-    case BinaryOperator::eq:
-    case BinaryOperator::ne: return 6;
-    case BinaryOperator::lt:
-    case BinaryOperator::le:
-    case BinaryOperator::gt:
-    case BinaryOperator::ge: return 7;
-    case BinaryOperator::shl:
-    case BinaryOperator::shr: return 8;
-    case BinaryOperator::plus:
-    case BinaryOperator::minus: return 9;
-    case BinaryOperator::times:
-    case BinaryOperator::divide:
-    case BinaryOperator::modulo: return 10;
-    case BinaryOperator::power: return kPower;
-  }
-  return kPrimary;
+  const int level = precedence::binary(op);
+  return level ? level : kPrimary;
 }
 
 bool negative(double v) { return std::signbit(v) && !std::isnan(v); }
