@@ -31,9 +31,6 @@ using namespace ast;
 using parsing::Tok;
 using parsing::Token;
 
-constexpr int kUnaryLevel = precedence::kPrefix;
-constexpr int kPowerLevel = precedence::kPower;
-
 struct BinaryOp {
   BinaryOperator op;
   int level;  // 0 when the token is not a binary operator
@@ -1288,7 +1285,7 @@ ExprPtr Parser::parse_expr(int min_level) {
   }
   if (prefix) {
     take();
-    ExprPtr operand = parse_expr(kUnaryLevel);
+    ExprPtr operand = parse_expr(precedence::kPrefix);
     lhs = spanned(mk<UnaryExpression>(uop, std::move(operand)), span_of(first, prev_));
   } else {
     lhs = parse_postfix(parse_primary());
@@ -1302,7 +1299,7 @@ ExprPtr Parser::parse_binary_tail(ExprPtr lhs, int min_level) {
     if (op.level == 0 || op.level < min_level) break;
     take();
     // `**` is right-associative; every other operator is left-associative.
-    ExprPtr rhs = parse_expr(op.level == kPowerLevel ? kPowerLevel : op.level + 1);
+    ExprPtr rhs = parse_expr(op.level == precedence::kPower ? precedence::kPower : op.level + 1);
     Span s = span_from(*lhs, prev_);
     lhs = spanned(mk<BinaryExpression>(op.op, std::move(lhs), std::move(rhs)), s);
   }
