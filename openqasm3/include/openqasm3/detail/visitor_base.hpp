@@ -162,6 +162,9 @@ template <class D> inline constexpr DefaultHandlers kTransformerDefaults = trans
 // nodes whose handler it leaves alone go straight to the generic walk, with no handler call. A
 // class derived in turn from such a walker walks correctly but calls every handler; so does a
 // walker derived from QASMVisitor / QASMTransformer directly.
+// Trap: the walker's class is checked on its first walk; a walk run inside D's constructor, by an
+// object of a class derived from D, settles on D's handlers, and that object's own overrides are
+// then skipped where D has none. Walk from a finished object.
 template <class D> class VisitorFor : public QASMVisitor {
  public:
   explicit VisitorFor(SwitchCases cases = SwitchCases::skip)
