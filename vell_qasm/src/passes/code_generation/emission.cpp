@@ -4,6 +4,7 @@
 
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/utils.hpp"
+#include "vell_qasm/plain_arithmetic.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -40,14 +41,9 @@ std::optional<tavo_var::ScalarOrList> input_to_assign(const InputValue& value) {
       value);
 }
 
-// The truth value of a plain value: false for false, 0 and 0.0 only.
-bool truth(const PlainValue& value) {
-  return std::visit([](auto v) { return static_cast<bool>(v); }, value);
-}
-
 // Logical negation: a plain condition is negated by its truth value, an SDK one by the SDK's `~`.
 tavo::Value negated(const LoweredValue& condition) {
-  if (auto plain = condition.plain()) return tavo::Value(!truth(*plain));
+  if (auto plain = condition.plain()) return tavo::Value(!plain::truth(*plain));
   return tavo::unary(tavo::UnaryOp::Inv, condition.scalar());
 }
 
@@ -112,7 +108,7 @@ void CodeGenerationVisitor::visit_ClassicalAssignment(ast::ClassicalAssignment& 
 
 void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const LoweredValue& value) {
   if (auto* identifier = dynamic_cast<const ast::Identifier*>(target.get())) {
-    _context.assign(identifier->name, value.to_scalar_or_list());
+    _context.assign(identifier->name, value.for_target(_context[identifier->name].is_array()));
   } else if (auto* indexed = dynamic_cast<const ast::IndexedIdentifier*>(target.get())) {
     check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
     check(indexed->name != nullptr, "An indexed identifier names its array");
@@ -146,15 +142,25 @@ std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<con
 TavoResult CodeGenerationVisitor::run_operation(std::string_view name, std::span<const ast::NodePtr> qubits,
                                                 std::span<const ast::ExprPtr> params) {
   configurations::TavoArgs lowered;
-  lowered.reserve(params.size());
+  lowered.reserve(params.size() + qubits.size());
   for (const ast::ExprPtr& param : params) lowered.push_back(_lower_expression(param).scalar());
-  const std::vector<HwQubitIndex> indices = get_qubit_indices(qubits);
-  const configurations::ResolvedOperation resolved =
-      _machine_setup.resolve_operation(name, indices, std::move(lowered));
-  const configurations::Elements& elements = resolved.elements_to_align;
-  align_if_needed(elements);
-  TavoResult result = resolved.func(resolved.params);
-  align_if_needed(elements);
+  _indices = get_qubit_indices(qubits);
+  const CallKeyView key{name, _indices, params.size()};
+  auto found = _resolved_calls.find(key);
+  if (found == _resolved_calls.end()) {
+    configurations::ResolvedOperation resolved = _machine_setup.resolve_operation(name, _indices, lowered);
+    check(resolved.params.size() >= params.size());
+    ResolvedCall call{resolved.func,
+                      configurations::TavoArgs(resolved.params.begin() + static_cast<std::ptrdiff_t>(params.size()),
+                                               resolved.params.end()),
+                      std::move(resolved.elements_to_align)};
+    found = _resolved_calls.emplace(CallKey{std::string(name), _indices, params.size()}, std::move(call)).first;
+  }
+  const ResolvedCall& call = found->second;
+  lowered.insert(lowered.end(), call.qubit_arguments.begin(), call.qubit_arguments.end());
+  align_if_needed(call.elements_to_align);
+  TavoResult result = call.func(lowered);
+  align_if_needed(call.elements_to_align);
   return result;
 }
 
