@@ -49,7 +49,7 @@ std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
       std::make_shared<parsing::AstTidy>(),
       std::make_shared<parsing::HwQubitResolver>(),
       std::make_shared<AllowedNodeTypesValidator>(compiled_node_classes()),
-      std::make_shared<code_resolving::GateInlining>(options.built_in_gates),
+      std::make_shared<code_resolving::GateInlining>(options.built_in_gates, options.max_expansion),
       std::make_shared<code_resolving::ConstInlining>(),
       std::make_shared<code_resolving::ClassicalAssignLowering>(),
       std::make_shared<code_resolving::ExpressionsOptimizationStep>(),
@@ -118,6 +118,10 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
   // A pipeline skipping code generation by its settings cannot do that (it is no optimization),
   // so a missing program is a fault of the composition.
   check(result != nullptr, "compile: the pipeline did not produce a TAVO program");
+  // A misspelt name would otherwise leave its variable an input stream, in silence.
+  for (const auto& [name, value] : options.inputs)
+    if (!result->variables_db().contains(programs::VariableSignature{name}))
+      throw ValueError("A value was given for '" + name + "', which the program does not declare");
   return result;
 }
 
