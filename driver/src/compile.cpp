@@ -149,6 +149,7 @@ bool locate(const std::exception& e, FailureDescription& out) {
   if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeError*>(&e)) return locate_node(p->node.get(), out);
   if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeException*>(&e))
     return locate_node(p->node_type.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::ArrayInitializerException*>(&e)) return locate_node(p->node.get(), out);
   if (auto* p = dynamic_cast<const code_generation::InvalidArraySizeException*>(&e))
     return locate_node(p->array_size.get(), out);
   if (auto* p = dynamic_cast<const NotImplementedError*>(&e))
