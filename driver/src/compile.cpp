@@ -147,6 +147,8 @@ bool locate(const std::exception& e, FailureDescription& out) {
   if (auto* p = dynamic_cast<const code_generation::MissingInputException*>(&e))
     return locate_node(p->node.get(), out);
   if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeError*>(&e)) return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e))
+    return locate_node(p->node_type.get(), out);
   if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeException*>(&e))
     return locate_node(p->node_type.get(), out);
   if (auto* p = dynamic_cast<const code_generation::ArrayInitializerException*>(&e)) return locate_node(p->node.get(), out);
@@ -199,6 +201,9 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
       if (outermost_class.empty()) outermost_class = class_name(e);
       if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
         if (out.message.empty()) out.message = p->message;
+      } else if (auto* a = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e)) {
+        // Its text is the bare name: say what is refused.
+        if (out.message.empty()) out.message = "When declaring '" + a->name + "': " + a->reason;
       } else if (out.message.empty() && *e.what()) {
         out.message = e.what();
       }

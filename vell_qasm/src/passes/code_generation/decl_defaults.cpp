@@ -70,8 +70,10 @@ std::optional<DType> array_element_type(const ast::QASMNode* base) {
   }
 }
 
-TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node) {
-  if (node.dimensions.size() != 1) throw UnsupportedDeclarationException(name);
+TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node, const ast::Ptr<InitType>& type) {
+  if (node.dimensions.size() != 1)
+    throw UnsupportedArrayException(name, type, "arrays of " + std::to_string(node.dimensions.size()) +
+                                                    " dimensions are not supported, only of one");
   const ast::ExprPtr& dimension = node.dimensions[0];
   if (!dimension || dimension->library_kind() != ast::NodeKind::IntegerLiteral)
     throw InvalidArraySizeException(name, dimension);
@@ -79,7 +81,12 @@ TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node) {
   if (size < 1) throw InvalidArraySizeException(name, dimension);
   if (size > kMaxArraySize) throw ArraySizeOutOfRangeException(name, located(dimension, node), false);
   auto dtype = array_element_type(node.base_type.get());
-  if (!dtype) throw UnsupportedDeclarationException(name);
+  if (!dtype)
+    throw UnsupportedArrayException(name, type,
+                                    "arrays of " + (node.base_type ? std::string(node.base_type->class_name()) :
+                                                                     std::string("no element type")) +
+                                        " elements are not supported (int, uint, float, duration, stretch, bit "
+                                        "and bool are)");
   return std::make_shared<TavoArr>(name, *dtype, size);
 }
 
@@ -108,7 +115,7 @@ TavoVarPtr get_variable_to_init(const std::string& name, const ast::Ptr<InitType
     case ast::NodeKind::StretchType:
       return std::make_shared<TavoVar>(name, vell::tavo::fixed);
     case ast::NodeKind::ArrayType:
-      return array_variable(name, static_cast<const ast::ArrayType&>(*node_type));
+      return array_variable(name, static_cast<const ast::ArrayType&>(*node_type), node_type);
     default:
       throw UnsupportedTypeException(name, node_type);
   }

@@ -47,6 +47,20 @@ class UnsupportedDeclarationException : public std::exception {
   std::string message_;
 };
 
+// An array type the TAVO side cannot hold (several dimensions, an unsupported element type). Its
+// text is the bare name, as for its base; `reason` says what is refused, `node_type` is the type.
+class UnsupportedArrayException : public UnsupportedDeclarationException {
+ public:
+  UnsupportedArrayException(std::string name_, openqasm3::ast::NodePtr node_type_, std::string reason_)
+      : UnsupportedDeclarationException(std::move(name_)),
+        node_type(std::move(node_type_)),
+        reason(std::move(reason_)) {}
+
+  const openqasm3::ast::NodePtr node_type;
+  // "multi-dimensional arrays are not supported"
+  const std::string reason;
+};
+
 // "When declaring 'x' got type AngleType(...) which is not supported."
 class UnsupportedTypeException : public UnsupportedDeclarationException {
  public:
