@@ -337,7 +337,7 @@ TEST(GateInlining, ExpansionIsBoundedBeforeAnythingIsExpanded) {
       EXPECT_EQ(call->span->start_line, 63);
       EXPECT_NE(std::string(e.what()).find("The call of gate 'g60' would take the program's gate expansion to "),
                 std::string::npos);
-      EXPECT_NE(std::string(e.what()).find("syntax nodes, beyond the limit of 20000000 (max_expansion)"),
+      EXPECT_NE(std::string(e.what()).find("syntax nodes, beyond the limit of 5000000 (max_expansion)"),
                 std::string::npos);
     });
   }

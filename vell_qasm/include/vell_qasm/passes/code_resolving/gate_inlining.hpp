@@ -163,9 +163,10 @@ class MissingDefinitionException : public GateDefinitionException, public HasCau
   MissingDefinitionException(openqasm3::ast::NodePtr node, GateSignature definition_signature);
 };
 
-// The default bound of the syntax nodes that one program's gate calls may expand to: far above
-// what real programs need (a million calls of a five-gate body), far below what exhausts memory.
-inline constexpr std::int64_t kDefaultMaxExpansion = 20'000'000;
+// The default bound of the syntax nodes that one program's gate calls may expand to: about
+// 600,000 gate applications such as `U(a, b, c) q[0];`, far above what real programs need; a
+// program at the bound takes the whole compilation some seconds and a few GB.
+inline constexpr std::int64_t kDefaultMaxExpansion = 5'000'000;
 // Expansion sizes are counted up to this value and stay there.
 inline constexpr std::uint64_t kSaturatedExpansion = std::uint64_t{1} << 62;
 
