@@ -83,12 +83,6 @@ class NodeCounter : public ast::QASMVisitor {
   std::uint64_t count = 0;
 };
 
-std::uint64_t tree_size(const ast::NodePtr& node) {
-  if (!node) return 0;
-  NodeCounter counter;
-  counter.visit(node);
-  return counter.count;
-}
 
 // Names of the math functions, whose results are real numbers.
 bool is_real_function(const std::string& name) {
@@ -422,12 +416,19 @@ class GateResolverTransformer : public ast::QASMTransformer {
     for (std::size_t k = 0; k < gate.cost.coef.size(); ++k) {
       if (gate.cost.coef[k] == 0) continue;
       const std::uint64_t operand =
-          k < parameters ? add(tree_size(node->arguments[k]), 1) : tree_size(node->qubits[k - parameters]);
+          k < parameters ? add(_tree_size(node->arguments[k]), 1) : _tree_size(node->qubits[k - parameters]);
       size = add(size, mul(gate.cost.coef[k], operand));
     }
     const std::uint64_t total = add(_expanded, size);
     if (total > static_cast<std::uint64_t>(_max_expansion)) throw ExpansionLimitException(node, total, _max_expansion);
     _expanded = total;
+  }
+
+  std::uint64_t _tree_size(const ast::NodePtr& node) {
+    if (!node) return 0;
+    _counter.count = 0;
+    _counter.visit(node);
+    return _counter.count;
   }
 
   // Formal name to the call's node for one expansion; a qubit's entry replaces a parameter's of
@@ -534,6 +535,7 @@ class GateResolverTransformer : public ast::QASMTransformer {
   // Above zero while the walk expands calls inside an expansion, which its caller already paid.
   int _expanding = 0;
   DeclaredNames _declared;
+  NodeCounter _counter;
 };
 
 bool BodyScanner::built_in(const ast::QASMNode& node) const {

@@ -183,6 +183,9 @@ TEST(GateInlining, CallsInEveryBlockAreExpandedInTheirOwnBlock) {
     def f(qubit p) { h p; x p; }
     switch (i) { case 0 { h f; x f; } case 1, 2 { x s; h s; x s; } default { h z; x z; } }
   )"));
+  // A call in a block of a gate's body is expanded where it stands, with the call's operands.
+  EXPECT_EQ(printed(inline_gates("gate k a { h a; } gate g(t) a { for int i in [0:1] { k a; rz(t) a; } } g(1) q;")),
+            printed("for int i in [0:1] { h q; rz(1.0) q; }"));
 }
 
 TEST(GateInlining, EachRunStartsWithAnEmptyBankAndReadsTheCallersSet) {
