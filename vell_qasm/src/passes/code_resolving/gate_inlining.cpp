@@ -70,6 +70,8 @@ struct BankedGate {
   std::vector<bool> parameter_read;
   // Per body statement: whether it holds a call of a user gate below its top (in a block).
   std::vector<bool> nested_calls;
+  // Per body statement: the gate it calls when it is a call of a user gate, else null.
+  std::vector<const BankedGate*> callees;
 };
 
 // The syntax nodes of a subtree (an argument at a top-level call, a tree without sharing).
@@ -206,6 +208,15 @@ class IdentifierTransformer : public ast::QASMTransformer {
     return node;
   }
 
+  // An operand of a call in the body with the formals put in: a formal is the caller's node itself.
+  ast::NodePtr substitute_operand(const ast::NodePtr& operand) {
+    if (operand && operand->kind() == ast::NodeKind::Identifier) {
+      auto found = args_transformation.find(static_cast<const ast::Identifier&>(*operand).name);
+      if (found != args_transformation.end()) return found->second;
+    }
+    return substitute(operand);
+  }
+
   // A fresh statement for one call: a copy of `statement` with the formals put in.
   ast::NodePtr substitute(const ast::NodePtr& statement) {
     if (args_transformation.empty()) return ast::deep_copy_unshared(statement);
@@ -231,12 +242,14 @@ class BodyScanner : public ast::QASMVisitor {
     gate_.cost.coef.assign(formals, 0);
     gate_.parameter_read.assign(gate_.node->arguments.size(), false);
     gate_.nested_calls.assign(body.size(), false);
+    gate_.callees.assign(body.size(), nullptr);
     for (std::size_t i = 0; i < body.size(); ++i) {
       forms_.assign(1, Form{0, std::vector<std::uint64_t>(formals, 0)});
       user_calls_ = 0;
       visit(body[i]);
       const bool top_is_call = body[i] && body[i]->kind() == ast::NodeKind::QuantumGate && !built_in(*body[i]);
       gate_.nested_calls[i] = user_calls_ > (top_is_call ? 1 : 0);
+      if (top_is_call) gate_.callees[i] = &callee_of(*body[i]);
       gate_.cost.base = add(gate_.cost.base, forms_[0].base);
       for (std::size_t k = 0; k < formals; ++k) gate_.cost.coef[k] = add(gate_.cost.coef[k], forms_[0].coef[k]);
     }
@@ -266,6 +279,7 @@ class BodyScanner : public ast::QASMVisitor {
 
  private:
   bool built_in(const ast::QASMNode& node) const;
+  const BankedGate& callee_of(const ast::QASMNode& call) const;
 
   const GateResolverTransformer& resolver_;
   BankedGate& gate_;
@@ -354,6 +368,11 @@ class GateResolverTransformer : public ast::QASMTransformer {
     return _built_in_gates->contains(GateSignature{gate_name(node)});
   }
 
+  // The banked gate of a call checked before (the body scan).
+  const BankedGate& _bank_entry(const ast::QuantumGate& node) const {
+    return *_signature_to_definition.at(GateSignature{gate_name(node)});
+  }
+
   // The banked gate of a call, its counts checked.
   const BankedGate& _get_gate_definition(const ast::Ptr<ast::QuantumGate>& node) const {
     auto banked = _signature_to_definition.find(GateSignature{gate_name(*node)});
@@ -434,17 +453,21 @@ class GateResolverTransformer : public ast::QASMTransformer {
   // Formal name to the call's node for one expansion; a qubit's entry replaces a parameter's of
   // the same name. A parameter the body never reads is checked for undeclared names here, since
   // no later step will see it.
-  IdentifierTransformer _get_gate_transformation(const BankedGate& gate, const ast::QuantumGate& node) const {
+  // `operand(k)` is the call's node for formal k (parameters, then qubits).
+  template <class Operand>
+  std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) const {
     const auto& gate_def = *gate.node;
+    const std::size_t parameters = gate_def.arguments.size();
     std::unordered_map<std::string, ast::NodePtr> transformation;
-    transformation.reserve(gate_def.arguments.size() + gate_def.qubits.size());
-    for (std::size_t i = 0; i < gate_def.arguments.size(); ++i) {
-      if (!gate.parameter_read[i]) _check_declared(node.arguments[i], gate_def);
-      transformation.insert_or_assign(gate_def.arguments[i]->name, as_real(node.arguments[i], _declared));
+    transformation.reserve(parameters + gate_def.qubits.size());
+    for (std::size_t i = 0; i < parameters; ++i) {
+      auto argument = std::dynamic_pointer_cast<ast::Expression>(operand(i));
+      if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
+      transformation.insert_or_assign(gate_def.arguments[i]->name, as_real(argument, _declared));
     }
     for (std::size_t i = 0; i < gate_def.qubits.size(); ++i)
-      transformation.insert_or_assign(gate_def.qubits[i]->name, node.qubits[i]);
-    return IdentifierTransformer(std::move(transformation));
+      transformation.insert_or_assign(gate_def.qubits[i]->name, operand(parameters + i));
+    return std::make_unique<IdentifierTransformer>(std::move(transformation));
   }
 
   void _check_declared(const ast::ExprPtr& argument, const ast::QuantumGateDefinition& gate_def) const {
@@ -458,7 +481,10 @@ class GateResolverTransformer : public ast::QASMTransformer {
   // user gate among them expanded in turn. Iterative, so that a chain of any length expands.
   std::vector<ast::NodePtr> _expand(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate) {
     _log_found_definition(*node, *gate.node);
-    return _expand_body(gate, std::make_unique<IdentifierTransformer>(_get_gate_transformation(gate, *node)));
+    const std::size_t parameters = node->arguments.size();
+    return _expand_body(gate, _get_gate_transformation(gate, [&](std::size_t k) -> ast::NodePtr {
+                          return k < parameters ? ast::NodePtr(node->arguments[k]) : node->qubits[k - parameters];
+                        }));
   }
 
   // `substitution` null: the formals stay as they are (comparing definitions).
@@ -480,18 +506,21 @@ class GateResolverTransformer : public ast::QASMTransformer {
         continue;
       }
       const std::size_t index = frame.next++;
+      if (const BankedGate* callee = frame.gate->callees[index]) {
+        // A call of a user gate: only its operands are built, with this frame's formals put in.
+        const auto& call = static_cast<const ast::QuantumGate&>(*body[index]);
+        _log_found_definition(call, *callee->node);
+        IdentifierTransformer& outer = *frame.substitution;
+        const std::size_t parameters = call.arguments.size();
+        auto inner = _get_gate_transformation(*callee, [&](std::size_t k) {
+          return outer.substitute_operand(k < parameters ? ast::NodePtr(call.arguments[k]) : call.qubits[k - parameters]);
+        });
+        stack.push_back(Frame{callee, std::move(inner)});
+        continue;
+      }
       ast::NodePtr copy = frame.substitution->substitute(body[index]);
       if (!copy) continue;
-      if (copy->kind() == ast::NodeKind::QuantumGate) {
-        auto call = std::static_pointer_cast<ast::QuantumGate>(copy);
-        if (!_is_built_in(*call)) {
-          const BankedGate& callee = _get_gate_definition(call);
-          _log_found_definition(*call, *callee.node);
-          auto inner = std::make_unique<IdentifierTransformer>(_get_gate_transformation(callee, *call));
-          stack.push_back(Frame{&callee, std::move(inner)});
-          continue;
-        }
-      } else if (frame.gate->nested_calls[index]) {
+      if (frame.gate->nested_calls[index]) {
         // A call in a block of the body: the walk expands it where it stands.
         ++_expanding;
         ast::Rewrite result;
@@ -540,6 +569,10 @@ class GateResolverTransformer : public ast::QASMTransformer {
 
 bool BodyScanner::built_in(const ast::QASMNode& node) const {
   return resolver_._is_built_in(static_cast<const ast::QuantumGate&>(node));
+}
+
+const BankedGate& BodyScanner::callee_of(const ast::QASMNode& call) const {
+  return resolver_._bank_entry(static_cast<const ast::QuantumGate&>(call));
 }
 
 void BodyScanner::visit_QuantumGate(ast::QuantumGate& node) {
