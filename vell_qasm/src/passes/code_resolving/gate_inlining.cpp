@@ -418,6 +418,12 @@ class GateResolverTransformer : public ast::QASMTransformer {
     const std::uint64_t needed = add(size(banked), size(later));
     if (add(_expanded, needed) > static_cast<std::uint64_t>(_max_expansion)) return false;
     _expanded = add(_expanded, needed);
+    // The formals stand for themselves here: no declaration names them.
+    _comparing = true;
+    struct Reset {
+      bool& flag;
+      ~Reset() { flag = false; }
+    } reset{_comparing};
     auto expanded = [&](const BankedGate& gate) {
       auto copy = ast::make<ast::QuantumGateDefinition>(gate.node->name, gate.node->arguments, gate.node->qubits,
                                                         std::vector<ast::StmtPtr>{});
@@ -471,7 +477,7 @@ class GateResolverTransformer : public ast::QASMTransformer {
   }
 
   void _check_declared(const ast::ExprPtr& argument, const ast::QuantumGateDefinition& gate_def) const {
-    if (!argument) return;
+    if (!argument || _comparing) return;
     UndeclaredNames names(_declared);
     names.visit(argument);
     if (names.first) throw UndeclaredArgumentException(names.first, gate_def.name->name);
@@ -565,6 +571,8 @@ class GateResolverTransformer : public ast::QASMTransformer {
   int _expanding = 0;
   DeclaredNames _declared;
   NodeCounter _counter;
+  // Set while two definitions are compared expanded.
+  bool _comparing = false;
 };
 
 bool BodyScanner::built_in(const ast::QASMNode& node) const {

@@ -218,6 +218,7 @@ TEST(GateInlining, DefinitionsBankedOnceDuplicatesDroppedConflictsRefused) {
 
   // Bodies that differ as written are compared expanded: both give the same built-in calls.
   inline_gates("gate a q { h q; } gate g q { a q; } gate g q { h q; }");
+  inline_gates("gate k(s) a { h a; } gate m(s) a { h a; } gate g(t) a { k(t) a; } gate g(t) a { m(t) a; }");
 
   for (std::string second : {"gate g(s) q { rz(s) q; }", "gate g(t) r { rz(t) r; }", "gate g(t) q { rx(t) q; }",
                              "gate g q { h q; }"}) {
