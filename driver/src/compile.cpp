@@ -65,7 +65,7 @@ std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
       std::make_shared<AllowedNodeTypesValidator>(compiled_node_classes()),
       std::make_shared<code_resolving::ScopeRenaming>(),
       std::make_shared<code_generation::GateCallBroadcast>(),
-      std::make_shared<code_resolving::GateInlining>(options.built_in_gates),
+      std::make_shared<code_resolving::GateInlining>(options.built_in_gates, options.max_expansion),
       std::make_shared<code_resolving::ConstInlining>(),
       std::make_shared<code_resolving::ClassicalAssignLowering>(),
       std::make_shared<code_resolving::ExpressionsOptimizationStep>(),
@@ -110,6 +110,10 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
   // A pipeline skipping code generation by its settings cannot do that (it is no optimization),
   // so a missing program is a fault of the composition.
   check(result != nullptr, "compile: the pipeline did not produce a TAVO program");
+  // A misspelt name would otherwise leave its variable an input stream, in silence.
+  for (const auto& [name, value] : options.inputs)
+    if (!result->variables_db().contains(programs::VariableSignature{name}))
+      throw ValueError("A value was given for '" + name + "', which the program does not declare");
   return result;
 }
 
@@ -147,8 +151,11 @@ bool locate(const std::exception& e, FailureDescription& out) {
   if (auto* p = dynamic_cast<const code_generation::MissingInputException*>(&e))
     return locate_node(p->node.get(), out);
   if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeError*>(&e)) return locate_node(p->node.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e))
+    return locate_node(p->node_type.get(), out);
   if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeException*>(&e))
     return locate_node(p->node_type.get(), out);
+  if (auto* p = dynamic_cast<const code_generation::ArrayInitializerException*>(&e)) return locate_node(p->node.get(), out);
   if (auto* p = dynamic_cast<const code_generation::InvalidArraySizeException*>(&e))
     return locate_node(p->array_size.get(), out);
   if (auto* p = dynamic_cast<const NotImplementedError*>(&e))
@@ -198,6 +205,9 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
       if (outermost_class.empty()) outermost_class = class_name(e);
       if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
         if (out.message.empty()) out.message = p->message;
+      } else if (auto* a = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e)) {
+        // Its text is the bare name: say what is refused.
+        if (out.message.empty()) out.message = "When declaring '" + a->name + "': " + a->reason;
       } else if (out.message.empty() && *e.what()) {
         out.message = e.what();
       }

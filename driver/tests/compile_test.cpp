@@ -16,6 +16,7 @@
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 #include "vell_qasm/passes/utils.hpp"
+#include "vell_test/golden.hpp"
 
 namespace vell_qasm::driver {
 namespace {
@@ -30,18 +31,7 @@ std::string read_file(const fs::path& path) {
 }
 
 void expect_golden(const std::string& name, const std::string& actual) {
-  const fs::path path = fs::path(VELL_TEST_DIR) / "golden" / "examples" / name;
-  if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  if (!fs::exists(path)) {
-    ADD_FAILURE() << "missing golden file " << path << "; create it with VELL_UPDATE_GOLDEN=1";
-    return;
-  }
-  EXPECT_EQ(read_file(path), actual) << "listing differs from " << path
-                                     << "; refresh with VELL_UPDATE_GOLDEN=1 if the change is intended";
+  vell_test::expect_golden("examples/" + name, actual);
 }
 
 // What scripts/main.sh gives each example.

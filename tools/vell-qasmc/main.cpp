@@ -121,6 +121,7 @@ struct CompileOptions {
   std::vector<std::string> inputs;
   std::int64_t qubits = vell_qasm::demo_machine::kDefaultQubits;
   std::int64_t max_inclusion_depth = 100;
+  std::int64_t max_expansion = vell_qasm::passes::code_resolving::kDefaultMaxExpansion;
   std::vector<std::string> include_path;
   std::int64_t max_included_files = vell_qasm::passes::parsing::IncludeExpansion::kDefaultMaxIncludedFiles;
   std::int64_t max_included_bytes = vell_qasm::passes::parsing::IncludeExpansion::kDefaultMaxIncludedBytes;
@@ -166,8 +167,12 @@ int run_compile(const CompileOptions& options) {
     compile_options = vell_qasm::driver::demo_compile_options(options.qubits);
     for (const std::string& input : options.inputs) {
       auto parsed = parse_input(input);  // checked by the option's validator already
-      compile_options.inputs.insert_or_assign(parsed->first, parsed->second);
+      if (!compile_options.inputs.insert_or_assign(parsed->first, parsed->second).second) {
+        std::cerr << "vell-qasmc: error: --input gives '" << parsed->first << "' more than once\n";
+        return 2;
+      }
     }
+    compile_options.max_expansion = options.max_expansion;
     compile_options.build_settings = vell_qasm::configurations::BuildSettings(
         {.max_inclusion_depth = options.max_inclusion_depth,
          .optimizations_to_enforce = options.enforce_optimizations,
@@ -225,6 +230,9 @@ void register_compile(CLI::App& app, int& status) {
   cmd->add_option("--qubits", options->qubits, "hardware qubits of the demonstration machine")
       ->check(CLI::Range(vell_qasm::demo_machine::kMinQubits, vell_qasm::demo_machine::kMaxQubits));
   cmd->add_option("--max-inclusion-depth", options->max_inclusion_depth, "deepest include nesting admitted");
+  cmd->add_option("--max-expansion", options->max_expansion,
+                  "most syntax nodes that the program's gate calls may expand to")
+      ->check(CLI::NonNegativeNumber);
   cmd->add_option("-I,--include-dir", options->include_path,
                   "DIR: a folder searched for include files not found beside the including file; repeatable");
   cmd->add_option("--max-included-files", options->max_included_files,

@@ -10,7 +10,8 @@
 // takes part the same way, by deriving from NodeImpl<ItsClass, ItsBase> and defining kName,
 // kModule and own_fields. Visitors dispatch by a node's exact class: such a node reaches a
 // visitor's handler only through ExternalVisit<Class> / ExternalTransform<Class> (visitor.hpp),
-// and otherwise the generic walk, never its base's handler.
+// and otherwise the generic walk, never its base's handler. Class tests go through isa<T>,
+// dyn_cast<T> and is_exactly<T> (casting.hpp): a HwQubit is an Identifier, not exactly one.
 //
 // Depth: copies, equality and freeing run in loops, so a tree of any depth (a long chain of
 // operators, a tree built by hand) is safe with them; visitor and transformer walks and repr
@@ -30,6 +31,7 @@
 #include <string_view>
 #include <tuple>
 #include <typeindex>
+#include <typeinfo>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -252,6 +254,9 @@ struct QASMNode {
   // kind() for the library's own classes, the base's kind for an outside class (HwQubit gives
   // Identifier). NodeKind::External only for a class derived from QASMNode directly.
   virtual NodeKind library_kind() const = 0;
+  // Whether the node's class is `type` or derives from it (isa<T>() asks this for classes defined
+  // outside this library only).
+  virtual bool is_instance_of(const std::type_info& type) const = 0;
   std::string_view class_name() const { return node_class().name; }
 
   // Dispatch to the visitor's handler for this node's exact class (or its generic walk). A
@@ -280,11 +285,13 @@ struct QASMNode {
   virtual void detach_children(std::vector<NodePtr>& out) noexcept = 0;
   virtual void write_repr(std::string& out) const = 0;
   // The printer's text of a node whose class is defined outside this library; nullopt (the
-  // default) when the class has none, and printing it fails.
+  // default) when the class has none: the node then prints as the nearest library class it
+  // derives from (a class derived from QASMNode directly does not print).
   virtual std::optional<std::string> printed_text() const { return std::nullopt; }
 
   template <class S> static auto all_fields(S&) { return std::tuple<>(); }
   static constexpr NodeKind static_library_kind() { return NodeKind::External; }
+  static bool static_is_instance_of(const std::type_info& type) { return type == typeid(QASMNode); }
 
  protected:
   QASMNode() = default;
@@ -332,3 +339,4 @@ template <> struct hash<openqasm3::ast::NodeClass> {
 #include "openqasm3/detail/visitor_base.hpp"
 #include "openqasm3/detail/node_impl.hpp"
 #include "openqasm3/detail/nodes.hpp"
+#include "openqasm3/casting.hpp"

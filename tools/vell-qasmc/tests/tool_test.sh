@@ -48,6 +48,25 @@ for args in "--input n=abc" "--input =1" "--input n=1e999" "--qubits 0" "--no-su
   "$tool" compile "$examples/ghz.qasm" $args >/dev/null 2>&1
   [ $? = 2 ] || fail "compile $args: not a usage error"
 done
+# A value for a name the program does not declare is an error naming it; a name given twice too.
+"$tool" compile "$examples/ghz.qasm" --input nosuch=1 >/dev/null 2>"$work/err"
+[ $? = 1 ] && grep -q "'nosuch', which the program does not declare" "$work/err" || fail "--input nosuch: $(cat "$work/err")"
+printf 'OPENQASM 3.0;\ninput int n;\n' >"$work/input.qasm"
+"$tool" compile "$work/input.qasm" --input n=1 --input n=2 >/dev/null 2>"$work/err"
+[ $? = 2 ] && grep -q "gives 'n' more than once" "$work/err" || fail "--input twice: $(cat "$work/err")"
+"$tool" compile "$work/input.qasm" --input n=1 >/dev/null 2>"$work/err" || fail "--input n=1: $(cat "$work/err")"
+# Gate expansion is bounded, by default and by --max-expansion; the refusal points at the call.
+{ printf 'OPENQASM 3.0;\nqubit q;\ngate g0 a { h a; }\n'
+  for ((i = 1; i <= 40; ++i)); do printf 'gate g%d a { g%d a; g%d a; }\n' $i $((i - 1)) $((i - 1)); done
+  printf 'g40 q;\n'; } >"$work/chain.qasm"
+timeout 10 "$tool" compile "$work/chain.qasm" >/dev/null 2>"$work/err"
+[ $? = 1 ] && grep -q "chain.qasm:44:0: error: The call of gate 'g40'" "$work/err" || fail "chain: $(cat "$work/err")"
+printf 'OPENQASM 3.0;\nqubit q;\ngate g a { h a; x a; }\ng q;\n' >"$work/small.qasm"
+"$tool" compile "$work/small.qasm" >/dev/null 2>"$work/err" || fail "small: $(cat "$work/err")"
+"$tool" compile "$work/small.qasm" --max-expansion 5 >/dev/null 2>"$work/err"
+[ $? = 1 ] && grep -q "beyond the limit of 5 (max_expansion)" "$work/err" || fail "--max-expansion 5: $(cat "$work/err")"
+"$tool" compile "$work/small.qasm" --max-expansion -1 >/dev/null 2>&1
+[ $? = 2 ] || fail "--max-expansion -1: not a usage error"
 # Includes: beside the source, then -I folders in order, then the served standard library; an
 # error inside an included file names that file and its line. Run from an empty folder.
 mkdir -p "$work/src" "$work/lib1" "$work/lib2" "$work/empty"

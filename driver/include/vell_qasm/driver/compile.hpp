@@ -48,6 +48,9 @@ struct CompileOptions {
   // Compile-time values by variable name; an input without one becomes an input stream.
   passes::code_generation::Inputs inputs;
   configurations::BuildSettings build_settings;
+  // The syntax nodes that the program's gate calls may expand to; a call that would pass it is
+  // refused (ExpansionLimitException) before anything is expanded.
+  std::int64_t max_expansion = passes::code_resolving::kDefaultMaxExpansion;
   // The folder of the source, where its relative include names are looked up first; none: the
   // working directory as it is.
   std::optional<std::filesystem::path> include_directory;
@@ -68,6 +71,7 @@ std::shared_ptr<passes::NodeClassSet> compiled_node_classes();
 std::shared_ptr<passes::PassPipeline> make_pipeline(const CompileOptions& options);
 
 // Runs make_pipeline(options) on `source`; the program it returns has its SDK scope (dsl_program()).
+// A value in `options.inputs` for a name that the program does not declare is a ValueError.
 std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options);
 
 // A failure as a user reads it.

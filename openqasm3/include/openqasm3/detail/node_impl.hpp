@@ -37,7 +37,7 @@ template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* nam
   if constexpr (std::is_same_v<T, QASMNode>) {
     return n;
   } else {
-    auto p = std::dynamic_pointer_cast<T>(n);
+    auto p = dyn_cast<T>(n);  // casting.hpp, found when instantiated
     if (!p) throw_field_type(owner, name, *n, node_class_of<T>().name);
     return p;
   }
@@ -312,6 +312,10 @@ template <class D, class Base> struct NodeImpl : Base {
     }
   }
   NodeKind library_kind() const override { return static_library_kind(); }
+  static bool static_is_instance_of(const std::type_info& type) {
+    return type == typeid(D) || Base::static_is_instance_of(type);
+  }
+  bool is_instance_of(const std::type_info& type) const override { return static_is_instance_of(type); }
 
   // A class without fields of its own inherits this empty list.
   template <class S> static auto own_fields(S&) { return std::tuple<>(); }

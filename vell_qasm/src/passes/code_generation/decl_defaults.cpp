@@ -22,6 +22,33 @@ InvalidArraySizeException::InvalidArraySizeException(std::string name_, ast::Exp
                                                  ", Array size currently supports only literal integers."),
       array_size(std::move(array_size_)) {}
 
+InvalidArraySizeException::InvalidArraySizeException(std::string name_, ast::ExprPtr array_size_, std::string message)
+    : UnsupportedDeclarationException(std::move(name_), std::move(message)), array_size(std::move(array_size_)) {}
+
+namespace {
+
+std::string size_text(const ast::ExprPtr& size) {
+  return std::to_string(static_cast<const ast::IntegerLiteral&>(*size).value);
+}
+
+// The size literal as the refusal carries it: a literal made by folding (bit[-5]) has no source
+// position, so it takes its type's.
+ast::ExprPtr located(const ast::ExprPtr& size, const ast::QASMNode& type) {
+  if (size->span || !type.span) return size;
+  auto copy = ast::make<ast::IntegerLiteral>(static_cast<const ast::IntegerLiteral&>(*size).value);
+  copy->span = type.span;
+  return copy;
+}
+
+}  // namespace
+
+ArraySizeOutOfRangeException::ArraySizeOutOfRangeException(std::string name_, ast::ExprPtr array_size_,
+                                                           bool bit_register)
+    : InvalidArraySizeException(name_, array_size_,
+                                "When declaring '" + name_ + "' got size " + size_text(array_size_) +
+                                    (bit_register ? ": a bit register holds 0 to " : ": an array holds 1 to ") +
+                                    std::to_string(kMaxArraySize) + (bit_register ? " bits" : " elements")) {}
+
 namespace {
 
 // The element type of an array's base type, or nullopt when arrays of it are not supported.
@@ -43,15 +70,23 @@ std::optional<DType> array_element_type(const ast::QASMNode* base) {
   }
 }
 
-TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node) {
-  if (node.dimensions.size() != 1) throw UnsupportedDeclarationException(name);
+TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node, const ast::Ptr<InitType>& type) {
+  if (node.dimensions.size() != 1)
+    throw UnsupportedArrayException(name, type, "arrays of " + std::to_string(node.dimensions.size()) +
+                                                    " dimensions are not supported, only of one");
   const ast::ExprPtr& dimension = node.dimensions[0];
   if (!dimension || dimension->library_kind() != ast::NodeKind::IntegerLiteral)
     throw InvalidArraySizeException(name, dimension);
   const std::int64_t size = static_cast<const ast::IntegerLiteral&>(*dimension).value;
   if (size < 1) throw InvalidArraySizeException(name, dimension);
+  if (size > kMaxArraySize) throw ArraySizeOutOfRangeException(name, located(dimension, node), false);
   auto dtype = array_element_type(node.base_type.get());
-  if (!dtype) throw UnsupportedDeclarationException(name);
+  if (!dtype)
+    throw UnsupportedArrayException(name, type,
+                                    "arrays of " + (node.base_type ? std::string(node.base_type->class_name()) :
+                                                                     std::string("no element type")) +
+                                        " elements are not supported (int, uint, float, duration, stretch, bit "
+                                        "and bool are)");
   return std::make_shared<TavoArr>(name, *dtype, size);
 }
 
@@ -63,8 +98,10 @@ TavoVarPtr get_variable_to_init(const std::string& name, const ast::Ptr<InitType
       const ast::ExprPtr& size = static_cast<const ast::BitType&>(*node_type).size;
       if (size) {
         if (size->library_kind() != ast::NodeKind::IntegerLiteral) throw InvalidArraySizeException(name, size);
-        // No lower bound here, unlike arrays: bit[0] is an empty register.
-        return std::make_shared<TavoArr>(name, DType::Bool, static_cast<const ast::IntegerLiteral&>(*size).value);
+        // Unlike arrays, bit[0] is an empty register.
+        const std::int64_t bits = static_cast<const ast::IntegerLiteral&>(*size).value;
+        if (bits < 0 || bits > kMaxArraySize) throw ArraySizeOutOfRangeException(name, located(size, *node_type), true);
+        return std::make_shared<TavoArr>(name, DType::Bool, bits);
       }
       return std::make_shared<TavoVar>(name, DType::Bool);
     }
@@ -78,7 +115,7 @@ TavoVarPtr get_variable_to_init(const std::string& name, const ast::Ptr<InitType
     case ast::NodeKind::StretchType:
       return std::make_shared<TavoVar>(name, vell::tavo::fixed);
     case ast::NodeKind::ArrayType:
-      return array_variable(name, static_cast<const ast::ArrayType&>(*node_type));
+      return array_variable(name, static_cast<const ast::ArrayType&>(*node_type), node_type);
     default:
       throw UnsupportedTypeException(name, node_type);
   }

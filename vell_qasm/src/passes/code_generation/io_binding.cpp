@@ -1,5 +1,6 @@
 #include "vell_qasm/passes/code_generation/io_binding.hpp"
 
+#include <algorithm>
 #include <memory>
 
 #include "vell_qasm/errors.hpp"
@@ -67,9 +68,10 @@ ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODec
   check(node->identifier != nullptr);
   switch (node->io_identifier) {
     case ast::IOKeyword::input:
-      return ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/true);
+      return _note_size(ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/true));
     case ast::IOKeyword::output:
-      return ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/false, /*is_output=*/true);
+      return _note_size(
+          ast::make<TavoDeclaration>(node->identifier->name, node->type, /*is_input=*/false, /*is_output=*/true));
   }
   throw UnsupportedTypeError(node);
 }
@@ -77,8 +79,36 @@ ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODec
 ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   check(!node->init_expression, "In this step, the we should receive no init expression.");
   check(node->identifier != nullptr);
-  return ast::make<TavoDeclaration>(node->identifier->name, node->type);
+  return _note_size(ast::make<TavoDeclaration>(node->identifier->name, node->type));
 }
+
+ast::Rewrite DeclarationsResolver::visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) {
+  // Only a split declaration assigns an array literal; the array's range assignment would keep
+  // the first values and drop the rest in silence.
+  if (node->rvalue && node->rvalue->kind() == ast::NodeKind::ArrayLiteral && node->lvalue &&
+      node->lvalue->kind() == ast::NodeKind::Identifier) {
+    const auto& name = static_cast<const ast::Identifier&>(*node->lvalue).name;
+    auto literal = std::static_pointer_cast<ast::ArrayLiteral>(node->rvalue);
+    if (auto found = _array_sizes.find(name);
+        found != _array_sizes.end() && literal->values.size() > static_cast<std::uint64_t>(found->second))
+      throw ArrayInitializerException(name, literal, found->second);
+  }
+  return generic_visit(node);
+}
+
+ast::Ptr<TavoDeclaration> DeclarationsResolver::_note_size(ast::Ptr<TavoDeclaration> declaration) {
+  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(declaration->var.get()))
+    _array_sizes.insert_or_assign(array->name(), std::max<std::int64_t>(array->size, 0));
+  return declaration;
+}
+
+ArrayInitializerException::ArrayInitializerException(std::string name_, ast::Ptr<ast::ArrayLiteral> node_,
+                                                     std::int64_t size_)
+    : std::runtime_error("When declaring '" + name_ + "' got " + std::to_string(node_->values.size()) +
+                         " values for an array of " + std::to_string(size_) + " elements"),
+      name(std::move(name_)),
+      node(std::move(node_)),
+      size(size_) {}
 
 DeclarationResolvingStep::DeclarationResolvingStep(std::optional<std::string> name)
     : Step(std::move(name), "DeclarationResolvingStep") {}

@@ -463,7 +463,7 @@ ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
   const auto* list = std::get_if<ast::IndexList>(&index);
   check(list != nullptr && list->size() == 1, "Only single index is supported.");
   auto expression = std::dynamic_pointer_cast<ast::Expression>(list->front());
-  check(expression != nullptr);
+  check(expression != nullptr, "A range (slice) as an index is not supported; index one element at a time.");
   return expression;
 }
 

@@ -1,10 +1,12 @@
 #include "vell_qasm/passes/code_resolving/gate_inlining.hpp"
 
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "vell_qasm/logging.hpp"
+#include "vell_qasm/passes/constants.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -41,6 +43,144 @@ std::string signature_text(const ast::QuantumGateDefinition& definition) {
   return text;
 }
 
+// ---- sizes. Expansion sizes grow exponentially with a chain's length, so they saturate.
+
+std::uint64_t add(std::uint64_t a, std::uint64_t b) {
+  return a >= kSaturatedExpansion - b ? kSaturatedExpansion : a + b;
+}
+std::uint64_t mul(std::uint64_t a, std::uint64_t b) {
+  if (a == 0 || b == 0) return 0;
+  return a > kSaturatedExpansion / b ? kSaturatedExpansion : a * b;
+}
+
+// The size of a subtree of a gate body once expanded, as a function of the sizes of the call's
+// arguments: base + sum of coef[k] * size of formal k's node (parameters, then qubits).
+struct Form {
+  std::uint64_t base = 0;
+  std::vector<std::uint64_t> coef;
+};
+
+// A banked gate: the definition as written and what its calls need to know of it.
+struct BankedGate {
+  ast::Ptr<ast::QuantumGateDefinition> node;
+  // Formal name to its index among parameters then qubits; a qubit's entry wins a shared name.
+  std::unordered_map<std::string, std::size_t> formals;
+  Form cost;
+  // Per parameter: whether its name (not taken by a qubit) stands anywhere in the body.
+  std::vector<bool> parameter_read;
+  // Per body statement: whether it holds a call of a user gate below its top (in a block).
+  std::vector<bool> nested_calls;
+  // Per body statement: the gate it calls when it is a call of a user gate, else null.
+  std::vector<const BankedGate*> callees;
+};
+
+// The syntax nodes of a subtree (an argument at a top-level call, a tree without sharing).
+class NodeCounter : public ast::QASMVisitor {
+ public:
+  NodeCounter() : QASMVisitor(ast::SwitchCases::enter) {}
+  void generic_visit(ast::QASMNode& node) override {
+    count = add(count, 1);
+    QASMVisitor::generic_visit(node);
+  }
+  std::uint64_t count = 0;
+};
+
+
+// Names of the math functions, whose results are real numbers.
+bool is_real_function(const std::string& name) {
+  static const std::unordered_set<std::string> names{"sin", "cos", "tan", "arcsin", "arccos", "arctan",
+                                                     "exp", "log", "sqrt"};
+  return names.contains(name);
+}
+
+bool is_real_type(const ast::NodePtr& type) {
+  return type && (type->kind() == ast::NodeKind::FloatType || type->kind() == ast::NodeKind::AngleType);
+}
+
+// The names declared so far in program order, each with whether every declaration of it so far
+// holds a real number.
+using DeclaredNames = std::unordered_map<std::string, bool>;
+
+// Whether `node` surely is a real number (a float), so that a gate parameter may take it as it
+// is. Unsure (deep expressions included) means no: the caller casts.
+bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth = 0) {
+  if (!node || depth > 32) return false;
+  switch (node->kind()) {
+    case ast::NodeKind::FloatLiteral:
+      return true;
+    case ast::NodeKind::Cast:
+      return is_real_type(static_cast<const ast::Cast&>(*node).type);
+    case ast::NodeKind::Identifier: {
+      const auto& name = static_cast<const ast::Identifier&>(*node).name;
+      if (CONSTANTS.contains(name)) return true;
+      auto found = declared.find(name);
+      return found != declared.end() && found->second;
+    }
+    case ast::NodeKind::UnaryExpression: {
+      const auto& unary = static_cast<const ast::UnaryExpression&>(*node);
+      return unary.op == ast::UnaryOperator::negate && is_real(unary.expression, declared, depth + 1);
+    }
+    case ast::NodeKind::BinaryExpression: {
+      const auto& binary = static_cast<const ast::BinaryExpression&>(*node);
+      switch (binary.op) {
+        case ast::BinaryOperator::plus:
+        case ast::BinaryOperator::minus:
+        case ast::BinaryOperator::times:
+        case ast::BinaryOperator::divide:
+        case ast::BinaryOperator::power:
+          return is_real(binary.lhs, declared, depth + 1) || is_real(binary.rhs, declared, depth + 1);
+        default:
+          return false;
+      }
+    }
+    case ast::NodeKind::FunctionCall: {
+      const auto& call = static_cast<const ast::FunctionCall&>(*node);
+      return call.name && is_real_function(call.name->name);
+    }
+    default:
+      return false;
+  }
+}
+
+// A gate parameter is an angle: the call's expression as a real number.
+ast::ExprPtr as_real(const ast::ExprPtr& argument, const DeclaredNames& declared) {
+  if (!argument || is_real(argument, declared)) return argument;
+  if (argument->kind() == ast::NodeKind::IntegerLiteral) {
+    auto literal =
+        ast::make<ast::FloatLiteral>(static_cast<double>(static_cast<const ast::IntegerLiteral&>(*argument).value));
+    literal->span = argument->span;
+    return literal;
+  }
+  auto cast = ast::make<ast::Cast>(ast::make<ast::FloatType>(), argument);
+  cast->span = argument->span;
+  return cast;
+}
+
+// The identifiers of an expression that name no declaration. The expression may share nodes (an
+// argument built by outer expansions), so each node is looked at once.
+class UndeclaredNames : public ast::QASMVisitor {
+ public:
+  explicit UndeclaredNames(const DeclaredNames& declared) : QASMVisitor(ast::SwitchCases::enter), declared_(declared) {}
+
+  void generic_visit(ast::QASMNode& node) override {
+    if (seen_.insert(&node).second) QASMVisitor::generic_visit(node);
+  }
+  void visit_Identifier(ast::Identifier& node) override {
+    if (!first && !declared_.contains(node.name) && !CONSTANTS.contains(node.name))
+      first = std::static_pointer_cast<ast::Identifier>(handle());
+  }
+  void visit_FunctionCall(ast::FunctionCall& node) override {
+    if (!seen_.insert(&node).second) return;
+    for (const auto& argument : node.arguments) visit(argument);
+  }
+
+  ast::Ptr<ast::Identifier> first;
+
+ private:
+  const DeclaredNames& declared_;
+  std::unordered_set<const ast::QASMNode*> seen_;
+};
+
 // Puts the call's own nodes in for the formal names of one expansion.
 class IdentifierTransformer : public ast::QASMTransformer {
  public:
@@ -53,44 +193,126 @@ class IdentifierTransformer : public ast::QASMTransformer {
     return node;
   }
 
-  // Fresh statements for one call. Each statement is copied without sharing: a node standing at
-  // two places of the banked body must be substituted once at each, not twice in one object.
-  std::vector<ast::NodePtr> transform_statements_of_gate_definition(const ast::QuantumGateDefinition& gate_def) {
-    std::vector<ast::NodePtr> statements;
-    statements.reserve(gate_def.body.size());
-    for (const auto& statement : gate_def.body) {
-      ast::Rewrite result = visit(ast::deep_copy_unshared(statement));
-      if (result.is_list()) {
-        statements.insert(statements.end(), result.list().begin(), result.list().end());
-      } else if (result.is_node()) {
-        statements.push_back(result.node());
-      }
+  // A called gate's name is never a formal's: `gate g(x) a { x a; }` calls the gate x.
+  ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
+    ast::rewrite_field<ast::QuantumGate>(*this, "modifiers", node->modifiers);
+    ast::rewrite_field<ast::QuantumGate>(*this, "arguments", node->arguments);
+    ast::rewrite_field<ast::QuantumGate>(*this, "qubits", node->qubits);
+    ast::rewrite_field<ast::QuantumGate>(*this, "duration", node->duration);
+    return node;
+  }
+
+  // Nor a function's.
+  ast::Rewrite visit_FunctionCall(const ast::Ptr<ast::FunctionCall>& node) override {
+    ast::rewrite_field<ast::FunctionCall>(*this, "arguments", node->arguments);
+    return node;
+  }
+
+  // An operand of a call in the body with the formals put in: a formal is the caller's node itself.
+  ast::NodePtr substitute_operand(const ast::NodePtr& operand) {
+    if (operand && operand->kind() == ast::NodeKind::Identifier) {
+      auto found = args_transformation.find(static_cast<const ast::Identifier&>(*operand).name);
+      if (found != args_transformation.end()) return found->second;
     }
-    return statements;
+    return substitute(operand);
+  }
+
+  // A fresh statement for one call: a copy of `statement` with the formals put in.
+  ast::NodePtr substitute(const ast::NodePtr& statement) {
+    if (args_transformation.empty()) return ast::deep_copy_unshared(statement);
+    ast::Rewrite result = visit(ast::deep_copy_unshared(statement));
+    return result.is_node() ? result.node() : nullptr;
   }
 
   std::unordered_map<std::string, ast::NodePtr> args_transformation;
 };
 
+class GateResolverTransformer;
+
+// Checks a definition's body against the built-in set and the bank (nothing is expanded) and
+// computes the size of its expansion as a Form over its formals.
+class BodyScanner : public ast::QASMVisitor {
+ public:
+  BodyScanner(const GateResolverTransformer& resolver, BankedGate& gate)
+      : QASMVisitor(ast::SwitchCases::enter), resolver_(resolver), gate_(gate) {}
+
+  void scan() {
+    const auto& body = gate_.node->body;
+    const std::size_t formals = gate_.node->arguments.size() + gate_.node->qubits.size();
+    gate_.cost.coef.assign(formals, 0);
+    gate_.parameter_read.assign(gate_.node->arguments.size(), false);
+    gate_.nested_calls.assign(body.size(), false);
+    gate_.callees.assign(body.size(), nullptr);
+    for (std::size_t i = 0; i < body.size(); ++i) {
+      forms_.assign(1, Form{0, std::vector<std::uint64_t>(formals, 0)});
+      user_calls_ = 0;
+      visit(body[i]);
+      const bool top_is_call = body[i] && body[i]->kind() == ast::NodeKind::QuantumGate && !built_in(*body[i]);
+      gate_.nested_calls[i] = user_calls_ > (top_is_call ? 1 : 0);
+      if (top_is_call) gate_.callees[i] = &callee_of(*body[i]);
+      gate_.cost.base = add(gate_.cost.base, forms_[0].base);
+      for (std::size_t k = 0; k < formals; ++k) gate_.cost.coef[k] = add(gate_.cost.coef[k], forms_[0].coef[k]);
+    }
+  }
+
+  void generic_visit(ast::QASMNode& node) override {
+    forms_.back().base = add(forms_.back().base, 1);
+    QASMVisitor::generic_visit(node);
+  }
+
+  void visit_Identifier(ast::Identifier& node) override {
+    auto found = gate_.formals.find(node.name);
+    if (found == gate_.formals.end()) {
+      forms_.back().base = add(forms_.back().base, 1);
+      return;
+    }
+    forms_.back().coef[found->second] = add(forms_.back().coef[found->second], 1);
+    if (found->second < gate_.parameter_read.size()) gate_.parameter_read[found->second] = true;
+  }
+
+  void visit_FunctionCall(ast::FunctionCall& node) override {
+    forms_.back().base = add(forms_.back().base, 2);
+    for (const auto& argument : node.arguments) visit(argument);
+  }
+
+  void visit_QuantumGate(ast::QuantumGate& node) override;
+
+ private:
+  bool built_in(const ast::QASMNode& node) const;
+  const BankedGate& callee_of(const ast::QASMNode& call) const;
+
+  const GateResolverTransformer& resolver_;
+  BankedGate& gate_;
+  std::vector<Form> forms_;
+  int user_calls_ = 0;
+};
+
 class GateResolverTransformer : public ast::QASMTransformer {
  public:
-  explicit GateResolverTransformer(std::shared_ptr<const GateSignatures> built_in_gates)
-      : QASMTransformer(ast::SwitchCases::enter), _built_in_gates(std::move(built_in_gates)) {
+  GateResolverTransformer(std::shared_ptr<const GateSignatures> built_in_gates, std::int64_t max_expansion)
+      : QASMTransformer(ast::SwitchCases::enter),
+        _built_in_gates(std::move(built_in_gates)),
+        _max_expansion(max_expansion) {
     if (!_built_in_gates)
       throw TypeError("Argument 'built_in_gates' has incorrect type (expected set, got NoneType)");
   }
 
-  // Expands the calls of the body, banks the definition and deletes it from the tree.
+  // Checks the calls of the body, banks the definition as written and deletes it from the tree.
   ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
     check(node->name != nullptr);
+    auto gate = std::make_shared<BankedGate>();
+    gate->node = node;
+    for (std::size_t i = 0; i < node->arguments.size(); ++i) gate->formals.insert_or_assign(node->arguments[i]->name, i);
+    for (std::size_t i = 0; i < node->qubits.size(); ++i)
+      gate->formals.insert_or_assign(node->qubits[i]->name, node->arguments.size() + i);
     try {
-      generic_visit(node);
+      BodyScanner(*this, *gate).scan();
     } catch (const SignatureNotFoundException& e) {
       MissingDefinitionException missing(e.node, GateSignature::from_quantum_gate_definition(*node));
       missing.set_cause(std::current_exception());
       throw missing;
     }
-    _add_gate(node);
+    _add_gate(std::move(gate));
     return nullptr;
   }
 
@@ -105,39 +327,226 @@ class GateResolverTransformer : public ast::QASMTransformer {
       logging::debug(logger(), [&] { return "Node " + node->name->name + " is built-in, and will stay as is."; });
       return node;
     }
-    const auto& gate_definition = _get_gate_definition(node);
-    _log_found_definition(*node, *gate_definition);
-    return _get_gate_transformation(*gate_definition, *node).transform_statements_of_gate_definition(*gate_definition);
+    const BankedGate& gate = _get_gate_definition(node);
+    if (_expanding == 0) _charge(node, gate);
+    return _expand(node, gate);
   }
 
- private:
+  // Declarations are noted in program order: a parameter the body never reads is checked
+  // against them, and a real-typed name passes as a parameter without a cast.
+  ast::Rewrite visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) override {
+    _declare(node->identifier, node->type);
+    return generic_visit(node);
+  }
+  ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
+    _declare(node->identifier, node->type);
+    return generic_visit(node);
+  }
+  ast::Rewrite visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) override {
+    _declare(node->identifier, node->type);
+    return generic_visit(node);
+  }
+  ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
+    _declare(node->qubit, nullptr);
+    return generic_visit(node);
+  }
+  ast::Rewrite visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) override {
+    _declare(node->identifier, node->type);
+    return generic_visit(node);
+  }
+  ast::Rewrite visit_ClassicalArgument(const ast::Ptr<ast::ClassicalArgument>& node) override {
+    _declare(node->name, node->type);
+    return generic_visit(node);
+  }
+  ast::Rewrite visit_QuantumArgument(const ast::Ptr<ast::QuantumArgument>& node) override {
+    _declare(node->name, nullptr);
+    return generic_visit(node);
+  }
+
   // A plain lookup: a user gate's call is no failure of the built-in test.
   bool _is_built_in(const ast::QuantumGate& node) const {
     return _built_in_gates->contains(GateSignature{gate_name(node)});
   }
 
-  void _add_gate(const ast::Ptr<ast::QuantumGateDefinition>& node) {
-    auto signature = GateSignature::from_quantum_gate_definition(*node);
+  // The banked gate of a call checked before (the body scan).
+  const BankedGate& _bank_entry(const ast::QuantumGate& node) const {
+    return *_signature_to_definition.at(GateSignature{gate_name(node)});
+  }
+
+  // The banked gate of a call, its counts checked.
+  const BankedGate& _get_gate_definition(const ast::Ptr<ast::QuantumGate>& node) const {
+    auto banked = _signature_to_definition.find(GateSignature{gate_name(*node)});
+    if (banked == _signature_to_definition.end()) throw SignatureNotFoundException(node);
+    _validate_calling_arguments(banked->second->node, node);
+    return *banked->second;
+  }
+
+ private:
+  void _declare(const ast::Ptr<ast::Identifier>& name, const ast::NodePtr& type) {
+    if (!name) return;
+    const bool real = is_real_type(type);
+    auto [entry, fresh] = _declared.try_emplace(name->name, real);
+    if (!fresh) entry->second = entry->second && real;
+  }
+
+  void _add_gate(std::shared_ptr<BankedGate> gate) {
+    auto signature = GateSignature::from_quantum_gate_definition(*gate->node);
     if (!_built_in_gates->contains(signature)) {
       auto banked = _signature_to_definition.find(signature);
       if (banked == _signature_to_definition.end()) {
         logging::debug(logger(), [&] { return "Added the definition of \"" + signature.name + "\" to the bank."; });
-        _signature_to_definition.emplace(std::move(signature), node);
+        _signature_to_definition.emplace(std::move(signature), std::move(gate));
         return;
       }
-      if (ast::equal(*banked->second, *node)) {
+      if (_same_definition(*banked->second, *gate)) {
         logging::debug(logger(), [] { return std::string("Ignoring duplicated definition"); });
         return;
       }
     }
-    throw MultipleDefinitionsException(node, std::move(signature));
+    throw MultipleDefinitionsException(gate->node, std::move(signature));
   }
 
-  const ast::Ptr<ast::QuantumGateDefinition>& _get_gate_definition(const ast::Ptr<ast::QuantumGate>& node) const {
-    auto banked = _signature_to_definition.find(GateSignature{gate_name(*node)});
-    if (banked == _signature_to_definition.end()) throw SignatureNotFoundException(node);
-    _validate_calling_arguments(banked->second, node);
-    return banked->second;
+  // Equal as written, or else equal once the calls in both bodies are expanded (within what is
+  // left of the bound; beyond it the two count as different).
+  bool _same_definition(const BankedGate& banked, const BankedGate& later) {
+    if (ast::equal(*banked.node, *later.node)) return true;
+    auto size = [](const BankedGate& gate) {
+      std::uint64_t total = gate.cost.base;
+      for (auto coef : gate.cost.coef) total = add(total, coef);
+      return total;
+    };
+    const std::uint64_t needed = add(size(banked), size(later));
+    if (add(_expanded, needed) > static_cast<std::uint64_t>(_max_expansion)) return false;
+    _expanded = add(_expanded, needed);
+    // The formals stand for themselves here: no declaration names them.
+    _comparing = true;
+    struct Reset {
+      bool& flag;
+      ~Reset() { flag = false; }
+    } reset{_comparing};
+    auto expanded = [&](const BankedGate& gate) {
+      auto copy = ast::make<ast::QuantumGateDefinition>(gate.node->name, gate.node->arguments, gate.node->qubits,
+                                                        std::vector<ast::StmtPtr>{});
+      for (const auto& statement : _expand_body(gate, nullptr))
+        copy->body.push_back(std::static_pointer_cast<ast::Statement>(statement));
+      return copy;
+    };
+    return ast::equal(*expanded(banked), *expanded(later));
+  }
+
+  // Adds a top-level call's expansion to the run's total, refusing it past the bound.
+  void _charge(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate) {
+    const std::size_t parameters = node->arguments.size();
+    std::uint64_t size = gate.cost.base;
+    for (std::size_t k = 0; k < gate.cost.coef.size(); ++k) {
+      if (gate.cost.coef[k] == 0) continue;
+      const std::uint64_t operand =
+          k < parameters ? add(_tree_size(node->arguments[k]), 1) : _tree_size(node->qubits[k - parameters]);
+      size = add(size, mul(gate.cost.coef[k], operand));
+    }
+    const std::uint64_t total = add(_expanded, size);
+    if (total > static_cast<std::uint64_t>(_max_expansion)) throw ExpansionLimitException(node, total, _max_expansion);
+    _expanded = total;
+  }
+
+  std::uint64_t _tree_size(const ast::NodePtr& node) {
+    if (!node) return 0;
+    _counter.count = 0;
+    _counter.visit(node);
+    return _counter.count;
+  }
+
+  // Formal name to the call's node for one expansion; a qubit's entry replaces a parameter's of
+  // the same name. A parameter the body never reads is checked for undeclared names here, since
+  // no later step will see it.
+  // `operand(k)` is the call's node for formal k (parameters, then qubits).
+  template <class Operand>
+  std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) const {
+    const auto& gate_def = *gate.node;
+    const std::size_t parameters = gate_def.arguments.size();
+    std::unordered_map<std::string, ast::NodePtr> transformation;
+    transformation.reserve(parameters + gate_def.qubits.size());
+    for (std::size_t i = 0; i < parameters; ++i) {
+      auto argument = std::dynamic_pointer_cast<ast::Expression>(operand(i));
+      if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
+      transformation.insert_or_assign(gate_def.arguments[i]->name, as_real(argument, _declared));
+    }
+    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i)
+      transformation.insert_or_assign(gate_def.qubits[i]->name, operand(parameters + i));
+    return std::make_unique<IdentifierTransformer>(std::move(transformation));
+  }
+
+  void _check_declared(const ast::ExprPtr& argument, const ast::QuantumGateDefinition& gate_def) const {
+    if (!argument || _comparing) return;
+    UndeclaredNames names(_declared);
+    names.visit(argument);
+    if (names.first) throw UndeclaredArgumentException(names.first, gate_def.name->name);
+  }
+
+  // The expansion of one call: the body's statements with the formals put in, each call of a
+  // user gate among them expanded in turn. Iterative, so that a chain of any length expands.
+  std::vector<ast::NodePtr> _expand(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate) {
+    _log_found_definition(*node, *gate.node);
+    const std::size_t parameters = node->arguments.size();
+    return _expand_body(gate, _get_gate_transformation(gate, [&](std::size_t k) -> ast::NodePtr {
+                          return k < parameters ? ast::NodePtr(node->arguments[k]) : node->qubits[k - parameters];
+                        }));
+  }
+
+  // `substitution` null: the formals stay as they are (comparing definitions).
+  std::vector<ast::NodePtr> _expand_body(const BankedGate& gate, std::unique_ptr<IdentifierTransformer> substitution) {
+    struct Frame {
+      const BankedGate* gate;
+      std::unique_ptr<IdentifierTransformer> substitution;
+      std::size_t next = 0;
+    };
+    if (!substitution) substitution = std::make_unique<IdentifierTransformer>(std::unordered_map<std::string, ast::NodePtr>{});
+    std::vector<ast::NodePtr> out;
+    std::vector<Frame> stack;
+    stack.push_back(Frame{&gate, std::move(substitution)});
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      const auto& body = frame.gate->node->body;
+      if (frame.next == body.size()) {
+        stack.pop_back();
+        continue;
+      }
+      const std::size_t index = frame.next++;
+      if (const BankedGate* callee = frame.gate->callees[index]) {
+        // A call of a user gate: only its operands are built, with this frame's formals put in.
+        const auto& call = static_cast<const ast::QuantumGate&>(*body[index]);
+        _log_found_definition(call, *callee->node);
+        IdentifierTransformer& outer = *frame.substitution;
+        const std::size_t parameters = call.arguments.size();
+        auto inner = _get_gate_transformation(*callee, [&](std::size_t k) {
+          return outer.substitute_operand(k < parameters ? ast::NodePtr(call.arguments[k]) : call.qubits[k - parameters]);
+        });
+        stack.push_back(Frame{callee, std::move(inner)});
+        continue;
+      }
+      ast::NodePtr copy = frame.substitution->substitute(body[index]);
+      if (!copy) continue;
+      if (frame.gate->nested_calls[index]) {
+        // A call in a block of the body: the walk expands it where it stands.
+        ++_expanding;
+        ast::Rewrite result;
+        try {
+          result = visit(copy);
+        } catch (...) {
+          --_expanding;
+          throw;
+        }
+        --_expanding;
+        if (result.is_list()) {
+          out.insert(out.end(), result.list().begin(), result.list().end());
+        } else if (result.is_node()) {
+          out.push_back(result.node());
+        }
+        continue;
+      }
+      out.push_back(std::move(copy));
+    }
+    return out;
   }
 
   static void _log_found_definition(const ast::QuantumGate& node, const ast::QuantumGateDefinition& gate_definition) {
@@ -153,21 +562,59 @@ class GateResolverTransformer : public ast::QASMTransformer {
     if (gate_def->qubits.size() != node->qubits.size()) throw ArgumentsMismatchException(node, gate_def, "qubit");
   }
 
-  // Formal name to the call's node; a qubit's entry replaces a parameter's of the same name.
-  static IdentifierTransformer _get_gate_transformation(const ast::QuantumGateDefinition& gate_def,
-                                                        const ast::QuantumGate& node) {
-    std::unordered_map<std::string, ast::NodePtr> transformation;
-    transformation.reserve(gate_def.arguments.size() + gate_def.qubits.size());
-    for (std::size_t i = 0; i < gate_def.arguments.size(); ++i)
-      transformation.insert_or_assign(gate_def.arguments[i]->name, node.arguments[i]);
-    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i)
-      transformation.insert_or_assign(gate_def.qubits[i]->name, node.qubits[i]);
-    return IdentifierTransformer(std::move(transformation));
-  }
-
-  std::unordered_map<GateSignature, ast::Ptr<ast::QuantumGateDefinition>> _signature_to_definition;
+  std::unordered_map<GateSignature, std::shared_ptr<BankedGate>> _signature_to_definition;
   std::shared_ptr<const GateSignatures> _built_in_gates;
+  const std::int64_t _max_expansion;
+  // Syntax nodes produced (or about to be) by the run's expansions.
+  std::uint64_t _expanded = 0;
+  // Above zero while the walk expands calls inside an expansion, which its caller already paid.
+  int _expanding = 0;
+  DeclaredNames _declared;
+  NodeCounter _counter;
+  // Set while two definitions are compared expanded.
+  bool _comparing = false;
 };
+
+bool BodyScanner::built_in(const ast::QASMNode& node) const {
+  return resolver_._is_built_in(static_cast<const ast::QuantumGate&>(node));
+}
+
+const BankedGate& BodyScanner::callee_of(const ast::QASMNode& call) const {
+  return resolver_._bank_entry(static_cast<const ast::QuantumGate&>(call));
+}
+
+void BodyScanner::visit_QuantumGate(ast::QuantumGate& node) {
+  if (!node.modifiers.empty()) throw NotImplementedError("Modifiers are not yet implemented");
+  if (built_in(node)) {
+    logging::debug(logger(), [&] { return "Node " + node.name->name + " is built-in, and will stay as is."; });
+    forms_.back().base = add(forms_.back().base, 2);  // the call and its name
+    for (const auto& argument : node.arguments) visit(argument);
+    for (const auto& qubit : node.qubits) visit(qubit);
+    if (node.duration) visit(node.duration);
+    return;
+  }
+  ++user_calls_;
+  auto call = std::static_pointer_cast<ast::QuantumGate>(handle());
+  check(call.get() == &node);
+  const BankedGate& callee = resolver_._get_gate_definition(call);
+  // The callee's expansion, its formals replaced by this call's operands as Forms of ours.
+  const std::size_t parameters = node.arguments.size();
+  Form contribution{callee.cost.base, std::vector<std::uint64_t>(forms_.back().coef.size(), 0)};
+  for (std::size_t j = 0; j < callee.cost.coef.size(); ++j) {
+    forms_.push_back(Form{j < parameters ? 1u : 0u, std::vector<std::uint64_t>(contribution.coef.size(), 0)});
+    visit(j < parameters ? ast::NodePtr(node.arguments[j]) : node.qubits[j - parameters]);
+    Form operand = std::move(forms_.back());
+    forms_.pop_back();
+    const std::uint64_t times = callee.cost.coef[j];
+    if (times == 0) continue;
+    contribution.base = add(contribution.base, mul(times, operand.base));
+    for (std::size_t k = 0; k < operand.coef.size(); ++k)
+      contribution.coef[k] = add(contribution.coef[k], mul(times, operand.coef[k]));
+  }
+  Form& target = forms_.back();
+  target.base = add(target.base, contribution.base);
+  for (std::size_t k = 0; k < target.coef.size(); ++k) target.coef[k] = add(target.coef[k], contribution.coef[k]);
+}
 
 }  // namespace
 
@@ -213,19 +660,36 @@ MultipleDefinitionsException::MultipleDefinitionsException(ast::NodePtr node_, G
              ", second signature found at " + ast::repr(node) + ".";
 }
 
+ExpansionLimitException::ExpansionLimitException(ast::Ptr<ast::QuantumGate> node_, std::uint64_t expansion_,
+                                                 std::int64_t limit_)
+    : UnresolvableGateException(node_), expansion(expansion_), limit(limit_) {
+  check(node_ != nullptr && node_->name != nullptr);
+  _message = "The call of gate '" + node_->name->name + "' would take the program's gate expansion to " +
+             (expansion >= kSaturatedExpansion ? std::string("more than ") : std::string()) +
+             std::to_string(expansion) + " syntax nodes, beyond the limit of " + std::to_string(limit) +
+             " (max_expansion)";
+}
+
+UndeclaredArgumentException::UndeclaredArgumentException(ast::Ptr<ast::Identifier> node_, std::string gate_)
+    : UnresolvableGateException(node_), gate(std::move(gate_)) {
+  check(node_ != nullptr);
+  _message = "Undeclared name '" + node_->name + "' in an argument of a call of gate '" + gate + "'";
+}
+
 MissingDefinitionException::MissingDefinitionException(ast::NodePtr node_, GateSignature definition_signature_)
     : GateDefinitionException(std::move(node_), std::move(definition_signature_)) {
   _message = "Error at " + definition_signature.text() + ": Unresolved gate call: " + ast::repr(node);
 }
 
-GateInlining::GateInlining(std::shared_ptr<const GateSignatures> built_in_gates_)
-    : Step(std::nullopt, "GateInlining"), built_in_gates(std::move(built_in_gates_)) {
+GateInlining::GateInlining(std::shared_ptr<const GateSignatures> built_in_gates_, std::int64_t max_expansion_)
+    : Step(std::nullopt, "GateInlining"), built_in_gates(std::move(built_in_gates_)), max_expansion(max_expansion_) {
   if (!built_in_gates) throw TypeError("Argument 'built_in_gates' has incorrect type (expected set, got NoneType)");
+  if (max_expansion < 0) throw ValueError("max_expansion must not be negative, got " + std::to_string(max_expansion));
 }
 
 programs::ProgramPtr GateInlining::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
-  GateResolverTransformer transformer(built_in_gates);
+  GateResolverTransformer transformer(built_in_gates, max_expansion);
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(transformer, tree));
 }
 

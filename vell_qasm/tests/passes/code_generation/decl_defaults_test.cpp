@@ -78,15 +78,6 @@ TEST(GetVariableToInit, ChoosesScalarOrArrayElementTypeAndSize) {
   }
 }
 
-TEST(GetVariableToInit, BitRegisterSizesHaveNoLowerBound) {
-  for (std::int64_t size : {0, -3}) {
-    auto var = get_variable_to_init("c", ast::make<ast::BitType>(ast::make<ast::IntegerLiteral>(size)));
-    auto arr = std::dynamic_pointer_cast<TavoArr>(var);
-    ASSERT_NE(arr, nullptr);
-    EXPECT_EQ(arr->size, size);
-  }
-}
-
 template <class E, class F>
 E expect_exception(F&& call, const std::string& message) {
   try {
@@ -97,6 +88,41 @@ E expect_exception(F&& call, const std::string& message) {
   }
   ADD_FAILURE() << "no " << message;
   throw std::logic_error("unreachable");
+}
+
+TEST(GetVariableToInit, SizesStayWithinWhatTheControllerHolds) {
+  // bit[0] is an empty register; a negative size, or one above the bound, is refused with the
+  // literal (or, for a folded literal without position, a copy at its type's position).
+  for (std::int64_t size : {std::int64_t{0}, kMaxArraySize}) {
+    auto arr = std::dynamic_pointer_cast<TavoArr>(
+        get_variable_to_init("c", ast::make<ast::BitType>(ast::make<ast::IntegerLiteral>(size))));
+    ASSERT_NE(arr, nullptr);
+    EXPECT_EQ(arr->size, size);
+  }
+  EXPECT_EQ(std::dynamic_pointer_cast<TavoArr>(get_variable_to_init("a", type_of("array[int, 1000000]")))->size,
+            kMaxArraySize);
+
+  struct Case {
+    std::string type;
+    std::string message;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"bit[1000001]", "When declaring 'c' got size 1000001: a bit register holds 0 to 1000000 bits"},
+           {"bit[9223372036854775807]",
+            "When declaring 'c' got size 9223372036854775807: a bit register holds 0 to 1000000 bits"},
+           {"array[bool, 1000000000]", "When declaring 'c' got size 1000000000: an array holds 1 to 1000000 elements"},
+       }) {
+    auto type = type_of(c.type);
+    auto e = expect_exception<ArraySizeOutOfRangeException>([&] { get_variable_to_init("c", type); }, c.message);
+    EXPECT_EQ(e.name, "c");
+    ASSERT_NE(e.array_size, nullptr);
+    EXPECT_TRUE(e.array_size->span.has_value());
+  }
+  auto folded = ast::make<ast::BitType>(ast::make<ast::IntegerLiteral>(-5));
+  folded->span = ast::Span{3, 4, 3, 9};
+  auto e = expect_exception<ArraySizeOutOfRangeException>(
+      [&] { get_variable_to_init("c", folded); }, "When declaring 'c' got size -5: a bit register holds 0 to 1000000 bits");
+  EXPECT_EQ(e.array_size->span, folded->span);
 }
 
 TEST(GetVariableToInit, SizesMustBeIntegerLiterals) {
@@ -140,6 +166,13 @@ TEST(GetVariableToInit, RefusalsKeepTheirKindAndObjects) {
       EXPECT_EQ(std::string(e.what()), "m");
       EXPECT_EQ(e.name, "m");
     }
+  }
+  // Which also says, to a reader of failures, what is refused.
+  try {
+    get_variable_to_init("m", type_of("array[int[32], 2, 3]"));
+  } catch (const UnsupportedArrayException& e) {
+    EXPECT_EQ(e.reason, "arrays of 2 dimensions are not supported, only of one");
+    EXPECT_NE(e.node_type, nullptr);
   }
   EXPECT_THROW(get_variable_to_init("m", array_of(ast::make<ast::IntType>(nullptr), {})),
                UnsupportedDeclarationException);

@@ -269,7 +269,7 @@ TEST_F(LowerExpressionTest, NameAndIndexRefusals) {
       "i[1]", "The variable \"i\" is not an array, and hence cannot be indexed");
   expect_refusal<AssertionError>("arr[1, 2]", "Only single index is supported.");
   expect_refusal<AssertionError>("arr[{0, 1}]", "Only single index is supported.");
-  expect_refusal<AssertionError>("arr[0:2]", "");
+  expect_refusal<AssertionError>("arr[0:2]", "A range (slice) as an index is not supported; index one element at a time.");
   expect_refusal<NotImplementedError>("arr[0][1]", "Only direct pointing on an array is supported");
   expect_refusal<NotImplementedError>("f(1)[0]", "Only direct pointing on an array is supported");
 }

@@ -103,7 +103,7 @@ TEST(QubitAllocator, ReferencesThatNameNoSingleQubitAreRefused) {
       {"qubit[3] q; h q[0][1];", "Only 1-length indexing is allowed"},
       {"qubit[3] q; h q[0, 1];", "Only single index is supported."},
       {"qubit[3] q; h q[{0, 1}];", "Only single index is supported."},
-      {"qubit[3] q; h q[0:2];", ""},
+      {"qubit[3] q; h q[0:2];", "A range (slice) as an index is not supported; index one element at a time."},
       {"qubit[3] q; int i; h q[i];", "Only explicit qubit pointers are supported"},
   };
   for (const Case& c : assertions) {

@@ -76,7 +76,7 @@ TEST(GateInlining, ExpandsNestedCallsWithTheCallsOwnNodes) {
   EXPECT_EQ(printed(root), printed(R"(
     qubit[2] q;
     rz(0.5) q[0]; h q[0]; cx q[0], q[1]; rz(0.25) q[1]; h q[1];
-    rz(1) q[1]; h q[1]; cx q[1], q[0]; rz(2) q[0]; h q[0];
+    rz(1.0) q[1]; h q[1]; cx q[1], q[0]; rz(2.0) q[0]; h q[0];
   )"));
   EXPECT_EQ(debug_texts(capture), (std::vector<std::string>{
                                       "Node rz is built-in, and will stay as is.",
@@ -84,12 +84,14 @@ TEST(GateInlining, ExpandsNestedCallsWithTheCallsOwnNodes) {
                                       "Added the definition of \"a\" to the bank.",
                                       "Node x is built-in, and will stay as is.",
                                       "Added the definition of \"unused\" to the bank.",
-                                      "Transforming gate call \"a\" to \"a(x0) q0\"",
                                       "Node cx is built-in, and will stay as is.",
-                                      "Transforming gate call \"a\" to \"a(x0) q0\"",
                                       "Added the definition of \"b\" to the bank.",
                                       "Transforming gate call \"b\" to \"b(x0, x1) q0, q1\"",
+                                      "Transforming gate call \"a\" to \"a(x0) q0\"",
+                                      "Transforming gate call \"a\" to \"a(x0) q0\"",
                                       "Transforming gate call \"b\" to \"b(x0, x1) q0, q1\"",
+                                      "Transforming gate call \"a\" to \"a(x0) q0\"",
+                                      "Transforming gate call \"a\" to \"a(x0) q0\"",
                                   }));
 
   // The first expansion holds the call's own operand and parameter nodes, one object per formal.
@@ -104,14 +106,18 @@ TEST(GateInlining, ExpandsNestedCallsWithTheCallsOwnNodes) {
   EXPECT_NE(first_h->name, statement<ast::QuantumGate>(root, 7)->name);
 }
 
-TEST(GateInlining, ABankedBodyWithSharedNodesExpandsEachPlaceOnce) {
-  // Banking `outer` expands `inner(a - b)`, so its body holds the node a - b twice. A copy that
-  // kept that sharing would substitute the one node twice and swap a and b back.
+TEST(GateInlining, EachLevelSubstitutesItsOwnFormalsOnce) {
+  // outer's formals are put in before inner is expanded, and a substituted node is not visited
+  // again: a and b are swapped once, not swapped back.
   auto root = inline_gates("gate inner(t) q { rz(t + t) q; } gate outer(a, b) q { inner(a - b) q; } outer(b, a) $0;");
-  EXPECT_EQ(printed(root), printed("rz((b - a) + (b - a)) $0;"));
+  EXPECT_EQ(printed(root), printed("rz(float(b) - float(a) + (float(b) - float(a))) $0;"));
   auto rz = statement<ast::QuantumGate>(root, 0);
   auto sum = std::dynamic_pointer_cast<ast::BinaryExpression>(rz->arguments[0]);
-  EXPECT_NE(sum->lhs, sum->rhs);
+  EXPECT_EQ(sum->lhs, sum->rhs);  // one node for every occurrence of t
+
+  // A name of the body that is no formal of its own gate is not one of the caller's formals.
+  EXPECT_EQ(printed(inline_gates("gate inner q { rz(c) q; } gate outer(c) q { inner q; rx(c) q; } outer(0.5) r;")),
+            printed("rz(c) r; rx(0.5) r;"));
 
   auto twice = inline_gates(R"(
     gate g1(t) q { rz(t * t) q; }
@@ -120,8 +126,8 @@ TEST(GateInlining, ABankedBodyWithSharedNodesExpandsEachPlaceOnce) {
     g3(x) q; g3(y) r;
   )");
   EXPECT_EQ(printed(twice), printed(R"(
-    rz((x - 2 + 1) * (x - 2 + 1)) q; rz((x - 2) * (x - 2)) q;
-    rz((y - 2 + 1) * (y - 2 + 1)) r; rz((y - 2) * (y - 2)) r;
+    rz((float(x) - 2 + 1) * (float(x) - 2 + 1)) q; rz((float(x) - 2) * (float(x) - 2)) q;
+    rz((float(y) - 2 + 1) * (float(y) - 2 + 1)) r; rz((float(y) - 2) * (float(y) - 2)) r;
   )"));
 }
 
@@ -144,8 +150,11 @@ TEST(GateInlining, AFormalUsedTwiceIsOneNodeAndQubitsWinOverParameters) {
                                                      "cannot place IndexedIdentifier in field 'arguments' of "
                                                      "QuantumGate (expected Expression)");
                                       });
-  // Identifiers are matched wherever they stand, a called gate's name included; others stay.
-  EXPECT_EQ(printed(inline_gates("gate n(t) h, q { h h; rz(pi * t) q; } n(c) a, b;")), printed("a a; rz(pi * c) b;"));
+  // A called gate's name is never a formal's, be the formal a parameter or a qubit; others stay.
+  EXPECT_EQ(printed(inline_gates("gate n(t) h, q { h h; rz(pi * t) q; } n(c) a, b;")),
+            printed("h a; rz(pi * float(c)) b;"));
+  EXPECT_EQ(printed(inline_gates("gate g(x) a { x a; rz(x) a; } gate k x { h x; x x; } g(0.5) q; k r;")),
+            printed("x q; rz(0.5) q; h r; x r;"));
 }
 
 TEST(GateInlining, OnlyTheParametersAndOperandsOfTheCallAreCarried) {
@@ -174,6 +183,9 @@ TEST(GateInlining, CallsInEveryBlockAreExpandedInTheirOwnBlock) {
     def f(qubit p) { h p; x p; }
     switch (i) { case 0 { h f; x f; } case 1, 2 { x s; h s; x s; } default { h z; x z; } }
   )"));
+  // A call in a block of a gate's body is expanded where it stands, with the call's operands.
+  EXPECT_EQ(printed(inline_gates("gate k a { h a; } gate g(t) a { for int i in [0:1] { k a; rz(t) a; } } g(1) q;")),
+            printed("for int i in [0:1] { h q; rz(1.0) q; }"));
 }
 
 TEST(GateInlining, EachRunStartsWithAnEmptyBankAndReadsTheCallersSet) {
@@ -197,15 +209,16 @@ TEST(GateInlining, EachRunStartsWithAnEmptyBankAndReadsTheCallersSet) {
 TEST(GateInlining, DefinitionsBankedOnceDuplicatesDroppedConflictsRefused) {
   logging::Capture capture;
   auto root = inline_gates("gate g(t) q { rz(t) q; } gate g(t) q { rz(t) q; } g(1) r;");
-  EXPECT_EQ(printed(root), printed("rz(1) r;"));
+  EXPECT_EQ(printed(root), printed("rz(1.0) r;"));
   EXPECT_EQ(debug_texts(capture), (std::vector<std::string>{"Node rz is built-in, and will stay as is.",
                                                             "Added the definition of \"g\" to the bank.",
                                                             "Node rz is built-in, and will stay as is.",
                                                             "Ignoring duplicated definition",
                                                             "Transforming gate call \"g\" to \"g(x0) q0\""}));
 
-  // Resolved bodies are compared: both expand to the same built-in calls.
+  // Bodies that differ as written are compared expanded: both give the same built-in calls.
   inline_gates("gate a q { h q; } gate g q { a q; } gate g q { h q; }");
+  inline_gates("gate k(s) a { h a; } gate m(s) a { h a; } gate g(t) a { k(t) a; } gate g(t) a { m(t) a; }");
 
   for (std::string second : {"gate g(s) q { rz(s) q; }", "gate g(t) r { rz(t) r; }", "gate g(t) q { rx(t) q; }",
                              "gate g q { h q; }"}) {
@@ -281,6 +294,96 @@ TEST(GateInlining, ArityMismatchesAndModifiers) {
       EXPECT_STREQ(e.what(), "Modifiers are not yet implemented");
     });
   }
+}
+
+
+TEST(GateInlining, ParametersAreRealNumbers) {
+  // A parameter is an angle: c / 2 of half(1) is 0.5, never the integer division 1 / 2.
+  auto root = inline_gates(R"(
+    gate half(c) a { rz(c / 2) a; }
+    float f; int i; const float k = 2;
+    half(1) q; half(-1) q; half(i) q; half(i * 2) q; half(3 / 2) q;
+    half(0.5) q; half(f) q; half(k) q; half(pi) q; half(f * 2) q; half(sin(i)) q;
+  )");
+  EXPECT_EQ(printed(root), printed(R"(
+    float f; int i; const float k = 2;
+    rz(1.0 / 2) q; rz(float(-1) / 2) q; rz(float(i) / 2) q; rz(float(i * 2) / 2) q; rz(float(3 / 2) / 2) q;
+    rz(0.5 / 2) q; rz(f / 2) q; rz(k / 2) q; rz(pi / 2) q; rz(f * 2 / 2) q; rz(sin(i) / 2) q;
+  )"));
+  // A name declared both real and not (in two scopes) is cast.
+  EXPECT_EQ(printed(inline_gates("gate g(c) a { rz(c) a; } float f; if (b) { int f; g(f) q; }")),
+            printed("float f; if (b) { int f; rz(float(f)) q; }"));
+}
+
+std::string doubling_chain(int levels, const std::string& link) {
+  std::string source = "gate g0(t) a { rz(t) a; }\n";
+  for (int i = 1; i <= levels; ++i) {
+    std::string body = link;
+    for (std::size_t at; (at = body.find('@')) != std::string::npos;) body.replace(at, 1, "g" + std::to_string(i - 1));
+    source += "gate g" + std::to_string(i) + "(t) a { " + body + " }\n";
+  }
+  return source;
+}
+
+TEST(GateInlining, ExpansionIsBoundedBeforeAnythingIsExpanded) {
+  // Defining gates that double at each level costs their definitions; calling them is refused
+  // at the call, with its position, before anything is built.
+  for (const std::string link : {"@(t) a; @(t) a;", "@(t + t) a;", "@(t) a; @(t * 2) a; @(-t) a;"}) {
+    const std::string chain = doubling_chain(60, link);
+    EXPECT_TRUE(inline_gates(chain)->statements.empty());
+    auto tree = openqasm3::parse(chain + "qubit q;\ng60(0.5) q;");
+    auto call = std::static_pointer_cast<ast::QuantumGate>(tree->statements.back());
+    GateInlining step(built_ins());
+    expect_throw<ExpansionLimitException>([&] { run_step(step, tree); }, [&](const ExpansionLimitException& e) {
+      EXPECT_EQ(e.node, call);
+      EXPECT_EQ(e.limit, kDefaultMaxExpansion);
+      EXPECT_GT(e.expansion, std::uint64_t(kDefaultMaxExpansion));
+      EXPECT_EQ(call->span->start_line, 63);
+      EXPECT_NE(std::string(e.what()).find("The call of gate 'g60' would take the program's gate expansion to "),
+                std::string::npos);
+      EXPECT_NE(std::string(e.what()).find("syntax nodes, beyond the limit of 5000000 (max_expansion)"),
+                std::string::npos);
+    });
+  }
+
+  // The bound holds for the run's expansions together: `g q;` expands to 2 statements of 3 nodes.
+  const std::string twice = "gate g a { h a; x a; } g q; g r;";
+  GateInlining exact(built_ins(), 12);
+  EXPECT_EQ(printed(run_step(exact, twice)), printed("h q; x q; h r; x r;"));
+  auto tree = openqasm3::parse(twice);
+  auto second = tree->statements.back();
+  GateInlining tight(built_ins(), 11);
+  expect_throw<ExpansionLimitException>([&] { run_step(tight, tree); }, [&](const ExpansionLimitException& e) {
+    EXPECT_EQ(e.node, second);
+    EXPECT_EQ(e.expansion, 12u);
+  });
+  expect_throw<ValueError>([] { GateInlining(built_ins(), -1); });
+
+  // A chain of ten thousand gates each calling the previous one banks and expands in linear time.
+  std::string chain = "gate c0(t) a { rz(t) a; }\n";
+  for (int i = 1; i <= 10000; ++i)
+    chain += "gate c" + std::to_string(i) + "(t) a { c" + std::to_string(i - 1) + "(t) a; }\n";
+  EXPECT_EQ(printed(inline_gates(chain + "c10000(0.5) q;")), printed("rz(0.5) q;"));
+}
+
+TEST(GateInlining, UnreadParametersMustNameDeclarations) {
+  const std::string gates = "gate g(t) a { h a; } gate g2(t) a { g(t) a; } qubit q;\n";
+  for (const std::string call : {"g(nosuch + 1) q;", "g2(2 * nosuch) q;", "g(nosuch) q; int nosuch;",
+                                 "if (true) { g(sin(nosuch)) q; }"}) {
+    expect_throw<UndeclaredArgumentException>([&] { inline_gates(gates + call); },
+                                             [&](const UndeclaredArgumentException& e) {
+                                               EXPECT_EQ(static_cast<const ast::Identifier&>(*e.node).name, "nosuch");
+                                               EXPECT_EQ(e.node->span->start_line, 2);
+                                               EXPECT_STREQ(e.what(), ("Undeclared name 'nosuch' in an argument of "
+                                                                       "a call of gate '" + e.gate + "'").c_str());
+                                             });
+  }
+  // Declarations of every kind, built-in constants and function names pass.
+  EXPECT_EQ(printed(inline_gates(gates + R"(
+    const int k = 1; int j; input float w; bit[2] b;
+    g(k + j * w + pi + tau + sin(0.5) + b[0]) q; for int i in [0:1] { g2(i) q; }
+  )")),
+            printed("qubit q; const int k = 1; int j; input float w; bit[2] b; h q; for int i in [0:1] { h q; }"));
 }
 
 }  // namespace

@@ -12,12 +12,14 @@
 // Traps:
 // - Sizes must already be integer literals: a named constant or an expression as size is
 //   refused (constant inlining and folding make literals of them, and run first).
-// - bit[0] and bit[-1] pass (an empty array), while array[T, 0] is refused: the two size checks
-//   differ on purpose, as the mapping has always done.
+// - bit[0] passes (an empty array), while array[T, 0] is refused: the two size checks differ on
+//   purpose, as the mapping has always done. A negative bit size, and any size above
+//   kMaxArraySize, is ArraySizeOutOfRangeException.
 // - Which refusal is raised matters: a multi-dimensional array or an array of an unsupported
 //   element type is the bare UnsupportedDeclarationException, whose text is only the name.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -45,6 +47,20 @@ class UnsupportedDeclarationException : public std::exception {
   std::string message_;
 };
 
+// An array type the TAVO side cannot hold (several dimensions, an unsupported element type). Its
+// text is the bare name, as for its base; `reason` says what is refused, `node_type` is the type.
+class UnsupportedArrayException : public UnsupportedDeclarationException {
+ public:
+  UnsupportedArrayException(std::string name_, openqasm3::ast::NodePtr node_type_, std::string reason_)
+      : UnsupportedDeclarationException(std::move(name_)),
+        node_type(std::move(node_type_)),
+        reason(std::move(reason_)) {}
+
+  const openqasm3::ast::NodePtr node_type;
+  // "multi-dimensional arrays are not supported"
+  const std::string reason;
+};
+
 // "When declaring 'x' got type AngleType(...) which is not supported."
 class UnsupportedTypeException : public UnsupportedDeclarationException {
  public:
@@ -60,6 +76,21 @@ class InvalidArraySizeException : public UnsupportedDeclarationException {
   InvalidArraySizeException(std::string name_, openqasm3::ast::ExprPtr array_size_);
 
   const openqasm3::ast::ExprPtr array_size;
+
+ protected:
+  InvalidArraySizeException(std::string name_, openqasm3::ast::ExprPtr array_size_, std::string message);
+};
+
+// The most elements a bit register or an array may have: each element is a value the listing
+// writes and the controller holds, so a register of a billion bits is refused rather than
+// exhausting memory.
+inline constexpr std::int64_t kMaxArraySize = 1'000'000;
+
+// "When declaring 'c' got size -5: a bit register holds 0 to 1000000 bits" (an array: 1 to
+// 1000000 elements). `array_size` is the literal.
+class ArraySizeOutOfRangeException : public InvalidArraySizeException {
+ public:
+  ArraySizeOutOfRangeException(std::string name_, openqasm3::ast::ExprPtr array_size_, bool bit_register);
 };
 
 // A new undeclared wrapper for a variable `name` of type `node_type`, or one of the three

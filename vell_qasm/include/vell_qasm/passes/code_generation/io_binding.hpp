@@ -20,9 +20,12 @@
 //   the tree is left as it was.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/code_generation/decl_defaults.hpp"
@@ -108,6 +111,26 @@ class DeclarationsResolver : public openqasm3::ast::QASMTransformer {
   // no init expression." when the declaration still has an initial value.
   openqasm3::ast::Rewrite visit_ClassicalDeclaration(
       const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) override;
+  // ArrayInitializerException for an array literal longer than the array declared before it.
+  openqasm3::ast::Rewrite visit_ClassicalAssignment(
+      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalAssignment>& node) override;
+
+ private:
+  openqasm3::ast::Ptr<TavoDeclaration> _note_size(openqasm3::ast::Ptr<TavoDeclaration> declaration);
+  // Sizes of the arrays declared so far, by name.
+  std::unordered_map<std::string, std::int64_t> _array_sizes;
+};
+
+// An array declared with more initial values than elements: "When declaring 'a' got 3 values for
+// an array of 2 elements"; `node` is the array literal.
+class ArrayInitializerException : public std::runtime_error {
+ public:
+  ArrayInitializerException(std::string name, openqasm3::ast::Ptr<openqasm3::ast::ArrayLiteral> node,
+                            std::int64_t size);
+
+  const std::string name;
+  const openqasm3::ast::Ptr<openqasm3::ast::ArrayLiteral> node;
+  const std::int64_t size;
 };
 
 class DeclarationResolvingStep : public Step {
