@@ -18,6 +18,43 @@ inline constexpr std::size_t kNodeKinds = 0
     + 1;
 
 namespace detail {
+// What every walker knows of its running walk: the innermost statement being walked, and which
+// statement walks a failure leaves.
+class StatementWalk {
+ public:
+  virtual ~StatementWalk() = default;
+  // The innermost statement node (of class Statement or derived) whose walk runs: its handler or
+  // its generic walk; null outside every statement (at a Program, or between walks).
+  QASMNode* statement() const { return statement_; }
+
+  // Runs `walk`, the walk of the statement `node`, as statement(); a failure that leaves it goes
+  // through failed_in(node) on its way out. The walks call it for every statement node.
+  template <class F> decltype(auto) walk_statement(QASMNode& node, F&& walk) {
+    Restore restore{*this, statement_};
+    statement_ = &node;
+    try {
+      return walk();
+    } catch (...) {
+      failed_in(node);
+      throw;
+    }
+  }
+
+ protected:
+  // Called inside the catch block of a failure that leaves the walk of `statement`: for the
+  // innermost statement first, then for each enclosing one. The default does nothing. A
+  // failure raised here replaces the one leaving.
+  virtual void failed_in(QASMNode& statement) { (void)statement; }
+
+ private:
+  struct Restore {
+    StatementWalk& walker;
+    QASMNode* outer;
+    ~Restore() { walker.statement_ = outer; }
+  };
+  QASMNode* statement_ = nullptr;
+};
+
 // Which handlers of a walker are the library's own, so that the walk can go straight to a node's
 // children there; learnt from the walker's virtual table on its first walk.
 struct DefaultHandlers {
@@ -26,10 +63,9 @@ struct DefaultHandlers {
 };
 }  // namespace detail
 
-class QASMVisitor {
+class QASMVisitor : public detail::StatementWalk {
  public:
   explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
-  virtual ~QASMVisitor() = default;
   SwitchCases switch_cases() const { return switch_cases_; }
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
@@ -83,10 +119,9 @@ class QASMVisitor {
 // block as a CompoundStatement field. A node field is set to its visit's node
 // or cleared when the visit yields nothing. A result that does not fit the field's type is a
 // std::invalid_argument naming the field.
-class QASMTransformer {
+class QASMTransformer : public detail::StatementWalk {
  public:
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
-  virtual ~QASMTransformer() = default;
   SwitchCases switch_cases() const { return switch_cases_; }
   bool walks_generically(NodeKind kind) {
     if (!defaults_.known) learn_defaults();

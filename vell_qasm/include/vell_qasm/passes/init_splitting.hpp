@@ -19,13 +19,14 @@
 #pragma once
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes {
 
-class ClassicalDeclarationInitSplitting : public openqasm3::ast::QASMTransformer {
+class ClassicalDeclarationInitSplitting : public Transformer {
  public:
   explicit ClassicalDeclarationInitSplitting(openqasm3::ast::SwitchCases cases = openqasm3::ast::SwitchCases::skip)
-      : QASMTransformer(cases) {}
+      : Transformer(cases) {}
 
   // The bare declaration, then a plain "=" assignment (an expression as initial value) or a
   // measurement statement (a measurement). Any other initial value is a NotImplementedError

@@ -61,7 +61,7 @@ UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) :
   }
 }
 
-DeclarationsResolver::DeclarationsResolver() : QASMTransformer(ast::SwitchCases::enter) {}
+DeclarationsResolver::DeclarationsResolver() {}
 
 ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   check(node->identifier != nullptr);

@@ -393,8 +393,8 @@ class Lowering {
         return values;
       }
       default:
-        throw NotImplementedError("Unsupported expression type: " + node.node_class().text() + " at: " +
-                                  ast::repr(node));
+        throw located_at(node, NotImplementedError("Unsupported expression type: " + node.node_class().text() +
+                                                   " at: " + ast::repr(node)));
     }
   }
 
@@ -455,7 +455,7 @@ LoweredValue _cast_expression(const LoweredValue& expression, const ast::Classic
       kind = Target::Bool;
       break;
     default:
-      throw NotImplementedError("Unsupported cast type: " + ast::repr(target));
+      throw located_at(target, NotImplementedError("Unsupported cast type: " + ast::repr(target)));
   }
   if (auto plain = expression.plain()) {
     switch (kind) {

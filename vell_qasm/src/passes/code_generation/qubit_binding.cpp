@@ -53,7 +53,7 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 // ---- collection ----
 
-_QubitsCollector::_QubitsCollector() : QASMVisitor(ast::SwitchCases::enter) {}
+_QubitsCollector::_QubitsCollector() {}
 
 void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   check(node.qubit != nullptr, "A qubit declaration names its register");
@@ -114,8 +114,7 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 
 // ---- rewriting ----
 
-_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping)
-    : QASMTransformer(ast::SwitchCases::enter) {
+_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping) {
   _qubits_mapping.reserve(qubits_mapping.size());
   for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
 }

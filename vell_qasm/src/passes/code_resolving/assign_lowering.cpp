@@ -6,8 +6,7 @@ namespace vell_qasm::passes::code_resolving {
 
 namespace ast = openqasm3::ast;
 
-ClassicalAssignmentToBinaryExpression::ClassicalAssignmentToBinaryExpression()
-    : QASMTransformer(ast::SwitchCases::enter) {}
+ClassicalAssignmentToBinaryExpression::ClassicalAssignmentToBinaryExpression() {}
 
 ast::BinaryOperator ClassicalAssignmentToBinaryExpression::_extract_binary_operation(ast::AssignmentOperator operator_) {
   std::string_view operation = ast::symbol(operator_);

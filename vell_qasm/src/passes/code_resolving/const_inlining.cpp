@@ -36,7 +36,7 @@ std::string position_text(const ast::QASMNode& node) {
 }  // namespace
 
 ConstantsGatherer::ConstantsGatherer()
-    : QASMTransformer(ast::SwitchCases::enter), _constants(CONSTANTS.begin(), CONSTANTS.end()) {}
+    : _constants(CONSTANTS.begin(), CONSTANTS.end()) {}
 
 ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   check(node->identifier != nullptr && node->init_expression != nullptr);
@@ -60,7 +60,7 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
 }
 
 ConstantsResolver::ConstantsResolver(const ConstantsTable& constants)
-    : QASMTransformer(ast::SwitchCases::enter), _constants(constants) {}
+    : _constants(constants) {}
 
 ast::Rewrite ConstantsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   auto found = _constants.find(node->name);

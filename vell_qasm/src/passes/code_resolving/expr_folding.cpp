@@ -560,7 +560,7 @@ std::string FunctionCallModifier::_create_expression_string(const ast::FunctionC
 
 // ---- the walk
 
-ConstantExpressionsTransformer::ConstantExpressionsTransformer() : ast::QASMTransformer(ast::SwitchCases::enter) {}
+ConstantExpressionsTransformer::ConstantExpressionsTransformer() {}
 
 ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) {
   return generic_modify_node(node);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "vell_qasm/logging.hpp"
+#include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -42,10 +43,10 @@ std::string signature_text(const ast::QuantumGateDefinition& definition) {
 }
 
 // Puts the call's own nodes in for the formal names of one expansion.
-class IdentifierTransformer : public ast::QASMTransformer {
+class IdentifierTransformer : public Transformer {
  public:
   explicit IdentifierTransformer(std::unordered_map<std::string, ast::NodePtr> args_transformation)
-      : QASMTransformer(ast::SwitchCases::enter), args_transformation(std::move(args_transformation)) {}
+      : args_transformation(std::move(args_transformation)) {}
 
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
     auto found = args_transformation.find(node->name);
@@ -72,10 +73,10 @@ class IdentifierTransformer : public ast::QASMTransformer {
   std::unordered_map<std::string, ast::NodePtr> args_transformation;
 };
 
-class GateResolverTransformer : public ast::QASMTransformer {
+class GateResolverTransformer : public Transformer {
  public:
   explicit GateResolverTransformer(std::shared_ptr<const GateSignatures> built_in_gates)
-      : QASMTransformer(ast::SwitchCases::enter), _built_in_gates(std::move(built_in_gates)) {
+      : _built_in_gates(std::move(built_in_gates)) {
     if (!_built_in_gates)
       throw TypeError("Argument 'built_in_gates' has incorrect type (expected set, got NoneType)");
   }

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
 #include "vell_qasm/tavo_var.hpp"
 
 namespace vell_qasm::passes::code_generation {
@@ -30,7 +31,7 @@ namespace vell_qasm::passes::code_generation {
 using InitType = openqasm3::ast::ClassicalType;
 
 // A declaration the TAVO side cannot hold. On its own its text is the variable's name.
-class UnsupportedDeclarationException : public std::exception {
+class UnsupportedDeclarationException : public std::exception, public HasLocation {
  public:
   explicit UnsupportedDeclarationException(std::string name_) : name(std::move(name_)), message_(name) {}
   const char* what() const noexcept override { return message_.c_str(); }
@@ -51,6 +52,9 @@ class UnsupportedTypeException : public UnsupportedDeclarationException {
   UnsupportedTypeException(std::string name_, openqasm3::ast::Ptr<InitType> node_type_);
 
   const openqasm3::ast::Ptr<InitType> node_type;
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node_type.get(); }
 };
 
 // "When declaring 'x' got size of Identifier(...), Array size currently supports only literal
@@ -60,6 +64,9 @@ class InvalidArraySizeException : public UnsupportedDeclarationException {
   InvalidArraySizeException(std::string name_, openqasm3::ast::ExprPtr array_size_);
 
   const openqasm3::ast::ExprPtr array_size;
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return array_size.get(); }
 };
 
 // A new undeclared wrapper for a variable `name` of type `node_type`, or one of the three

@@ -25,8 +25,10 @@
 #include <string>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_generation/decl_defaults.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/tavo_var.hpp"
 
@@ -86,18 +88,21 @@ class TavoDeclarationTransform : public openqasm3::ast::ExternalTransform<TavoDe
 
 // An input/output declaration whose keyword is neither input nor output (only a hand-made node
 // can have one). "Unknown IO identifier - IOKeyword.<keyword>"
-class UnsupportedTypeError : public std::exception {
+class UnsupportedTypeError : public std::exception, public HasLocation {
  public:
   explicit UnsupportedTypeError(openqasm3::ast::Ptr<openqasm3::ast::IODeclaration> node_);
   const char* what() const noexcept override { return message_.c_str(); }
 
   const openqasm3::ast::Ptr<openqasm3::ast::IODeclaration> node;
 
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
+
  private:
   std::string message_;
 };
 
-class DeclarationsResolver : public openqasm3::ast::QASMTransformer {
+class DeclarationsResolver : public Transformer {
  public:
   // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();

@@ -41,6 +41,7 @@
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/value_text.hpp"
 
@@ -48,7 +49,7 @@ namespace vell_qasm::passes::code_resolving {
 
 // A computation that cannot be carried out: "The operation " + expression + " is illegal".
 // cause() holds the error the computation raised.
-class IllegalMathExpression : public std::runtime_error, public HasCause {
+class IllegalMathExpression : public std::runtime_error, public HasCause, public HasLocation {
  public:
   explicit IllegalMathExpression(const std::string& expression);
 };
@@ -125,7 +126,7 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
 // expressions and calls are then replaced by generic_modify_node's result.
-class ConstantExpressionsTransformer : public openqasm3::ast::QASMTransformer {
+class ConstantExpressionsTransformer : public Transformer {
  public:
   ConstantExpressionsTransformer();
 
