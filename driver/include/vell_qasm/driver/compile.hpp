@@ -13,7 +13,7 @@
 // the only Validation.
 //
 // Failures leave as the steps raise them; describe_failure turns one into the line a user reads,
-// with the source position of the node or parser token it carries, when it carries one.
+// with the source location it carries (errors.hpp), when it carries one.
 //
 // Trap: include expansion opens files relative to the process's working directory. With
 // `include_directory` set, compile() makes it the working directory for the run and restores the

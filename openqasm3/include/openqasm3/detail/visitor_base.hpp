@@ -29,12 +29,20 @@ class StatementWalk {
 
   // Runs `walk`, the walk of the statement `node`, as statement(); a failure that leaves it goes
   // through failed_in(node) on its way out. The walks call it for every statement node.
-  template <class F> decltype(auto) walk_statement(QASMNode& node, F&& walk) {
-    Restore restore{*this, statement_};
+  template <class F> auto walk_statement(QASMNode& node, F&& walk) {
+    QASMNode* const outer = statement_;
     statement_ = &node;
     try {
-      return walk();
+      if constexpr (std::is_void_v<decltype(walk())>) {
+        walk();
+        statement_ = outer;
+      } else {
+        auto result = walk();
+        statement_ = outer;
+        return result;
+      }
     } catch (...) {
+      statement_ = outer;
       failed_in(node);
       throw;
     }
@@ -47,11 +55,6 @@ class StatementWalk {
   virtual void failed_in(QASMNode& statement) { (void)statement; }
 
  private:
-  struct Restore {
-    StatementWalk& walker;
-    QASMNode* outer;
-    ~Restore() { walker.statement_ = outer; }
-  };
   QASMNode* statement_ = nullptr;
 };
 
