@@ -37,10 +37,10 @@ double best_of(int runs, const std::function<void()>& setup, const std::function
   return best;
 }
 
-struct NoOpTransformer : ast::QASMTransformer {
-  explicit NoOpTransformer(ast::SwitchCases cases) : QASMTransformer(cases) {}
+struct NoOpTransformer : ast::TransformerFor<NoOpTransformer> {
+  explicit NoOpTransformer(ast::SwitchCases cases) : TransformerFor(cases) {}
 };
-struct NoOpVisitor : ast::QASMVisitor {};
+struct NoOpVisitor : ast::VisitorFor<NoOpVisitor> {};
 
 void measure(std::size_t statements) {
   const auto program = vell_bench::generate_program(statements);

@@ -74,46 +74,6 @@ Rewrite QASMTransformer::visit(const NodePtr& node) {
   return r;
 }
 
-// A handler is the library's own when the walker's virtual table holds the base class's function
-// for it. g++ reads the function out of a bound member pointer; elsewhere every handler counts as
-// overridden, which is always right, only slower.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpmf-conversions"
-#pragma GCC diagnostic ignored "-Wpedantic"
-namespace {
-using RawFunction = void (*)();
-template <class W, class F> RawFunction function_of(W& walker, F member) {
-  return (RawFunction)(walker.*member);
-}
-}  // namespace
-
-void QASMVisitor::learn_defaults() {
-  static QASMVisitor plain;
-  const bool generic = function_of(*this, &QASMVisitor::generic_visit) == function_of(plain, &QASMVisitor::generic_visit);
-#define NODE(Class, Base)                                                  \
-  defaults_.generic[static_cast<std::size_t>(NodeKind::Class)] =           \
-      generic && function_of(*this, &QASMVisitor::visit_##Class) ==        \
-                     function_of(plain, &QASMVisitor::visit_##Class);
-#include "openqasm3/nodes.def"
-  defaults_.known = true;
-}
-void QASMTransformer::learn_defaults() {
-  static QASMTransformer plain;
-  const bool generic =
-      function_of(*this, &QASMTransformer::generic_visit) == function_of(plain, &QASMTransformer::generic_visit);
-#define NODE(Class, Base)                                                  \
-  defaults_.generic[static_cast<std::size_t>(NodeKind::Class)] =           \
-      generic && function_of(*this, &QASMTransformer::visit_##Class) ==    \
-                     function_of(plain, &QASMTransformer::visit_##Class);
-#include "openqasm3/nodes.def"
-  defaults_.known = true;
-}
-#pragma GCC diagnostic pop
-#else
-void QASMVisitor::learn_defaults() { defaults_.known = true; }
-void QASMTransformer::learn_defaults() { defaults_.known = true; }
-#endif
 Rewrite QASMTransformer::generic_visit(const NodePtr& node) {
   if (!node) return {};
   node->transform_children(*this);

@@ -22,6 +22,7 @@
 #include "openqasm3/stack_guard.hpp"
 #include "parser_arena.hpp"
 #include "parser_lexer.hpp"
+#include "precedence.hpp"
 
 namespace openqasm3 {
 namespace {
@@ -30,8 +31,8 @@ using namespace ast;
 using parsing::Tok;
 using parsing::Token;
 
-constexpr int kUnaryLevel = 11;
-constexpr int kPowerLevel = 12;
+constexpr int kUnaryLevel = precedence::kPrefix;
+constexpr int kPowerLevel = precedence::kPower;
 
 struct BinaryOp {
   BinaryOperator op;
@@ -40,25 +41,9 @@ struct BinaryOp {
 
 BinaryOp binary_op(Tok kind) {
   switch (kind) {
-    case Tok::DoublePipe: return {BinaryOperator::logical_or, 1};
-    case Tok::DoubleAmp: return {BinaryOperator::logical_and, 2};
-    case Tok::Pipe: return {BinaryOperator::bit_or, 3};
-    case Tok::Caret: return {BinaryOperator::bit_xor, 4};
-    case Tok::Amp: return {BinaryOperator::bit_and, 5};
-    case Tok::EqEq: return {BinaryOperator::eq, 6};
-    case Tok::NotEq: return {BinaryOperator::ne, 6};
-    case Tok::Lt: return {BinaryOperator::lt, 7};
-    case Tok::Le: return {BinaryOperator::le, 7};
-    case Tok::Gt: return {BinaryOperator::gt, 7};
-    case Tok::Ge: return {BinaryOperator::ge, 7};
-    case Tok::Shl: return {BinaryOperator::shl, 8};
-    case Tok::Shr: return {BinaryOperator::shr, 8};
-    case Tok::Plus: return {BinaryOperator::plus, 9};
-    case Tok::Minus: return {BinaryOperator::minus, 9};
-    case Tok::Asterisk: return {BinaryOperator::times, 10};
-    case Tok::Slash: return {BinaryOperator::divide, 10};
-    case Tok::Percent: return {BinaryOperator::modulo, 10};
-    case Tok::DoubleAsterisk: return {BinaryOperator::power, kPowerLevel};
+#define BINARY(op, token, level) \
+    case Tok::token: return {BinaryOperator::op, level};
+#include "operators.def"
     default: return {BinaryOperator::plus, 0};
   }
 }
@@ -89,7 +74,7 @@ bool can_start_expr(Tok k) {
 
 // parse_value gives an expression unless it read a measurement or a quantum call.
 bool is_measurement(const QASMNode& n) {
-  return n.kind() == NodeKind::QuantumMeasurement || n.kind() == NodeKind::QuantumCallExpression;
+  return isa<QuantumMeasurement>(n) || isa<QuantumCallExpression>(n);
 }
 
 bool is_operand_start(Tok k) { return k == Tok::Identifier || k == Tok::HardwareQubit; }
@@ -415,7 +400,7 @@ std::vector<StmtPtr> Parser::parse_block_contents() {
     if (at(Tok::Eof)) expected("'}' to close the block", peek());
     NodePtr s = parse_statement_or_scope();
     // A pragma here has already been reported as misplaced; it cannot stand in a block.
-    if (s->kind() != NodeKind::Pragma) out.push_back(std::static_pointer_cast<Statement>(std::move(s)));
+    if (!isa<Pragma>(*s)) out.push_back(std::static_pointer_cast<Statement>(std::move(s)));
   }
   take();
   return out;
@@ -434,7 +419,7 @@ std::vector<StmtPtr> Parser::parse_body(bool loop) {
   Nest nest(*this);
   std::vector<StmtPtr> out;
   NodePtr s = parse_statement();
-  if (s->kind() != NodeKind::Pragma) out.push_back(std::static_pointer_cast<Statement>(std::move(s)));
+  if (!isa<Pragma>(*s)) out.push_back(std::static_pointer_cast<Statement>(std::move(s)));
   return out;
 }
 
@@ -736,7 +721,7 @@ StmtPtr Parser::parse_type_led(const Token& first) {
   }
   Token name = expect(Tok::Identifier, "after the type in a declaration");
   check(!in_gate(), first, "cannot declare classical variables in a gate");
-  if (std::dynamic_pointer_cast<ArrayType>(type)) check(global(), first, "arrays can only be declared globally");
+  if (isa<ArrayType>(type)) check(global(), first, "arrays can only be declared globally");
   NodePtr init;
   if (accept(Tok::Equals)) init = parse_value(true);
   expect(Tok::Semicolon, "after statement");
@@ -1183,8 +1168,8 @@ std::vector<NodePtr> Parser::parse_operands(bool required) {
 // Types
 
 void Parser::check_size(const ExprPtr& size, const Token& bracket, const char* message) {
-  bool bad = dynamic_cast<const UnaryExpression*>(size.get()) != nullptr;
-  if (auto lit = dynamic_cast<const IntegerLiteral*>(size.get())) bad = lit->value == 0;
+  bool bad = isa<UnaryExpression>(size);
+  if (auto lit = dyn_cast<IntegerLiteral>(size.get())) bad = lit->value == 0;
   check(!bad, bracket, message);
 }
 
@@ -1229,7 +1214,7 @@ TypePtr Parser::parse_scalar_type(std::string_view context) {
       if (accept(Tok::LBracket)) {
         const Token inner_start = peek();
         TypePtr inner = parse_scalar_type("inside 'complex[...]'");
-        base = std::dynamic_pointer_cast<FloatType>(inner);
+        base = dyn_cast<FloatType>(inner);
         check(base != nullptr, inner_start, "invalid type of complex components");
         expect(Tok::RBracket, "to close 'complex['");
       }
@@ -1247,12 +1232,12 @@ TypePtr Parser::parse_array_type() {
   expect(Tok::LBracket, "after 'array'");
   const Token base_start = peek();
   TypePtr base = parse_scalar_type("(the element type) in 'array[...]'");
-  check(!std::dynamic_pointer_cast<StretchType>(base), base_start, "invalid scalar type for array");
+  check(!isa<StretchType>(base), base_start, "invalid scalar type for array");
   expect(Tok::Comma, "after the element type");
   auto dims = parse_expr_list();
   expect(Tok::RBracket, "to close 'array['");
   for (const auto& d : dims)
-    if (dynamic_cast<const UnaryExpression*>(d.get()))
+    if (isa<UnaryExpression>(d))
       check(false, d->span->start_line, d->span->start_column, "all array dimensions must be non-negative");
   auto node = spanned(mk<ArrayType>(std::move(base), std::move(dims)), span_of(a, prev_));
   return node;
@@ -1264,7 +1249,7 @@ TypePtr Parser::parse_array_reference_type() {
   expect(Tok::LBracket, "after 'array'");
   const Token base_start = peek();
   TypePtr base = parse_scalar_type("(the element type) in 'array[...]'");
-  check(!std::dynamic_pointer_cast<StretchType>(base), base_start, "invalid scalar type for array");
+  check(!isa<StretchType>(base), base_start, "invalid scalar type for array");
   expect(Tok::Comma, "after the element type");
   ArrayDimensions dims;
   if (accept(Tok::KwDim)) {
@@ -1535,7 +1520,7 @@ Parser::Group Parser::parse_index_group() {
     if (at(Tok::RBracket)) break;
   }
   expect(Tok::RBracket, "to close the index");
-  g.designator = items.size() == 1 && !trailing && std::dynamic_pointer_cast<Expression>(items.front());
+  g.designator = items.size() == 1 && !trailing && isa<Expression>(items.front());
   g.element = std::move(items);
   (void)open;
   return g;

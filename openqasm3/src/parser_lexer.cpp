@@ -1,5 +1,6 @@
 #include "parser_lexer.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <iterator>
 #include <cstring>
@@ -59,23 +60,16 @@ struct Keyword {
 };
 
 constexpr Keyword kKeywords[] = {
-    {"OPENQASM", Tok::KwOpenqasm}, {"include", Tok::KwInclude}, {"defcalgrammar", Tok::KwDefcalgrammar},
-    {"def", Tok::KwDef}, {"cal", Tok::KwCal}, {"defcal", Tok::KwDefcal}, {"gate", Tok::KwGate},
-    {"extern", Tok::KwExtern}, {"box", Tok::KwBox}, {"let", Tok::KwLet}, {"break", Tok::KwBreak},
-    {"continue", Tok::KwContinue}, {"if", Tok::KwIf}, {"else", Tok::KwElse}, {"end", Tok::KwEnd},
-    {"return", Tok::KwReturn}, {"for", Tok::KwFor}, {"while", Tok::KwWhile}, {"in", Tok::KwIn},
-    {"switch", Tok::KwSwitch}, {"case", Tok::KwCase}, {"default", Tok::KwDefault}, {"nop", Tok::KwNop},
-    {"pragma", Tok::KwPragma}, {"input", Tok::KwInput}, {"output", Tok::KwOutput}, {"const", Tok::KwConst},
-    {"readonly", Tok::KwReadonly}, {"mutable", Tok::KwMutable}, {"qreg", Tok::KwQreg},
-    {"qubit", Tok::KwQubit}, {"creg", Tok::KwCreg}, {"bool", Tok::KwBool}, {"bit", Tok::KwBit},
-    {"int", Tok::KwInt}, {"uint", Tok::KwUint}, {"float", Tok::KwFloat}, {"angle", Tok::KwAngle},
-    {"complex", Tok::KwComplex}, {"array", Tok::KwArray}, {"void", Tok::KwVoid},
-    {"duration", Tok::KwDuration}, {"stretch", Tok::KwStretch}, {"gphase", Tok::KwGphase},
-    {"inv", Tok::KwInv}, {"pow", Tok::KwPow}, {"ctrl", Tok::KwCtrl}, {"negctrl", Tok::KwNegctrl},
-    {"durationof", Tok::KwDurationof}, {"delay", Tok::KwDelay}, {"reset", Tok::KwReset},
-    {"measure", Tok::KwMeasure}, {"barrier", Tok::KwBarrier}, {"true", Tok::KwTrue},
-    {"false", Tok::KwFalse}, {"im", Tok::KwIm},
+#define TOKEN(Name, text)
+#define KEYWORD(Name, text) {text, Tok::Name},
+#include "tokens.def"
 };
+
+constexpr std::size_t kLongestKeyword = [] {
+  std::size_t n = 0;
+  for (const auto& k : kKeywords) n = std::max(n, k.text.size());
+  return n;
+}();
 
 // Keywords grouped by first letter, so that a word is compared with a few candidates at most.
 struct KeywordIndex {
@@ -99,7 +93,7 @@ constexpr KeywordIndex kKeywordIndex = [] {
 
 Tok keyword_kind(std::string_view word) {
   const auto c = static_cast<unsigned char>(word[0]);
-  if (c >= 128 || word.size() < 2 || word.size() > 13) return Tok::Identifier;
+  if (c >= 128 || word.size() < 2 || word.size() > kLongestKeyword) return Tok::Identifier;
   for (std::size_t i = kKeywordIndex.begin[c]; i < kKeywordIndex.end[c]; ++i) {
     const std::string_view k = kKeywordIndex.sorted[i].text;
     if (k.size() != word.size()) continue;
@@ -152,112 +146,10 @@ std::string char_text(std::string_view src, std::size_t pos) {
 
 std::string_view spelling(Tok kind) {
   switch (kind) {
-    case Tok::Eof: return "end of file";
-    case Tok::Identifier: return "identifier";
-    case Tok::HardwareQubit: return "hardware qubit";
-    case Tok::BinaryInt: case Tok::OctalInt: case Tok::DecimalInt: case Tok::HexInt: return "integer";
-    case Tok::Float: return "float";
-    case Tok::Imaginary: return "imaginary number";
-    case Tok::Timing: return "duration";
-    case Tok::Bitstring: return "bitstring";
-    case Tok::Version: return "version number";
-    case Tok::String: return "string";
-    case Tok::LineRest: return "text";
-    case Tok::Annotation: return "annotation";
-    case Tok::CalBody: return "calibration body";
-    case Tok::KwOpenqasm: return "'OPENQASM'";
-    case Tok::KwInclude: return "'include'";
-    case Tok::KwDefcalgrammar: return "'defcalgrammar'";
-    case Tok::KwDef: return "'def'";
-    case Tok::KwCal: return "'cal'";
-    case Tok::KwDefcal: return "'defcal'";
-    case Tok::KwGate: return "'gate'";
-    case Tok::KwExtern: return "'extern'";
-    case Tok::KwBox: return "'box'";
-    case Tok::KwLet: return "'let'";
-    case Tok::KwBreak: return "'break'";
-    case Tok::KwContinue: return "'continue'";
-    case Tok::KwIf: return "'if'";
-    case Tok::KwElse: return "'else'";
-    case Tok::KwEnd: return "'end'";
-    case Tok::KwReturn: return "'return'";
-    case Tok::KwFor: return "'for'";
-    case Tok::KwWhile: return "'while'";
-    case Tok::KwIn: return "'in'";
-    case Tok::KwSwitch: return "'switch'";
-    case Tok::KwCase: return "'case'";
-    case Tok::KwDefault: return "'default'";
-    case Tok::KwNop: return "'nop'";
-    case Tok::KwPragma: return "'pragma'";
-    case Tok::KwInput: return "'input'";
-    case Tok::KwOutput: return "'output'";
-    case Tok::KwConst: return "'const'";
-    case Tok::KwReadonly: return "'readonly'";
-    case Tok::KwMutable: return "'mutable'";
-    case Tok::KwQreg: return "'qreg'";
-    case Tok::KwQubit: return "'qubit'";
-    case Tok::KwCreg: return "'creg'";
-    case Tok::KwBool: return "'bool'";
-    case Tok::KwBit: return "'bit'";
-    case Tok::KwInt: return "'int'";
-    case Tok::KwUint: return "'uint'";
-    case Tok::KwFloat: return "'float'";
-    case Tok::KwAngle: return "'angle'";
-    case Tok::KwComplex: return "'complex'";
-    case Tok::KwArray: return "'array'";
-    case Tok::KwVoid: return "'void'";
-    case Tok::KwDuration: return "'duration'";
-    case Tok::KwStretch: return "'stretch'";
-    case Tok::KwGphase: return "'gphase'";
-    case Tok::KwInv: return "'inv'";
-    case Tok::KwPow: return "'pow'";
-    case Tok::KwCtrl: return "'ctrl'";
-    case Tok::KwNegctrl: return "'negctrl'";
-    case Tok::KwDim: return "'#dim'";
-    case Tok::KwDurationof: return "'durationof'";
-    case Tok::KwDelay: return "'delay'";
-    case Tok::KwReset: return "'reset'";
-    case Tok::KwMeasure: return "'measure'";
-    case Tok::KwBarrier: return "'barrier'";
-    case Tok::KwTrue: return "'true'";
-    case Tok::KwFalse: return "'false'";
-    case Tok::KwIm: return "'im'";
-    case Tok::LBracket: return "'['";
-    case Tok::RBracket: return "']'";
-    case Tok::LBrace: return "'{'";
-    case Tok::RBrace: return "'}'";
-    case Tok::LParen: return "'('";
-    case Tok::RParen: return "')'";
-    case Tok::Colon: return "':'";
-    case Tok::Semicolon: return "';'";
-    case Tok::Dot: return "'.'";
-    case Tok::Comma: return "','";
-    case Tok::Equals: return "'='";
-    case Tok::Arrow: return "'->'";
-    case Tok::Plus: return "'+'";
-    case Tok::DoublePlus: return "'++'";
-    case Tok::Minus: return "'-'";
-    case Tok::Asterisk: return "'*'";
-    case Tok::DoubleAsterisk: return "'**'";
-    case Tok::Slash: return "'/'";
-    case Tok::Percent: return "'%'";
-    case Tok::Pipe: return "'|'";
-    case Tok::DoublePipe: return "'||'";
-    case Tok::Amp: return "'&'";
-    case Tok::DoubleAmp: return "'&&'";
-    case Tok::Caret: return "'^'";
-    case Tok::At: return "'@'";
-    case Tok::Tilde: return "'~'";
-    case Tok::Bang: return "'!'";
-    case Tok::EqEq: return "'=='";
-    case Tok::NotEq: return "'!='";
-    case Tok::Gt: return "'>'";
-    case Tok::Lt: return "'<'";
-    case Tok::Ge: return "'>='";
-    case Tok::Le: return "'<='";
-    case Tok::Shl: return "'<<'";
-    case Tok::Shr: return "'>>'";
-    case Tok::CompoundAssign: return "compound assignment";
+#define TOKEN(Name, text) case Tok::Name: return text;
+#define SYMBOL(Name, text) case Tok::Name: return "'" text "'";
+#define KEYWORD(Name, text) SYMBOL(Name, text)
+#include "tokens.def"
   }
   return "token";
 }

@@ -12,35 +12,10 @@
 
 namespace openqasm3::parsing {
 
+// The token kinds, listed with their spellings in tokens.def.
 enum class Tok : std::uint8_t {
-  Eof,
-  Identifier,
-  HardwareQubit,
-  BinaryInt,
-  OctalInt,
-  DecimalInt,
-  HexInt,
-  Float,
-  Imaginary,
-  Timing,
-  Bitstring,
-  Version,       // the number after OPENQASM
-  String,        // the quoted name after include / defcalgrammar (quotes kept)
-  LineRest,      // the rest of a pragma or annotation line
-  Annotation,    // @name.name (text includes the '@')
-  CalBody,       // the raw text between the braces of cal / defcal
-  // keywords
-  KwOpenqasm, KwInclude, KwDefcalgrammar, KwDef, KwCal, KwDefcal, KwGate, KwExtern, KwBox, KwLet,
-  KwBreak, KwContinue, KwIf, KwElse, KwEnd, KwReturn, KwFor, KwWhile, KwIn, KwSwitch, KwCase,
-  KwDefault, KwNop, KwPragma, KwInput, KwOutput, KwConst, KwReadonly, KwMutable, KwQreg, KwQubit,
-  KwCreg, KwBool, KwBit, KwInt, KwUint, KwFloat, KwAngle, KwComplex, KwArray, KwVoid, KwDuration,
-  KwStretch, KwGphase, KwInv, KwPow, KwCtrl, KwNegctrl, KwDim, KwDurationof, KwDelay, KwReset,
-  KwMeasure, KwBarrier, KwTrue, KwFalse, KwIm,
-  // punctuation and operators
-  LBracket, RBracket, LBrace, RBrace, LParen, RParen, Colon, Semicolon, Dot, Comma, Equals, Arrow,
-  Plus, DoublePlus, Minus, Asterisk, DoubleAsterisk, Slash, Percent, Pipe, DoublePipe, Amp,
-  DoubleAmp, Caret, At, Tilde, Bang, EqEq, NotEq, Gt, Lt, Ge, Le, Shl, Shr,
-  CompoundAssign,  // += -= *= /= &= |= ~= ^= <<= >>= %= **=
+#define TOKEN(Name, text) Name,
+#include "tokens.def"
 };
 
 struct Token {

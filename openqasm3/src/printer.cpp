@@ -7,6 +7,7 @@
 
 #include "openqasm3/number_text.hpp"
 #include "openqasm3/stack_guard.hpp"
+#include "precedence.hpp"
 
 namespace openqasm3 {
 namespace {
@@ -16,34 +17,14 @@ using namespace ast;
 // Binding strength of an expression, weakest first; an operand is parenthesised when it binds
 // less tightly than its place demands.
 constexpr int kConcatenation = 0;
-constexpr int kPrefix = 11;
-constexpr int kPower = 12;
-constexpr int kPostfix = 13;  // indexing, calls, casts, durationof, sizeof
-constexpr int kPrimary = 14;
+constexpr int kPrefix = precedence::kPrefix;
+constexpr int kPower = precedence::kPower;
+constexpr int kPostfix = kPower + 1;  // indexing, calls, casts, durationof, sizeof
+constexpr int kPrimary = kPower + 2;
 
 int binary_precedence(BinaryOperator op) {
-  switch (op) {
-    case BinaryOperator::logical_or: return 1;
-    case BinaryOperator::logical_and: return 2;
-    case BinaryOperator::bit_or: return 3;
-    case BinaryOperator::bit_xor: return 4;
-    case BinaryOperator::bit_and: return 5;
-    case BinaryOperator::eq:
-    case BinaryOperator::ne: return 6;
-    case BinaryOperator::lt:
-    case BinaryOperator::le:
-    case BinaryOperator::gt:
-    case BinaryOperator::ge: return 7;
-    case BinaryOperator::shl:
-    case BinaryOperator::shr: return 8;
-    case BinaryOperator::plus:
-    case BinaryOperator::minus: return 9;
-    case BinaryOperator::times:
-    case BinaryOperator::divide:
-    case BinaryOperator::modulo: return 10;
-    case BinaryOperator::power: return kPower;
-  }
-  return kPrimary;
+  const int level = precedence::binary(op);
+  return level ? level : kPrimary;
 }
 
 bool negative(double v) { return std::signbit(v) && !std::isnan(v); }
@@ -140,7 +121,7 @@ class Printer {
   // A node of a class defined outside the library, in the text its class gives: a statement on a
   // line of its own, anything else inline.
   void external(const QASMNode& n, const std::string& text) {
-    if (auto* s = dynamic_cast<const Statement*>(&n)) {
+    if (auto* s = dyn_cast<Statement>(&n)) {
       begin(*s);
       out_ += text;
       end_line();
@@ -532,7 +513,7 @@ class Printer {
     // An annotated inner `if` must not be chained: its annotation lines would land between
     // `else` and `if`.
     if (opt_.chain_else_if && n.else_block.size() == 1 && only &&
-        only->library_kind() == NodeKind::BranchingStatement && n.annotations.empty() &&
+        isa<BranchingStatement>(only) && n.annotations.empty() &&
         only->annotations.empty()) {
       skip_indent_ = true;
       node(*only);  // ends the line itself
@@ -559,7 +540,7 @@ class Printer {
     node(need(n.identifier, n, "identifier"));
     out_ += " in ";
     const QASMNode& set = need(n.set_declaration, n, "set_declaration");
-    if (set.library_kind() == NodeKind::RangeDefinition) {
+    if (isa<RangeDefinition>(set)) {
       out_ += '[';
       node(set);
       out_ += ']';
@@ -644,7 +625,7 @@ class Printer {
   void print_UnaryExpression(const UnaryExpression& n) {
     const QASMNode& e = need(n.expression, n, "expression");
     out_ += symbol(n.op);
-    operand(e, precedence(e) < kPrefix || (precedence(e) == kPrefix && e.library_kind() != NodeKind::UnaryExpression));
+    operand(e, precedence(e) < kPrefix || (precedence(e) == kPrefix && !isa<UnaryExpression>(e)));
   }
 
   // Left-leaning chains (`a + b + ...`, `a[0][1]...`, `a ++ b ++ ...`) are as deep as they are

@@ -78,8 +78,8 @@ TEST(Equality, ComparesAnnotationsCasesAndIndexForms) {
 
 // Every node reachable from a root, including switch cases and the inner index lists that the
 // generic walk skips.
-struct AllNodes : QASMVisitor {
-  AllNodes() : QASMVisitor(SwitchCases::enter) {}
+struct AllNodes : VisitorFor<AllNodes> {
+  AllNodes() : VisitorFor(SwitchCases::enter) {}
   std::multiset<const QASMNode*> nodes;
   void generic_visit(QASMNode& node) override {
     nodes.insert(&node);
@@ -128,9 +128,9 @@ TEST(DeepCopy, SharesNoNodeWithTheOriginalAndKeepsSharingWithin) {
 
   // Spans and outside classes come across too.
   EXPECT_EQ(reset_copy->span, span(3));
-  auto outside_copy = std::dynamic_pointer_cast<OutsideDeclaration>(copy->statements[3]);
+  auto outside_copy = dyn_cast<OutsideDeclaration>(copy->statements[3]);
   ASSERT_NE(outside_copy, nullptr);
-  EXPECT_NE(std::dynamic_pointer_cast<OutsideQubit>(outside_copy->value), nullptr);
+  EXPECT_NE(dyn_cast<OutsideQubit>(outside_copy->value), nullptr);
 
   // The copy is independent: changing it leaves the original alone.
   std::static_pointer_cast<Identifier>(sw_copy->target)->name = "changed";

@@ -46,7 +46,7 @@ void expect_all(const std::vector<Case>& cases) {
 // The expression of `x = <expr>;`.
 ExprPtr expr_of(const std::string& text) {
   auto program = parse("x = " + text + ";");
-  auto assign = std::dynamic_pointer_cast<ClassicalAssignment>(program->statements.at(0));
+  auto assign = dyn_cast<ClassicalAssignment>(program->statements.at(0));
   if (!assign) throw std::runtime_error("not an assignment: " + text);
   return assign->rvalue;
 }
@@ -121,7 +121,7 @@ TEST(ParserForms, Declarations) {
 TEST(ParserForms, Types) {
   auto type_of = [](const std::string& t) {
     auto p = parse(t + " v;");
-    return std::dynamic_pointer_cast<ClassicalDeclaration>(p->statements.at(0))->type;
+    return dyn_cast<ClassicalDeclaration>(p->statements.at(0))->type;
   };
   std::vector<std::pair<std::string, TypePtr>> cases = {
       {"int", make<IntType>(nullptr)},
@@ -430,7 +430,7 @@ TEST(ParserForms, SpansFollowTheReference) {
   };
   {
     auto p = parse("qubit[2] q;");
-    auto q = std::dynamic_pointer_cast<QubitDeclaration>(p->statements[0]);
+    auto q = dyn_cast<QubitDeclaration>(p->statements[0]);
     span_is(*q, 1, 0, 1, 10);
     span_is(*q->size, 1, 5, 1, 7);  // the designator, brackets included
     span_is(*q->qubit, 1, 9, 1, 9);
@@ -438,39 +438,39 @@ TEST(ParserForms, SpansFollowTheReference) {
   }
   {
     auto p = parse("qubit myqubit;");
-    span_is(*std::dynamic_pointer_cast<QubitDeclaration>(p->statements[0])->qubit, 1, 6, 1, 12);
+    span_is(*dyn_cast<QubitDeclaration>(p->statements[0])->qubit, 1, 6, 1, 12);
   }
   {
     // A statement's span starts at its first annotation; parentheses widen an expression's span.
     auto p = parse("\n@a x\n  y = (1 + bb) * 3;");
-    auto s = std::dynamic_pointer_cast<ClassicalAssignment>(p->statements[0]);
+    auto s = dyn_cast<ClassicalAssignment>(p->statements[0]);
     span_is(*s, 2, 0, 3, 18);
     span_is(*s->annotations[0], 2, 0, 2, 3);
     span_is(*s->lvalue, 3, 2, 3, 2);
-    auto mul = std::dynamic_pointer_cast<BinaryExpression>(s->rvalue);
+    auto mul = dyn_cast<BinaryExpression>(s->rvalue);
     span_is(*mul, 3, 6, 3, 17);
     span_is(*mul->lhs, 3, 6, 3, 13);
-    span_is(*std::dynamic_pointer_cast<BinaryExpression>(mul->lhs)->rhs, 3, 11, 3, 11);
+    span_is(*dyn_cast<BinaryExpression>(mul->lhs)->rhs, 3, 11, 3, 11);
   }
   {
     // Columns count code points, not bytes.
     auto p = parse("θθ = π;");
-    auto s = std::dynamic_pointer_cast<ClassicalAssignment>(p->statements[0]);
+    auto s = dyn_cast<ClassicalAssignment>(p->statements[0]);
     span_is(*s, 1, 0, 1, 6);
     span_is(*s->rvalue, 1, 5, 1, 5);
   }
   {
     auto p = parse("x q[0];\ncreg c[3];");
-    auto g = std::dynamic_pointer_cast<QuantumGate>(p->statements[0]);
+    auto g = dyn_cast<QuantumGate>(p->statements[0]);
     span_is(*g->name, 1, 0, 1, 0);
     span_is(*g->qubits[0], 1, 2, 1, 5);
-    span_is(*std::dynamic_pointer_cast<IndexedIdentifier>(g->qubits[0])->name, 1, 2, 1, 2);
-    auto d = std::dynamic_pointer_cast<ClassicalDeclaration>(p->statements[1]);
+    span_is(*dyn_cast<IndexedIdentifier>(g->qubits[0])->name, 1, 2, 1, 2);
+    auto d = dyn_cast<ClassicalDeclaration>(p->statements[1]);
     span_is(*d->type, 2, 0, 2, 8);  // from `creg` to the designator
   }
   {
     auto p = parse("extern e(creg[2]);");
-    auto e = std::dynamic_pointer_cast<ExternDeclaration>(p->statements[0]);
+    auto e = dyn_cast<ExternDeclaration>(p->statements[0]);
     EXPECT_FALSE(e->arguments[0]->type->span.has_value());
     span_is(*e->arguments[0], 1, 9, 1, 15);
   }

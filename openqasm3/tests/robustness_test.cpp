@@ -200,7 +200,7 @@ void hand_built_chains(int n) {
   // A difference at the bottom is found too.
   auto bottom = deep_copy(left);
   ExprPtr e = bottom;
-  while (auto b = std::dynamic_pointer_cast<BinaryExpression>(e)) e = b->lhs;
+  while (auto b = dyn_cast<BinaryExpression>(e)) e = b->lhs;
   std::static_pointer_cast<Identifier>(e)->name = "b";
   EXPECT_FALSE(equal(*left, *bottom));
 
@@ -208,12 +208,19 @@ void hand_built_chains(int n) {
   EXPECT_EQ(printed.size(), 1 + 4 * static_cast<std::size_t>(n));
   finishes_or_exhausts([&] { dumps(*right); });
   finishes_or_exhausts([&] { repr(*program); });
-  struct Walk : QASMVisitor {};
+  // Both with the generic walk's shortcut and through every handler.
+  struct Walk : VisitorFor<Walk> {};
   Walk walk;
   finishes_or_exhausts([&] { walk.visit(*program); });
-  struct Rewrite : QASMTransformer {};
+  struct PlainWalk : QASMVisitor {};
+  PlainWalk plain_walk;
+  finishes_or_exhausts([&] { plain_walk.visit(*program); });
+  struct Rewrite : TransformerFor<Rewrite> {};
   Rewrite rewrite;
   finishes_or_exhausts([&] { rewrite.visit(program); });
+  struct PlainRewrite : QASMTransformer {};
+  PlainRewrite plain_rewrite;
+  finishes_or_exhausts([&] { plain_rewrite.visit(program); });
   // Freeing program, copy, other, left and right here must not recurse either.
 }
 

@@ -35,7 +35,7 @@ struct OutsideRecorder : Recorder, ExternalVisit<OutsideQubit>, ExternalVisit<Ou
 };
 
 std::vector<std::string> names_seen(QASMNode& root) {
-  struct Names : QASMVisitor {
+  struct Names : VisitorFor<Names> {
     std::vector<std::string> names;
     void visit_Identifier(Identifier& n) override { names.push_back(n.name); }
   } v;
@@ -63,7 +63,8 @@ TEST(VisitorDispatch, OutsideClassesReachTheirOwnHandlerNeverTheBases) {
                                                     "Identifier a"}));
 
   // The is-a relation still holds, but the class identity is the outside class's own.
-  EXPECT_NE(std::dynamic_pointer_cast<Identifier>(NodePtr(q)), nullptr);
+  EXPECT_TRUE(isa<Identifier>(q));
+  EXPECT_FALSE(is_exactly<Identifier>(*q));
   EXPECT_EQ(q->class_name(), "OutsideQubit");
   EXPECT_EQ(q->kind(), NodeKind::External);
   EXPECT_EQ(q->library_kind(), NodeKind::Identifier);
@@ -80,7 +81,66 @@ TEST(VisitorDispatch, LibraryClassesNeverReachABaseClassHandler) {
                                               "generic ExpressionStatement", "Identifier x"}));
 }
 
-struct Renamer : QASMTransformer {
+// Which handlers a VisitorFor<D> leaves to the generic walk is read from D at compile time.
+struct OnlyIdentifiers : VisitorFor<OnlyIdentifiers> {
+  std::vector<std::string> seen;
+  void visit_Identifier(Identifier& n) override { seen.push_back("Identifier " + n.name); }
+};
+static_assert(!detail::kVisitorDefaults<OnlyIdentifiers>.generic[static_cast<std::size_t>(NodeKind::Identifier)]);
+static_assert(detail::kVisitorDefaults<OnlyIdentifiers>.generic[static_cast<std::size_t>(NodeKind::IntegerLiteral)]);
+static_assert(!detail::kVisitorDefaults<OnlyIdentifiers>.generic[static_cast<std::size_t>(NodeKind::External)]);
+
+// The same walk seen by walkers that override handlers at different places of their class
+// hierarchy: no override is skipped, whichever base the walker derives from.
+TEST(VisitorDispatch, EveryOverrideIsCalledWhereverItIsDeclared) {
+  struct MoreInDerived : OnlyIdentifiers {
+    void visit_IntegerLiteral(IntegerLiteral& n) override { seen.push_back("Int " + std::to_string(n.value)); }
+  };
+  struct GenericInDerived : OnlyIdentifiers {
+    void generic_visit(QASMNode& n) override {
+      seen.push_back("generic " + std::string(n.class_name()));
+      OnlyIdentifiers::generic_visit(n);
+    }
+  };
+  struct GenericInCrtp : VisitorFor<GenericInCrtp> {
+    std::vector<std::string> seen;
+    void generic_visit(QASMNode& n) override {
+      seen.push_back("generic " + std::string(n.class_name()));
+      QASMVisitor::generic_visit(n);
+    }
+    void visit_Identifier(Identifier& n) override { seen.push_back("Identifier " + n.name); }
+  };
+  auto tree = [] { return stmt(bin("+", id("a"), num(1))); };
+  const std::vector<std::string> generic_seen{"generic ExpressionStatement", "generic BinaryExpression",
+                                              "Identifier a", "generic IntegerLiteral"};
+  OnlyIdentifiers only;
+  only.visit(*tree());
+  EXPECT_EQ(only.seen, (std::vector<std::string>{"Identifier a"}));
+  MoreInDerived more;
+  more.visit(*tree());
+  EXPECT_EQ(more.seen, (std::vector<std::string>{"Identifier a", "Int 1"}));
+  GenericInDerived generic_derived;
+  generic_derived.visit(*tree());
+  EXPECT_EQ(generic_derived.seen, generic_seen);
+  GenericInCrtp generic_crtp;
+  generic_crtp.visit(*tree());
+  EXPECT_EQ(generic_crtp.seen, generic_seen);
+}
+
+TEST(TransformerDispatch, AnOverrideInAClassDerivedFromTheWalkerIsCalled) {
+  struct Doubler : TransformerFor<Doubler> {
+    Rewrite visit_Identifier(const Ptr<Identifier>& n) override { return id(n->name + n->name); }
+  };
+  struct DoublerAndNegator : Doubler {
+    Rewrite visit_IntegerLiteral(const Ptr<IntegerLiteral>& n) override { return num(-n->value); }
+  };
+  auto sum = bin("+", id("a"), num(1));
+  DoublerAndNegator t;
+  t.visit(sum);
+  EXPECT_EQ(openqasm3::dumps(*sum), "aa + -1");
+}
+
+struct Renamer : TransformerFor<Renamer> {
   Rewrite visit_Identifier(const Ptr<Identifier>& node) override { return id(node->name + "'"); }
 };
 struct OutsideRenamer : Renamer, ExternalTransform<OutsideQubit> {
@@ -97,7 +157,7 @@ TEST(TransformerDispatch, OutsideClassesReachTheirOwnHandlerOrTheGenericWalk) {
   auto tree = make_tree();
   OutsideRenamer with_handler;
   EXPECT_EQ(with_handler.visit(tree).node(), tree);
-  auto lhs = std::dynamic_pointer_cast<OutsideQubit>(tree->lhs);
+  auto lhs = dyn_cast<OutsideQubit>(tree->lhs);
   ASSERT_NE(lhs, nullptr);
   EXPECT_EQ(lhs->index, 11);
   EXPECT_EQ(lhs->name, "$1");  // not renamed: visit_Identifier never saw it
@@ -181,8 +241,8 @@ TEST(GenericWalk, SwitchCasesAreEnteredOnlyWhenTheWalkerAsks) {
   auto sw = nested_switches();
   EXPECT_EQ(names_seen(*sw), (std::vector<std::string>{"outer", "z"}));
 
-  struct Entering : QASMVisitor {
-    Entering() : QASMVisitor(SwitchCases::enter) {}
+  struct Entering : VisitorFor<Entering> {
+    Entering() : VisitorFor(SwitchCases::enter) {}
     std::vector<std::string> names;
     void visit_Identifier(Identifier& n) override { names.push_back(n.name); }
   } v;
@@ -198,8 +258,8 @@ TEST(GenericTransform, SwitchCasesAreRewrittenOnlyWhenTheTransformerAsks) {
                               "      default {\n        y;\n      }\n    }\n  }\n  default {\n    z';\n  }\n}\n");
 
   // Labels and blocks of every level; a case block's statements are rebuilt as any statement list.
-  struct Entering : QASMTransformer {
-    Entering() : QASMTransformer(SwitchCases::enter) {}
+  struct Entering : TransformerFor<Entering> {
+    Entering() : TransformerFor(SwitchCases::enter) {}
     Rewrite visit_Identifier(const Ptr<Identifier>& n) override { return id(n->name + "'"); }
     Rewrite visit_ExpressionStatement(const Ptr<ExpressionStatement>& n) override {
       if (std::static_pointer_cast<Identifier>(n->expression)->name == "y") return std::vector<NodePtr>{};
@@ -232,7 +292,7 @@ TEST(GenericWalk, IndexListsOfAnIndexedIdentifierAreNotEnteredButSetsAndExpressi
 }
 
 // Drops resets, splices a barrier in front of every `x`, replaces every `y` by a barrier.
-struct Rewriter : QASMTransformer {
+struct Rewriter : TransformerFor<Rewriter> {
   Rewrite visit_QuantumReset(const Ptr<QuantumReset>&) override { return {}; }
   Rewrite visit_QuantumGate(const Ptr<QuantumGate>& g) override {
     if (g->name->name == "x")
@@ -245,7 +305,7 @@ struct Rewriter : QASMTransformer {
 std::vector<std::string> kinds(const std::vector<StmtPtr>& list) {
   std::vector<std::string> out;
   for (const auto& s : list) {
-    auto g = std::dynamic_pointer_cast<QuantumGate>(s);
+    auto g = dyn_cast<QuantumGate>(s);
     out.push_back(g ? "gate " + g->name->name : std::string(s->class_name()));
   }
   return out;
@@ -291,7 +351,7 @@ TEST(GenericTransform, AFailingVisitLeavesTheListWithTheRewritesMadeBeforeItAndN
 }
 
 TEST(GenericTransform, NodeFieldsAreReplacedOrCleared) {
-  struct DropDurations : QASMTransformer {
+  struct DropDurations : TransformerFor<DropDurations> {
     Rewrite visit_DurationLiteral(const Ptr<DurationLiteral>&) override { return {}; }
     Rewrite visit_IntegerLiteral(const Ptr<IntegerLiteral>& n) override { return num(n->value * 2); }
   };
@@ -308,7 +368,7 @@ TEST(GenericTransform, NodeFieldsAreReplacedOrCleared) {
 }
 
 TEST(GenericTransform, ResultsThatDoNotFitTheFieldAreRejected) {
-  struct IdentifiersToNumbers : QASMTransformer {
+  struct IdentifiersToNumbers : TransformerFor<IdentifiersToNumbers> {
     Rewrite visit_Identifier(const Ptr<Identifier>&) override { return num(0); }
   };
   struct StatementsToList : QASMTransformer {

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <tuple>
 #include <typeindex>
+#include <typeinfo>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -252,6 +253,9 @@ struct QASMNode {
   // kind() for the library's own classes, the base's kind for an outside class (HwQubit gives
   // Identifier). NodeKind::External only for a class derived from QASMNode directly.
   virtual NodeKind library_kind() const = 0;
+  // Whether the node's class is `type` or derives from it (isa<T>() asks this for classes defined
+  // outside this library only).
+  virtual bool is_instance_of(const std::type_info& type) const = 0;
   std::string_view class_name() const { return node_class().name; }
 
   // Dispatch to the visitor's handler for this node's exact class (or its generic walk). A
@@ -285,6 +289,7 @@ struct QASMNode {
 
   template <class S> static auto all_fields(S&) { return std::tuple<>(); }
   static constexpr NodeKind static_library_kind() { return NodeKind::External; }
+  static bool static_is_instance_of(const std::type_info& type) { return type == typeid(QASMNode); }
 
  protected:
   QASMNode() = default;
@@ -332,3 +337,4 @@ template <> struct hash<openqasm3::ast::NodeClass> {
 #include "openqasm3/detail/visitor_base.hpp"
 #include "openqasm3/detail/node_impl.hpp"
 #include "openqasm3/detail/nodes.hpp"
+#include "openqasm3/casting.hpp"

@@ -7,7 +7,7 @@ namespace ast = openqasm3::ast;
 
 namespace {
 
-class Counter : public Visitor {
+class Counter : public Visitor<Counter> {
  public:
   explicit Counter(std::unordered_map<ast::NodeClass, std::size_t>& counts)
       : _counts(counts) {}

@@ -18,7 +18,7 @@ namespace {
 namespace ast = openqasm3::ast;
 
 // Calls `on_identifier` for every identifier named `name`, recording the statement walked there.
-class IdentifierWatcher : public Visitor {
+class IdentifierWatcher : public Visitor<IdentifierWatcher> {
  public:
   IdentifierWatcher(std::string name, std::function<void(ast::Identifier&)> on_identifier = {})
       : name_(std::move(name)), on_identifier_(std::move(on_identifier)) {}
@@ -34,7 +34,7 @@ class IdentifierWatcher : public Visitor {
   std::function<void(ast::Identifier&)> on_identifier_;
 };
 
-class IdentifierRewriter : public Transformer {
+class IdentifierRewriter : public Transformer<IdentifierRewriter> {
  public:
   explicit IdentifierRewriter(std::function<void(ast::Identifier&)> on_identifier)
       : on_identifier_(std::move(on_identifier)) {}

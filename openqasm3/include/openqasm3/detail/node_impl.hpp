@@ -312,6 +312,10 @@ template <class D, class Base> struct NodeImpl : Base {
     }
   }
   NodeKind library_kind() const override { return static_library_kind(); }
+  static bool static_is_instance_of(const std::type_info& type) {
+    return type == typeid(D) || Base::static_is_instance_of(type);
+  }
+  bool is_instance_of(const std::type_info& type) const override { return static_is_instance_of(type); }
 
   // A class without fields of its own inherits this empty list.
   template <class S> static auto own_fields(S&) { return std::tuple<>(); }

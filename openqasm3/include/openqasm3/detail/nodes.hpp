@@ -8,25 +8,51 @@
 namespace openqasm3::ast {
 
 namespace detail {
-// The type of the I-th own field of node class C; void past the last one.
-template <class C, std::size_t I, class = void> struct OwnField {
+// The types of each class's own fields, in declaration order, read from the node list before the
+// classes are defined (their constructors ask for them while the classes are still incomplete).
+// Every list starts with void, so that each NODE line can close the list before it.
+template <class... T> struct TypeList {};
+template <class C> struct OwnFieldTypes;
+struct FieldTypesOpener {
+  using type = TypeList<void
+#define NODE(Class, Base) \
+  >; \
+  }; \
+  template <> struct OwnFieldTypes<Class> { \
+    using type = TypeList<void
+#define FIELD(Type, name, ...) , Type
+#include "openqasm3/nodes.def"
+  >;
+};
+
+template <std::size_t I, class L> struct TypeAt {
   using type = void;
 };
-template <class C, std::size_t I>
-  requires(I < std::tuple_size_v<decltype(C::own_fields(std::declval<C&>()))>)
-struct OwnField<C, I> {
-  using type = std::remove_reference_t<decltype(std::get<I>(C::own_fields(std::declval<C&>())).value)>;
+template <class T, class... R> struct TypeAt<0, TypeList<T, R...>> {
+  using type = T;
 };
-template <class C, std::size_t I> using own_field_t = typename OwnField<C, I>::type;
+template <std::size_t I, class T, class... R>
+  requires(I > 0)
+struct TypeAt<I, TypeList<T, R...>> {
+  using type = typename TypeAt<I - 1, TypeList<R...>>::type;
+};
+template <class L> struct TypeCount;
+template <class... T> struct TypeCount<TypeList<T...>> {
+  static constexpr std::size_t value = sizeof...(T);
+};
+
+// The type of the I-th own field of node class C; void past the last one.
+template <class C, std::size_t I> using own_field_t = typename TypeAt<I + 1, typename OwnFieldTypes<C>::type>::type;
+template <class C> inline constexpr std::size_t own_field_count = TypeCount<typename OwnFieldTypes<C>::type>::value - 1;
 
 template <class C, class... A, std::size_t... I> constexpr bool assignable(std::index_sequence<I...>) {
-  return (std::is_assignable_v<own_field_t<C, I>&, A> && ...);
+  return (std::is_assignable_v<std::add_lvalue_reference_t<own_field_t<C, I>>, A> && ...);
 }
 // Whether A... can stand for C's leading own fields (and are not one node to copy).
 template <class C, class... A>
 inline constexpr bool field_arguments =
     !(sizeof...(A) == 1 && (std::is_base_of_v<QASMNode, std::remove_cvref_t<A>> && ...)) &&
-    sizeof...(A) <= std::tuple_size_v<decltype(C::own_fields(std::declval<C&>()))> &&
+    sizeof...(A) <= own_field_count<C> &&
     assignable<C, A...>(std::index_sequence_for<A...>());
 
 // A member named after a C++ keyword carries a trailing underscore; its field name is the keyword.
@@ -50,27 +76,27 @@ struct NodeListOpener {
     template <class Self = Class, class A0 = detail::own_field_t<Self, 0>> \
       requires detail::field_arguments<Self, A0> \
     explicit Class(A0&& a0) { \
-      detail::assign_fields(own_fields(*this), std::make_index_sequence<1>(), std::forward<A0>(a0)); \
+      detail::assign_fields(Self::own_fields(static_cast<Self&>(*this)), std::make_index_sequence<1>(), std::forward<A0>(a0)); \
     } \
     template <class Self = Class, class A0 = detail::own_field_t<Self, 0>, class A1 = detail::own_field_t<Self, 1>> \
       requires detail::field_arguments<Self, A0, A1> \
     explicit Class(A0&& a0, A1&& a1) { \
-      detail::assign_fields(own_fields(*this), std::make_index_sequence<2>(), std::forward<A0>(a0), std::forward<A1>(a1)); \
+      detail::assign_fields(Self::own_fields(static_cast<Self&>(*this)), std::make_index_sequence<2>(), std::forward<A0>(a0), std::forward<A1>(a1)); \
     } \
     template <class Self = Class, class A0 = detail::own_field_t<Self, 0>, class A1 = detail::own_field_t<Self, 1>, class A2 = detail::own_field_t<Self, 2>> \
       requires detail::field_arguments<Self, A0, A1, A2> \
     explicit Class(A0&& a0, A1&& a1, A2&& a2) { \
-      detail::assign_fields(own_fields(*this), std::make_index_sequence<3>(), std::forward<A0>(a0), std::forward<A1>(a1), std::forward<A2>(a2)); \
+      detail::assign_fields(Self::own_fields(static_cast<Self&>(*this)), std::make_index_sequence<3>(), std::forward<A0>(a0), std::forward<A1>(a1), std::forward<A2>(a2)); \
     } \
     template <class Self = Class, class A0 = detail::own_field_t<Self, 0>, class A1 = detail::own_field_t<Self, 1>, class A2 = detail::own_field_t<Self, 2>, class A3 = detail::own_field_t<Self, 3>> \
       requires detail::field_arguments<Self, A0, A1, A2, A3> \
     explicit Class(A0&& a0, A1&& a1, A2&& a2, A3&& a3) { \
-      detail::assign_fields(own_fields(*this), std::make_index_sequence<4>(), std::forward<A0>(a0), std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3)); \
+      detail::assign_fields(Self::own_fields(static_cast<Self&>(*this)), std::make_index_sequence<4>(), std::forward<A0>(a0), std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3)); \
     } \
     template <class Self = Class, class A0 = detail::own_field_t<Self, 0>, class A1 = detail::own_field_t<Self, 1>, class A2 = detail::own_field_t<Self, 2>, class A3 = detail::own_field_t<Self, 3>, class A4 = detail::own_field_t<Self, 4>> \
       requires detail::field_arguments<Self, A0, A1, A2, A3, A4> \
     explicit Class(A0&& a0, A1&& a1, A2&& a2, A3&& a3, A4&& a4) { \
-      detail::assign_fields(own_fields(*this), std::make_index_sequence<5>(), std::forward<A0>(a0), std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4)); \
+      detail::assign_fields(Self::own_fields(static_cast<Self&>(*this)), std::make_index_sequence<5>(), std::forward<A0>(a0), std::forward<A1>(a1), std::forward<A2>(a2), std::forward<A3>(a3), std::forward<A4>(a4)); \
     } \
     template <class S> static auto own_fields(S& s);
 #define FIELD(Type, name, ...) Type name{__VA_ARGS__};

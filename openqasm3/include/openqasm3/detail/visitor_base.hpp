@@ -8,14 +8,11 @@ namespace openqasm3::ast {
 // reach every statement, as the compiler's rewrites and code generation do, asks for `enter`.
 enum class SwitchCases { skip, enter };
 
-// A read-only walk. `visit(node)` calls the handler for the node's exact class; every handler
-// defaults to `generic_visit`, which visits the children in field order. A handler that does not
-// call generic_visit stops the descent below its node.
-// The library classes, for tables indexed by NodeKind.
-inline constexpr std::size_t kNodeKinds = 0
+// The library classes and External, for tables indexed by NodeKind.
+inline constexpr std::size_t kNodeKinds = 1
 #define NODE(Class, Base) +1
 #include "openqasm3/nodes.def"
-    + 1;
+    ;
 
 namespace detail {
 // What every walker knows of its running walk: the innermost statement being walked, and which
@@ -58,14 +55,20 @@ class StatementWalk {
   QASMNode* statement_ = nullptr;
 };
 
-// Which handlers of a walker are the library's own, so that the walk can go straight to a node's
-// children there; learnt from the walker's virtual table on its first walk.
+// Which handlers of a walker class are the library's own (neither the handler nor generic_visit
+// is overridden), so that the walk can go straight to a node's children there: known at compile
+// time for walkers derived from VisitorFor<D> / TransformerFor<D>.
 struct DefaultHandlers {
-  bool known = false;
   std::array<bool, kNodeKinds> generic{};
 };
+// Every handler counts as the walker's own: always right, only slower.
+inline constexpr DefaultHandlers kNoDefaultHandlers{};
 }  // namespace detail
 
+// A read-only walk. `visit(node)` calls the handler for the node's exact class; every handler
+// defaults to `generic_visit`, which visits the children in field order. A handler that does not
+// call generic_visit stops the descent below its node. Derive walkers from VisitorFor<D> (below) so
+// that nodes without a handler of D's own cost no handler call.
 class QASMVisitor : public detail::StatementWalk {
  public:
   explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
@@ -73,8 +76,8 @@ class QASMVisitor : public detail::StatementWalk {
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
   bool walks_generically(NodeKind kind) {
-    if (!defaults_.known) learn_defaults();
-    return defaults_.generic[static_cast<std::size_t>(kind)];
+    if (declared_) [[unlikely]] check_declared();
+    return defaults_->generic[static_cast<std::size_t>(kind)];
   }
   // A node visited by reference has no handle (see handle()).
   void visit(QASMNode& node);
@@ -104,10 +107,20 @@ class QASMVisitor : public detail::StatementWalk {
 #define NODE(Class, Base) virtual void visit_##Class(Class& node);
 #include "openqasm3/nodes.def"
 
+ protected:
+  // For VisitorFor<D>: the handlers that `declared` (D) leaves to the library.
+  QASMVisitor(SwitchCases cases, const detail::DefaultHandlers& defaults, const std::type_info& declared)
+      : switch_cases_(cases), defaults_(&defaults), declared_(&declared) {}
+
  private:
-  void learn_defaults();
+  // A class derived from D may override more handlers than D: then none counts as the library's.
+  void check_declared() {
+    if (typeid(*this) != *declared_) defaults_ = &detail::kNoDefaultHandlers;
+    declared_ = nullptr;
+  }
   SwitchCases switch_cases_;
-  detail::DefaultHandlers defaults_;
+  const detail::DefaultHandlers* defaults_ = &detail::kNoDefaultHandlers;
+  const std::type_info* declared_ = nullptr;
   detail::HandleRef current_;
 };
 
@@ -127,8 +140,8 @@ class QASMTransformer : public detail::StatementWalk {
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   SwitchCases switch_cases() const { return switch_cases_; }
   bool walks_generically(NodeKind kind) {
-    if (!defaults_.known) learn_defaults();
-    return defaults_.generic[static_cast<std::size_t>(kind)];
+    if (declared_) [[unlikely]] check_declared();
+    return defaults_->generic[static_cast<std::size_t>(kind)];
   }
   Rewrite visit(const NodePtr& node);
   virtual Rewrite generic_visit(const NodePtr& node);
@@ -136,10 +149,66 @@ class QASMTransformer : public detail::StatementWalk {
 #define NODE(Class, Base) virtual Rewrite visit_##Class(const Ptr<Class>& node);
 #include "openqasm3/nodes.def"
 
+ protected:
+  // For TransformerFor<D>, as for VisitorFor<D>.
+  QASMTransformer(SwitchCases cases, const detail::DefaultHandlers& defaults, const std::type_info& declared)
+      : switch_cases_(cases), defaults_(&defaults), declared_(&declared) {}
+
  private:
-  void learn_defaults();
+  void check_declared() {
+    if (typeid(*this) != *declared_) defaults_ = &detail::kNoDefaultHandlers;
+    declared_ = nullptr;
+  }
   SwitchCases switch_cases_;
-  detail::DefaultHandlers defaults_;
+  const detail::DefaultHandlers* defaults_ = &detail::kNoDefaultHandlers;
+  const std::type_info* declared_ = nullptr;
+};
+
+namespace detail {
+// A handler of walker class D is the library's own when naming it in D finds the base's
+// function: an override (or a hiding declaration) in D or between gives a member pointer of
+// another class, and so does a name that D makes ambiguous or inaccessible.
+template <class D> consteval DefaultHandlers visitor_defaults() {
+  DefaultHandlers out;
+  if constexpr (requires { requires std::is_same_v<decltype(&D::generic_visit), void (QASMVisitor::*)(QASMNode&)>; }) {
+#define NODE(Class, Base)                                                                               \
+  out.generic[static_cast<std::size_t>(NodeKind::Class)] =                                              \
+      requires { requires std::is_same_v<decltype(&D::visit_##Class), void (QASMVisitor::*)(Class&)>; };
+#include "openqasm3/nodes.def"
+  }
+  return out;
+}
+template <class D> consteval DefaultHandlers transformer_defaults() {
+  DefaultHandlers out;
+  if constexpr (requires {
+                  requires std::is_same_v<decltype(&D::generic_visit), Rewrite (QASMTransformer::*)(const NodePtr&)>;
+                }) {
+#define NODE(Class, Base)                                                                                   \
+  out.generic[static_cast<std::size_t>(NodeKind::Class)] = requires {                                       \
+    requires std::is_same_v<decltype(&D::visit_##Class), Rewrite (QASMTransformer::*)(const Ptr<Class>&)>; \
+  };
+#include "openqasm3/nodes.def"
+  }
+  return out;
+}
+template <class D> inline constexpr DefaultHandlers kVisitorDefaults = visitor_defaults<D>();
+template <class D> inline constexpr DefaultHandlers kTransformerDefaults = transformer_defaults<D>();
+}  // namespace detail
+
+// The bases to derive walkers from, naming the walker class itself (struct Collect :
+// VisitorFor<Collect>): which handlers the class overrides is read from it at compile time, and
+// nodes whose handler it leaves alone go straight to the generic walk, with no handler call. A
+// class derived in turn from such a walker walks correctly but calls every handler; so does a
+// walker derived from QASMVisitor / QASMTransformer directly.
+template <class D> class VisitorFor : public QASMVisitor {
+ public:
+  explicit VisitorFor(SwitchCases cases = SwitchCases::skip)
+      : QASMVisitor(cases, detail::kVisitorDefaults<D>, typeid(D)) {}
+};
+template <class D> class TransformerFor : public QASMTransformer {
+ public:
+  explicit TransformerFor(SwitchCases cases = SwitchCases::skip)
+      : QASMTransformer(cases, detail::kTransformerDefaults<D>, typeid(D)) {}
 };
 
 // Handlers for node classes defined outside this library. A visitor that derives from

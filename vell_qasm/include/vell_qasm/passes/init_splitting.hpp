@@ -23,7 +23,7 @@
 
 namespace vell_qasm::passes {
 
-class ClassicalDeclarationInitSplitting : public Transformer {
+class ClassicalDeclarationInitSplitting : public Transformer<ClassicalDeclarationInitSplitting> {
  public:
   explicit ClassicalDeclarationInitSplitting(openqasm3::ast::SwitchCases cases = openqasm3::ast::SwitchCases::skip)
       : Transformer(cases) {}

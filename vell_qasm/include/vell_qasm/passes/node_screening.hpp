@@ -53,7 +53,7 @@ class DisallowedNodeTypeException : public InvalidFeatureException {
   explicit DisallowedNodeTypeException(openqasm3::ast::NodePtr node);
 };
 
-class AllowedNodeScreening : public Validation, public Visitor {
+class AllowedNodeScreening : public Validation, public Visitor<AllowedNodeScreening> {
  public:
   void visit_IndexedIdentifier(openqasm3::ast::IndexedIdentifier& node) override;
   // Whether a node is acceptable.

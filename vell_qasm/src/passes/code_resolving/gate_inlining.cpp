@@ -43,7 +43,7 @@ std::string signature_text(const ast::QuantumGateDefinition& definition) {
 }
 
 // Puts the call's own nodes in for the formal names of one expansion.
-class IdentifierTransformer : public Transformer {
+class IdentifierTransformer : public Transformer<IdentifierTransformer> {
  public:
   explicit IdentifierTransformer(std::unordered_map<std::string, ast::NodePtr> args_transformation)
       : args_transformation(std::move(args_transformation)) {}
@@ -73,7 +73,7 @@ class IdentifierTransformer : public Transformer {
   std::unordered_map<std::string, ast::NodePtr> args_transformation;
 };
 
-class GateResolverTransformer : public Transformer {
+class GateResolverTransformer : public Transformer<GateResolverTransformer> {
  public:
   explicit GateResolverTransformer(std::shared_ptr<const GateSignatures> built_in_gates)
       : _built_in_gates(std::move(built_in_gates)) {

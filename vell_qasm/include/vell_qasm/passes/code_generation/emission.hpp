@@ -100,7 +100,7 @@ class MissingInputException : public std::exception, public HasLocation {
 };
 
 // Emits the statements of one tree into the open SDK program scope. One visitor per compilation.
-class CodeGenerationVisitor : public Visitor, public TavoDeclarationVisit {
+class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public TavoDeclarationVisit {
  public:
   // All four are kept by reference and must outlive the visitor. `is_inside_scope`: whether the
   // scope the code goes into is the caller's (no streams, missing inputs refused).

@@ -102,7 +102,7 @@ class UnsupportedTypeError : public std::exception, public HasLocation {
   std::string message_;
 };
 
-class DeclarationsResolver : public Transformer {
+class DeclarationsResolver : public Transformer<DeclarationsResolver> {
  public:
   // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();

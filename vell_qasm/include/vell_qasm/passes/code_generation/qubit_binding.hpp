@@ -102,7 +102,7 @@ class UnindexedQubitRegisterException : public ValueError {
 // Collection. A second declaration of a name is a MultipleQubitDefinitionException; a size that
 // is not an integer literal an AssertionError "No expression size is allowed"; a negative literal
 // size (only an earlier rewriting step can make one) a ValueError.
-class _QubitsCollector : public Visitor, public configurations::HwQubitVisit {
+class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations::HwQubitVisit {
  public:
   _QubitsCollector();
 
@@ -122,7 +122,7 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
                                                       const configurations::MachineSetup& machine_setup);
 
 // Rewriting; see the top of this file for what each reference becomes.
-class _QubitsResolver : public Transformer {
+class _QubitsResolver : public Transformer<_QubitsResolver> {
  public:
   explicit _QubitsResolver(const DeclaredQubitsMapping& qubits_mapping);
 

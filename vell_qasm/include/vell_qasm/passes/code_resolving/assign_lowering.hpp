@@ -32,7 +32,7 @@ namespace vell_qasm::passes::code_resolving {
 inline constexpr std::string_view OPENQASM_ASSIGNMENT_OPERATOR_SYMBOL = "=";
 inline constexpr openqasm3::ast::AssignmentOperator BASIC_ASSIGNMENT_OP = openqasm3::ast::AssignmentOperator::assign;
 
-class ClassicalAssignmentToBinaryExpression : public Transformer {
+class ClassicalAssignmentToBinaryExpression : public Transformer<ClassicalAssignmentToBinaryExpression> {
  public:
   ClassicalAssignmentToBinaryExpression();
 

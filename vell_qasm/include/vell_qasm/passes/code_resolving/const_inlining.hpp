@@ -42,7 +42,7 @@
 
 namespace vell_qasm::passes::code_resolving {
 
-class ConstantsGatherer : public Transformer {
+class ConstantsGatherer : public Transformer<ConstantsGatherer> {
  public:
   ConstantsGatherer();
 
@@ -64,7 +64,7 @@ class ConstantsGatherer : public Transformer {
   std::unordered_map<std::string, EarlyUse> _early_uses;
 };
 
-class ConstantsResolver : public Transformer {
+class ConstantsResolver : public Transformer<ConstantsResolver> {
  public:
   // Trap: keeps a reference to `constants`, which must outlive the resolver.
   explicit ConstantsResolver(const ConstantsTable& constants);

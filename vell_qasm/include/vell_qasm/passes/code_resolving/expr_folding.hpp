@@ -126,7 +126,7 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
 // expressions and calls are then replaced by generic_modify_node's result.
-class ConstantExpressionsTransformer : public Transformer {
+class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTransformer> {
  public:
   ConstantExpressionsTransformer();
 

@@ -22,7 +22,7 @@
 
 namespace vell_qasm::passes::parsing {
 
-class HwQubitsTransformer : public Transformer {
+class HwQubitsTransformer : public Transformer<HwQubitsTransformer> {
  public:
   // A new HwQubit for a hardware-qubit name, else `node` itself.
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
