@@ -19,10 +19,10 @@ ast::Rewrite ClassicalDeclarationInitSplitting::visit_ClassicalDeclaration(
   const ast::NodePtr& init = node->init_expression;
   if (!init) return statements;
 
-  if (auto expression = std::dynamic_pointer_cast<ast::Expression>(init)) {
+  if (auto expression = ast::dyn_cast<ast::Expression>(init)) {
     statements.push_back(
         ast::make<ast::ClassicalAssignment>(node->identifier, ast::AssignmentOperator::assign, std::move(expression)));
-  } else if (std::dynamic_pointer_cast<ast::QuantumMeasurement>(init)) {
+  } else if (ast::isa<ast::QuantumMeasurement>(init)) {
     statements.push_back(ast::make<ast::QuantumMeasurementStatement>(init, node->identifier));
   } else {
     throw NotImplementedError("Unsupported init type - " + init->node_class().text());

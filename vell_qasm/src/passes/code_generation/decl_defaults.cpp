@@ -46,7 +46,7 @@ std::optional<DType> array_element_type(const ast::QASMNode* base) {
 TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node) {
   if (node.dimensions.size() != 1) throw UnsupportedDeclarationException(name);
   const ast::ExprPtr& dimension = node.dimensions[0];
-  if (!dimension || dimension->library_kind() != ast::NodeKind::IntegerLiteral)
+  if (!dimension || !ast::isa<ast::IntegerLiteral>(*dimension))
     throw InvalidArraySizeException(name, dimension);
   const std::int64_t size = static_cast<const ast::IntegerLiteral&>(*dimension).value;
   if (size < 1) throw InvalidArraySizeException(name, dimension);
@@ -62,7 +62,7 @@ TavoVarPtr get_variable_to_init(const std::string& name, const ast::Ptr<InitType
     case ast::NodeKind::BitType: {
       const ast::ExprPtr& size = static_cast<const ast::BitType&>(*node_type).size;
       if (size) {
-        if (size->library_kind() != ast::NodeKind::IntegerLiteral) throw InvalidArraySizeException(name, size);
+        if (!ast::isa<ast::IntegerLiteral>(*size)) throw InvalidArraySizeException(name, size);
         // No lower bound here, unlike arrays: bit[0] is an empty register.
         return std::make_shared<TavoArr>(name, DType::Bool, static_cast<const ast::IntegerLiteral&>(*size).value);
       }

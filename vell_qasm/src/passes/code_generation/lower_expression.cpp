@@ -380,7 +380,7 @@ class Lowering {
         return index(static_cast<const ast::IndexExpression&>(node));
       case ast::NodeKind::Cast: {
         const auto& cast = static_cast<const ast::Cast&>(node);
-        if (cast.argument && cast.argument->library_kind() == ast::NodeKind::ArrayLiteral)
+        if (cast.argument && ast::isa<ast::ArrayLiteral>(*cast.argument))
           throw NotImplementedError("Casting array types is not supported");
         check(cast.type != nullptr);
         return _cast_expression(lower(cast.argument), *cast.type);
@@ -399,7 +399,7 @@ class Lowering {
   }
 
   LoweredValue index(const ast::IndexExpression& node) {
-    if (!node.collection || node.collection->library_kind() != ast::NodeKind::Identifier)
+    if (!node.collection || !ast::isa<ast::Identifier>(*node.collection))
       throw NotImplementedError("Only direct pointing on an array is supported");
     const std::string& name = static_cast<const ast::Identifier&>(*node.collection).name;
     const auto* array = dynamic_cast<const tavo_var::TavoArr*>(variable(name).get());
@@ -427,7 +427,7 @@ LoweredValue lower_expression(const ast::ExprPtr& oq_expression, const Variables
 ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
   const auto* list = std::get_if<ast::IndexList>(&index);
   check(list != nullptr && list->size() == 1, "Only single index is supported.");
-  auto expression = std::dynamic_pointer_cast<ast::Expression>(list->front());
+  auto expression = ast::dyn_cast<ast::Expression>(list->front());
   check(expression != nullptr);
   return expression;
 }

@@ -520,7 +520,7 @@ std::string UnaryExpressionModifier::_create_expression_string(const ast::UnaryE
 
 ast::ExprPtr UnaryExpressionModifier::resolve_minus_minus_heuristic(const ast::Ptr<ast::UnaryExpression>& node) {
   if (node->op != ast::UnaryOperator::negate) return node;
-  auto inner = std::dynamic_pointer_cast<ast::UnaryExpression>(node->expression);
+  auto inner = ast::dyn_cast<ast::UnaryExpression>(node->expression);
   if (!inner || inner->op != ast::UnaryOperator::negate) return node;
   return inner->expression;
 }
@@ -578,9 +578,9 @@ ast::ExprPtr ConstantExpressionsTransformer::generic_modify_node(const ast::Node
   check(visited.is_node() && visited.node()->node_class() == before,
         "Node was modified during the generic visit, aborting.");
   const ast::NodePtr& folded = visited.node();
-  if (auto call = std::dynamic_pointer_cast<ast::FunctionCall>(folded)) return FunctionCallModifier::run(call);
-  if (auto unary = std::dynamic_pointer_cast<ast::UnaryExpression>(folded)) return UnaryExpressionModifier::run(unary);
-  if (auto binary = std::dynamic_pointer_cast<ast::BinaryExpression>(folded)) return BinaryExpressionModifier::run(binary);
+  if (auto call = ast::dyn_cast<ast::FunctionCall>(folded)) return FunctionCallModifier::run(call);
+  if (auto unary = ast::dyn_cast<ast::UnaryExpression>(folded)) return UnaryExpressionModifier::run(unary);
+  if (auto binary = ast::dyn_cast<ast::BinaryExpression>(folded)) return BinaryExpressionModifier::run(binary);
   throw NotImplementedError("Unsupported visit node: " + folded->node_class().text());
 }
 

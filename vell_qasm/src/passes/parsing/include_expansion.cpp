@@ -116,7 +116,7 @@ std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::sha
   // The chain of the files one level down; only its last name changes from include to include.
   std::vector<std::string> sub_chain;
   for (const ast::NodePtr& statement : program->statements) {
-    auto include = std::dynamic_pointer_cast<ast::Include>(statement);
+    auto include = ast::dyn_cast<ast::Include>(statement);
     if (!include) {
       statements.push_back(statement);
       continue;
