@@ -44,26 +44,34 @@ class FirstSpan : public openqasm3::ast::QASMVisitor {
   }
   const openqasm3::ast::QASMNode* found = nullptr;
 };
-}  // namespace
 
-void locate_failure(openqasm3::ast::QASMNode& node, const std::optional<std::string>& file) {
+// The position of `node` in `file`, or of the first node with a span that it holds.
+std::optional<SourceLocation> position_in(openqasm3::ast::QASMNode& node, const std::optional<std::string>& file) {
   const openqasm3::ast::QASMNode* at = &node;
   if (!node.span) {
     // A statement that a step made (without a span) is found by what it holds.
     FirstSpan first;
     first.visit(node);
-    if (!first.found) return;
     at = first.found;
   }
   std::optional<SourceLocation> location = location_of(at);
-  location->file = file;
+  if (location) location->file = file;
+  return location;
+}
+
+}  // namespace
+
+void locate_failure(openqasm3::ast::QASMNode& node, const std::optional<std::string>& file) {
+  // Each enclosing statement hears of the failure in turn: the innermost located it already.
   try {
     throw;
   } catch (HasLocation& located) {
-    if (!located.location()) located.set_location(std::move(*location));
+    if (located.location()) return;
+    if (auto location = position_in(node, file)) located.set_location(std::move(*location));
   } catch (...) {
     std::exception_ptr current = std::current_exception();
-    if (t_foreign.failure != current) t_foreign = {std::move(current), std::move(*location)};
+    if (t_foreign.failure == current) return;
+    if (auto location = position_in(node, file)) t_foreign = {std::move(current), std::move(*location)};
   }
 }
 
