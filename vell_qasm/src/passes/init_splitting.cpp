@@ -8,14 +8,12 @@ namespace vell_qasm::passes {
 
 namespace ast = openqasm3::ast;
 
-ast::StmtPtr ClassicalDeclarationInitSplitting::_get_new_declaration_node(
-    const ast::Ptr<ast::ClassicalDeclaration>& node) const {
+ast::StmtPtr bare_declaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   return ast::make<ast::ClassicalDeclaration>(node->type, node->identifier);
 }
 
-ast::Rewrite ClassicalDeclarationInitSplitting::visit_ClassicalDeclaration(
-    const ast::Ptr<ast::ClassicalDeclaration>& node) {
-  std::vector<ast::NodePtr> statements{_get_new_declaration_node(node)};
+ast::Rewrite split_declaration_init(const ast::Ptr<ast::ClassicalDeclaration>& node, ast::StmtPtr declaration) {
+  std::vector<ast::NodePtr> statements{std::move(declaration)};
   const ast::NodePtr& init = node->init_expression;
   if (!init) return statements;
 
