@@ -7,6 +7,12 @@ bash "$root/scripts/setup.sh"
 # them, and fail where no test was found rather than pass on nothing.
 bash "$root/scripts/build.sh" "$root/build" -DVELL_BUILD_TESTS=ON -DVELL_BUILD_BENCH=ON
 (cd "$root/build" && ctest --output-on-failure --no-tests=error -j"$(nproc)")
+# find_package(vell_qasm) from an install, in a consumer of the package.
+bash "$root/scripts/install_check.sh" "$root/build"
+# The libraries and their tests once more with clang: the headers must stay standard C++ that
+# both compilers build without warnings.
+bash "$root/scripts/build.sh" "$root/build-clang" -DCMAKE_CXX_COMPILER=clang++ -DVELL_BUILD_TESTS=ON -DVELL_BUILD_BENCH=OFF
+(cd "$root/build-clang" && ctest --output-on-failure --no-tests=error -j"$(nproc)")
 bash "$root/scripts/build.sh" "$root/build-asan" -DVELL_SANITIZE=ON -DVELL_BUILD_TESTS=ON -DVELL_BUILD_BENCH=OFF
 (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure --no-tests=error -j"$(nproc)")

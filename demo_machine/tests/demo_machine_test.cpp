@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-// The SDK layer's golden-file helper; golden files of these tests live in demo_machine/tests/golden.
-#include "../../vell/tests/tavo/test_support.hpp"
+// Golden files of these tests live in demo_machine/tests/golden.
+#include "vell_test/tavo.hpp"
 
 namespace tavo = vell::tavo;
 using namespace vell_qasm::configurations;
@@ -70,7 +70,7 @@ TEST(DemoMachine, QubitsAndElementsForEachSize) {
   EXPECT_EQ(demo_machine().hw_qubits->size(), 8u);
   EXPECT_EQ(*demo_machine(2).hw_qubits, (QubitsMapping{{0, {"q0.xy", "q0.rr"}}, {1, {"q1.xy", "q1.rr"}}}));
   for (std::int64_t n : {0, -1, 1025}) {
-    tavo::testing::expect_throw<vell_qasm::ValueError>(
+    vell_test::expect_throw<vell_qasm::ValueError>(
         [&] { demo_machine(n); }, "The demonstration machine has 1 to 1024 qubits, not " + std::to_string(n));
   }
 }
@@ -155,7 +155,7 @@ TEST(DemoMachine, EachOperationEmitsItsPulses) {
 
   std::string listing;
   for (const Call& call : calls) listing += "== " + call_text(call) + "\n" + run(machine, call);
-  tavo::testing::expect_golden("operations.txt", listing);
+  vell_test::expect_golden("operations.txt", listing);
 }
 
 TEST(DemoMachine, RefusedCallsEmitNothing) {
@@ -168,7 +168,7 @@ TEST(DemoMachine, RefusedCallsEmitNothing) {
       op.func(op.params);
     };
   };
-  using tavo::testing::expect_refusal;
+  using vell_test::expect_refusal;
   expect_refusal<vell_qasm::ValueError>(scope, call("cx", {1, 1}),
                                         "Gate 'cx' acts on the hardware qubit $1 more than once");
   expect_refusal<vell_qasm::ValueError>(scope, call("cp", {2, 2}, {0.5}),

@@ -11,6 +11,7 @@
 
 #include "openqasm3/parser.hpp"
 #include "vell_qasm/demo_machine.hpp"
+#include "vell_qasm/driver/includes.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_generation/decl_defaults.hpp"
 #include "vell_qasm/passes/code_generation/decl_splitting.hpp"
@@ -39,13 +40,25 @@ std::shared_ptr<NodeClassSet> compiled_node_classes() {
   return classes;
 }
 
+namespace {
+
+std::shared_ptr<Step> include_expansion(const CompileOptions& options, std::int64_t max_depth) {
+  auto step = std::make_shared<IncludeSearch>(
+      max_depth, IncludeSearch::Options{options.include_directory, options.include_path, options.built_in_gates});
+  step->max_included_files = options.max_included_files;
+  step->max_included_bytes = options.max_included_bytes;
+  return step;
+}
+
+}  // namespace
+
 std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
   if (!options.machine_setup) throw TypeError("make_pipeline: the options hold no machine setup");
   if (!options.built_in_gates) throw TypeError("make_pipeline: the options hold no built-in gates");
   auto settings = std::make_shared<const configurations::BuildSettings>(options.build_settings);
   std::vector<StepPtr> steps{
       std::make_shared<parsing::SourceParsing>(),
-      std::make_shared<parsing::IncludeExpansion>(settings->max_inclusion_depth()),
+      include_expansion(options, settings->max_inclusion_depth()),
       std::make_shared<parsing::AstTidy>(),
       std::make_shared<parsing::HwQubitResolver>(),
       std::make_shared<AllowedNodeTypesValidator>(compiled_node_classes()),
@@ -87,32 +100,8 @@ std::optional<code_generation::InputValue> parse_input_value(std::string_view te
   return std::nullopt;
 }
 
-namespace {
-
-// Makes `directory` the working directory until destroyed.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::optional<std::filesystem::path>& directory) {
-    if (!directory) return;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(*directory);
-  }
-  ~WorkingDirectory() {
-    std::error_code ignored;
-    if (previous_) std::filesystem::current_path(*previous_, ignored);
-  }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::optional<std::filesystem::path> previous_;
-};
-
-}  // namespace
-
 std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options) {
   auto pipeline = make_pipeline(options);
-  WorkingDirectory directory(options.include_directory);
   auto result = std::dynamic_pointer_cast<programs::Tavo1Program>(
       (*pipeline)(std::make_shared<programs::TextualProgram>(source)));
   // A pipeline skipping code generation by its settings cannot do that (it is no optimization),

@@ -1,5 +1,5 @@
-// The whole compilation: the examples as golden listings, failures as a user reads them, include
-// lookup next to the source, command-line values, and the tolerated optimization failure.
+// The whole compilation: the examples as golden listings, failures as a user reads them,
+// command-line values, and the tolerated optimization failure (includes: includes_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 #include "vell_qasm/passes/utils.hpp"
+#include "vell_test/golden.hpp"
 
 namespace vell_qasm::driver {
 namespace {
@@ -30,18 +31,7 @@ std::string read_file(const fs::path& path) {
 }
 
 void expect_golden(const std::string& name, const std::string& actual) {
-  const fs::path path = fs::path(VELL_TEST_DIR) / "golden" / "examples" / name;
-  if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  if (!fs::exists(path)) {
-    ADD_FAILURE() << "missing golden file " << path << "; create it with VELL_UPDATE_GOLDEN=1";
-    return;
-  }
-  EXPECT_EQ(read_file(path), actual) << "listing differs from " << path
-                                     << "; refresh with VELL_UPDATE_GOLDEN=1 if the change is intended";
+  vell_test::expect_golden("examples/" + name, actual);
 }
 
 // What scripts/main.sh gives each example.
@@ -115,7 +105,7 @@ TEST(Failures, CarryThePositionOfTheNodeOrTokenAtFault) {
       {"OPENQASM 3.0;\nqubit[9] q;\n", std::nullopt, std::nullopt, ""},
       {"OPENQASM 3.0;\nqubit[3] q;\nreset q;\n", std::nullopt, std::nullopt, ""},
       // Include expansion: a missing file.
-      {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", std::nullopt, std::nullopt, "no_such_file.inc"},
+      {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", 2, 0, "no_such_file.inc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
@@ -144,25 +134,6 @@ TEST(Failures, AnExceptionWithoutTextIsNamedByItsClass) {
   const auto failure = describe_failure(std::make_exception_ptr(AssertionError()));
   EXPECT_EQ(failure.message, "vell_qasm::AssertionError");
   EXPECT_FALSE(failure.line);
-}
-
-TEST(Includes, AreFoundNextToTheSourceAndTheWorkingDirectoryIsRestored) {
-  const fs::path dir = fs::temp_directory_path() / ("vell_driver_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  std::ofstream(dir / "mine.inc") << "gate flip a { x a; }\n";
-  const fs::path before = fs::current_path();
-  CompileOptions options = demo_compile_options();
-  options.include_directory = dir;
-  const std::string source = "OPENQASM 3.0;\ninclude \"stdgates.inc\";\ninclude \"mine.inc\";\nqubit q;\nflip q;\n";
-  // stdgates.inc is not in the temporary directory: the failure names it, and the directory is back.
-  auto failure = failure_of(source, options);
-  ASSERT_TRUE(failure.has_value());
-  EXPECT_NE(failure->message.find("stdgates.inc"), std::string::npos) << failure->message;
-  EXPECT_EQ(fs::current_path(), before);
-  fs::copy_file(fs::path(VELL_SOURCE_DIR) / "examples" / "stdgates.inc", dir / "stdgates.inc");
-  EXPECT_FALSE(failure_of(source, options).has_value());
-  EXPECT_EQ(fs::current_path(), before);
-  fs::remove_all(dir);
 }
 
 TEST(Inputs, CommandLineValuesParseAsBoolIntOrReal) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +13,7 @@
 
 #include "vell_qasm/driver/compile.hpp"
 #include "vell_qasm/logging.hpp"
+#include "vell_test/golden.hpp"
 
 namespace vell_qasm::driver {
 namespace {
@@ -54,7 +54,6 @@ CompileOptions options_for(const std::string& source) {
 
 TEST(ErrorLines, EveryProgramFailsWithItsGoldenLine) {
   const fs::path dir = fs::path(VELL_TEST_DIR) / "golden" / "errors";
-  const bool update = std::getenv("VELL_UPDATE_GOLDEN") != nullptr && std::string(std::getenv("VELL_UPDATE_GOLDEN")) == "1";
   std::vector<fs::path> programs;
   for (const auto& entry : fs::directory_iterator(dir))
     if (entry.path().extension() == ".qasm") programs.push_back(entry.path());
@@ -75,14 +74,7 @@ TEST(ErrorLines, EveryProgramFailsWithItsGoldenLine) {
     } catch (...) {
       actual = error_line(name, describe_failure(std::current_exception())) + "\n";
     }
-    const fs::path golden = dir / (name + ".err");
-    if (update) {
-      std::ofstream(golden, std::ios::binary) << actual;
-    } else if (!fs::exists(golden)) {
-      ADD_FAILURE() << "missing golden file " << golden << "; create it with VELL_UPDATE_GOLDEN=1";
-    } else {
-      EXPECT_EQ(read_file(golden), actual) << "refresh with VELL_UPDATE_GOLDEN=1 if the change is intended";
-    }
+    vell_test::expect_golden("errors/" + name + ".err", actual);
   }
 }
 

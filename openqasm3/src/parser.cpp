@@ -31,9 +31,6 @@ using namespace ast;
 using parsing::Tok;
 using parsing::Token;
 
-constexpr int kUnaryLevel = precedence::kPrefix;
-constexpr int kPowerLevel = precedence::kPower;
-
 struct BinaryOp {
   BinaryOperator op;
   int level;  // 0 when the token is not a binary operator
@@ -56,6 +53,10 @@ bool is_scalar_type_token(Tok k) {
     default:
       return false;
   }
+}
+
+bool is_int_token(Tok k) {
+  return k == Tok::DecimalInt || k == Tok::HexInt || k == Tok::OctalInt || k == Tok::BinaryInt;
 }
 
 bool is_type_token(Tok k) { return is_scalar_type_token(k) || k == Tok::KwArray; }
@@ -91,11 +92,16 @@ template <class T> Ptr<T> spanned(Ptr<T> node, const Span& span) {
   return node;
 }
 
+// Editors on some systems start a UTF-8 file with the encoded U+FEFF; it is no part of the text.
+std::string_view without_byte_order_mark(std::string_view text) {
+  return text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text;
+}
+
 std::string strip_quotes(std::string_view s) { return std::string(s.substr(1, s.size() - 2)); }
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text), lex_(text) {}
+  explicit Parser(std::string_view text) : text_(without_byte_order_mark(text)), lex_(text_) {}
   ~Parser() { arena_->release_parser(); }
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
@@ -294,11 +300,14 @@ class Parser {
 
   // ---- literals
   ExprPtr integer_literal(const Token& t);
+  // The value an integer literal token spells, none beyond 64 bits.
+  static std::optional<std::uint64_t> literal_magnitude(const Token& t);
+  static constexpr std::uint64_t kInt64MinMagnitude = std::uint64_t{1} << 63;
   double float_value(std::string_view text, const Token& t);
 
   std::string_view text_;
   parsing::Lexer lex_;
-  parsing::NodeArena* arena_ = parsing::NodeArena::create();
+  parsing::NodeArena* arena_ = parsing::NodeArena::create(text_.size());
   parsing::ArenaScope arena_scope_{arena_};  // every node of this parse comes from arena_
   parsing::ArenaAllocator<char> alloc_;
   Token buf_[4];
@@ -316,14 +325,15 @@ class Parser {
 // Program
 
 void Parser::check_version() {
-  // The version is checked on the raw text before anything else, so that an unsupported version
-  // is reported even when the rest does not parse.
+  // The version's form is checked on the raw text before anything else, so that a malformed
+  // version is reported even when the rest does not parse. Any version number is accepted: an
+  // OpenQASM 2 program is read as OpenQASM 3 (source normalisation raises its version).
   std::size_t p = 0;
   const std::size_t n = text_.size();
   for (;;) {
     while (p < n && (text_[p] == ' ' || text_[p] == '\t' || text_[p] == '\r' || text_[p] == '\n')) ++p;
     if (text_.compare(p, 2, "//") == 0) {
-      while (p < n && text_[p] != '\n') ++p;
+      while (p < n && !parsing::ends_line(text_[p])) ++p;
     } else if (text_.compare(p, 2, "/*") == 0) {
       std::size_t e = text_.find("*/", p + 2);
       if (e == std::string_view::npos) return;
@@ -358,8 +368,6 @@ void Parser::check_version() {
   lex_.locate_anywhere(start, line, col);
   if (parts.size() > 2)
     parsing::fail("version can only be `<major>` or `<major>.<minor>`, but got '" + joined + "'", line, col);
-  bool supported = parts[0] == "3" && (parts.size() == 1 || parts[1] == "0" || parts[1] == "1");
-  if (!supported) parsing::fail("program reports being unsupported version '" + joined + "'", line, col);
 }
 
 Ptr<Program> Parser::run() {
@@ -1286,9 +1294,15 @@ ExprPtr Parser::parse_expr(int min_level) {
     case Tok::Tilde: uop = UnaryOperator::bit_not; break;
     default: prefix = false; uop = UnaryOperator::negate; break;
   }
-  if (prefix) {
+  if (prefix && uop == UnaryOperator::negate && is_int_token(kind(1)) && kind(2) != Tok::DoubleAsterisk &&
+      literal_magnitude(peek(1)) == kInt64MinMagnitude) {
+    // The least 64-bit integer, -2^63, whose magnitude alone would not fit: one literal.
     take();
-    ExprPtr operand = parse_expr(kUnaryLevel);
+    const Token t = take();
+    lhs = spanned(mk<IntegerLiteral>(INT64_MIN), span_of(first, t));
+  } else if (prefix) {
+    take();
+    ExprPtr operand = parse_expr(precedence::kPrefix);
     lhs = spanned(mk<UnaryExpression>(uop, std::move(operand)), span_of(first, prev_));
   } else {
     lhs = parse_postfix(parse_primary());
@@ -1302,7 +1316,7 @@ ExprPtr Parser::parse_binary_tail(ExprPtr lhs, int min_level) {
     if (op.level == 0 || op.level < min_level) break;
     take();
     // `**` is right-associative; every other operator is left-associative.
-    ExprPtr rhs = parse_expr(op.level == kPowerLevel ? kPowerLevel : op.level + 1);
+    ExprPtr rhs = parse_expr(op.level == precedence::kPower ? precedence::kPower : op.level + 1);
     Span s = span_from(*lhs, prev_);
     lhs = spanned(mk<BinaryExpression>(op.op, std::move(lhs), std::move(rhs)), s);
   }
@@ -1424,8 +1438,9 @@ ExprPtr Parser::literal(const Token& t) {
       for (char c : t.text.substr(1, t.text.size() - 2)) {
         if (c == '_') continue;
         ++width;
-        if (value > (INT64_MAX >> 1)) error_at(t, "bitstring literal " + std::string(t.text) + " does not fit in 64 bits (signed)");
-        value = value * 2 + (c - '0');
+        // Up to 64 significant bits, kept as the int64 of that bit pattern (64 fill a bit[64]).
+        if (static_cast<std::uint64_t>(value) >> 63) error_at(t, "bitstring literal " + std::string(t.text) + " does not fit in 64 bits");
+        value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) << 1 | static_cast<unsigned>(c - '0'));
       }
       return spanned(mk<BitstringLiteral>(value, width), span_of(t, t));
     }
@@ -1437,7 +1452,7 @@ ExprPtr Parser::literal(const Token& t) {
   }
 }
 
-ExprPtr Parser::integer_literal(const Token& t) {
+std::optional<std::uint64_t> Parser::literal_magnitude(const Token& t) {
   std::string_view digits = t.text;
   int base = 10;
   switch (t.kind) {
@@ -1450,11 +1465,22 @@ ExprPtr Parser::integer_literal(const Token& t) {
   for (char c : digits) {
     if (c == '_') continue;
     unsigned d = c <= '9' ? unsigned(c - '0') : c <= 'F' ? unsigned(c - 'A' + 10) : unsigned(c - 'a' + 10);
-    if (value > (static_cast<std::uint64_t>(INT64_MAX) - d) / static_cast<unsigned>(base))
-      error_at(t, "integer literal '" + std::string(t.text) + "' does not fit in 64 bits (signed)");
+    if (value > (UINT64_MAX - d) / static_cast<unsigned>(base)) return std::nullopt;
     value = value * static_cast<unsigned>(base) + d;
   }
-  return spanned(mk<IntegerLiteral>(static_cast<std::int64_t>(value)), span_of(t, t));
+  return value;
+}
+
+// A decimal literal is a number and must fit int64. A binary, octal or hexadecimal literal spells
+// bits: up to 64 of them are taken as the int64 of that bit pattern (0xFFFF_FFFF_FFFF_FFFF is the
+// 64 bits of a uint[64] or bit[64], read as int64 -1).
+ExprPtr Parser::integer_literal(const Token& t) {
+  const std::optional<std::uint64_t> value = literal_magnitude(t);
+  const std::uint64_t limit = t.kind == Tok::DecimalInt ? static_cast<std::uint64_t>(INT64_MAX) : UINT64_MAX;
+  if (!value || *value > limit)
+    error_at(t, "integer literal '" + std::string(t.text) + "' does not fit in 64 bits" +
+                    (t.kind == Tok::DecimalInt ? " (signed)" : ""));
+  return spanned(mk<IntegerLiteral>(static_cast<std::int64_t>(*value)), span_of(t, t));
 }
 
 double Parser::float_value(std::string_view text, const Token& t) {

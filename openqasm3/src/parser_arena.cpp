@@ -14,6 +14,7 @@ struct alignas(std::max_align_t) NodeArena::Block {
   Block* next;
   NodeArena* arena;
   bool mapped;
+  bool huge;  // advised to be backed by huge pages
 };
 
 namespace {
@@ -34,7 +35,15 @@ BlockCache& cache() {
   return *c;
 }
 
-NodeArena::Block* map_block() {
+// Asks for the block's backing: huge pages, or ordinary pages that are faulted in one by one.
+void advise(NodeArena::Block* block, bool huge) {
+#if defined(__linux__)
+  if (block->mapped) ::madvise(static_cast<void*>(block), kBlockSize, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+#endif
+  block->huge = huge;
+}
+
+NodeArena::Block* map_block(bool huge) {
 #if defined(__linux__)
   // Map one block more and trim, so that the block starts on a boundary of its size.
   void* raw = ::mmap(nullptr, 2 * kBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -44,9 +53,11 @@ NodeArena::Block* map_block() {
   if (aligned > start) ::munmap(raw, aligned - start);
   const std::size_t tail = (start + 2 * kBlockSize) - (aligned + kBlockSize);
   if (tail) ::munmap(reinterpret_cast<void*>(aligned + kBlockSize), tail);
-  ::madvise(reinterpret_cast<void*>(aligned), kBlockSize, MADV_HUGEPAGE);
+  // The advice comes before the first touch (the header written below), which decides the backing.
+  ::madvise(reinterpret_cast<void*>(aligned), kBlockSize, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
   auto* block = reinterpret_cast<NodeArena::Block*>(aligned);
   block->mapped = true;
+  block->huge = huge;
   return block;
 #else
   return nullptr;
@@ -96,11 +107,18 @@ void NodeArena::grow(std::size_t at_least) {
     std::lock_guard<std::mutex> lock(c.mutex);
     if (c.count > 0) block = c.blocks[--c.count];
   }
-  if (!block) block = map_block();
+  if (!block) {
+    block = map_block(huge_pages_);
+  } else if (huge_pages_ && !block->huge) {
+    advise(block, true);  // a cached small-parse block taken by a large parse
+  }
   if (!block) {
     block = static_cast<Block*>(::operator new(kBlockSize, std::align_val_t(kBlockSize)));
     block->mapped = false;
+    block->huge = false;
   }
+  // A parse that needs a second block is no small one.
+  huge_pages_ = true;
   block->next = head_;
   block->arena = this;
   head_ = block;

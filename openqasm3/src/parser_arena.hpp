@@ -4,7 +4,12 @@
 // allocator costs more than the parse itself, and so does touching fresh memory page by page
 // (a page fault per 4 KiB is slow on virtual machines). The nodes of one parse are therefore
 // carved from 2 MiB blocks, backed by huge pages where the system offers them, and a few blocks
-// of finished parses are kept for the next parse to reuse. Each node is an ordinary
+// of finished parses are kept for the next parse to reuse.
+//
+// A small parse (an include file of a few lines) must not cost a huge page: its arena is made for
+// the length of its source, and while that is short its first block is kept on ordinary pages, so
+// that only the pages its nodes touch take memory (the block's 2 MiB are address space alone).
+// Every further block, and every block of a long source, asks for huge pages. Each node is an ordinary
 // std::shared_ptr made with allocate_shared and this arena's allocator; the blocks are handed
 // back when the last node of the parse is gone.
 //
@@ -35,7 +40,12 @@ namespace openqasm3::parsing {
 
 class NodeArena {
  public:
-  static NodeArena* create() { return new NodeArena(); }
+  // An arena for the parse of `source_bytes` bytes of text.
+  static NodeArena* create(std::size_t source_bytes) { return new NodeArena(source_bytes >= kSmallSourceBytes); }
+
+  // Sources shorter than this start on ordinary pages: their nodes fill a small part of a block
+  // (a parse takes several bytes of nodes per source byte).
+  static constexpr std::size_t kSmallSourceBytes = 64 * 1024;
 
   NodeArena(const NodeArena&) = delete;
   NodeArena& operator=(const NodeArena&) = delete;
@@ -79,7 +89,7 @@ class NodeArena {
  private:
   static constexpr std::size_t kBias = std::size_t{1} << 62;
 
-  NodeArena() = default;
+  explicit NodeArena(bool huge_pages) : huge_pages_(huge_pages) {}
   ~NodeArena();
   void grow(std::size_t at_least);
 
@@ -87,6 +97,7 @@ class NodeArena {
   char* cur_ = nullptr;
   char* end_ = nullptr;
   std::size_t allocated_ = 0;
+  bool huge_pages_;  // whether the next block is to be backed by huge pages
   std::atomic<std::size_t> live_{kBias};
 };
 

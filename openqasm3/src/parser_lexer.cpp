@@ -345,7 +345,7 @@ bool Lexer::skip_blanks_and_comments(bool newlines, bool comments) {
       ++pos_;
     } else if (comments && c == '/' && pos_ + 1 < n && src_[pos_ + 1] == '/') {
       pos_ += 2;
-      while (pos_ < n && src_[pos_] != '\n' && src_[pos_] != '\r') ++pos_;
+      while (pos_ < n && !ends_line(src_[pos_])) ++pos_;
     } else if (comments && c == '/' && pos_ + 1 < n && src_[pos_ + 1] == '*') {
       std::size_t end = src_.find("*/", pos_ + 2);
       if (end == std::string_view::npos) error_at(pos_, "unterminated comment: '/*' without '*/'");

@@ -33,6 +33,10 @@ std::string_view spelling(Tok kind);
 
 bool is_identifier_letter(std::uint32_t code_point);
 
+// A `//` comment ends at a line feed or a lone carriage return alike, for the lexer and for the
+// version check that reads the raw text before it.
+inline bool ends_line(char c) { return c == '\n' || c == '\r'; }
+
 [[noreturn]] void fail(std::string message, int line, int column);
 
 class Lexer {

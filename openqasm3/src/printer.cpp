@@ -17,8 +17,8 @@ using namespace ast;
 // Binding strength of an expression, weakest first; an operand is parenthesised when it binds
 // less tightly than its place demands.
 constexpr int kConcatenation = 0;
-constexpr int kPrefix = precedence::kPrefix;
-constexpr int kPower = precedence::kPower;
+using precedence::kPower;
+using precedence::kPrefix;
 constexpr int kPostfix = kPower + 1;  // indexing, calls, casts, durationof, sizeof
 constexpr int kPrimary = kPower + 2;
 

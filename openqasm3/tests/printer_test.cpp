@@ -6,10 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,6 +14,7 @@
 #include <vector>
 
 #include "tree_builders.hpp"
+#include "vell_test/golden.hpp"
 
 namespace {
 
@@ -156,17 +154,7 @@ Ptr<Program> every_statement() {
 }
 
 void check_golden(const std::string& name, const std::string& actual) {
-  std::string path = std::string(VELL_TEST_DIR) + "/golden/printer/" + name;
-  // Only VELL_UPDATE_GOLDEN=1 refreshes: any other value (0, empty) compares.
-  if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string_view(update) == "1") {
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in) << "missing golden file " << path << "; create it with VELL_UPDATE_GOLDEN=1";
-  std::stringstream expected;
-  expected << in.rdbuf();
-  EXPECT_EQ(actual, expected.str()) << "golden file " << path;
+  vell_test::expect_golden("printer/" + name, actual);
 }
 
 TEST(PrinterGolden, EveryStatementKind) { check_golden("every_statement.qasm", dumps(*every_statement())); }

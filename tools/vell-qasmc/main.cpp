@@ -3,7 +3,8 @@
 //   vell-qasmc parse FILE    parse FILE (or "-" for standard input) and print its syntax tree
 //                            as OpenQASM 3 source
 //   vell-qasmc compile FILE  compile FILE (or "-") for the demonstration machine and print the
-//                            TAVO listing; see register_compile for the options
+//                            TAVO listing; see register_compile for the options (-I DIR: a
+//                            folder searched for include files)
 //
 // Exit status: 0 done, 1 the program failed to compile (one line "FILE:LINE:COL: error: ..." or
 // "vell-qasmc: error: ..." on standard error), 2 a usage error.
@@ -120,6 +121,9 @@ struct CompileOptions {
   std::vector<std::string> inputs;
   std::int64_t qubits = vell_qasm::demo_machine::kDefaultQubits;
   std::int64_t max_inclusion_depth = 100;
+  std::vector<std::string> include_path;
+  std::int64_t max_included_files = vell_qasm::passes::parsing::IncludeExpansion::kDefaultMaxIncludedFiles;
+  std::int64_t max_included_bytes = vell_qasm::passes::parsing::IncludeExpansion::kDefaultMaxIncludedBytes;
   std::optional<std::string> skip_optimizations, enforce_optimizations, skip_validations;
   bool verbose = false;
 };
@@ -167,6 +171,9 @@ int run_compile(const CompileOptions& options) {
       std::filesystem::path directory = std::filesystem::path(options.file).parent_path();
       compile_options.include_directory = directory.empty() ? std::filesystem::path(".") : directory;
     }
+    compile_options.include_path.assign(options.include_path.begin(), options.include_path.end());
+    compile_options.max_included_files = options.max_included_files;
+    compile_options.max_included_bytes = options.max_included_bytes;
     auto program = vell_qasm::driver::compile(text, compile_options);
     const std::string listing = program->dsl_program().listing();
     if (options.output.empty() || options.output == "-") {
@@ -207,6 +214,12 @@ void register_compile(CLI::App& app, int& status) {
   cmd->add_option("--qubits", options->qubits, "hardware qubits of the demonstration machine")
       ->check(CLI::Range(vell_qasm::demo_machine::kMinQubits, vell_qasm::demo_machine::kMaxQubits));
   cmd->add_option("--max-inclusion-depth", options->max_inclusion_depth, "deepest include nesting admitted");
+  cmd->add_option("-I,--include-dir", options->include_path,
+                  "DIR: a folder searched for include files not found beside the including file; repeatable");
+  cmd->add_option("--max-included-files", options->max_included_files,
+                  "most files all includes of the program may read together");
+  cmd->add_option("--max-included-bytes", options->max_included_bytes,
+                  "most bytes all includes of the program may read together");
   cmd->add_option("--skip-optimizations", options->skip_optimizations, "pattern of the optimizations to skip");
   cmd->add_option("--enforce-optimizations", options->enforce_optimizations,
                   "pattern of the optimizations whose failure ends the compilation");

@@ -10,7 +10,8 @@
 // takes part the same way, by deriving from NodeImpl<ItsClass, ItsBase> and defining kName,
 // kModule and own_fields. Visitors dispatch by a node's exact class: such a node reaches a
 // visitor's handler only through ExternalVisit<Class> / ExternalTransform<Class> (visitor.hpp),
-// and otherwise the generic walk, never its base's handler.
+// and otherwise the generic walk, never its base's handler. Class tests go through isa<T>,
+// dyn_cast<T> and is_exactly<T> (casting.hpp): a HwQubit is an Identifier, not exactly one.
 //
 // Depth: copies, equality and freeing run in loops, so a tree of any depth (a long chain of
 // operators, a tree built by hand) is safe with them; visitor and transformer walks and repr
@@ -284,7 +285,8 @@ struct QASMNode {
   virtual void detach_children(std::vector<NodePtr>& out) noexcept = 0;
   virtual void write_repr(std::string& out) const = 0;
   // The printer's text of a node whose class is defined outside this library; nullopt (the
-  // default) when the class has none, and printing it fails.
+  // default) when the class has none: the node then prints as the nearest library class it
+  // derives from (a class derived from QASMNode directly does not print).
   virtual std::optional<std::string> printed_text() const { return std::nullopt; }
 
   template <class S> static auto all_fields(S&) { return std::tuple<>(); }

@@ -12,8 +12,9 @@
 // is itself a `**` (and the right one is not), prefix operators stack without parentheses
 // (`--x`), an infinite real is written 1e999 (not `inf`, a name), an annotated `if` in an else branch is not chained into `else if`, a `nop`
 // keeps its annotations, and a negative number literal is parenthesised where a prefix minus
-// would be. Nodes of classes defined outside this library print as the nearest library class
-// they derive from (an HwQubit prints as its identifier).
+// would be. A node of a class defined outside this library prints as its printed_text() when
+// its class gives one, and otherwise as the nearest library class it derives from (an HwQubit
+// prints as its identifier).
 //
 // Trap: a tree built by hand may lack nodes that the grammar requires (a gate without a name, a
 // declaration without a type, a null element in a list). Printing such a tree throws

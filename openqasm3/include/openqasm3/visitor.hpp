@@ -5,6 +5,12 @@
 // when it derives from ExternalVisit<Class> (ExternalTransform<Class> for transformers);
 // otherwise the generic walk handles them.
 //
+// Derive a walker from VisitorFor<Walker> / TransformerFor<Walker> rather than from QASMVisitor /
+// QASMTransformer directly: the handlers it overrides are then known at compile time, and nodes
+// it has no handler for are walked without a call to their handler (several times faster for a
+// transformer). A walker derived from QASMVisitor directly, or from another walker class, is
+// walked correctly, through every handler.
+//
 // Trap: a handler that does not call generic_visit stops the descent below its node, and the
 // generic walk enters switch cases (labels, then block) only for a walker built with
 // SwitchCases::enter; by default it leaves them, as the reference walk does.

@@ -48,6 +48,22 @@ for args in "--input n=abc" "--input =1" "--input n=1e999" "--qubits 0" "--no-su
   "$tool" compile "$examples/ghz.qasm" $args >/dev/null 2>&1
   [ $? = 2 ] || fail "compile $args: not a usage error"
 done
+# Includes: beside the source, then -I folders in order, then the served standard library; an
+# error inside an included file names that file and its line. Run from an empty folder.
+mkdir -p "$work/src" "$work/lib1" "$work/lib2" "$work/empty"
+printf 'OPENQASM 2.0;\ninclude "qelib1.inc";\ninclude "mine.inc";\nqreg q[2];\nmine q[0];\ncu1(1) q[0], q[1];\n' >"$work/src/v2.qasm"
+printf 'gate mine a { x a; }\n' >"$work/lib2/mine.inc"
+printf 'gate mine a { y a; }\n' >"$work/lib1/mine.inc"
+(cd "$work/empty" && "$tool" compile "$work/src/v2.qasm" -I "$work/lib1" -I "$work/lib2" >"$work/out" 2>"$work/err") ||
+  fail "-I: $(cat "$work/err")"
+(cd "$work/empty" && "$tool" compile "$work/src/v2.qasm" -I "$work/lib2" >"$work/out2" 2>"$work/err") ||
+  fail "-I lib2: $(cat "$work/err")"
+cmp -s "$work/out" "$work/out2" && fail "-I folders not searched in order"
+(cd "$work/empty" && "$tool" compile "$work/src/v2.qasm" >/dev/null 2>"$work/err") && fail "mine.inc found without -I"
+grep -q "^$work/src/v2.qasm:3:0: error: File mine.inc not found" "$work/err" || fail "without -I: $(cat "$work/err")"
+printf 'gate mine a { x a; }\n\nqubit q\n' >"$work/lib1/mine.inc"
+(cd "$work/empty" && "$tool" compile "$work/src/v2.qasm" -I "$work/lib1" >/dev/null 2>"$work/err")
+grep -q "^$work/lib1/mine.inc:4:0: error: " "$work/err" || fail "error in an include: $(cat "$work/err")"
 # A tolerated optimization failure is a WARNING on standard error; -v adds DEBUG records.
 printf 'OPENQASM 3.0;\nqubit q;\nrx(sqrt(-1.0)) q;\n' >"$work/warn.qasm"
 "$tool" compile "$work/warn.qasm" >/dev/null 2>"$work/err"

@@ -144,6 +144,7 @@ std::vector<Frame>& open_frames();
 std::uint64_t next_token();
 
 struct Access {
+  static Expr expr(std::shared_ptr<const ExprNode> node) { return Expr(std::move(node)); }
   static ScopeGuard guard(std::uint64_t token) { return ScopeGuard(token); }
   static Program program(std::shared_ptr<ProgramState> state) { return Program(std::move(state)); }
   static const std::shared_ptr<ProgramState>& state(const Program& p) { return p.state_; }

@@ -213,7 +213,7 @@ Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Ini
   node.dtype = type;
   node.program_id = var->program_id;
   node.var = std::move(var);
-  return Expr(std::make_shared<const ExprNode>(std::move(node)));
+  return Access::expr(std::make_shared<const ExprNode>(std::move(node)));
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #include <functional>
 #include <vector>
 
-#include "test_support.hpp"
+#include "vell_test/tavo.hpp"
 
 namespace tavo = vell::tavo;
 using tavo::DType;
 using tavo::Value;
-using tavo::testing::expect_golden;
+using vell_test::expect_golden;
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "test_support.hpp"
+#include "vell_test/tavo.hpp"
 
 namespace tavo = vell::tavo;
 using tavo::DType;
-using tavo::testing::expect_refusal;
+using vell_test::expect_refusal;
 
 TEST(ProgramScope, ReentryAppendsToTheSameProgramInOrder) {
   auto scope = tavo::program();

@@ -1,7 +1,7 @@
 #include <cmath>
 #include <vector>
 
-#include "test_support.hpp"
+#include "vell_test/tavo.hpp"
 
 namespace tavo = vell::tavo;
 using tavo::DType;
@@ -11,7 +11,7 @@ using tavo::TavoScopeError;
 using tavo::TavoTypeError;
 using tavo::TavoValueError;
 using tavo::Value;
-using tavo::testing::expect_refusal;
+using vell_test::expect_refusal;
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <limits>
 #include <vector>
 
-#include "test_support.hpp"
+#include "vell_test/tavo.hpp"
 
 namespace tavo = vell::tavo;
 using tavo::DType;
@@ -11,7 +11,7 @@ using tavo::Value;
 
 namespace {
 
-using vell::tavo::testing::expect_throw;
+using vell_test::expect_throw;
 
 // v0: int, v1: fixed, v2: bool, v3: int[3], v4: bool[2].
 class Expressions : public ::testing::Test {

@@ -2,19 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "vell_test/tavo.hpp"
+
 using namespace vell_qasm::configurations;
 using vell::tavo::Expr;
 using vell::tavo::Value;
 using Qubits = std::vector<HwQubitIndex>;
 
 namespace {
-
-// An expression handle whose identity is all that matters here; nothing dereferences it.
-Expr opaque_expr() {
-  auto owner = std::make_shared<int>(0);
-  return Expr(std::shared_ptr<const vell::tavo::detail::ExprNode>(
-      owner, reinterpret_cast<const vell::tavo::detail::ExprNode*>(owner.get())));
-}
 
 std::string message_of(const std::function<void()>& body) {
   try {
@@ -39,7 +34,7 @@ struct Machine {
 
 TEST(MachineSetup, ResolvesFunctionArgumentsAndElements) {
   Machine m;
-  Expr theta = opaque_expr();
+  Expr theta = vell_test::fresh_variable();
   auto r = m.setup.resolve_operation("rx", Qubits{1}, {theta});
   EXPECT_TRUE(r.func == m.rx);
   ASSERT_EQ(r.params.size(), 2u);
@@ -47,7 +42,7 @@ TEST(MachineSetup, ResolvesFunctionArgumentsAndElements) {
   EXPECT_EQ(std::get<std::int64_t>(r.params[1]), 1);
   EXPECT_EQ(r.elements_to_align, (Elements{"a1", "shared"}));
   EXPECT_TRUE(r == (ResolvedOperation{m.rx, {theta, std::int64_t{1}}, {"a1", "shared"}}));
-  EXPECT_FALSE(r == (ResolvedOperation{m.rx, {opaque_expr(), std::int64_t{1}}, {"a1", "shared"}}));
+  EXPECT_FALSE(r == (ResolvedOperation{m.rx, {vell_test::fresh_variable(), std::int64_t{1}}, {"a1", "shared"}}));
   EXPECT_FALSE(r == (ResolvedOperation{m.rx, {theta, std::int64_t{1}}, {"a1"}}));
   EXPECT_FALSE(r == (ResolvedOperation{m.cx, {theta, std::int64_t{1}}, {"a1", "shared"}}));
   EXPECT_FALSE(r == (ResolvedOperation{m.rx, {theta, 1.0}, {"a1", "shared"}}));

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "vell_test/tavo.hpp"
+
 using namespace vell_qasm::configurations;
 using vell::tavo::Expr;
 using vell::tavo::Value;
@@ -10,13 +12,6 @@ using K = ParameterKind;
 using Qubits = std::vector<HwQubitIndex>;
 
 namespace {
-
-// An expression handle whose identity is all that matters here; nothing dereferences it.
-Expr opaque_expr() {
-  auto owner = std::make_shared<int>(0);
-  return Expr(std::shared_ptr<const vell::tavo::detail::ExprNode>(
-      owner, reinterpret_cast<const vell::tavo::detail::ExprNode*>(owner.get())));
-}
 
 TavoFunc fn(std::vector<Parameter> parameters, std::string name = "f") {
   return TavoFunc(std::move(name), std::move(parameters), [](std::span<const Value>) { return TavoResult{}; });
@@ -54,7 +49,7 @@ TEST(TavoFunc, DeducedFromLambdaConvertsArguments) {
   EXPECT_EQ(seen_theta, 2.0);
 
   EXPECT_EQ(message_of([&] {
-              rx(TavoArgs{opaque_expr(), std::int64_t{1}});
+              rx(TavoArgs{vell_test::fresh_variable(), std::int64_t{1}});
             }),
             "rx() argument 1 must be float, not Expr");
   EXPECT_EQ(message_of([&] { rx(TavoArgs{0.5, 1.0}); }), "rx() argument 2 must be int, not float");
@@ -64,7 +59,7 @@ TEST(TavoFunc, DeducedFromLambdaConvertsArguments) {
 }
 
 TEST(TavoFunc, DeducedResultsAndPlainFunctions) {
-  Expr e = opaque_expr();
+  Expr e = vell_test::fresh_variable();
   auto measure = make_tavo_func("measure", [e](std::int64_t) { return e; });
   auto result = measure(TavoArgs{std::int64_t{0}});
   ASSERT_TRUE(result.has_value());
@@ -345,7 +340,7 @@ TEST(OperationsDatabase, LaterEqualIdentifierReplacesFunctionAndKeepsPlace) {
 }
 
 TEST(OperationsDatabase, ArgumentsAreParametersThenParametricQubits) {
-  Expr x = opaque_expr();
+  Expr x = vell_test::fresh_variable();
   OperationsDatabase db({
       {"rx(2) ?", make_tavo_func("rx", [](Value, Value, std::int64_t) {})},
       {"h ?", make_tavo_func("h", [](std::int64_t) {})},

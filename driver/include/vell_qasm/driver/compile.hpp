@@ -15,10 +15,9 @@
 // Failures leave as the steps raise them; describe_failure turns one into the line a user reads,
 // with the source location it carries (errors.hpp), when it carries one.
 //
-// Trap: include expansion opens files relative to the process's working directory. With
-// `include_directory` set, compile() makes it the working directory for the run and restores the
-// old one afterwards: a change of the whole process, so do not compile on two threads at once
-// with it set.
+// Include files are searched for as includes.hpp says (the including file's folder, then
+// `include_path`, then the served standard files); the working directory is never changed, so
+// compilations may run on several threads at once.
 #pragma once
 
 #include <cstdint>
@@ -28,12 +27,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vell_qasm/configurations/build_settings.hpp"
 #include "vell_qasm/configurations/machine_setup.hpp"
 #include "vell_qasm/passes/code_generation/emission.hpp"
 #include "vell_qasm/passes/code_resolving/gate_inlining.hpp"
 #include "vell_qasm/passes/node_screening.hpp"
+#include "vell_qasm/passes/parsing/include_expansion.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
 #include "vell_qasm/programs.hpp"
 
@@ -47,8 +48,14 @@ struct CompileOptions {
   // Compile-time values by variable name; an input without one becomes an input stream.
   passes::code_generation::Inputs inputs;
   configurations::BuildSettings build_settings;
-  // Where relative include names are looked up; none: the working directory as it is.
+  // The folder of the source, where its relative include names are looked up first; none: the
+  // working directory as it is.
   std::optional<std::filesystem::path> include_directory;
+  // Folders searched, in order, for an include not found beside the file that names it.
+  std::vector<std::filesystem::path> include_path;
+  // Bounds on the files all includes of one compilation read (IncludeLimitError beyond them).
+  std::int64_t max_included_files = passes::parsing::IncludeExpansion::kDefaultMaxIncludedFiles;
+  std::int64_t max_included_bytes = passes::parsing::IncludeExpansion::kDefaultMaxIncludedBytes;
 };
 
 // The node classes the screening admits: the parsed program's whitelist (INITIALLY_NODE_WHITELIST)

@@ -63,6 +63,7 @@ std::string_view dtype_name(DType type);
 
 namespace detail {
 struct ExprNode;
+struct Access;
 }
 
 class Expr;
@@ -75,7 +76,7 @@ class Expr {
   // An empty handle: using it in an expression or a statement, or asking its dtype, is refused
   // with TavoValueError; its text is "<empty>".
   Expr() = default;
-  explicit Expr(std::shared_ptr<const detail::ExprNode> node) : node_(std::move(node)) {}
+  // The node, for comparing handles: two handles of one expression hold the same node.
   const std::shared_ptr<const detail::ExprNode>& node() const { return node_; }
 
   bool empty() const { return node_ == nullptr; }
@@ -97,7 +98,10 @@ class Expr {
   Expr operator[](const Value& index) const;
 
  private:
+  // Expressions are made by the SDK only (declare, the operators, ...).
+  explicit Expr(std::shared_ptr<const detail::ExprNode> node) : node_(std::move(node)) {}
   std::shared_ptr<const detail::ExprNode> node_;
+  friend struct detail::Access;
 };
 
 // The zero of a type (false, 0, 0.0): the initial value of a fresh variable.

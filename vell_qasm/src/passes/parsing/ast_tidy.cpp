@@ -69,6 +69,42 @@ std::string join_target_version() {
   return text;
 }
 
+// OpenQASM 2 has no integer type: every expression of a gate's parameters is real, so that
+// `rz(-3/10) q;` rotates by -0.3. Integer literals there become real ones, except where they
+// select an element (an index stays an integer).
+class RealLiterals : public ast::QASMTransformer {
+ public:
+  ast::Rewrite visit_IntegerLiteral(const ast::Ptr<ast::IntegerLiteral>& node) override {
+    auto real = ast::make<ast::FloatLiteral>(static_cast<double>(node->value));
+    real->span = node->span;
+    return real;
+  }
+  ast::Rewrite visit_IndexExpression(const ast::Ptr<ast::IndexExpression>& node) override {
+    node->collection = std::static_pointer_cast<ast::Expression>(visit(node->collection).node());
+    return node;
+  }
+  ast::Rewrite visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) override { return node; }
+};
+
+class RealGateArguments : public ast::QASMTransformer {
+ public:
+  RealGateArguments() : QASMTransformer(ast::SwitchCases::enter) {}
+  ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
+    for (ast::ExprPtr& argument : node->arguments) argument = real(argument);
+    return node;
+  }
+  ast::Rewrite visit_QuantumPhase(const ast::Ptr<ast::QuantumPhase>& node) override {
+    node->argument = real(node->argument);
+    return node;
+  }
+
+ private:
+  ast::ExprPtr real(const ast::ExprPtr& expression) {
+    return expression ? std::static_pointer_cast<ast::Expression>(literals_.visit(expression).node()) : expression;
+  }
+  RealLiterals literals_;
+};
+
 }  // namespace
 
 const std::string AstTidy::target_version_str = join_target_version();
@@ -95,7 +131,14 @@ programs::ProgramPtr AstTidy::operator()(const programs::ProgramPtr& program) {
   IOVariablesTransformer transformer;
   auto root = programs::transform_root(transformer, tree);
 
-  if (root->version && lower_than_target(*root->version)) root->version = target_version_str;
+  if (root->version && lower_than_target(*root->version)) {
+    // Lower than 3.0 and not 3 itself: a version without integers, whose gate parameters are real.
+    if (version_pieces(*root->version).front() != "3") {
+      RealGateArguments arguments;
+      arguments.visit(root);
+    }
+    root->version = target_version_str;
+  }
   return std::make_shared<programs::OpenQasmProgram>(root);
 }
 

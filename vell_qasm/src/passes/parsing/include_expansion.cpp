@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 
@@ -87,20 +89,44 @@ IncludeFileDeclaresVersionException::IncludeFileDeclaresVersionException(std::st
     : filename(std::move(filename_)),
       _message("The included file " + filename + " declares a version, which is prohibited.") {}
 
-std::shared_ptr<ast::Program> parse_oq3_source_filename(const std::string& filename) {
+IncludeLimitError::IncludeLimitError(std::string filename_, std::string message)
+    : filename(std::move(filename_)), _message(std::move(message)) {}
+
+std::string read_source_file(const std::string& filename) {
   if (!exists(filename)) throw FileNotFoundError("File " + filename + " not found");
-  return openqasm3::parse(read_whole_file(filename));
+  return read_whole_file(filename);
+}
+
+std::shared_ptr<ast::Program> parse_oq3_source_filename(const std::string& filename) {
+  return openqasm3::parse(read_source_file(filename));
 }
 
 IncludeExpansion::IncludeExpansion(std::int64_t max_depth_)
     : Step(std::nullopt, "IncludeExpansion"), max_depth(max_depth_) {}
 
 programs::ProgramPtr IncludeExpansion::operator()(const programs::ProgramPtr& program) {
+  included_files_ = 0;
+  included_bytes_ = 0;
   return std::make_shared<programs::OpenQasmProgram>(_parse_inclusions(programs::open_qasm_tree(program), {}));
 }
 
+void IncludeExpansion::count_included_file(const std::string& filename, std::size_t bytes) const {
+  ++included_files_;
+  // Saturates: two terms of at most INT64_MAX / 2 cannot overflow.
+  included_bytes_ = std::min<std::int64_t>(
+      INT64_MAX / 2, included_bytes_ + static_cast<std::int64_t>(std::min<std::size_t>(bytes, INT64_MAX / 2)));
+  if (included_files_ > max_included_files)
+    throw IncludeLimitError(filename, "Includes read more than " + std::to_string(max_included_files) +
+                                          " files (the bound on included files), the last one " + filename);
+  if (included_bytes_ > max_included_bytes)
+    throw IncludeLimitError(filename, "Includes read more than " + std::to_string(max_included_bytes) +
+                                          " bytes (the bound on included bytes), the last file " + filename);
+}
+
 std::shared_ptr<ast::Program> IncludeExpansion::get_sub_program(const std::string& filename) const {
-  auto sub_program = parse_oq3_source_filename(filename);
+  const std::string text = read_source_file(filename);
+  count_included_file(filename, text.size());
+  auto sub_program = openqasm3::parse(text);
   if (sub_program->version) throw IncludeFileDeclaresVersionException(filename);
   return sub_program;
 }

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "../../../../vell/tests/tavo/test_support.hpp"
 #include "vell/tavo.hpp"
 #include "vell_qasm/configurations/machine_setup.hpp"
+#include "vell_test/tavo.hpp"
 
 namespace vell_qasm::testing {
 
@@ -87,10 +87,10 @@ inline std::shared_ptr<const MachineSetup> test_machine() {
   return std::make_shared<const MachineSetup>(test_operations(), qubits);
 }
 
-using vell::tavo::testing::expect_throw;
+using vell_test::expect_throw;
 
 inline void expect_golden(const std::string& name, const std::string& actual) {
-  vell::tavo::testing::expect_golden("code_generation/" + name, actual);
+  vell_test::expect_golden("code_generation/" + name, actual);
 }
 
 }  // namespace vell_qasm::testing

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "../front_tree_builders.hpp"
+#include "openqasm3/parser.hpp"
+#include "openqasm3/printer.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/logging.hpp"
 
@@ -110,6 +112,26 @@ TEST(AstTidy, VersionsLowerThanThreePointZeroAreRaisedByTupleComparison) {
     tidy(root);
     EXPECT_EQ(root->version, expected) << "version " << given;
   }
+}
+
+TEST(AstTidy, GateParametersOfAProgramBelowVersionThreeAreReal) {
+  const std::string body =
+      "qreg q[2];\ncreg c[2];\ngate g(t) a { U(t / 2, 0, -t) a; }\nrz(-3 / 10) q[1];\ng(1) q[0];\n"
+      "if (c == 1) rz(angles[1] ** 2) q[0];\n";
+  auto tidied = [&](const std::string& header) {
+    auto root = openqasm3::parse(header + body);
+    tidy(root);
+    return openqasm3::dumps(*root);
+  };
+  const std::string v2 = tidied("OPENQASM 2.0;\n");
+  // Literals of gate arguments become real, in calls and in definitions; indices, sizes and the
+  // comparison stay integers.
+  for (const char* part : {"rz(-3.0 / 10.0) q[1];", "g(1.0) q[0];", "U(t / 2.0, 0.0, -t) a;", "qubit[2] q;",
+                           "c == 1", "rz(angles[1] ** 2.0) q[0];"})
+    EXPECT_NE(v2.find(part), std::string::npos) << part << "\n" << v2;
+  // Version 3 (raised to 3.0 or not) has integers: nothing changes but the version.
+  EXPECT_EQ(tidied("OPENQASM 3;\n"), tidied("OPENQASM 3.0;\n"));
+  EXPECT_NE(tidied("OPENQASM 3.0;\n").find("rz(-3 / 10) q[1];"), std::string::npos);
 }
 
 TEST(AstTidy, NonNumericVersionPieceIsAValueErrorAfterTheRewrite) {

@@ -21,10 +21,15 @@ namespace fs = std::filesystem;
 using namespace vell_qasm::testing;
 using programs::OpenQasmProgram;
 
-ast::Ptr<ast::Program> expand(std::int64_t max_depth, const std::string& text) {
+ast::Ptr<ast::Program> expand(std::int64_t max_depth, const std::string& text,
+                              std::int64_t max_files = IncludeExpansion::kDefaultMaxIncludedFiles,
+                              std::int64_t max_bytes = IncludeExpansion::kDefaultMaxIncludedBytes) {
   auto root = openqasm3::parse(text);
   auto given = std::make_shared<OpenQasmProgram>(root);
-  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(IncludeExpansion(max_depth)(given));
+  IncludeExpansion step(max_depth);
+  step.max_included_files = max_files;
+  step.max_included_bytes = max_bytes;
+  auto result = std::dynamic_pointer_cast<OpenQasmProgram>(step(given));
   EXPECT_NE(result, given);
   EXPECT_EQ(result->ast(), root);
   return root;
@@ -35,9 +40,12 @@ std::string expanded_text(std::int64_t max_depth, const std::string& text) {
 }
 
 // The error that expanding `text` under `max_depth` throws.
-template <class E> E failure(std::int64_t max_depth, const std::string& text) {
+template <class E>
+E failure(std::int64_t max_depth, const std::string& text,
+          std::int64_t max_files = IncludeExpansion::kDefaultMaxIncludedFiles,
+          std::int64_t max_bytes = IncludeExpansion::kDefaultMaxIncludedBytes) {
   try {
-    expand(max_depth, text);
+    expand(max_depth, text, max_files, max_bytes);
   } catch (const E& e) {
     return e;
   }
@@ -107,8 +115,27 @@ TEST_F(IncludeExpansionTest, SelfIncludeRunsIntoTheLimitAndTheHardNestingCap) {
   EXPECT_EQ(three.inclusion_files, std::vector<std::string>(4, "self.inc"));
 
   // A limit deeper than the recursion can safely go stops at the cap instead of the stack's end.
-  auto capped = failure<DeepInclusionError>(1'000'000'000, "include \"self.inc\";");
+  auto capped = failure<DeepInclusionError>(1'000'000'000, "include \"self.inc\";", 2000);
   EXPECT_EQ(capped.inclusion_files.size(), IncludeExpansion::kMaxInclusionNesting + 1);
+}
+
+TEST_F(IncludeExpansionTest, TheFilesAndBytesReadAreBounded) {
+  // Each level includes the next twice: 2^13 - 2 files from a few hundred bytes.
+  for (int level = 0; level < 12; ++level)
+    write_file("l" + std::to_string(level) + ".inc",
+               "qubit q" + std::to_string(level) + "_x;\ninclude \"l" + std::to_string(level + 1) + ".inc\";\ninclude \"l" +
+                   std::to_string(level + 1) + ".inc\";\n");
+  write_file("l12.inc", "qubit last;\n");
+  auto files = failure<IncludeLimitError>(100, "include \"l0.inc\";");
+  EXPECT_STREQ(files.what(), "Includes read more than 1000 files (the bound on included files), the last one l12.inc");
+  EXPECT_EQ(files.filename, "l12.inc");
+  const ParsingException& base = files;
+  EXPECT_STREQ(base.what(), files.what());
+  // Within the bounds it expands; a bound of bytes counts every file read.
+  EXPECT_NO_THROW(expand(100, "include \"l8.inc\";", 31));
+  EXPECT_THROW(expand(100, "include \"l8.inc\";", 30), IncludeLimitError);
+  EXPECT_STREQ(failure<IncludeLimitError>(100, "include \"l12.inc\";\ninclude \"l12.inc\";", 10, 20).what(),
+               "Includes read more than 20 bytes (the bound on included bytes), the last file l12.inc");
 }
 
 TEST_F(IncludeExpansionTest, NamesAreTakenAsWrittenRelativeToTheWorkingDirectory) {

@@ -14,6 +14,12 @@
 // There is no cycle detection beneath the limit: a file that includes itself is expanded again at
 // every level until the limit stops it, and a file included twice is read and spliced twice.
 //
+// Bounds on the whole expansion: a program that includes a file twice, which includes the next
+// twice, and so on, reads 2^depth files from a few hundred bytes. Once more than
+// `max_included_files` files, or more than `max_included_bytes` bytes of them, have been read in
+// one call, IncludeLimitError ends the expansion (defaults kDefaultMaxIncludedFiles,
+// kDefaultMaxIncludedBytes: far above real programs, which include a few files).
+//
 // Only a program's own statement list is searched; an Include inside another statement stays.
 // The given tree is changed in place (its root's statement list is replaced) and the returned
 // OpenQasmProgram shares the root; after any failure the given tree is as it was.
@@ -65,8 +71,26 @@ class IncludeFileDeclaresVersionException : public ParsingException {
   std::string _message;
 };
 
+// The include expansion passed one of its bounds on the files read; `filename` is the include
+// that passed it, as written.
+class IncludeLimitError : public ParsingException {
+ public:
+  IncludeLimitError(std::string filename, std::string message);
+
+  const std::string filename;
+
+  const char* what() const noexcept override { return _message.c_str(); }
+
+ private:
+  std::string _message;
+};
+
 // Reads the file under exactly this name whole and parses it (failures as in the header comment).
 std::shared_ptr<openqasm3::ast::Program> parse_oq3_source_filename(const std::string& filename);
+
+// The whole text of the file under exactly this name: FileNotFoundError when nothing exists
+// there, std::filesystem::filesystem_error when it cannot be read or is no regular file.
+std::string read_source_file(const std::string& filename);
 
 class IncludeExpansion : public Step {
  public:
@@ -79,11 +103,18 @@ class IncludeExpansion : public Step {
   // Read afresh at every level; may be changed between calls.
   std::int64_t max_depth;
 
+  static constexpr std::int64_t kDefaultMaxIncludedFiles = 1000;
+  static constexpr std::int64_t kDefaultMaxIncludedBytes = std::int64_t{64} << 20;
+  // Totals of one call (see the header comment); may be changed between calls.
+  std::int64_t max_included_files = kDefaultMaxIncludedFiles;
+  std::int64_t max_included_bytes = kDefaultMaxIncludedBytes;
+
   // Takes an OpenQasmProgram (anything else is an AssertionError).
   programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
 
-  // Reads and parses one included file and refuses it when it declares a version. Uses no state of
-  // the step; virtual so that a derived step changes how every level is read.
+  // Reads and parses one included file and refuses it when it declares a version; counts it against
+  // the bounds on files and bytes read (count_included_file). Virtual so that a derived step
+  // changes how every level is read (the driver's search for include files does).
   virtual std::shared_ptr<openqasm3::ast::Program> get_sub_program(const std::string& filename) const;
 
  protected:
@@ -91,6 +122,14 @@ class IncludeExpansion : public Step {
   // object at every level.
   virtual std::shared_ptr<openqasm3::ast::Program> _parse_inclusions(
       const std::shared_ptr<openqasm3::ast::Program>& program, const std::vector<std::string>& included_files);
+
+  // Counts a file of `bytes` bytes read for the include `filename` against the bounds of this
+  // call; IncludeLimitError once one is passed. get_sub_program calls it before parsing.
+  void count_included_file(const std::string& filename, std::size_t bytes) const;
+
+ private:
+  mutable std::int64_t included_files_ = 0;
+  mutable std::int64_t included_bytes_ = 0;
 };
 
 }  // namespace vell_qasm::passes::parsing
