@@ -12,6 +12,7 @@
 
 #include "vell/tavo.hpp"
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/plain_arithmetic.hpp"
 
 namespace vell_qasm::demo_machine {
 
@@ -34,31 +35,35 @@ constexpr double kPi = std::numbers::pi;
 
 bool is_plain(const Value& v) { return !std::holds_alternative<tavo::Expr>(v); }
 
-double number(const Value& v) {
-  if (const auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
-  if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
-  return std::get<double>(v);
+PlainValue plain_value(const Value& v) {
+  return std::visit(
+      [](const auto& x) -> PlainValue {
+        if constexpr (std::is_same_v<std::decay_t<decltype(x)>, tavo::Expr>) {
+          throw AssertionError("An SDK expression is no plain value");
+        } else {
+          return x;
+        }
+      },
+      v);
 }
 
-Value arithmetic(tavo::BinaryOp op, const Value& a, const Value& b) {
+double number(const Value& v) { return plain::as_real(plain_value(v)); }
+
+// Angles are real numbers: "/" divides as reals whatever the operands.
+Value arithmetic(tavo::BinaryOp op, openqasm3::ast::BinaryOperator source_op, const Value& a, const Value& b) {
   if (!is_plain(a) || !is_plain(b)) return tavo::binary(op, a, b);
-  const double x = number(a), y = number(b);
-  switch (op) {
-    case tavo::BinaryOp::Add:
-      return x + y;
-    case tavo::BinaryOp::Sub:
-      return x - y;
-    case tavo::BinaryOp::Mul:
-      return x * y;
-    default:
-      return x / y;  // only Div is left: divisors here are nonzero constants
-  }
+  return std::visit([](auto x) { return Value(x); },
+                    plain::apply(source_op, plain_value(a), plain_value(b), plain::Division::real));
 }
 
-Value plus(const Value& a, const Value& b) { return arithmetic(tavo::BinaryOp::Add, a, b); }
-Value minus(const Value& a, const Value& b) { return arithmetic(tavo::BinaryOp::Sub, a, b); }
-Value over(const Value& a, double divisor) { return arithmetic(tavo::BinaryOp::Div, a, divisor); }
-Value negated(const Value& a) { return is_plain(a) ? Value(-number(a)) : Value(-std::get<tavo::Expr>(a)); }
+using Op = openqasm3::ast::BinaryOperator;
+Value plus(const Value& a, const Value& b) { return arithmetic(tavo::BinaryOp::Add, Op::plus, a, b); }
+Value minus(const Value& a, const Value& b) { return arithmetic(tavo::BinaryOp::Sub, Op::minus, a, b); }
+Value over(const Value& a, double divisor) { return arithmetic(tavo::BinaryOp::Div, Op::divide, a, divisor); }
+Value negated(const Value& a) {
+  if (!is_plain(a)) return Value(-std::get<tavo::Expr>(a));
+  return std::visit([](auto x) { return Value(x); }, plain::apply(openqasm3::ast::UnaryOperator::negate, plain_value(a)));
+}
 Value half(const Value& a) { return over(a, 2.0); }
 
 // ---- The gates, as the pulses and frame rotations of one qubit's drive element.

@@ -207,6 +207,10 @@ DType binary_type(BinaryOp op, std::string_view operation, const Value& lhs, con
     case BinaryOp::Div:
       if (is_plain_zero(rhs)) throw TavoValueError(std::string(operation), "division by zero");
       return DType::Fixed;
+    case BinaryOp::FloorDiv:
+      refuse_fixed("int");
+      if (is_plain_zero(rhs)) throw TavoValueError(std::string(operation), "division by zero");
+      return DType::Int;
     case BinaryOp::Shl:
     case BinaryOp::Shr: {
       refuse_fixed("int");
@@ -335,7 +339,7 @@ std::string text(const Value& value) {
 
 std::string_view symbol(BinaryOp op) {
   static constexpr std::string_view kSymbols[] = {"/", ">>", "<<", ">", ">=", "<", "<=",
-                                                  "+", "^",  "|",  "&", "*",  "-", "=="};
+                                                  "+", "^",  "|",  "&", "*",  "-", "==", "//"};
   return kSymbols[static_cast<int>(op)];
 }
 

@@ -43,6 +43,8 @@ TEST_F(Expressions, ResultTypesAndTexts) {
       {f - i, DType::Fixed, "(v1 - v0)"},
       {b + 1, DType::Int, "(v2 + 1)"},
       {i / 2, DType::Fixed, "(v0 / 2)"},
+      {tavo::binary(tavo::BinaryOp::FloorDiv, i, 2), DType::Int, "(v0 // 2)"},
+      {tavo::binary(tavo::BinaryOp::FloorDiv, 7, b), DType::Int, "(7 // v2)"},
       {i >> 1, DType::Int, "(v0 >> 1)"},
       {1 << i, DType::Int, "(1 << v0)"},
       {b & true, DType::Bool, "(v2 & true)"},
@@ -91,6 +93,10 @@ TEST_F(Expressions, OperandRulesRefuseWhatTheyDoNotDefine) {
   expect_throw<TavoValueError>([&] { (void)(i << -1); }, "operator <<: shift count -1 is outside 0..63");
   expect_throw<TavoValueError>([&] { (void)(f / 0); }, "operator /: division by zero");
   expect_throw<TavoValueError>([&] { (void)(i / 0.0); }, "operator /: division by zero");
+  expect_throw<TavoValueError>([&] { (void)tavo::binary(tavo::BinaryOp::FloorDiv, i, 0); },
+                               "operator //: division by zero");
+  expect_throw<TavoTypeError>([&] { (void)tavo::binary(tavo::BinaryOp::FloorDiv, f, 2); },
+                              "operator //: needs int operands, got fixed expression v1");
   expect_throw<TavoTypeError>([&] { (void)~i; },
                               "operator ~: is boolean negation and needs a bool operand, got int expression v0");
   expect_throw<TavoTypeError>([&] { (void)tavo::binary(tavo::BinaryOp::Add, Value(1), Value(2)); },

@@ -8,7 +8,7 @@ namespace ast = openqasm3::ast;
 
 bool is_inside_scope() { return vell::tavo::is_inside_scope(); }
 
-std::optional<PythonLiterals> qasm_literal_value(const ast::QASMNode& node) {
+std::optional<PlainValue> qasm_literal_value(const ast::QASMNode& node) {
   switch (node.library_kind()) {
     case ast::NodeKind::BooleanLiteral:
       return static_cast<const ast::BooleanLiteral&>(node).value;
@@ -21,7 +21,7 @@ std::optional<PythonLiterals> qasm_literal_value(const ast::QASMNode& node) {
   }
 }
 
-std::optional<PythonLiterals> qasm_literal_value(const ast::NodePtr& node) {
+std::optional<PlainValue> qasm_literal_value(const ast::NodePtr& node) {
   if (!node) return std::nullopt;
   return qasm_literal_value(*node);
 }
@@ -29,7 +29,7 @@ std::optional<PythonLiterals> qasm_literal_value(const ast::NodePtr& node) {
 bool is_qasm_literal(const ast::QASMNode& node) { return qasm_literal_value(node).has_value(); }
 bool is_qasm_literal(const ast::NodePtr& node) { return node && is_qasm_literal(*node); }
 
-ast::ExprPtr create_literal(const PythonLiterals& value) {
+ast::ExprPtr create_literal(const PlainValue& value) {
   struct Maker {
     ast::ExprPtr operator()(bool v) const { return ast::make<ast::BooleanLiteral>(v); }
     ast::ExprPtr operator()(std::int64_t v) const { return ast::make<ast::IntegerLiteral>(v); }

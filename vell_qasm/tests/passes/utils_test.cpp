@@ -33,7 +33,7 @@ TEST(IsQasmLiteral, OnlyBooleanIntegerAndFloatLiteralsArePlainValues) {
 }
 
 TEST(CreateLiteral, MakesTheLiteralOfTheValuesKindAndReadsBack) {
-  const PythonLiterals values[] = {true,
+  const PlainValue values[] = {true,
                                    false,
                                    std::int64_t{0},
                                    std::int64_t{1},

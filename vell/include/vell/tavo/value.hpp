@@ -17,6 +17,8 @@
 // - Wherever a number is expected, a bool operand counts as the int 0 or 1.
 // - `+ - *`: int with int gives int; with a fixed on either side the result is fixed.
 // - `/`: true division of two numbers, always fixed. A plain divisor of zero is refused.
+// - `//`: integer division of two ints, rounding toward negative infinity (-7 // 2 is -4); the
+//   result is int. A fixed operand or a plain divisor of zero is refused.
 // - `<< >>`: both operands int; the result is int. A plain shift count outside 0..63 is refused.
 //   A fixed operand is refused.
 // - `& | ^`: bool with bool is the logical operation and gives bool; otherwise both operands are
@@ -113,10 +115,10 @@ DType dtype_of(const Value& value);
 // A value as the listing writes it: true, false, 42, 2.0, 1e-05, or the expression's text.
 std::string text(const Value& value);
 
-enum class BinaryOp { Div, Shr, Shl, Gt, Ge, Lt, Le, Add, Xor, Or, And, Mul, Sub, Eq };
+enum class BinaryOp { Div, Shr, Shl, Gt, Ge, Lt, Le, Add, Xor, Or, And, Mul, Sub, Eq, FloorDiv };
 enum class UnaryOp { Neg, Inv };
 
-// "/", ">>", ..., "==" and "-", "~".
+// "/", ">>", ..., "==", "//" and "-", "~".
 std::string_view symbol(BinaryOp op);
 std::string_view symbol(UnaryOp op);
 

@@ -1,7 +1,7 @@
 // Small helpers shared by several steps: whether an SDK program scope is open, and the literal
 // nodes that stand for plain values.
 //
-// Plain values (`PythonLiterals`) are bool, int64 and double; the literal nodes that hold them
+// Plain values (`PlainValue`) are bool, int64 and double; the literal nodes that hold them
 // (`SupportedLiteralTypes`) are BooleanLiteral, IntegerLiteral and FloatLiteral. Only these three
 // count as literals here: a duration literal is no plain value (expression lowering turns it into
 // clock cycles), and neither is a bit string, an imaginary or an array literal.
@@ -18,7 +18,6 @@
 
 namespace vell_qasm::passes::utils {
 
-using PythonLiterals = PlainValue;
 using SupportedLiteralTypes = std::variant<openqasm3::ast::Ptr<openqasm3::ast::BooleanLiteral>,
                                            openqasm3::ast::Ptr<openqasm3::ast::IntegerLiteral>,
                                            openqasm3::ast::Ptr<openqasm3::ast::FloatLiteral>>;
@@ -33,11 +32,11 @@ bool is_qasm_literal(const openqasm3::ast::QASMNode& node);
 bool is_qasm_literal(const openqasm3::ast::NodePtr& node);
 
 // The plain value of such a literal, of the literal's own kind; nullopt for any other node.
-std::optional<PythonLiterals> qasm_literal_value(const openqasm3::ast::QASMNode& node);
-std::optional<PythonLiterals> qasm_literal_value(const openqasm3::ast::NodePtr& node);
+std::optional<PlainValue> qasm_literal_value(const openqasm3::ast::QASMNode& node);
+std::optional<PlainValue> qasm_literal_value(const openqasm3::ast::NodePtr& node);
 
 // A new literal node holding `value`: BooleanLiteral, IntegerLiteral or FloatLiteral, by the
 // value's kind. No span.
-openqasm3::ast::ExprPtr create_literal(const PythonLiterals& value);
+openqasm3::ast::ExprPtr create_literal(const PlainValue& value);
 
 }  // namespace vell_qasm::passes::utils

@@ -4,6 +4,7 @@
 
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/utils.hpp"
+#include "vell_qasm/plain_arithmetic.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -40,14 +41,9 @@ std::optional<tavo_var::ScalarOrList> input_to_assign(const InputValue& value) {
       value);
 }
 
-// The truth value of a plain value: false for false, 0 and 0.0 only.
-bool truth(const PlainValue& value) {
-  return std::visit([](auto v) { return static_cast<bool>(v); }, value);
-}
-
 // Logical negation: a plain condition is negated by its truth value, an SDK one by the SDK's `~`.
 tavo::Value negated(const LoweredValue& condition) {
-  if (auto plain = condition.plain()) return tavo::Value(!truth(*plain));
+  if (auto plain = condition.plain()) return tavo::Value(!plain::truth(*plain));
   return tavo::unary(tavo::UnaryOp::Inv, condition.scalar());
 }
 
@@ -112,7 +108,7 @@ void CodeGenerationVisitor::visit_ClassicalAssignment(ast::ClassicalAssignment& 
 
 void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const LoweredValue& value) {
   if (auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) {
-    _context.assign(identifier->name, value.to_scalar_or_list());
+    _context.assign(identifier->name, value.for_target(_context[identifier->name].is_array()));
   } else if (auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get())) {
     check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
     check(indexed->name != nullptr, "An indexed identifier names its array");

@@ -6,11 +6,13 @@
 #include <limits>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "openqasm3/number_text.hpp"
 #include "openqasm3/stack_guard.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/utils.hpp"
+#include "vell_qasm/plain_arithmetic.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -31,9 +33,36 @@ bool LoweredValue::is_sdk() const {
   return value && std::holds_alternative<tavo::Expr>(*value);
 }
 
-const tavo::Value& LoweredValue::scalar() const {
+LoweredValue LoweredValue::bit_register(vell::tavo::Expr array, std::string name, std::int64_t size) {
+  LoweredValue value(std::move(array));
+  value.register_ = BitRegister{std::move(name), size};
+  return value;
+}
+
+tavo::Value LoweredValue::scalar() const {
+  if (register_) return register_integer();
   if (const auto* value = std::get_if<tavo::Value>(&value_)) return *value;
   throw TypeError("Expected a scalar value, got the array literal " + text());
+}
+
+// c[0] + (c[1] << 1) + (c[2] << 2) + ...: the unsigned integer of the bits, c[0] the lowest.
+tavo::Value LoweredValue::register_integer() const {
+  const auto& array = std::get<tavo::Expr>(std::get<tavo::Value>(value_));
+  const std::int64_t size = register_->size;
+  if (size <= 0) return std::int64_t{0};
+  if (size > 63)
+    throw ValueError("The bit register " + register_->name + " of " + std::to_string(size) +
+                     " bits cannot be read as an integer: a 64-bit integer holds 63 bits of an unsigned value");
+  if (size == 1) return tavo::Cast::to_int(array[std::int64_t{0}]);
+  tavo::Value sum = array[std::int64_t{0}];
+  for (std::int64_t i = 1; i < size; ++i)
+    sum = tavo::binary(tavo::BinaryOp::Add, sum, tavo::binary(tavo::BinaryOp::Shl, array[i], i));
+  return sum;
+}
+
+tavo_var::ScalarOrList LoweredValue::for_target(bool target_is_array) const {
+  if (target_is_array || is_list()) return to_scalar_or_list();
+  return scalar();
 }
 
 std::optional<PlainValue> LoweredValue::plain() const {
@@ -92,34 +121,26 @@ std::int64_t ns_per_unit(ast::TimeUnit unit) {
   throw ValueError("Unknown time unit " + ast::enum_repr(unit));
 }
 
-// A double to int64, truncating toward zero, as every integer conversion of a plain value does.
-std::int64_t truncate_to_int(double value) {
+// The exact decimal of a finite double's shortest round-trip text, -1^negative * digits *
+// 10^exponent: the number the source wrote, not the binary double (4.004 is 4004e-3, where the
+// double is a little less).
+struct Decimal {
+  bool negative = false;
+  std::uint64_t digits = 0;  // at most 17 decimal digits
+  int exponent = 0;
+};
+
+Decimal decimal_of(double value) {
   if (std::isnan(value)) throw ValueError("cannot convert float NaN to integer");
   if (std::isinf(value)) throw OverflowError("cannot convert float infinity to integer");
-  const double truncated = std::trunc(value);
-  // -2^63 is the only bound that a double can hold exactly.
-  if (truncated < -9223372036854775808.0 || truncated >= 9223372036854775808.0)
-    throw OverflowError("The value " + openqasm3::float_text(value) + " does not fit in a 64-bit integer");
-  return static_cast<std::int64_t>(truncated);
-}
-
-}  // namespace
-
-std::int64_t duration_cycles(double value, ast::TimeUnit unit) {
-  std::int64_t ns = ns_per_unit(unit);
-  if (std::isnan(value)) throw ValueError("cannot convert float NaN to integer");
-  if (std::isinf(value)) throw OverflowError("cannot convert float infinity to integer");
-
-  // The exact decimal of the value's shortest round-trip text, D * 10^exponent: the number the
-  // source wrote, not the binary double (4.004 is 4004e-3, where the double is a little less).
   char buffer[64];
   auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
   check(error == std::errc());
   std::string_view text(buffer, end - buffer);
-  const bool negative = text.front() == '-';
-  if (negative) text.remove_prefix(1);
+  Decimal decimal;
+  decimal.negative = text.front() == '-';
+  if (decimal.negative) text.remove_prefix(1);
   const auto e_pos = text.find('e');
-  std::uint64_t digits = 0;
   int fraction_digits = 0;
   bool after_point = false;
   for (char c : text.substr(0, e_pos)) {
@@ -127,20 +148,33 @@ std::int64_t duration_cycles(double value, ast::TimeUnit unit) {
       after_point = true;
       continue;
     }
-    digits = digits * 10 + static_cast<std::uint64_t>(c - '0');  // at most 17 digits
+    decimal.digits = decimal.digits * 10 + static_cast<std::uint64_t>(c - '0');
     if (after_point) ++fraction_digits;
   }
-  int exponent = 0;
   std::string_view exponent_text = text.substr(e_pos + 1);
   if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
-  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-  exponent -= fraction_digits;
-  // The unit in nanoseconds is a power of ten: fold it into the exponent.
-  for (; ns > 1; ns /= 10) ++exponent;
+  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), decimal.exponent);
+  decimal.exponent -= fraction_digits;
+  return decimal;
+}
+
+// The exponent of the unit's nanoseconds, a power of ten.
+int ns_exponent(ast::TimeUnit unit) {
+  int exponent = 0;
+  for (std::int64_t ns = ns_per_unit(unit); ns > 1; ns /= 10) ++exponent;
+  return exponent;
+}
+
+}  // namespace
+
+std::int64_t duration_cycles(double value, ast::TimeUnit unit) {
+  Decimal decimal = decimal_of(value);
+  const std::uint64_t digits = decimal.digits;
+  const int exponent = decimal.exponent + ns_exponent(unit);
 
   // cycles = trunc(digits * 10^exponent / CYCLES_PER_NS), in unsigned magnitude.
   static_assert(CYCLES_PER_NS == 4);
-  const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : static_cast<std::uint64_t>(kInt64Max);
+  const std::uint64_t limit = decimal.negative ? std::uint64_t{1} << 63 : static_cast<std::uint64_t>(kInt64Max);
   std::uint64_t cycles = 0;
   bool overflow = false;
   if (exponent >= 2) {
@@ -156,126 +190,39 @@ std::int64_t duration_cycles(double value, ast::TimeUnit unit) {
   if (overflow || cycles > limit)
     throw OverflowError("The duration " + openqasm3::float_text(value) + std::string(ast::symbol(unit)) +
                         " is too long: its clock cycles do not fit in a 64-bit integer");
-  return negative ? static_cast<std::int64_t>(0 - cycles) : static_cast<std::int64_t>(cycles);
+  return decimal.negative ? static_cast<std::int64_t>(0 - cycles) : static_cast<std::int64_t>(cycles);
 }
 
-// ---- Plain values ----
+PlainValue duration_ns(double value, ast::TimeUnit unit) {
+  const Decimal decimal = decimal_of(value);
+  const int exponent = decimal.exponent + ns_exponent(unit);
+  // A whole number of nanoseconds that int64 holds stays exact.
+  std::uint64_t magnitude = decimal.digits;
+  bool whole = true;
+  for (int i = 0; i < exponent && whole; ++i) whole = !__builtin_mul_overflow(magnitude, 10u, &magnitude);
+  for (int i = 0; i < -exponent && whole; ++i) {
+    whole = magnitude % 10 == 0;
+    magnitude /= 10;
+  }
+  if (whole && magnitude <= static_cast<std::uint64_t>(kInt64Max)) {
+    const auto ns = static_cast<std::int64_t>(magnitude);
+    return decimal.negative ? -ns : ns;
+  }
+  // Otherwise the double nearest to the exact decimal.
+  const std::string text = (decimal.negative ? "-" : "") + std::to_string(decimal.digits) + "e" + std::to_string(exponent);
+  double ns = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), ns);
+  return ns;
+}
+
+// ---- The recursion ----
 
 namespace {
 
-bool is_integral(const PlainValue& v) { return !std::holds_alternative<double>(v); }
-std::int64_t as_int(const PlainValue& v) {
-  if (const auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
-  return std::get<std::int64_t>(v);
-}
-double as_double(const PlainValue& v) {
-  if (const auto* d = std::get_if<double>(&v)) return *d;
-  return static_cast<double>(as_int(v));
-}
-bool truthy(const PlainValue& v) {
-  if (const auto* d = std::get_if<double>(&v)) return *d != 0.0;
-  return as_int(v) != 0;
-}
-const char* type_name(const PlainValue& v) {
-  if (std::holds_alternative<bool>(v)) return "bool";
-  if (std::holds_alternative<std::int64_t>(v)) return "int";
-  return "float";
-}
-
-[[noreturn]] void throw_overflow(const std::string& operation) {
-  throw OverflowError("The result of " + operation + " does not fit in a 64-bit integer");
-}
-std::string operation_text(const PlainValue& l, std::string_view op, const PlainValue& r) {
-  return value_text(l) + " " + std::string(op) + " " + value_text(r);
-}
-
-void require_integral(const PlainValue& l, std::string_view op, const PlainValue& r) {
-  if (!is_integral(l) || !is_integral(r))
-    throw TypeError("unsupported operand type(s) for " + std::string(op) + ": '" + type_name(l) + "' and '" +
-                    type_name(r) + "'");
-}
-
-// Exact comparison of an integer with a double, as arbitrary-precision numbers compare.
-std::partial_ordering compare_int_double(std::int64_t i, double d) {
-  if (std::isnan(d)) return std::partial_ordering::unordered;
-  if (d >= 9223372036854775808.0) return std::partial_ordering::less;
-  if (d < -9223372036854775808.0) return std::partial_ordering::greater;
-  const double whole = std::trunc(d);
-  const auto w = static_cast<std::int64_t>(whole);
-  if (i != w) return i <=> w;
-  return 0.0 <=> (d - whole);
-}
-
-std::partial_ordering compare(const PlainValue& l, const PlainValue& r) {
-  const bool li = is_integral(l), ri = is_integral(r);
-  if (li && ri) return as_int(l) <=> as_int(r);
-  if (!li && !ri) return std::get<double>(l) <=> std::get<double>(r);
-  if (li) return compare_int_double(as_int(l), std::get<double>(r));
-  return 0 <=> compare_int_double(as_int(r), std::get<double>(l));
-}
-
-PlainValue plain_arithmetic(ast::BinaryOperator op, const PlainValue& l, const PlainValue& r) {
-  using Op = ast::BinaryOperator;
-  const std::string_view sym = ast::symbol(op);
-  switch (op) {
-    case Op::plus:
-    case Op::minus:
-    case Op::times: {
-      if (is_integral(l) && is_integral(r)) {
-        std::int64_t result = 0;
-        const std::int64_t a = as_int(l), b = as_int(r);
-        const bool overflow = op == Op::plus    ? __builtin_add_overflow(a, b, &result)
-                              : op == Op::minus ? __builtin_sub_overflow(a, b, &result)
-                                                : __builtin_mul_overflow(a, b, &result);
-        if (overflow) throw_overflow(operation_text(l, sym, r));
-        return result;
-      }
-      const double a = as_double(l), b = as_double(r);
-      return op == Op::plus ? a + b : op == Op::minus ? a - b : a * b;
-    }
-    case Op::divide: {
-      if (!truthy(r)) throw ZeroDivisionError("division by zero");
-      if (is_integral(l) && is_integral(r))  // both exact in long double: one rounding fewer
-        return static_cast<double>(static_cast<long double>(as_int(l)) / static_cast<long double>(as_int(r)));
-      return as_double(l) / as_double(r);
-    }
-    case Op::shl:
-    case Op::shr: {
-      require_integral(l, sym, r);
-      const std::int64_t a = as_int(l), count = as_int(r);
-      if (count < 0) throw ValueError("negative shift count");
-      if (op == Op::shr) return count >= 63 ? (a < 0 ? -1 : 0) : a >> count;  // floor, as C++20 defines it
-      if (a == 0) return std::int64_t{0};
-      if (count >= 63 || a > (kInt64Max >> count) || a < (std::numeric_limits<std::int64_t>::min() >> count)) {
-        // -1 << 63 is the least int64 itself
-        if (!(count == 63 && a == -1)) throw_overflow(operation_text(l, sym, r));
-      }
-      return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) << count);
-    }
-    case Op::bit_and:
-    case Op::bit_or:
-    case Op::bit_xor: {
-      require_integral(l, sym, r);
-      const std::int64_t a = as_int(l), b = as_int(r);
-      const std::int64_t result = op == Op::bit_and ? (a & b) : op == Op::bit_or ? (a | b) : (a ^ b);
-      if (std::holds_alternative<bool>(l) && std::holds_alternative<bool>(r)) return result != 0;
-      return result;
-    }
-    case Op::gt: return compare(l, r) > 0;
-    case Op::ge: return compare(l, r) >= 0;
-    case Op::lt: return compare(l, r) < 0;
-    case Op::le: return compare(l, r) <= 0;
-    case Op::eq: return compare(l, r) == 0;
-    case Op::ne: return compare(l, r) != 0;
-    default:
-      break;
-  }
-  throw NotImplementedError("Binary expression undefined: ", ast::enum_repr(op));
-}
+using Op = ast::BinaryOperator;
 
 // The SDK operator of a binary operator, or nullopt for "!=" (built from "==") and the refused ones.
-std::optional<tavo::BinaryOp> sdk_operator(ast::BinaryOperator op) {
-  using Op = ast::BinaryOperator;
+std::optional<tavo::BinaryOp> sdk_operator(Op op) {
   switch (op) {
     case Op::divide: return tavo::BinaryOp::Div;
     case Op::shr: return tavo::BinaryOp::Shr;
@@ -295,38 +242,102 @@ std::optional<tavo::BinaryOp> sdk_operator(ast::BinaryOperator op) {
   }
 }
 
-bool is_lowered_operator(ast::BinaryOperator op) { return sdk_operator(op) || op == ast::BinaryOperator::ne; }
+bool is_lowered_operator(Op op) { return sdk_operator(op) || op == Op::ne; }
 
-LoweredValue apply_binary(ast::BinaryOperator op, const LoweredValue& l, const LoweredValue& r) {
-  if (!is_lowered_operator(op)) throw NotImplementedError("Binary expression undefined: ", ast::enum_repr(op));
-  if (l.is_list() || r.is_list())
-    throw TypeError("An array literal cannot be an operand of \"" + std::string(ast::symbol(op)) + "\": " +
-                    (l.is_list() ? l : r).text());
-  if (l.is_sdk() || r.is_sdk()) {
-    if (op == ast::BinaryOperator::ne)
-      return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, l.scalar(), r.scalar()));
-    return tavo::binary(*sdk_operator(op), l.scalar(), r.scalar());
-  }
-  return std::visit([](auto x) { return LoweredValue(x); }, plain_arithmetic(op, *l.plain(), *r.plain()));
+bool is_integral(const tavo::Value& value) { return tavo::dtype_of(value) != tavo::DType::Fixed; }
+
+LoweredValue from_plain(const PlainValue& value) {
+  return std::visit([](auto x) { return LoweredValue(x); }, value);
 }
 
-LoweredValue apply_unary(ast::UnaryOperator op, const LoweredValue& operand) {
+// `op` of two scalars, plain or SDK. `division` decides "/" of two integral plain values; of two
+// integral SDK operands "/" is the SDK's integer division, which rounds as floor_for_integers.
+LoweredValue combine(Op op, const LoweredValue& l, const LoweredValue& r, plain::Division division) {
+  if (l.is_sdk() || r.is_sdk()) {
+    const tavo::Value a = l.scalar(), b = r.scalar();
+    if (op == Op::ne) return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, a, b));
+    if (op == Op::divide && division == plain::Division::floor_for_integers && is_integral(a) && is_integral(b))
+      return tavo::binary(tavo::BinaryOp::FloorDiv, a, b);
+    return tavo::binary(*sdk_operator(op), a, b);
+  }
+  return from_plain(plain::apply(op, *l.plain(), *r.plain(), division));
+}
+
+// A lowered operand: a value, and whether it is a duration counted in nanoseconds (not yet cycles).
+struct Term {
+  LoweredValue value;
+  bool ns = false;
+};
+
+// The clock cycles of a duration of `ns` nanoseconds, truncated toward zero.
+LoweredValue to_cycles(const LoweredValue& ns) {
+  if (auto plain = ns.plain()) {
+    if (const auto* i = std::get_if<std::int64_t>(&*plain)) return *i / CYCLES_PER_NS;
+    return duration_cycles(plain::as_real(*plain), ast::TimeUnit::ns);
+  }
+  return tavo::Cast::to_int(tavo::binary(tavo::BinaryOp::Div, ns.scalar(), CYCLES_PER_NS));
+}
+
+// A duration operand as nanoseconds: a value that is not one yet is a duration variable, which
+// holds clock cycles.
+LoweredValue to_ns(const Term& term) {
+  if (term.ns) return term.value;
+  return combine(Op::times, term.value, LoweredValue(CYCLES_PER_NS), plain::Division::real);
+}
+
+LoweredValue finished(const Term& term) { return term.ns ? to_cycles(term.value) : term.value; }
+
+void refuse_lists(const char* symbol, const LoweredValue& l, const LoweredValue& r) {
+  if (l.is_list() || r.is_list())
+    throw TypeError("An array literal cannot be an operand of \"" + std::string(symbol) + "\": " +
+                    (l.is_list() ? l : r).text());
+}
+
+Term apply_binary(Op op, const Term& l, const Term& r) {
+  if (!is_lowered_operator(op)) throw NotImplementedError("Binary expression undefined: ", ast::enum_repr(op));
+  refuse_lists(ast::symbol(op).data(), l.value, r.value);
+  if (!l.ns && !r.ns) return {combine(op, l.value, r.value, plain::Division::floor_for_integers)};
+  // Duration arithmetic stays in exact nanoseconds; the whole expression is converted once.
+  switch (op) {
+    case Op::plus:
+    case Op::minus:
+      return {combine(op, to_ns(l), to_ns(r), plain::Division::real), true};
+    case Op::gt:
+    case Op::ge:
+    case Op::lt:
+    case Op::le:
+    case Op::eq:
+    case Op::ne:
+      return {combine(op, to_ns(l), to_ns(r), plain::Division::real)};
+    case Op::times:
+      if (l.ns != r.ns) return {combine(op, l.value, r.value, plain::Division::real), true};
+      break;
+    case Op::divide:
+      if (l.ns && !r.ns) return {combine(op, l.value, r.value, plain::Division::real), true};
+      return {combine(op, to_ns(l), to_ns(r), plain::Division::real)};  // a ratio of two durations
+    default:
+      break;
+  }
+  return {combine(op, finished(l), finished(r), plain::Division::floor_for_integers)};
+}
+
+Term apply_unary(ast::UnaryOperator op, const Term& operand) {
   if (op != ast::UnaryOperator::negate && op != ast::UnaryOperator::logical_not)
     throw NotImplementedError("Unary expression undefined: ", ast::enum_repr(op));
-  if (operand.is_list())
+  if (operand.value.is_list())
     throw TypeError("An array literal cannot be an operand of \"" + std::string(ast::symbol(op)) +
-                    "\": " + operand.text());
-  if (operand.is_sdk())
-    return tavo::unary(op == ast::UnaryOperator::negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, operand.scalar());
-  const PlainValue value = *operand.plain();
-  if (op == ast::UnaryOperator::logical_not) return !truthy(value);
-  if (const auto* d = std::get_if<double>(&value)) return -*d;
-  const std::int64_t i = as_int(value);
-  if (i == std::numeric_limits<std::int64_t>::min()) throw_overflow("-(" + value_text(i) + ")");
-  return -i;
+                    "\": " + operand.value.text());
+  const bool negate = op == ast::UnaryOperator::negate;
+  const LoweredValue value = negate ? operand.value : finished(operand);
+  if (value.is_sdk()) {
+    const tavo::Value scalar = value.scalar();
+    // ! of a number is whether it is zero: the SDK's ~ negates bools only.
+    if (!negate && tavo::dtype_of(scalar) != tavo::DType::Bool)
+      return {tavo::binary(tavo::BinaryOp::Eq, scalar, std::int64_t{0})};
+    return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, scalar), negate && operand.ns};
+  }
+  return {from_plain(plain::apply(op, *value.plain())), negate && operand.ns};
 }
-
-// ---- The recursion ----
 
 class Lowering {
  public:
@@ -334,10 +345,16 @@ class Lowering {
 
   LoweredValue lower(const ast::ExprPtr& node) {
     check(node != nullptr);
-    return lower(*node);
+    return finished(term(*node));
+  }
+  LoweredValue lower(const ast::Expression& node) { return finished(term(node)); }
+
+  Term term(const ast::ExprPtr& node) {
+    check(node != nullptr);
+    return term(*node);
   }
 
-  LoweredValue lower(const ast::Expression& node) {
+  Term term(const ast::Expression& node) {
     // The level count alone does not promise that a small thread stack holds out.
     openqasm3::check_stack("expression lowering");
     if (depth_ >= kMaxLoweringDepth)
@@ -351,46 +368,64 @@ class Lowering {
     return dispatch(node);
   }
 
-  LoweredValue binary(const ast::BinaryExpression& node) {
-    // Both operands first: a failure inside an operand comes before any operator failure.
-    LoweredValue l = lower(node.lhs);
-    LoweredValue r = lower(node.rhs);
-    return apply_binary(node.op, l, r);
+  // A chain a + b + c + ... leans left as deep as it is long: its links are lowered in a loop,
+  // innermost first, each after both of its operands, and only right operands recurse.
+  Term binary(const ast::BinaryExpression& node) {
+    if (!node.lhs || !ast::isa<ast::BinaryExpression>(*node.lhs)) {  // no chain
+      Term lhs = term(node.lhs);
+      Term rhs = term(node.rhs);
+      return apply_binary(node.op, lhs, rhs);
+    }
+    std::vector<const ast::BinaryExpression*> chain{&node};
+    while (chain.back()->lhs && ast::isa<ast::BinaryExpression>(*chain.back()->lhs))
+      chain.push_back(static_cast<const ast::BinaryExpression*>(chain.back()->lhs.get()));
+    Term value = term(chain.back()->lhs);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      // Both operands first: a failure inside an operand comes before any operator failure.
+      Term rhs = term((*it)->rhs);
+      value = apply_binary((*it)->op, value, rhs);
+    }
+    return value;
   }
 
-  LoweredValue unary(const ast::UnaryExpression& node) { return apply_unary(node.op, lower(node.expression)); }
+  Term unary(const ast::UnaryExpression& node) { return apply_unary(node.op, term(node.expression)); }
 
  private:
   const tavo_var::TavoVarPtr& variable(const std::string& name) { return db_[VariableSignature{name}]; }
 
-  LoweredValue dispatch(const ast::Expression& node) {
-    if (auto value = utils::qasm_literal_value(node)) return std::visit([](auto x) { return LoweredValue(x); }, *value);
+  Term dispatch(const ast::Expression& node) {
+    if (auto value = utils::qasm_literal_value(node)) return {from_plain(*value)};
     switch (node.library_kind()) {
       case ast::NodeKind::DurationLiteral: {
         const auto& duration = static_cast<const ast::DurationLiteral&>(node);
-        return duration_cycles(duration.value, duration.unit);
+        return {from_plain(duration_ns(duration.value, duration.unit)), true};
       }
       case ast::NodeKind::BinaryExpression:
         return binary(static_cast<const ast::BinaryExpression&>(node));
       case ast::NodeKind::UnaryExpression:
         return unary(static_cast<const ast::UnaryExpression&>(node));
-      case ast::NodeKind::Identifier:
-        return variable(static_cast<const ast::Identifier&>(node).name)->tavo_value_exp();
+      case ast::NodeKind::Identifier: {
+        const tavo_var::TavoVarPtr& var = variable(static_cast<const ast::Identifier&>(node).name);
+        const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get());
+        if (array && array->dtype == tavo::DType::Bool)
+          return {LoweredValue::bit_register(array->tavo_value_exp(), array->name(), array->size)};
+        return {var->tavo_value_exp()};
+      }
       case ast::NodeKind::IndexExpression:
-        return index(static_cast<const ast::IndexExpression&>(node));
+        return {index(static_cast<const ast::IndexExpression&>(node))};
       case ast::NodeKind::Cast: {
         const auto& cast = static_cast<const ast::Cast&>(node);
         if (cast.argument && ast::isa<ast::ArrayLiteral>(*cast.argument))
           throw NotImplementedError("Casting array types is not supported");
         check(cast.type != nullptr);
-        return _cast_expression(lower(cast.argument), *cast.type);
+        return {_cast_expression(lower(cast.argument), *cast.type)};
       }
       case ast::NodeKind::ArrayLiteral: {
         const auto& literal = static_cast<const ast::ArrayLiteral&>(node);
         LoweredValue::List values;
         values.reserve(literal.values.size());
         for (const auto& element : literal.values) values.push_back(lower(element));
-        return values;
+        return {values};
       }
       default:
         throw located_at(node, NotImplementedError("Unsupported expression type: " + node.node_class().text() +
@@ -433,11 +468,11 @@ ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
 }
 
 LoweredValue _parse_binary_expression(const ast::BinaryExpression& oq_expression, const VariablesDB& variables_db) {
-  return Lowering(variables_db).binary(oq_expression);
+  return finished(Lowering(variables_db).binary(oq_expression));
 }
 
 LoweredValue _parse_unary_expression(const ast::UnaryExpression& oq_expression, const VariablesDB& variables_db) {
-  return Lowering(variables_db).unary(oq_expression);
+  return finished(Lowering(variables_db).unary(oq_expression));
 }
 
 LoweredValue _cast_expression(const LoweredValue& expression, const ast::ClassicalType& target) {
@@ -460,12 +495,12 @@ LoweredValue _cast_expression(const LoweredValue& expression, const ast::Classic
   if (auto plain = expression.plain()) {
     switch (kind) {
       case Target::Int:
-        if (const auto* d = std::get_if<double>(&*plain)) return truncate_to_int(*d);
-        return as_int(*plain);
+        if (const auto* d = std::get_if<double>(&*plain)) return plain::truncate_to_int(*d);
+        return plain::as_int(*plain);
       case Target::Float:
-        return as_double(*plain);
+        return plain::as_real(*plain);
       case Target::Bool:
-        return truthy(*plain);
+        return plain::truth(*plain);
     }
   }
   const tavo::Value& value = expression.scalar();  // a list is refused here

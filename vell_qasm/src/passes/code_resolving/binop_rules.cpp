@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/plain_arithmetic.hpp"
 #include "vell_qasm/passes/utils.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -12,24 +13,8 @@ namespace ast = openqasm3::ast;
 
 namespace {
 
-// A boolean counts as 0 or 1.
-std::optional<std::int64_t> integer_value(const PlainValue& v) {
-  if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
-  if (auto* i = std::get_if<std::int64_t>(&v)) return *i;
-  return std::nullopt;
-}
-
 // Equality by numeric value across booleans, integers and reals, without rounding the integer.
-bool numerically_equal(const PlainValue& a, const PlainValue& b) {
-  auto ia = integer_value(a), ib = integer_value(b);
-  if (ia && ib) return *ia == *ib;
-  if (!ia && !ib) return std::get<double>(a) == std::get<double>(b);
-  std::int64_t i = ia ? *ia : *ib;
-  double d = ia ? std::get<double>(b) : std::get<double>(a);
-  // Within [-2**63, 2**63) and whole, the double converts to int64 exactly.
-  return d >= -9223372036854775808.0 && d < 9223372036854775808.0 && std::trunc(d) == d &&
-         static_cast<std::int64_t>(d) == i;
-}
+bool numerically_equal(const PlainValue& a, const PlainValue& b) { return plain::compare(a, b) == 0; }
 
 }  // namespace
 
@@ -50,17 +35,12 @@ AnswerFunction return_literal_as_type_of_rhs(PlainValue lit) {
   return [lit](const ast::ExprPtr&, const ast::ExprPtr& rhs) -> ast::ExprPtr {
     switch (rhs->library_kind()) {
       case ast::NodeKind::BooleanLiteral:
-        return utils::create_literal(PlainValue(!numerically_equal(lit, PlainValue(std::int64_t{0}))));
+        return utils::create_literal(PlainValue(plain::truth(lit)));
       case ast::NodeKind::IntegerLiteral:
-        if (auto* d = std::get_if<double>(&lit)) {
-          if (!(*d >= -9223372036854775808.0 && *d < 9223372036854775808.0))
-            throw OverflowError("cannot convert " + value_text(*d) + " to a 64-bit integer");
-          return utils::create_literal(static_cast<std::int64_t>(*d));
-        }
-        return utils::create_literal(*integer_value(lit));
+        if (plain::is_integral(lit)) return utils::create_literal(plain::as_int(lit));
+        return utils::create_literal(plain::truncate_to_int(std::get<double>(lit)));
       case ast::NodeKind::FloatLiteral:
-        if (auto i = integer_value(lit)) return utils::create_literal(static_cast<double>(*i));
-        return utils::create_literal(lit);
+        return utils::create_literal(plain::as_real(lit));
       default:
         throw TypeError("Type " + rhs->node_class().text() + " is not supported.");
     }
@@ -96,11 +76,126 @@ const std::array<BinopRule, 21> CASES_TO_RETURN_FUNCTION = {{
     {ANYTHING, BO::power, Value(kOne), return_lhs},
 }};
 
+ValueType type_of_value(const PlainValue& value) {
+  if (std::holds_alternative<bool>(value)) return ValueType::boolean;
+  if (std::holds_alternative<std::int64_t>(value)) return ValueType::integer;
+  return ValueType::real;
+}
+
+ValueType binary_result_type(BO op, ValueType lhs, ValueType rhs) {
+  using T = ValueType;
+  switch (op) {
+    case BO::gt:
+    case BO::lt:
+    case BO::ge:
+    case BO::le:
+    case BO::eq:
+    case BO::ne:
+    case BO::logical_and:
+    case BO::logical_or:
+      return T::boolean;
+    default:
+      break;
+  }
+  if (lhs == T::unknown || rhs == T::unknown) return T::unknown;
+  const bool durations = lhs == T::duration || rhs == T::duration;
+  const bool integral = (lhs == T::boolean || lhs == T::integer) && (rhs == T::boolean || rhs == T::integer);
+  const T number = integral ? T::integer : T::real;  // of two numbers
+  switch (op) {
+    case BO::gt:
+    case BO::lt:
+    case BO::ge:
+    case BO::le:
+    case BO::eq:
+    case BO::ne:
+    case BO::logical_and:
+    case BO::logical_or:
+      return T::boolean;
+    case BO::plus:
+    case BO::minus:
+      if (durations) return lhs == rhs ? T::duration : T::unknown;
+      return number;
+    case BO::times:
+      if (lhs == T::duration && rhs == T::duration) return T::unknown;
+      return durations ? T::duration : number;
+    case BO::divide:
+      if (lhs == T::duration) return rhs == T::duration ? T::real : T::duration;
+      return durations ? T::unknown : number;
+    case BO::modulo:
+    case BO::power:
+      return durations ? T::unknown : number;
+    case BO::bit_and:
+    case BO::bit_or:
+    case BO::bit_xor:
+      if (lhs == T::boolean && rhs == T::boolean) return T::boolean;
+      return integral ? T::integer : T::unknown;
+    case BO::shl:
+    case BO::shr:
+      return integral ? T::integer : T::unknown;
+  }
+  return T::unknown;
+}
+
+namespace {
+
+// Literal operands have their literal's type; any other operand is unknown.
+class LiteralTypesOnly : public OperandTypes {
+ public:
+  explicit LiteralTypesOnly(const ast::BinaryExpression& node) : node_(node) {}
+  ValueType lhs() override { return of(node_.lhs); }
+  ValueType rhs() override { return of(node_.rhs); }
+
+ private:
+  static ValueType of(const ast::ExprPtr& operand) {
+    auto value = utils::qasm_literal_value(operand);
+    return value ? type_of_value(*value) : ValueType::unknown;
+  }
+  const ast::BinaryExpression& node_;
+};
+
+// Whether the answer `result` of a row keeps the type of `node`.
+bool keeps_type(const BinopRule& row, const ast::BinaryExpression& node, const ast::ExprPtr& result,
+                OperandTypes& types) {
+  const ValueType lhs = types.lhs(), rhs = types.rhs();
+  const ValueType expression = binary_result_type(node.op, lhs, rhs);
+  if (expression == ValueType::unknown) return false;
+  // true & x is x, and true | x is true, for booleans only.
+  if ((std::holds_alternative<BooleanOnly>(row.lhs) || std::holds_alternative<BooleanOnly>(row.rhs)) &&
+      (lhs != ValueType::boolean || rhs != ValueType::boolean))
+    return false;
+  // 0 ** x is 0 only for x above zero: 0 ** 0 is 1.
+  if (node.op == BO::power && std::holds_alternative<PlainValue>(row.lhs) && std::holds_alternative<Anything>(row.rhs) &&
+      matches(row.lhs, PlainValue(kZero))) {
+    auto exponent = utils::qasm_literal_value(node.rhs);
+    if (!exponent || !(plain::compare(*exponent, PlainValue(kZero)) > 0)) return false;
+  }
+  ValueType answer;
+  if (result == node.lhs) {
+    answer = lhs;
+  } else if (result == node.rhs) {
+    answer = rhs;
+  } else {
+    auto value = utils::qasm_literal_value(result);
+    answer = value ? type_of_value(*value) : ValueType::unknown;
+  }
+  return answer == expression;
+}
+
+}  // namespace
+
 ast::ExprPtr calculate_binop_rules(const ast::Ptr<ast::BinaryExpression>& node) {
+  LiteralTypesOnly types(*node);
+  return calculate_binop_rules(node, types);
+}
+
+ast::ExprPtr calculate_binop_rules(const ast::Ptr<ast::BinaryExpression>& node, OperandTypes& types) {
   std::optional<PlainValue> left = utils::qasm_literal_value(node->lhs);
   std::optional<PlainValue> right = utils::qasm_literal_value(node->rhs);
-  for (const auto& row : CASES_TO_RETURN_FUNCTION)
-    if (row.op == node->op && matches(row.lhs, left) && matches(row.rhs, right)) return row.answer(node->lhs, node->rhs);
+  for (const auto& row : CASES_TO_RETURN_FUNCTION) {
+    if (row.op != node->op || !matches(row.lhs, left) || !matches(row.rhs, right)) continue;
+    ast::ExprPtr result = row.answer(node->lhs, node->rhs);
+    if (keeps_type(row, *node, result, types)) return result;
+  }
   return node;
 }
 

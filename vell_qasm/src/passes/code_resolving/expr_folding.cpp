@@ -3,11 +3,14 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
-#include <limits>
+#include <optional>
+#include <vector>
 
+#include "openqasm3/stack_guard.hpp"
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/code_resolving/binop_rules.hpp"
 #include "vell_qasm/passes/utils.hpp"
+#include "vell_qasm/plain_arithmetic.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -15,253 +18,19 @@ namespace ast = openqasm3::ast;
 
 namespace {
 
-using Int = std::int64_t;
-constexpr Int kIntMin = std::numeric_limits<Int>::min();
-// 2**63 as a double: the least double above every int64.
-constexpr double kTwoTo63 = 9223372036854775808.0;
-
 spdlog::logger& logger() {
   static const auto instance = logging::get_logger("vell_qasm.passes.code_resolving.expr_folding");
   return *instance;
 }
 
-// ---- values. A boolean counts as the integer 0 or 1 everywhere below.
+using plain::as_real;
 
-bool is_integer(const PlainValue& v) { return !std::holds_alternative<double>(v); }
-bool is_bool(const PlainValue& v) { return std::holds_alternative<bool>(v); }
-Int as_int(const PlainValue& v) {
-  if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
-  return std::get<Int>(v);
-}
-double as_real(const PlainValue& v) {
-  if (auto* d = std::get_if<double>(&v)) return *d;
-  return static_cast<double>(as_int(v));
-}
-// Zero and false are false; everything else, NaN included, is true.
-bool truth(const PlainValue& v) {
-  if (auto* d = std::get_if<double>(&v)) return *d != 0.0;
-  return as_int(v) != 0;
-}
-const char* type_name(const PlainValue& v) {
-  if (is_bool(v)) return "bool";
-  return is_integer(v) ? "int" : "float";
-}
+// ---- the operator tables: the shared plain-value arithmetic, "/" dividing integers as integers
 
-[[noreturn]] void operand_type_error(std::string_view op, const PlainValue& x, const PlainValue& y) {
-  throw TypeError("unsupported operand type(s) for " + std::string(op) + ": '" + type_name(x) + "' and '" +
-                  type_name(y) + "'");
+template <ast::BinaryOperator op> PlainValue binary_entry(const PlainValue& x, const PlainValue& y) {
+  return plain::apply(op, x, y, plain::Division::floor_for_integers);
 }
-[[noreturn]] void int_overflow() { throw OverflowError("integer result out of the 64-bit range"); }
-
-// -1, 0 or 1 as i is below, at or above d, exactly (no rounding of i); nullopt for NaN.
-std::optional<int> compare_int_real(Int i, double d) {
-  if (std::isnan(d)) return std::nullopt;
-  if (d >= kTwoTo63) return -1;
-  if (d < -kTwoTo63) return 1;
-  double whole = std::trunc(d);  // now within int64, so the conversion is exact
-  Int w = static_cast<Int>(whole);
-  if (i != w) return i < w ? -1 : 1;
-  double fraction = d - whole;  // exact
-  if (fraction == 0.0) return 0;
-  return fraction > 0.0 ? -1 : 1;
-}
-
-std::optional<int> compare(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y)) {
-    Int a = as_int(x), b = as_int(y);
-    return a < b ? -1 : (a > b ? 1 : 0);
-  }
-  if (is_integer(x)) return compare_int_real(as_int(x), std::get<double>(y));
-  if (is_integer(y)) {
-    auto c = compare_int_real(as_int(y), std::get<double>(x));
-    if (c) return -*c;
-    return c;
-  }
-  double a = std::get<double>(x), b = std::get<double>(y);
-  if (std::isnan(a) || std::isnan(b)) return std::nullopt;
-  return a < b ? -1 : (a > b ? 1 : 0);
-}
-
-// ---- the binary table
-
-PlainValue greater(const PlainValue& x, const PlainValue& y) {
-  auto c = compare(x, y);
-  return c && *c > 0;
-}
-PlainValue less(const PlainValue& x, const PlainValue& y) {
-  auto c = compare(x, y);
-  return c && *c < 0;
-}
-PlainValue greater_equal(const PlainValue& x, const PlainValue& y) {
-  auto c = compare(x, y);
-  return c && *c >= 0;
-}
-PlainValue less_equal(const PlainValue& x, const PlainValue& y) {
-  auto c = compare(x, y);
-  return c && *c <= 0;
-}
-PlainValue equal_to(const PlainValue& x, const PlainValue& y) {
-  auto c = compare(x, y);
-  return c && *c == 0;
-}
-PlainValue not_equal_to(const PlainValue& x, const PlainValue& y) {
-  auto c = compare(x, y);
-  return !(c && *c == 0);
-}
-PlainValue logical_and(const PlainValue& x, const PlainValue& y) { return truth(x) && truth(y); }
-PlainValue logical_or(const PlainValue& x, const PlainValue& y) { return truth(x) || truth(y); }
-
-// Integers only; two booleans give a boolean.
-template <class Op> PlainValue bitwise(std::string_view symbol, const PlainValue& x, const PlainValue& y, Op op) {
-  if (!is_integer(x) || !is_integer(y)) operand_type_error(symbol, x, y);
-  Int r = op(as_int(x), as_int(y));
-  if (is_bool(x) && is_bool(y)) return r != 0;
-  return r;
-}
-PlainValue bit_or(const PlainValue& x, const PlainValue& y) {
-  return bitwise("|", x, y, [](Int a, Int b) { return a | b; });
-}
-PlainValue bit_xor(const PlainValue& x, const PlainValue& y) {
-  return bitwise("^", x, y, [](Int a, Int b) { return a ^ b; });
-}
-PlainValue bit_and(const PlainValue& x, const PlainValue& y) {
-  return bitwise("&", x, y, [](Int a, Int b) { return a & b; });
-}
-
-Int shift_count(std::string_view symbol, const PlainValue& x, const PlainValue& y) {
-  if (!is_integer(x) || !is_integer(y)) operand_type_error(symbol, x, y);
-  Int count = as_int(y);
-  if (count < 0) throw ValueError("negative shift count");
-  return count;
-}
-PlainValue shift_left(const PlainValue& x, const PlainValue& y) {
-  Int count = shift_count("<<", x, y);
-  Int value = as_int(x);
-  if (value == 0) return Int{0};
-  // Exact: the shift must not move any bit into or past the sign bit.
-  if (count >= 64 || value > (std::numeric_limits<Int>::max() >> count) || value < (kIntMin >> count))
-    int_overflow();
-  return static_cast<Int>(static_cast<std::uint64_t>(value) << count);
-}
-PlainValue shift_right(const PlainValue& x, const PlainValue& y) {
-  Int count = shift_count(">>", x, y);
-  Int value = as_int(x);
-  // Rounds toward negative infinity: the arithmetic shift, saturating at 0 or -1.
-  if (count >= 63) return Int{value < 0 ? -1 : 0};
-  return Int{value >> count};
-}
-
-PlainValue plus(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y)) {
-    Int r;
-    if (__builtin_add_overflow(as_int(x), as_int(y), &r)) int_overflow();
-    return r;
-  }
-  return as_real(x) + as_real(y);
-}
-PlainValue minus(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y)) {
-    Int r;
-    if (__builtin_sub_overflow(as_int(x), as_int(y), &r)) int_overflow();
-    return r;
-  }
-  return as_real(x) - as_real(y);
-}
-PlainValue times(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y)) {
-    Int r;
-    if (__builtin_mul_overflow(as_int(x), as_int(y), &r)) int_overflow();
-    return r;
-  }
-  return as_real(x) * as_real(y);
-}
-
-// The remainder of the division rounded toward negative infinity: the divisor's sign.
-PlainValue modulo(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y)) {
-    Int a = as_int(x), b = as_int(y);
-    if (b == 0) throw ZeroDivisionError("integer division or modulo by zero");
-    if (b == -1) return Int{0};  // least int64 % -1 would trap
-    Int r = a % b;
-    if (r != 0 && ((r < 0) != (b < 0))) r += b;
-    return r;
-  }
-  double a = as_real(x), b = as_real(y);
-  if (b == 0.0) throw ZeroDivisionError("float modulo");
-  double r = std::fmod(a, b);
-  if (r != 0.0) {
-    if ((b < 0.0) != (r < 0.0)) r += b;
-  } else {
-    r = std::copysign(0.0, b);
-  }
-  return r;
-}
-
-bool is_odd_integer(double v) { return std::fmod(std::fabs(v), 2.0) == 1.0; }
-
-// Real powers, special values included, as IEEE pow gives them except where the result is no real
-// number or no finite one: 0.0 to a negative power, a negative base with a non-integral exponent
-// (a complex number) and an overflow from finite operands are errors.
-double real_power(double x, double y) {
-  if (y == 0.0) return 1.0;
-  if (std::isnan(x)) return x;
-  if (std::isnan(y)) return x == 1.0 ? 1.0 : y;
-  if (std::isinf(y)) {
-    double ax = std::fabs(x);
-    if (ax == 1.0) return 1.0;
-    return (y > 0.0) == (ax > 1.0) ? std::fabs(y) : 0.0;
-  }
-  if (std::isinf(x)) {
-    bool odd = is_odd_integer(y);
-    if (y > 0.0) return odd ? x : std::fabs(x);
-    return odd ? std::copysign(0.0, x) : 0.0;
-  }
-  if (x == 0.0) {
-    if (y < 0.0) throw ZeroDivisionError("0.0 cannot be raised to a negative power");
-    return is_odd_integer(y) ? x : 0.0;
-  }
-  bool negate = false;
-  if (x < 0.0) {
-    if (y != std::floor(y)) throw ValueError("a negative base with a non-integral exponent has a complex power");
-    x = -x;
-    negate = is_odd_integer(y);
-  }
-  if (x == 1.0) return negate ? -1.0 : 1.0;
-  double r = std::pow(x, y);
-  if (std::isinf(r)) throw OverflowError("Numerical result out of range");
-  return negate ? -r : r;
-}
-
-Int integer_power(Int base, Int exponent) {
-  Int result = 1;
-  while (exponent > 0) {
-    if (exponent & 1)
-      if (__builtin_mul_overflow(result, base, &result)) int_overflow();
-    exponent >>= 1;
-    // Squared only when another bit needs it: then an overflow here means the result overflows.
-    if (exponent > 0 && __builtin_mul_overflow(base, base, &base)) int_overflow();
-  }
-  return result;
-}
-
-PlainValue power(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y) && as_int(y) >= 0) return integer_power(as_int(x), as_int(y));
-  return real_power(as_real(x), as_real(y));
-}
-
-// ---- the unary table
-
-PlainValue logical_not(const PlainValue& x) { return !truth(x); }
-PlainValue negate(const PlainValue& x) {
-  if (auto* d = std::get_if<double>(&x)) return -*d;
-  Int v = as_int(x);
-  if (v == kIntMin) int_overflow();
-  return Int{-v};
-}
-PlainValue bit_not(const PlainValue& x) {
-  if (!is_integer(x)) throw TypeError(std::string("bad operand type for unary ~: '") + type_name(x) + "'");
-  return Int{~as_int(x)};
-}
+template <ast::UnaryOperator op> PlainValue unary_entry(const PlainValue& x) { return plain::apply(op, x); }
 
 // ---- the math functions
 
@@ -332,46 +101,30 @@ PlainValue log_function(const Arguments& args) {
 
 PlainValue mod_function(const Arguments& args) {
   expect_arguments("mod", args, 2);
-  return modulo(args[0], args[1]);
+  return plain::modulo(args[0], args[1]);
 }
 PlainValue pow_function(const Arguments& args) {
   expect_arguments("pow", args, 2);
-  return power(args[0], args[1]);
+  return plain::power(args[0], args[1]);
 }
 
-// An integer stays itself (a boolean becomes 0 or 1); a real is rounded by `round` to an integer,
-// which must fit int64.
-PlainValue to_integer(const char* name, const Arguments& args, double (*round)(double)) {
+// The real rounded by `round`: a real, as the language's ceiling and floor give (ceiling(2.5) / 2
+// is 1.5), also for an integral argument.
+PlainValue rounded(const char* name, const Arguments& args, double (*round)(double)) {
   expect_arguments(name, args, 1);
-  if (is_integer(args[0])) return as_int(args[0]);
-  double x = std::get<double>(args[0]);
-  if (std::isnan(x)) throw ValueError("cannot convert float NaN to integer");
-  if (std::isinf(x)) throw OverflowError("cannot convert float infinity to integer");
-  double r = round(x);
-  if (r >= kTwoTo63 || r < -kTwoTo63) int_overflow();
-  return static_cast<Int>(r);
+  return round(as_real(args[0]));
 }
 PlainValue ceiling_function(const Arguments& args) {
-  return to_integer("ceiling", args, [](double x) { return std::ceil(x); });
+  return rounded("ceiling", args, [](double x) { return std::ceil(x); });
 }
 PlainValue floor_function(const Arguments& args) {
-  return to_integer("floor", args, [](double x) { return std::floor(x); });
+  return rounded("floor", args, [](double x) { return std::floor(x); });
 }
 
 }  // namespace
 
 PlainValue _div(const PlainValue& x, const PlainValue& y) {
-  if (is_integer(x) && is_integer(y)) {
-    Int a = as_int(x), b = as_int(y);
-    if (b == 0) throw ZeroDivisionError("integer division or modulo by zero");
-    if (a == kIntMin && b == -1) int_overflow();
-    Int q = a / b;
-    if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-    return q;
-  }
-  double b = as_real(y);
-  if (b == 0.0) throw ZeroDivisionError("float division by zero");
-  return as_real(x) / b;
+  return plain::divide(x, y, plain::Division::floor_for_integers);
 }
 
 IllegalMathExpression::IllegalMathExpression(const std::string& expression)
@@ -382,33 +135,33 @@ IllegalMathExpression::IllegalMathExpression(const std::string& expression)
 using BO = ast::BinaryOperator;
 const std::array<std::pair<BO, BinaryExpressionModifier::Function>, 19>
     BinaryExpressionModifier::BINARY_OPERATOR_TO_FUNCTION = {{
-        {BO::gt, greater},
-        {BO::lt, less},
-        {BO::ge, greater_equal},
-        {BO::le, less_equal},
-        {BO::eq, equal_to},
-        {BO::ne, not_equal_to},
-        {BO::logical_and, logical_and},
-        {BO::logical_or, logical_or},
-        {BO::bit_or, bit_or},
-        {BO::bit_xor, bit_xor},
-        {BO::bit_and, bit_and},
-        {BO::shl, shift_left},
-        {BO::shr, shift_right},
-        {BO::plus, plus},
-        {BO::minus, minus},
-        {BO::times, times},
+        {BO::gt, binary_entry<BO::gt>},
+        {BO::lt, binary_entry<BO::lt>},
+        {BO::ge, binary_entry<BO::ge>},
+        {BO::le, binary_entry<BO::le>},
+        {BO::eq, binary_entry<BO::eq>},
+        {BO::ne, binary_entry<BO::ne>},
+        {BO::logical_and, binary_entry<BO::logical_and>},
+        {BO::logical_or, binary_entry<BO::logical_or>},
+        {BO::bit_or, binary_entry<BO::bit_or>},
+        {BO::bit_xor, binary_entry<BO::bit_xor>},
+        {BO::bit_and, binary_entry<BO::bit_and>},
+        {BO::shl, binary_entry<BO::shl>},
+        {BO::shr, binary_entry<BO::shr>},
+        {BO::plus, binary_entry<BO::plus>},
+        {BO::minus, binary_entry<BO::minus>},
+        {BO::times, binary_entry<BO::times>},
         {BO::divide, _div},
-        {BO::modulo, modulo},
-        {BO::power, power},
+        {BO::modulo, binary_entry<BO::modulo>},
+        {BO::power, binary_entry<BO::power>},
     }};
 
 using UO = ast::UnaryOperator;
 const std::array<std::pair<UO, UnaryExpressionModifier::Function>, 3>
     UnaryExpressionModifier::UNARY_OPERATOR_TO_FUNCTION = {{
-        {UO::logical_not, logical_not},
-        {UO::negate, negate},
-        {UO::bit_not, bit_not},
+        {UO::logical_not, unary_entry<UO::logical_not>},
+        {UO::negate, unary_entry<UO::negate>},
+        {UO::bit_not, unary_entry<UO::bit_not>},
     }};
 
 const std::array<std::pair<std::string_view, FunctionCallModifier::Function>, 13>
@@ -434,11 +187,13 @@ namespace vell_qasm::passes::code_resolving {
 
 // ---- the modifiers
 
-template <class Modifier, class Node> ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node) {
+template <class Modifier, class Node>
+template <class... Context>
+ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node, Context&... context) {
   std::optional<typename Modifier::Arguments> arguments = Modifier::_get_literal_arguments(*node);
   typename Modifier::Function func = arguments ? Modifier::_get_func_to_calculate(*node) : nullptr;
   if (!arguments || !func) {
-    ast::ExprPtr new_node = Modifier::_calculate_heuristics(node);
+    ast::ExprPtr new_node = Modifier::_calculate_heuristics(node, context...);
     // A rule gives the node itself, one of its operands or a new literal. Only the node itself is
     // structurally equal to the node (no tree equals a part of itself), so identity decides.
     if (new_node != node)
@@ -459,9 +214,13 @@ template <class Modifier, class Node> ast::ExprPtr ExpressionModifier<Modifier, 
   return utils::create_literal(new_value);
 }
 
-template class ExpressionModifier<BinaryExpressionModifier, ast::BinaryExpression>;
-template class ExpressionModifier<UnaryExpressionModifier, ast::UnaryExpression>;
-template class ExpressionModifier<FunctionCallModifier, ast::FunctionCall>;
+template ast::ExprPtr ExpressionModifier<BinaryExpressionModifier, ast::BinaryExpression>::run(
+    const ast::Ptr<ast::BinaryExpression>&);
+template ast::ExprPtr ExpressionModifier<BinaryExpressionModifier, ast::BinaryExpression>::run(
+    const ast::Ptr<ast::BinaryExpression>&, OperandTypes&);
+template ast::ExprPtr ExpressionModifier<UnaryExpressionModifier, ast::UnaryExpression>::run(
+    const ast::Ptr<ast::UnaryExpression>&);
+template ast::ExprPtr ExpressionModifier<FunctionCallModifier, ast::FunctionCall>::run(const ast::Ptr<ast::FunctionCall>&);
 
 std::optional<BinaryExpressionModifier::Arguments> BinaryExpressionModifier::_get_literal_arguments(
     const ast::BinaryExpression& node) {
@@ -480,6 +239,10 @@ BinaryExpressionModifier::Function BinaryExpressionModifier::_get_func_to_calcul
 
 ast::ExprPtr BinaryExpressionModifier::_calculate_heuristics(const ast::Ptr<ast::BinaryExpression>& node) {
   return calculate_binop_rules(node);
+}
+ast::ExprPtr BinaryExpressionModifier::_calculate_heuristics(const ast::Ptr<ast::BinaryExpression>& node,
+                                                             OperandTypes& types) {
+  return calculate_binop_rules(node, types);
 }
 
 std::string BinaryExpressionModifier::_create_expression_string(const ast::BinaryExpression& node,
@@ -558,12 +321,172 @@ std::string FunctionCallModifier::_create_expression_string(const ast::FunctionC
   return text;
 }
 
+// ---- types
+
+namespace {
+
+ValueType declared_type(const ast::TypePtr& type) {
+  if (!type) return ValueType::unknown;
+  switch (type->library_kind()) {
+    case ast::NodeKind::BoolType: return ValueType::boolean;
+    case ast::NodeKind::IntType:
+    case ast::NodeKind::UintType: return ValueType::integer;
+    case ast::NodeKind::FloatType: return ValueType::real;
+    case ast::NodeKind::DurationType: return ValueType::duration;
+    default: return ValueType::unknown;  // bits, angles, arrays, ...: no identity is sure of them
+  }
+}
+
+bool is_real_function(std::string_view name) {
+  for (std::string_view real : {"exp", "log", "cos", "sin", "tan", "arccos", "arcsin", "arctan", "sqrt", "ceiling", "floor"})
+    if (name == real) return true;
+  return false;
+}
+
+}  // namespace
+
+void ConstantExpressionsTransformer::declare(const ast::Ptr<ast::Identifier>& name, const ast::TypePtr& type) {
+  if (!name) return;
+  const ValueType value_type = declared_type(type);
+  // A name declared twice with two types (in two scopes) has no one type.
+  auto [it, inserted] = declared_.try_emplace(name->name, value_type);
+  if (!inserted && it->second != value_type) it->second = ValueType::unknown;
+}
+
+ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression) const {
+  if (!expression) return ValueType::unknown;
+  openqasm3::check_stack("constant folding");
+  // Along the left spine in a loop: a flat chain a + b + ... is as deep as it is long.
+  const ast::Expression* base = expression.get();
+  std::vector<const ast::BinaryExpression*> spine;
+  while (ast::isa<ast::BinaryExpression>(*base)) {
+    const auto& binary = static_cast<const ast::BinaryExpression&>(*base);
+    spine.push_back(&binary);
+    if (!binary.lhs) return ValueType::unknown;
+    base = binary.lhs.get();
+  }
+  ValueType type = leaf_type(*base);
+  for (auto it = spine.rbegin(); it != spine.rend(); ++it) type = binary_result_type((*it)->op, type, type_of((*it)->rhs));
+  return type;
+}
+
+ValueType ConstantExpressionsTransformer::leaf_type(const ast::Expression& node) const {
+  if (auto value = utils::qasm_literal_value(node)) return type_of_value(*value);
+  switch (node.library_kind()) {
+    case ast::NodeKind::DurationLiteral: return ValueType::duration;
+    case ast::NodeKind::Identifier: {
+      auto found = declared_.find(static_cast<const ast::Identifier&>(node).name);
+      return found == declared_.end() ? ValueType::unknown : found->second;
+    }
+    case ast::NodeKind::UnaryExpression: {
+      const auto& unary = static_cast<const ast::UnaryExpression&>(node);
+      if (unary.op == ast::UnaryOperator::logical_not) return ValueType::boolean;
+      const ValueType operand = type_of(unary.expression);
+      if (unary.op == ast::UnaryOperator::bit_not)
+        return operand == ValueType::integer || operand == ValueType::boolean ? ValueType::integer : ValueType::unknown;
+      return operand == ValueType::boolean ? ValueType::integer : operand;
+    }
+    case ast::NodeKind::Cast: return declared_type(static_cast<const ast::Cast&>(node).type);
+    case ast::NodeKind::FunctionCall: {
+      const auto& call = static_cast<const ast::FunctionCall&>(node);
+      if (!call.name) return ValueType::unknown;
+      if (is_real_function(call.name->name)) return ValueType::real;
+      if (call.arguments.size() == 2 && (call.name->name == "mod" || call.name->name == "pow"))
+        return binary_result_type(call.name->name == "mod" ? ast::BinaryOperator::modulo : ast::BinaryOperator::power,
+                                  type_of(call.arguments[0]), type_of(call.arguments[1]));
+      return ValueType::unknown;
+    }
+    default: return ValueType::unknown;
+  }
+}
+
 // ---- the walk
 
 ConstantExpressionsTransformer::ConstantExpressionsTransformer() {}
 
+ast::Rewrite ConstantExpressionsTransformer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
+  declare(node->identifier, node->type);
+  return generic_visit(node);
+}
+ast::Rewrite ConstantExpressionsTransformer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
+  declare(node->identifier, node->type);
+  return generic_visit(node);
+}
+ast::Rewrite ConstantExpressionsTransformer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
+  declare(node->identifier, node->type);
+  return generic_visit(node);
+}
+ast::Rewrite ConstantExpressionsTransformer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
+  declare(node->identifier, node->type);
+  return generic_visit(node);
+}
+
+ast::ExprPtr ConstantExpressionsTransformer::rewritten(const ast::ExprPtr& child) {
+  if (!child) return child;
+  ast::Rewrite visited = visit(child);
+  if (visited.is_none()) return nullptr;
+  check(visited.is_node(), "An expression was rewritten into a list");
+  auto expression = ast::dyn_cast<ast::Expression>(visited.node());
+  check(expression != nullptr, "An expression was rewritten into a node that is no expression");
+  return expression;
+}
+
+namespace {
+
+// The operand types of one link of a chain: the left one carried along the chain once known.
+class ChainTypes : public OperandTypes {
+ public:
+  ChainTypes(const ConstantExpressionsTransformer& walk, const ast::BinaryExpression& node,
+             std::optional<ValueType>& running)
+      : walk_(walk), node_(node), running_(running) {}
+  ValueType lhs() override {
+    if (!running_) running_ = walk_.type_of(node_.lhs);
+    return *running_;
+  }
+  ValueType rhs() override {
+    if (!rhs_) rhs_ = walk_.type_of(node_.rhs);
+    return *rhs_;
+  }
+
+ private:
+  const ConstantExpressionsTransformer& walk_;
+  const ast::BinaryExpression& node_;
+  std::optional<ValueType>& running_;
+  std::optional<ValueType> rhs_;
+};
+
+}  // namespace
+
 ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) {
-  return generic_modify_node(node);
+  // A flat chain a + b + c + ... leans left as deep as it is long: its links are folded in a
+  // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
+  // link itself), and only the right operands recurse.
+  if (!node->lhs || !ast::is_exactly<ast::BinaryExpression>(*node->lhs)) {  // no chain
+    node->lhs = rewritten(node->lhs);
+    node->rhs = rewritten(node->rhs);
+    std::optional<ValueType> unknown;
+    ChainTypes types(*this, *node, unknown);
+    return BinaryExpressionModifier::run(node, types);
+  }
+  std::vector<ast::Ptr<ast::BinaryExpression>> chain{node};
+  while (chain.back()->lhs && ast::is_exactly<ast::BinaryExpression>(*chain.back()->lhs))
+    chain.push_back(std::static_pointer_cast<ast::BinaryExpression>(chain.back()->lhs));
+  ast::ExprPtr folded = rewritten(chain.back()->lhs);
+  std::optional<ValueType> running;  // the type of `folded`, once asked for
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const ast::Ptr<ast::BinaryExpression>& link = *it;
+    link->lhs = std::move(folded);
+    link->rhs = rewritten(link->rhs);
+    ChainTypes types(*this, *link, running);
+    folded = BinaryExpressionModifier::run(link, types);
+    if (auto value = utils::qasm_literal_value(folded)) {
+      running = type_of_value(*value);
+    } else if (running) {
+      if (folded == link->rhs) running = types.rhs();
+      else if (folded != link->lhs) running = binary_result_type(link->op, *running, types.rhs());
+    }
+  }
+  return folded;
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_UnaryExpression(const ast::Ptr<ast::UnaryExpression>& node) {
   return generic_modify_node(node);
@@ -580,7 +503,11 @@ ast::ExprPtr ConstantExpressionsTransformer::generic_modify_node(const ast::Node
   const ast::NodePtr& folded = visited.node();
   if (auto call = ast::dyn_cast<ast::FunctionCall>(folded)) return FunctionCallModifier::run(call);
   if (auto unary = ast::dyn_cast<ast::UnaryExpression>(folded)) return UnaryExpressionModifier::run(unary);
-  if (auto binary = ast::dyn_cast<ast::BinaryExpression>(folded)) return BinaryExpressionModifier::run(binary);
+  if (auto binary = ast::dyn_cast<ast::BinaryExpression>(folded)) {
+    std::optional<ValueType> running;
+    ChainTypes types(*this, *binary, running);
+    return BinaryExpressionModifier::run(binary, types);
+  }
   throw NotImplementedError("Unsupported visit node: " + folded->node_class().text());
 }
 

@@ -18,6 +18,7 @@ namespace tavo = vell::tavo;
 using programs::UndeclaredVariableReferenceException;
 using programs::VariableSignature;
 using programs::VariablesDB;
+using openqasm3::ast::TimeUnit;
 using tavo_var::DType;
 
 // The expression of the source text `text;`.
@@ -84,7 +85,8 @@ TEST_F(LowerExpressionTest, LiteralsAndOperatorsOnPlainValuesStayPlain) {
   };
   const Case cases[] = {
       {"true", "true"},          {"7", "7"},                  {"2.5", "2.5"},
-      {"1 / 2", "0.5"},          {"7 / 7", "1.0"},            {"7 >> 1", "3"},
+      {"1 / 2", "0"},            {"7 / 7", "1"},              {"7 >> 1", "3"},
+      {"-7 / 2", "-4"},          {"7.0 / 2", "3.5"},          {"true / true", "1"},
       {"-5 >> 1", "-3"},         {"-1 >> 70", "-1"},          {"3 << 2", "12"},
       {"true + true", "2"},      {"2 * 1.5", "3.0"},          {"5 - 7", "-2"},
       {"1 == 1.0", "true"},      {"true == 1", "true"},       {"2 > 1.5", "true"},
@@ -111,7 +113,8 @@ TEST_F(LowerExpressionTest, LiteralsAndOperatorsOnPlainValuesStayPlain) {
   EXPECT_TRUE(std::holds_alternative<bool>(*lower("1 != 2").plain()));
   EXPECT_TRUE(std::holds_alternative<std::int64_t>(*lower("true + true").plain()));
   EXPECT_TRUE(std::holds_alternative<std::int64_t>(*lower("true | 2").plain()));
-  EXPECT_TRUE(std::holds_alternative<double>(*lower("4 / 2").plain()));
+  EXPECT_TRUE(std::holds_alternative<std::int64_t>(*lower("4 / 2").plain()));
+  EXPECT_TRUE(std::holds_alternative<double>(*lower("4 / 2.0").plain()));
 }
 
 TEST_F(LowerExpressionTest, Int64ArithmeticNeverWrapsAround) {
@@ -132,9 +135,11 @@ TEST_F(LowerExpressionTest, Int64ArithmeticNeverWrapsAround) {
 }
 
 TEST_F(LowerExpressionTest, PlainValueRefusals) {
-  expect_refusal<ZeroDivisionError>("1 / 0", "division by zero");
-  expect_refusal<ZeroDivisionError>("1.5 / 0.0", "division by zero");
-  expect_refusal<ZeroDivisionError>("1 / false", "division by zero");
+  expect_refusal<ZeroDivisionError>("1 / 0", "integer division or modulo by zero");
+  expect_refusal<ZeroDivisionError>("1.5 / 0.0", "float division by zero");
+  expect_refusal<ZeroDivisionError>("1 / false", "integer division or modulo by zero");
+  expect_refusal<OverflowError>("(-9223372036854775807 - 1) / -1",
+                                "The result of -9223372036854775808 / -1 does not fit in a 64-bit integer");
   expect_refusal<TypeError>("1.5 << 1", "unsupported operand type(s) for <<: 'float' and 'int'");
   expect_refusal<TypeError>("1 >> 0.5", "unsupported operand type(s) for >>: 'int' and 'float'");
   expect_refusal<TypeError>("true & 1.0", "unsupported operand type(s) for &: 'bool' and 'float'");
@@ -162,7 +167,7 @@ TEST_F(LowerExpressionTest, DurationsAreClockCyclesOfTheExactDecimalTruncatedTow
     EXPECT_EQ(std::get<std::int64_t>(*value.plain()), c.cycles);
   }
   // Direct calls reach values that source text cannot write.
-  using ast::TimeUnit;
+
   EXPECT_EQ(duration_cycles(-0.0, TimeUnit::ns), 0);
   EXPECT_EQ(duration_cycles(-1.5, TimeUnit::us), -375);
   // The double is 2^65 exactly, whose quarter 2^63 would not fit; its text 3.6893488147419103e+19 fits.
@@ -195,8 +200,11 @@ TEST_F(LowerExpressionTest, SdkOperandsUseTheSdkOperatorWithThePlainValueOnEithe
       {"1 + i", "(1 + v0)"},
       {"2.5 - f", "(2.5 - v2)"},
       {"f * 2", "(v2 * 2)"},
-      {"i / 2", "(v0 / 2)"},
-      {"1 / i", "(1 / v0)"},
+      {"i / 2", "(v0 // 2)"},
+      {"1 / i", "(1 // v0)"},
+      {"b / i", "(v1 // v0)"},
+      {"f / 2", "(v2 / 2)"},
+      {"i / 2.0", "(v0 / 2.0)"},
       {"i >> 1", "(v0 >> 1)"},
       {"1 << i", "(1 << v0)"},
       {"i > 0", "(v0 > 0)"},
@@ -225,7 +233,7 @@ TEST_F(LowerExpressionTest, SdkOperandsUseTheSdkOperatorWithThePlainValueOnEithe
     EXPECT_EQ(value.text(), c.text);
   }
   // Every SDK operator, with the plain value on the left and on the right.
-  for (std::string op : {"/", ">>", "<<", ">", ">=", "<", "<=", "+", "^", "|", "&", "*", "-", "=="}) {
+  for (std::string op : {">>", "<<", ">", ">=", "<", "<=", "+", "^", "|", "&", "*", "-", "=="}) {
     SCOPED_TRACE(op);
     EXPECT_EQ(lowered("i " + op + " 2"), "(v0 " + op + " 2)");
     EXPECT_EQ(lowered("2 " + op + " i"), "(2 " + op + " v0)");
@@ -239,7 +247,8 @@ TEST_F(LowerExpressionTest, SdkOperandsUseTheSdkOperatorWithThePlainValueOnEithe
 }
 
 TEST_F(LowerExpressionTest, SdkRefusalsPassThrough) {
-  EXPECT_THROW(lower("!i"), tavo::TavoTypeError);       // ~ wants a bool
+  EXPECT_EQ(lowered("!i"), "(v0 == 0)");                 // ! of a number: is it zero
+  EXPECT_EQ(lowered("!f"), "(v2 == 0)");
   EXPECT_THROW(lower("f << 1"), tavo::TavoTypeError);   // no shift of fixed
   EXPECT_THROW(lower("i / 0"), tavo::TavoValueError);   // plain zero divisor
   EXPECT_THROW(lower("arr[9]"), tavo::TavoValueError);  // plain index outside the array
@@ -424,6 +433,81 @@ TEST_F(LowerExpressionTest, NestingDeeperThanAnyParsedTreeIsRefusedNotAStackOver
   EXPECT_EQ(lower_expression(within, db_).text(), "-1");
   // Release the deep chains iteratively enough for the test itself.
   while (auto u = ast::dyn_cast<ast::UnaryExpression>(deep)) deep = u->expression;
+}
+
+// ---- duration arithmetic, bit registers, long chains ----
+
+TEST_F(LowerExpressionTest, DurationArithmeticIsExactAndConvertedToCyclesOnce) {
+  struct Case {
+    const char* source;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"10ns + 10ns", "5"},      // not 2 + 2
+      {"1ns * 8", "2"},          // not 0 * 8
+      {"8 * 1ns", "2"},
+      {"3 * 1.5ns", "1"},        // 4.5 ns
+      {"1us - 2ns", "249"},      // 998 ns
+      {"10ns / 2", "1"},         // 5 ns
+      {"10ns / 4", "0"},         // 2.5 ns, real division of a duration
+      {"-(10ns + 10ns)", "-5"},
+      {"20ns / 10ns", "2.0"},    // a ratio, no duration
+      {"10ns + 10ns == 20ns", "true"},
+      {"1.5ns + 2.5ns", "1"},
+      {"4.004us", "1001"},
+      {"i * 1ns", "Cast.to_int(((v0 * 1) / 4))"},
+      {"1ns * f", "Cast.to_int(((1 * v2) / 4))"},
+      // A duration variable holds clock cycles: it joins duration arithmetic as cycles * 4 ns.
+      {"f + 10ns", "Cast.to_int((((v2 * 4) + 10) / 4))"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(lowered(c.source), c.text);
+  }
+  EXPECT_EQ(std::get<std::int64_t>(duration_ns(4.004, TimeUnit::us)), 4004);
+  EXPECT_EQ(std::get<double>(duration_ns(1.5, TimeUnit::ns)), 1.5);
+  EXPECT_EQ(std::get<std::int64_t>(duration_ns(-2, TimeUnit::s)), -2000000000);
+}
+
+TEST_F(LowerExpressionTest, BitRegistersReadAsTheUnsignedIntegerOfTheirBits) {
+  declare(std::make_shared<tavo_var::TavoArr>("c", DType::Bool, 3));  // v5
+  declare(std::make_shared<tavo_var::TavoArr>("one", DType::Bool, 1));  // v6
+  declare(std::make_shared<tavo_var::TavoArr>("wide", DType::Bool, 64));  // v7
+  struct Case {
+    const char* source;
+    const char* text;
+  };
+  const std::string c = "((v5[0] + (v5[1] << 1)) + (v5[2] << 2))";
+  const Case cases[] = {
+      {"c == 3", "(((v5[0] + (v5[1] << 1)) + (v5[2] << 2)) == 3)"},
+      {"c + 1", "(((v5[0] + (v5[1] << 1)) + (v5[2] << 2)) + 1)"},
+      {"int(c)", "((v5[0] + (v5[1] << 1)) + (v5[2] << 2))"},
+      {"one == 1", "(Cast.to_int(v6[0]) == 1)"},
+      {"!c", "(((v5[0] + (v5[1] << 1)) + (v5[2] << 2)) == 0)"},
+      {"c[1]", "v5[1]"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.source);
+    EXPECT_EQ(lowered(k.source), k.text);
+  }
+  // As a whole the register stays an array (for whole-register assignment); as a scalar it is read.
+  EXPECT_EQ(lowered("c"), "v5");
+  EXPECT_EQ(tavo::text(lower("c").scalar()), c);
+  EXPECT_TRUE(std::holds_alternative<tavo_var::ScalarList>(
+      LoweredValue(LoweredValue::List{LoweredValue(1), LoweredValue(2)}).for_target(false)));
+  EXPECT_EQ(tavo::text(std::get<tavo::Value>(lower("c").for_target(false))), c);
+  EXPECT_EQ(tavo::text(std::get<tavo::Value>(lower("c").for_target(true))), "v5");
+  expect_refusal<ValueError>("wide == 1", "The bit register wide of 64 bits cannot be read as an integer: a 64-bit "
+                                          "integer holds 63 bits of an unsigned value");
+}
+
+TEST_F(LowerExpressionTest, LongFlatChainsAreLoweredWithoutDeepRecursion) {
+  std::string plain = "1", sdk = "i";
+  for (int k = 0; k < 15000; ++k) plain += " + 1";
+  EXPECT_EQ(lowered(plain), "15001");
+  // An SDK chain longer than the SDK nests is the SDK's clear refusal, not a stack overflow.
+  for (int k = 0; k < 15000; ++k) sdk += " + 1";
+  EXPECT_THROW(lower(sdk), tavo::TavoValueError);
 }
 
 }  // namespace

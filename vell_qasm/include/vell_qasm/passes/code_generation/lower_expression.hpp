@@ -4,25 +4,22 @@
 //
 // What an expression lowers to (LoweredValue):
 // - a plain value (bool, int64, double): a boolean, integer or float literal as stored, a
-//   duration literal as clock cycles, and every operator or cast applied to plain values only;
+//   duration as clock cycles, and every operator or cast applied to plain values only;
 // - an SDK expression: an operator with at least one SDK operand, a Cast, an array cell;
-// - an SDK variable: an identifier, the declared variable of that name (an array as a whole);
+// - an SDK variable: an identifier, the declared variable of that name (an array as a whole; a
+//   bool array, a bit register, reads as the unsigned integer of its bits wherever a scalar is
+//   taken: c[0] + (c[1] << 1) + ..., c[0] the lowest bit);
 // - a list of lowered values: an array literal, element by element (nested literals nest).
 // A LoweredValue that is not a list is a vell::tavo::Value, the SDK's own value type, which the
 // statement calls, the variable wrappers and the target functions take as they are.
 //
 // Operators. When either operand is an SDK value the SDK's operator is used, the plain value on
-// whichever side it stands; "!=" is the SDK's `~` of "==", and "!" the SDK's `~`. Between plain
-// values (a bool counts as 0 or 1, int64 is exact, a double operand makes a result double):
-//   + - *      int64 for two integral operands, else double; a result beyond int64 is an
-//              OverflowError naming the operation, never a wrap-around
-//   /          always true division, a double; a zero divisor is a ZeroDivisionError
-//   << >>      integral operands only (TypeError), non-negative count (ValueError); >> rounds
-//              toward negative infinity; << beyond int64 is an OverflowError
-//   & | ^      integral operands only, two's complement; two bools give a bool
-//   > >= < <= == !=   exact numeric comparison across the three kinds; a bool
-//   unary -    negation (a bool gives 0 or -1; -(least int64) is an OverflowError)
-//   !          logical negation: a bool, true exactly for false, 0 and 0.0
+// whichever side it stands; "!=" is the SDK's `~` of "==", and "!" the SDK's `~` of a bool (of a
+// number, "== 0"); "/" of two integral operands is the SDK's integer division `//`, which rounds
+// toward negative infinity as folding does (7 / 2 is 3, -7 / 2 is -4), and true division
+// otherwise. Between plain values the shared plain arithmetic applies (plain_arithmetic.hpp:
+// int64 exact, an overflow is an OverflowError naming the operation, "/" of two integers rounds
+// toward negative infinity).
 // "%", "**", "&&", "||" and unary "~" are refused (NotImplementedError with the operator).
 //
 // Casts to int/uint, float and bool convert plain values by value (int truncates toward zero; the
@@ -30,9 +27,14 @@
 // of the target type unchanged, and otherwise call Cast.to_int / to_fixed / to_bool. Other
 // targets are refused.
 //
-// Durations count clock cycles of CYCLES_PER_NS nanoseconds, from the literal's exact decimal
-// value (its shortest round-trip text), truncated toward zero: 10 ns gives 2, 4.004 us gives
-// 1001, -10 ns gives -2, 1 dt gives 0 (dt counts as 1 ns). A count beyond int64 is an
+// Durations. Within an expression a duration is kept in nanoseconds, exactly (the literal's
+// exact decimal, its shortest round-trip text: 4.004 us is 4004 ns), through + and - of
+// durations, scaling by a number, division by a number (a real division) and negation; the value
+// of the whole expression is converted to clock cycles of CYCLES_PER_NS nanoseconds once,
+// truncated toward zero: 10 ns + 10 ns gives 5, 10 ns gives 2, 1 dt gives 0 (dt counts as 1 ns),
+// n * 1 ns for an SDK n gives Cast.to_int((n * 1) / 4). A ratio of two durations is a number, and
+// a comparison of durations a bool. A duration variable holds clock cycles: in duration
+// arithmetic it counts as cycles * CYCLES_PER_NS nanoseconds. A count beyond int64 is an
 // OverflowError; inf and nan are an OverflowError and a ValueError.
 //
 // Traps:
@@ -43,7 +45,9 @@
 // - Lists are not operands: an operator or cast applied to a lowered array literal is refused.
 // - An expression nested deeper than kMaxLoweringDepth levels is refused with a ValueError, and
 //   one that a small thread stack cannot hold with openqasm3::StackExhausted, before the stack
-//   could run out. Parsed trees can be that deep: a flat chain `1 + 1 + ...` has no length limit.
+//   could run out. A flat chain `1 + 1 + ...` (left operands) is lowered in a loop and has no
+//   length limit here; the SDK bounds how deep the expression it builds may nest.
+// - A bit register wider than 63 bits read as an integer is a ValueError.
 #pragma once
 
 #include <array>
@@ -93,8 +97,12 @@ class LoweredValue {
   // An SDK expression, variable or array cell.
   bool is_sdk() const;
 
-  // The value as the SDK takes it; a TypeError for a list.
-  const vell::tavo::Value& scalar() const;
+  // A whole bit register (a bool array variable), which scalar() reads as an integer.
+  static LoweredValue bit_register(vell::tavo::Expr array, std::string name, std::int64_t size);
+
+  // The value as the SDK takes it; a TypeError for a list. A bit register gives the unsigned
+  // integer of its bits, c[0] the lowest (a ValueError beyond 63 bits).
+  vell::tavo::Value scalar() const;
   // The plain value; nullopt for an SDK value or a list.
   std::optional<PlainValue> plain() const;
   // The elements; an AssertionError unless this is a list.
@@ -102,6 +110,9 @@ class LoweredValue {
   // What a whole-variable assignment takes: the scalar, or a list of scalars. A list that holds a
   // list is a TypeError.
   tavo_var::ScalarOrList to_scalar_or_list() const;
+  // What an assignment to a whole variable takes: to_scalar_or_list() for an array target (or a
+  // list), scalar() for a scalar one.
+  tavo_var::ScalarOrList for_target(bool target_is_array) const;
 
   // As the SDK listing writes it: true, 7, 2.5, v0, v1[2], (v0 + 1), ~v2, and [1, 5, v0] for a list.
   std::string text() const;
@@ -109,7 +120,14 @@ class LoweredValue {
   const std::variant<vell::tavo::Value, List>& get() const { return value_; }
 
  private:
+  struct BitRegister {
+    std::string name;
+    std::int64_t size;
+  };
+  vell::tavo::Value register_integer() const;
+
   std::variant<vell::tavo::Value, List> value_;
+  std::optional<BitRegister> register_;
 };
 
 // Lowers `oq_expression` with the variables of `variables_db` (read only). A null expression is an
@@ -126,6 +144,9 @@ openqasm3::ast::ExprPtr extract_single_index(const openqasm3::ast::IndexElement&
 
 // The clock cycles of a duration of `value` units (see the top of this file).
 std::int64_t duration_cycles(double value, openqasm3::ast::TimeUnit unit);
+// The nanoseconds of a duration of `value` units, from its exact decimal: an int64 when whole
+// (4.004 us is 4004), else the nearest double.
+PlainValue duration_ns(double value, openqasm3::ast::TimeUnit unit);
 
 // The steps of lower_expression, for its own use and its tests.
 LoweredValue _parse_binary_expression(const openqasm3::ast::BinaryExpression& oq_expression,

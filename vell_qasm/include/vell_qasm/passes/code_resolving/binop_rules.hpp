@@ -8,12 +8,18 @@
 // no literal (is_qasm_literal) matches only ANYTHING. A number pattern (0, 1, false) matches a
 // literal of the same numeric value whatever its kind: 0 matches 0, 0.0, -0.0 and false; 1
 // matches 1, 1.0 and true; false matches false, 0 and 0.0. The pattern `true` matches the boolean
-// literal true only: for an integer n, n & 1 is not n and n | 1 is not 1, so the rows "x & true
-// gives x" and "x | true gives true" must not fire on the integer 1 (the rows with false are
-// right for 0 and stay numeric).
+// literal true only.
 //
-// Trap: nothing is checked about the other operand. 0 / x gives the literal 0 whatever x is at
-// run time, and x * 0.0 gives the real 0.0 operand even when x is an integer.
+// Folding never changes a type: a matching row is applied only where its result has the type of
+// the expression it replaces, with both types known (ValueType; an operand whose type the caller
+// cannot tell is `unknown`, and then the expression stays). So x * 0 with a real x stays (its
+// value is a real, the literal 0 an integer), and so does b + 0 with a bool b (an integer). The
+// rows with the pattern `true` (true & x gives x, x | true gives true) hold for booleans only:
+// they need both operands bool (m & true with an integer m is m & 1, not m). 0 ** x gives 0 only
+// for a literal x (0 ** 0 is 1).
+//
+// Trap: nothing else is checked about the other operand. 0 / x gives the literal 0 whatever x is
+// at run time.
 #pragma once
 
 #include <array>
@@ -25,6 +31,26 @@
 #include "vell_qasm/value_text.hpp"
 
 namespace vell_qasm::passes::code_resolving {
+
+// The type of an expression's value as far as folding can tell it.
+enum class ValueType { unknown, boolean, integer, real, duration };
+
+// The type of a value of this kind (a bool is boolean, int64 integer, double real).
+ValueType type_of_value(const PlainValue& value);
+// The type `op` gives to operands of these types: unknown where either is unknown or the language
+// defines no such operation. Comparisons and && || give boolean; + - * / % ** give integer for
+// two integral operands (bool counts as integer), real with a real, duration for a duration
+// added to a duration or scaled by a number (duration / duration is real); & | ^ give boolean for
+// two booleans, integer for integral ones; << >> integer.
+ValueType binary_result_type(openqasm3::ast::BinaryOperator op, ValueType lhs, ValueType rhs);
+
+// The types of the two operands of the expression being rewritten, asked only when a row matches.
+class OperandTypes {
+ public:
+  virtual ~OperandTypes() = default;
+  virtual ValueType lhs() = 0;
+  virtual ValueType rhs() = 0;
+};
 
 // The wildcard of a pattern: matches every operand, a non-literal one included.
 struct Anything {
@@ -65,7 +91,10 @@ struct BinopRule {
 // The 21 rows, in the order they are tried.
 extern const std::array<BinopRule, 21> CASES_TO_RETURN_FUNCTION;
 
-// The answer of the first row that matches `node`, or `node` itself.
+// The answer of the first row that matches `node` and keeps its type, or `node` itself. Without
+// `types`, an operand that is no literal has an unknown type.
 openqasm3::ast::ExprPtr calculate_binop_rules(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node);
+openqasm3::ast::ExprPtr calculate_binop_rules(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node,
+                                              OperandTypes& types);
 
 }  // namespace vell_qasm::passes::code_resolving

@@ -6,11 +6,15 @@
 // arithmetic collapses to one literal; nothing is reassociated: (1 + 2) + x becomes 3 + x while
 // (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
 // computation, a rewrite rule is tried instead: the algebraic identities of binop_rules for binary
-// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls.
+// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls. An identity is
+// applied only where it keeps the expression's type, as the literals and the declarations met
+// before the expression tell it (see binop_rules.hpp).
 //
-// Values: a boolean also counts as the integer 0 or 1; integers are int64 and reals double. A
-// result that int64 cannot hold (2 ** 64, 1 << 70, -(least int64)) is refused, never wrapped, and
-// so is a complex result ((-8.0) ** 0.5). Every refused computation (zero divisor, negative shift
+// Values: the plain arithmetic of plain_arithmetic.hpp, "/" of two integers rounding toward
+// negative infinity (7 / 2 is 3, -7 / 2 is -4) as run-time integer division does; ceiling and
+// floor give reals, as the language's do. A boolean also counts as the integer 0 or 1; integers
+// are int64 and reals double. A result that int64 cannot hold (2 ** 64, 1 << 70, -(least
+// int64)) is refused, never wrapped, and so is a complex result ((-8.0) ** 0.5). Every refused computation (zero divisor, negative shift
 // count, domain or range error, operand of the wrong kind, wrong number of arguments) throws
 // IllegalMathExpression naming the expression by its operand values ("The operation 1 / 0 is
 // illegal"); the underlying error is its cause(). With several failing expressions the first one
@@ -35,11 +39,13 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/code_resolving/binop_rules.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
@@ -68,9 +74,11 @@ PlainValue _div(const PlainValue& x, const PlainValue& y);
 //   _calculate(func, arguments) -> PlainValue              applies func (throws when refused)
 // The host's two internal signals (operands not all literals, no function) are the two empty
 // results of the first hooks: no exception is thrown for the common case of a variable operand.
+// `context` (the operand types, for a binary expression) is handed on to _calculate_heuristics.
 template <class Modifier, class Node> class ExpressionModifier {
  public:
-  static openqasm3::ast::ExprPtr run(const openqasm3::ast::Ptr<Node>& node);
+  template <class... Context>
+  static openqasm3::ast::ExprPtr run(const openqasm3::ast::Ptr<Node>& node, Context&... context);
 };
 
 class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModifier, openqasm3::ast::BinaryExpression> {
@@ -82,7 +90,10 @@ class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModif
 
   static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::BinaryExpression& node);
   static Function _get_func_to_calculate(const openqasm3::ast::BinaryExpression& node);
+  // The rules of binop_rules; without `types` only literal operands have a known type.
   static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node);
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node,
+                                                       OperandTypes& types);
   // "1 + 2", "True && False"
   static std::string _create_expression_string(const openqasm3::ast::BinaryExpression& node, const Arguments& arguments);
   static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments[0], arguments[1]); }
@@ -125,10 +136,18 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 };
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
-// expressions and calls are then replaced by generic_modify_node's result.
+// expressions and calls are then replaced by generic_modify_node's result. A chain of binary
+// expressions along their left operands is folded in a loop, not by recursion. Declarations met
+// on the way (classical, input/output, constant, loop variables) give their names a type for the
+// identities; a name declared with two different types has none.
 class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTransformer> {
  public:
   ConstantExpressionsTransformer();
+
+  openqasm3::ast::Rewrite visit_ClassicalDeclaration(const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) override;
+  openqasm3::ast::Rewrite visit_IODeclaration(const openqasm3::ast::Ptr<openqasm3::ast::IODeclaration>& node) override;
+  openqasm3::ast::Rewrite visit_ConstantDeclaration(const openqasm3::ast::Ptr<openqasm3::ast::ConstantDeclaration>& node) override;
+  openqasm3::ast::Rewrite visit_ForInLoop(const openqasm3::ast::Ptr<openqasm3::ast::ForInLoop>& node) override;
 
   openqasm3::ast::Rewrite visit_BinaryExpression(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node) override;
   openqasm3::ast::Rewrite visit_UnaryExpression(const openqasm3::ast::Ptr<openqasm3::ast::UnaryExpression>& node) override;
@@ -139,6 +158,18 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // as a node of its own class; NotImplementedError ("Unsupported visit node: <class ...>") for a
   // node that is no binary or unary expression or call.
   openqasm3::ast::ExprPtr generic_modify_node(const openqasm3::ast::NodePtr& node);
+
+  // The type of an expression's value from the literals and the declarations met so far; unknown
+  // where that does not tell it.
+  ValueType type_of(const openqasm3::ast::ExprPtr& expression) const;
+
+ private:
+  ValueType leaf_type(const openqasm3::ast::Expression& node) const;
+  void declare(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& name, const openqasm3::ast::TypePtr& type);
+  // The visit's result for an expression child (null stays null).
+  openqasm3::ast::ExprPtr rewritten(const openqasm3::ast::ExprPtr& child);
+
+  std::unordered_map<std::string, ValueType> declared_;
 };
 
 class ExpressionsOptimizationStep : public Optimization {
