@@ -9,10 +9,19 @@
 //     (ru_maxrss before and after, the tree and the TAVO program included), per source byte;
 //   - the best time of the parse alone (warm) and of the whole pipeline (warm), their ratio, and
 //     the pipeline's statements per second;
-//   - the best time of each step, run one after the other as the pipeline runs them.
+//   - the best time of each step, run one after the other as the pipeline runs them, and of
+//     writing the finished program's listing (counted in the whole).
 // Destroying the tree and the program is not timed.
 //
 // Usage: compile_bench [max-statements]   (default 1000000)
+//        compile_bench --listing N         (prints the listing of the N-statement program, to
+//                                           compare listings across changes)
+//        compile_bench --source N          (prints the N-statement program itself)
+//        compile_bench --once WHAT N       (WHAT is generate, parse or whole: generates the program
+//                                           and, for parse or whole, parses or compiles it once
+//                                           with its listing; for instruction counts, such as
+//                                           valgrind --tool=callgrind, where the difference to
+//                                           `generate` is the cost of the parse or of the whole)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +30,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -39,6 +51,26 @@ long max_rss_kib() {
   return usage.ru_maxrss;
 }
 
+// Where the timed listing goes: counted, not kept, as a file written a few pages at a time keeps
+// nothing in memory.
+struct ListingSink : std::streambuf {
+  std::size_t bytes = 0;
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    bytes += static_cast<std::size_t>(n);
+    return n;
+  }
+  int_type overflow(int_type c) override {
+    ++bytes;
+    return c;
+  }
+};
+
+void write_listing(const vell_qasm::programs::Program& program, ListingSink& sink) {
+  const auto& tavo_program = dynamic_cast<const vell_qasm::programs::Tavo1Program&>(program);
+  std::ostream out(&sink);
+  tavo_program.dsl_program().write_listing(out);
+}
+
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 void measure(std::size_t statements) {
@@ -51,6 +83,10 @@ void measure(std::size_t statements) {
   const long rss_before = max_rss_kib();
   auto start = Clock::now();
   auto first = vell_qasm::driver::compile(text, options);
+  {
+    ListingSink sink;
+    write_listing(*first, sink);
+  }
   const double cold = since(start);
   const long rss_after = max_rss_kib();
   first.reset();
@@ -64,7 +100,7 @@ void measure(std::size_t statements) {
   }
 
   auto pipeline = vell_qasm::driver::make_pipeline(options);
-  std::vector<double> steps(pipeline->steps.size(), 1e300);
+  std::vector<double> steps(pipeline->steps.size() + 1, 1e300);
   double whole = 1e300;
   for (int r = 0; r < runs; ++r) {
     vell_qasm::programs::ProgramPtr program = std::make_shared<vell_qasm::programs::TextualProgram>(text);
@@ -77,6 +113,14 @@ void measure(std::size_t statements) {
       steps[s] = std::min(steps[s], t);
       total += t;
     }
+    start = Clock::now();
+    {
+      ListingSink sink;
+      write_listing(*program, sink);
+    }
+    const double t = since(start);
+    steps.back() = std::min(steps.back(), t);
+    total += t;
     whole = std::min(whole, total);
   }
 
@@ -84,14 +128,36 @@ void measure(std::size_t statements) {
               generated.statements, text.size(), parse * 1e3, whole * 1e3, cold * 1e3, whole / parse,
               generated.statements / whole, static_cast<double>(rss_after - rss_before) * 1024.0 / bytes);
   std::printf("           steps (ms):");
-  for (std::size_t s = 0; s < steps.size(); ++s)
-    std::printf(" %s %.2f%s", pipeline->steps[s]->name.c_str(), steps[s] * 1e3, s + 1 < steps.size() ? "," : "\n");
+  for (std::size_t s = 0; s + 1 < steps.size(); ++s) std::printf(" %s %.2f,", pipeline->steps[s]->name.c_str(), steps[s] * 1e3);
+  std::printf(" listing %.2f\n", steps.back() * 1e3);
   std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--source") {
+    std::fputs(vell_bench::generate_compile_program(std::strtoull(argv[2], nullptr, 10)).text.c_str(), stdout);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[1]) == "--listing") {
+    const auto generated = vell_bench::generate_compile_program(std::strtoull(argv[2], nullptr, 10));
+    auto program = vell_qasm::driver::compile(generated.text, vell_qasm::driver::demo_compile_options());
+    program->dsl_program().write_listing(std::cout);
+    return 0;
+  }
+  if (argc > 3 && std::string(argv[1]) == "--once") {
+    const std::string what = argv[2];
+    const auto generated = vell_bench::generate_compile_program(std::strtoull(argv[3], nullptr, 10));
+    if (what == "parse") {
+      auto tree = openqasm3::parse(generated.text);
+    } else if (what == "whole") {
+      auto program = vell_qasm::driver::compile(generated.text, vell_qasm::driver::demo_compile_options());
+      ListingSink sink;
+      write_listing(*program, sink);
+    }
+    return 0;
+  }
   const std::size_t max_statements = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
   for (std::size_t n = 1000; n <= max_statements; n *= 10) {
     pid_t child = fork();

@@ -175,9 +175,9 @@ int run_compile(const CompileOptions& options) {
     compile_options.max_included_files = options.max_included_files;
     compile_options.max_included_bytes = options.max_included_bytes;
     auto program = vell_qasm::driver::compile(text, compile_options);
-    const std::string listing = program->dsl_program().listing();
+    const vell::tavo::Program listing = program->dsl_program();
     if (options.output.empty() || options.output == "-") {
-      std::cout << listing;
+      listing.write_listing(std::cout);
       std::cout.flush();
       if (!std::cout) {
         std::cerr << "vell-qasmc: error: cannot write standard output\n";
@@ -186,7 +186,7 @@ int run_compile(const CompileOptions& options) {
       return 0;
     }
     std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
-    out << listing;
+    listing.write_listing(out);
     out.close();
     if (!out) {
       std::cerr << "vell-qasmc: error: cannot write '" << options.output << "'\n";

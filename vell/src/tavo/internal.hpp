@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <span>
+#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -44,80 +48,165 @@ struct ExprNode {
   Value rhs;
 };
 
-struct Block;
-using BlockPtr = std::unique_ptr<Block>;
+// Statements are compact records in the program's arena (statement_arena.cpp): they never move
+// once recorded, and a block lists its statements as a chain. Element, pulse and tag names are
+// interned per program (NameId); a list of element names is an interned list (NamesId).
+using NameId = std::uint32_t;
+using NamesId = std::uint32_t;
 
-struct DeclareStmt {
-  enum class Init { None, Scalar, List };
-  std::shared_ptr<const VarInfo> var;
+// Bump allocation from chunks that grow up to one huge page each and are freed together.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena();
+
+  void* allocate(std::size_t bytes, std::size_t align) {
+    auto at = (reinterpret_cast<std::uintptr_t>(cursor_) + align - 1) & ~(std::uintptr_t{align} - 1);
+    if (at + bytes > reinterpret_cast<std::uintptr_t>(end_)) return allocate_slow(bytes, align);
+    cursor_ = reinterpret_cast<char*>(at + bytes);
+    return reinterpret_cast<void*>(at);
+  }
+  template <class T, class... A>
+  T* make(A&&... args) {
+    return new (allocate(sizeof(T), alignof(T))) T(std::forward<A>(args)...);
+  }
+
+ private:
+  struct Chunk;
+  void* allocate_slow(std::size_t bytes, std::size_t align);
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
+  Chunk* last_ = nullptr;
+  std::size_t next_size_ = 16 * 1024;
+};
+
+// Values held in the arena: a count and the first of that many.
+struct ValueList {
+  Value* data = nullptr;
+  std::uint32_t size = 0;
+  const Value* begin() const { return data; }
+  const Value* end() const { return data + size; }
+};
+
+enum class StmtKind : std::uint8_t {
+  Declare, Advance, DeclareStream, Assign, Save, SaveAll, Align, Play, Wait, FrameRotation, Measure, Block
+};
+
+struct Stmt {
+  explicit Stmt(StmtKind kind_) : kind(kind_) {}
+  Stmt* next = nullptr;
+  StmtKind kind;
+};
+
+struct Block {
+  Stmt* first = nullptr;
+  Stmt* last = nullptr;
+  bool empty() const { return first == nullptr; }
+};
+
+struct DeclareStmt : Stmt {
+  enum class Init : std::uint8_t { None, Scalar, List };
+  DeclareStmt() : Stmt(StmtKind::Declare) {}
   Init init = Init::None;
-  std::vector<Value> values;
-  std::string input_name;  // set for an input-stream variable
+  bool from_input = false;
+  NameId input_name = 0;  // when from_input
+  std::shared_ptr<const VarInfo> var;
+  ValueList values;
 };
-struct AdvanceStmt {
+struct AdvanceStmt : Stmt {
+  explicit AdvanceStmt(std::shared_ptr<const VarInfo> v) : Stmt(StmtKind::Advance), var(std::move(v)) {}
   std::shared_ptr<const VarInfo> var;
 };
-struct DeclareStreamStmt {
+struct DeclareStreamStmt : Stmt {
+  explicit DeclareStreamStmt(std::shared_ptr<const StreamInfo> s) : Stmt(StmtKind::DeclareStream), stream(std::move(s)) {}
   std::shared_ptr<const StreamInfo> stream;
 };
-struct AssignStmt {
+struct AssignStmt : Stmt {
+  AssignStmt(Expr t, Value v) : Stmt(StmtKind::Assign), target(std::move(t)), value(std::move(v)) {}
   Expr target;
   Value value;
 };
-struct SaveStmt {
+struct SaveStmt : Stmt {
+  SaveStmt(Expr s, std::shared_ptr<const StreamInfo> st) : Stmt(StmtKind::Save), source(std::move(s)), stream(std::move(st)) {}
   Expr source;
   std::shared_ptr<const StreamInfo> stream;
 };
-struct SaveAllStmt {
+struct SaveAllStmt : Stmt {
+  SaveAllStmt(std::shared_ptr<const StreamInfo> s, NameId t) : Stmt(StmtKind::SaveAll), tag(t), stream(std::move(s)) {}
+  NameId tag;
   std::shared_ptr<const StreamInfo> stream;
-  std::string tag;
 };
-struct AlignStmt {
-  std::vector<std::string> elements;
+struct AlignStmt : Stmt {
+  explicit AlignStmt(NamesId e) : Stmt(StmtKind::Align), elements(e) {}
+  NamesId elements;
 };
-struct PlayStmt {
-  std::string pulse;
-  std::string element;
-  std::optional<Value> amplitude;
+struct PlayStmt : Stmt {
+  PlayStmt(NameId p, NameId e) : Stmt(StmtKind::Play), pulse(p), element(e) {}
+  NameId pulse;
+  NameId element;
+  bool has_amplitude = false;
+  Value amplitude;
 };
-struct WaitStmt {
+struct WaitStmt : Stmt {
+  WaitStmt(Value c, NamesId e) : Stmt(StmtKind::Wait), elements(e), cycles(std::move(c)) {}
+  NamesId elements;
   Value cycles;
-  std::vector<std::string> elements;
 };
-struct FrameRotationStmt {
+struct FrameRotationStmt : Stmt {
+  FrameRotationStmt(Value a, NameId e) : Stmt(StmtKind::FrameRotation), element(e), angle(std::move(a)) {}
+  NameId element;
   Value angle;
-  std::string element;
 };
-struct MeasureStmt {
-  std::string pulse;
-  std::string element;
+struct MeasureStmt : Stmt {
+  MeasureStmt(NameId p, NameId e, Expr t) : Stmt(StmtKind::Measure), pulse(p), element(e), target(std::move(t)) {}
+  NameId pulse;
+  NameId element;
   Expr target;
 };
 
-enum class BlockKind { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
+enum class BlockKind : std::uint8_t { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
 
-struct BlockStmt {
+struct BlockStmt : Stmt {
+  BlockStmt() : Stmt(StmtKind::Block) {}
   BlockKind kind = BlockKind::If;
+  bool unsafe = false;
   Value first;   // condition, for's init, switch value, case value
   Value second;  // for's condition
   Value third;   // for's update
   Expr variable;  // for, for_each
-  std::vector<Value> values;  // for_each over plain values
-  Expr array;                 // for_each over an array
-  bool unsafe = false;
-  BlockPtr body;
-  BlockPtr else_body;  // if, once else_ opened it
+  ValueList values;  // for_each over plain values
+  Expr array;        // for_each over an array
+  Block body;
+  Block* else_body = nullptr;  // if, once else_ opened it
 };
 
-using Stmt = std::variant<DeclareStmt, AdvanceStmt, DeclareStreamStmt, AssignStmt, SaveStmt, SaveAllStmt,
-                          AlignStmt, PlayStmt, WaitStmt, FrameRotationStmt, MeasureStmt, BlockStmt>;
+// Interned names and lists of names of one program.
+class NameTable {
+ public:
+  NameId name(const std::string& text);
+  NamesId names(const std::vector<std::string>& texts);
+  const std::string& text(NameId id) const { return *texts_[id]; }
+  std::span<const NameId> list(NamesId id) const { return lists_[id]; }
 
-struct Block {
-  std::vector<Stmt> stmts;
+ private:
+  struct ListHash {
+    std::size_t operator()(const std::vector<NameId>& ids) const noexcept;
+  };
+  std::unordered_map<std::string, NameId> ids_;
+  std::vector<const std::string*> texts_;  // keys of ids_, whose nodes do not move
+  std::unordered_map<std::vector<NameId>, NamesId, ListHash> list_ids_;
+  std::vector<std::span<const NameId>> lists_;  // keys of list_ids_
+  std::vector<NameId> scratch_;
+  NamesId last_list_ = 0;
 };
 
 struct ProgramState {
   explicit ProgramState(std::uint64_t id_) : id(id_) {}
+  ~ProgramState();
+  ProgramState(const ProgramState&) = delete;
+  ProgramState& operator=(const ProgramState&) = delete;
   const std::uint64_t id;
   std::atomic<bool> entered{false};
   std::atomic<std::size_t> entries{0};
@@ -126,7 +215,24 @@ struct ProgramState {
   mutable std::mutex mutex;
   std::uint32_t next_var = 0;
   std::uint32_t next_stream = 0;
+  Arena arena;
+  NameTable names;
   Block root;
+
+  // Appends a record made in the arena to `block`. Under the mutex.
+  template <class T, class... A>
+  T* append(Block& block, A&&... args) {
+    T* stmt = arena.make<T>(std::forward<A>(args)...);
+    if (block.last) {
+      block.last->next = stmt;
+    } else {
+      block.first = stmt;
+    }
+    block.last = stmt;
+    return stmt;
+  }
+  // The values in the arena. Under the mutex.
+  ValueList values(std::span<const Value> values);
 };
 
 enum class FrameKind { Program, Block, Switch, StreamProcessing };
@@ -157,6 +263,7 @@ struct Access {
 
 // Text helpers shared by the expression code and the listing.
 std::string fixed_text(double value);
+void append_fixed(std::string& out, double value);
 std::string quoted(std::string_view text);
 void append_text(std::string& out, const Value& value);
 

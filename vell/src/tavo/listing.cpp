@@ -1,5 +1,6 @@
 // The text listing of a recorded program (grammar in program.hpp).
 #include <mutex>
+#include <ostream>
 
 #include "internal.hpp"
 
@@ -9,31 +10,92 @@ using namespace detail;
 
 namespace {
 
+// Renders into a buffer; with a stream, the buffer goes to the stream whenever it has grown past
+// a few pages, so that the whole text is never held at once.
 class Lister {
  public:
+  Lister(const NameTable& names, std::ostream* stream) : names_(names), stream_(stream) {
+    if (stream_) out_.reserve(kFlushAt + 4096);
+  }
+
   std::string take() { return std::move(out_); }
 
+  void flush() {
+    if (stream_ && !out_.empty()) {
+      stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+      out_.clear();
+    }
+  }
+
   void block(const Block& block, int depth) {
-    if (block.stmts.empty()) {
+    if (block.empty()) {
       line(depth);
       out_ += "pass\n";
       return;
     }
-    for (const Stmt& stmt : block.stmts) {
-      std::visit([&](const auto& s) { statement(s, depth); }, stmt);
+    for (const Stmt* stmt = block.first; stmt != nullptr; stmt = stmt->next) {
+      switch (stmt->kind) {
+        case StmtKind::Declare:
+          statement(*static_cast<const DeclareStmt*>(stmt), depth);
+          break;
+        case StmtKind::Advance:
+          statement(*static_cast<const AdvanceStmt*>(stmt), depth);
+          break;
+        case StmtKind::DeclareStream:
+          statement(*static_cast<const DeclareStreamStmt*>(stmt), depth);
+          break;
+        case StmtKind::Assign:
+          statement(*static_cast<const AssignStmt*>(stmt), depth);
+          break;
+        case StmtKind::Save:
+          statement(*static_cast<const SaveStmt*>(stmt), depth);
+          break;
+        case StmtKind::SaveAll:
+          statement(*static_cast<const SaveAllStmt*>(stmt), depth);
+          break;
+        case StmtKind::Align:
+          statement(*static_cast<const AlignStmt*>(stmt), depth);
+          break;
+        case StmtKind::Play:
+          statement(*static_cast<const PlayStmt*>(stmt), depth);
+          break;
+        case StmtKind::Wait:
+          statement(*static_cast<const WaitStmt*>(stmt), depth);
+          break;
+        case StmtKind::FrameRotation:
+          statement(*static_cast<const FrameRotationStmt*>(stmt), depth);
+          break;
+        case StmtKind::Measure:
+          statement(*static_cast<const MeasureStmt*>(stmt), depth);
+          break;
+        case StmtKind::Block:
+          statement(*static_cast<const BlockStmt*>(stmt), depth);
+          break;
+      }
+      if (out_.size() >= kFlushAt) flush();
     }
   }
 
  private:
+  static constexpr std::size_t kFlushAt = 64 * 1024;
+
+  // A name as a quoted string, quoted once per name.
+  void name(NameId id) {
+    if (quoted_.size() <= id) quoted_.resize(id + 1);
+    std::string& text = quoted_[id];
+    if (text.empty()) text = quoted(names_.text(id));
+    out_ += text;
+  }
+
   void line(int depth) { out_.append(static_cast<std::size_t>(depth) * 2, ' '); }
 
   void value(const Value& v) { append_text(out_, v); }
 
-  void list(const std::vector<Value>& values) {
+  void list(const ValueList& values) {
     out_ += '[';
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    for (std::uint32_t i = 0; i < values.size; ++i) {
       if (i > 0) out_ += ", ";
-      value(values[i]);
+      value(values.data[i]);
     }
     out_ += ']';
   }
@@ -45,29 +107,36 @@ class Lister {
 
   void statement(const DeclareStmt& s, int depth) {
     line(depth);
-    out_ += s.input_name.empty() ? "declare " : "declare_input_stream ";
+    out_ += s.from_input ? "declare_input_stream " : "declare ";
     out_ += s.var->name;
     out_ += ": ";
     type(*s.var);
     if (s.init == DeclareStmt::Init::Scalar) {
       out_ += " = ";
-      value(s.values.front());
+      value(s.values.data[0]);
     } else if (s.init == DeclareStmt::Init::List) {
       out_ += " = ";
       list(s.values);
     }
-    if (!s.input_name.empty()) out_ += " from " + quoted(s.input_name);
+    if (s.from_input) {
+      out_ += " from ";
+      name(s.input_name);
+    }
     out_ += '\n';
   }
 
   void statement(const AdvanceStmt& s, int depth) {
     line(depth);
-    out_ += "advance_input_stream " + s.var->name + '\n';
+    out_ += "advance_input_stream ";
+    out_ += s.var->name;
+    out_ += '\n';
   }
 
   void statement(const DeclareStreamStmt& s, int depth) {
     line(depth);
-    out_ += "declare_stream " + s.stream->name + '\n';
+    out_ += "declare_stream ";
+    out_ += s.stream->name;
+    out_ += '\n';
   }
 
   void statement(const AssignStmt& s, int depth) {
@@ -83,12 +152,18 @@ class Lister {
     line(depth);
     out_ += "save ";
     value(s.source);
-    out_ += " -> " + s.stream->name + '\n';
+    out_ += " -> ";
+    out_ += s.stream->name;
+    out_ += '\n';
   }
 
   void statement(const SaveAllStmt& s, int depth) {
     line(depth);
-    out_ += "save_all " + s.stream->name + ' ' + quoted(s.tag) + '\n';
+    out_ += "save_all ";
+    out_ += s.stream->name;
+    out_ += ' ';
+    name(s.tag);
+    out_ += '\n';
   }
 
   void statement(const AlignStmt& s, int depth) {
@@ -98,21 +173,26 @@ class Lister {
     out_ += '\n';
   }
 
-  void elements(const std::vector<std::string>& names) {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      if (i > 0) out_ += ", ";
-      out_ += quoted(names[i]);
+  void elements(NamesId list) {
+    bool first = true;
+    for (NameId id : names_.list(list)) {
+      if (!first) out_ += ", ";
+      first = false;
+      name(id);
     }
   }
 
   void statement(const PlayStmt& s, int depth) {
     line(depth);
-    out_ += "play " + quoted(s.pulse);
-    if (s.amplitude) {
+    out_ += "play ";
+    name(s.pulse);
+    if (s.has_amplitude) {
       out_ += " * ";
-      value(*s.amplitude);
+      value(s.amplitude);
     }
-    out_ += " on " + quoted(s.element) + '\n';
+    out_ += " on ";
+    name(s.element);
+    out_ += '\n';
   }
 
   void statement(const WaitStmt& s, int depth) {
@@ -128,12 +208,18 @@ class Lister {
     line(depth);
     out_ += "frame_rotation ";
     value(s.angle);
-    out_ += " on " + quoted(s.element) + '\n';
+    out_ += " on ";
+    name(s.element);
+    out_ += '\n';
   }
 
   void statement(const MeasureStmt& s, int depth) {
     line(depth);
-    out_ += "measure " + quoted(s.pulse) + " on " + quoted(s.element) + " -> ";
+    out_ += "measure ";
+    name(s.pulse);
+    out_ += " on ";
+    name(s.element);
+    out_ += " -> ";
     value(s.target);
     out_ += '\n';
   }
@@ -188,7 +274,7 @@ class Lister {
         break;
     }
     out_ += ":\n";
-    block(*s.body, depth + 1);
+    block(s.body, depth + 1);
     if (s.else_body) {
       line(depth);
       out_ += "else:\n";
@@ -196,6 +282,9 @@ class Lister {
     }
   }
 
+  const NameTable& names_;
+  std::ostream* stream_;
+  std::vector<std::string> quoted_;
   std::string out_;
 };
 
@@ -203,10 +292,18 @@ class Lister {
 
 std::string Program::listing() const {
   std::lock_guard lock(state_->mutex);
-  if (state_->root.stmts.empty()) return {};
-  Lister lister;
+  if (state_->root.empty()) return {};
+  Lister lister(state_->names, nullptr);
   lister.block(state_->root, 0);
   return lister.take();
+}
+
+void Program::write_listing(std::ostream& out) const {
+  std::lock_guard lock(state_->mutex);
+  if (state_->root.empty()) return;
+  Lister lister(state_->names, &out);
+  lister.block(state_->root, 0);
+  lister.flush();
 }
 
 }  // namespace vell::tavo

@@ -56,7 +56,7 @@ bool ScopeGuard::is_open() const noexcept {
 
 bool Program::empty() const {
   std::lock_guard lock(state_->mutex);
-  return state_->root.stmts.empty();
+  return state_->root.empty();
 }
 
 ScopeGuard ProgramScope::enter() const {

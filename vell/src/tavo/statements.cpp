@@ -140,23 +140,33 @@ const StreamInfo& stream_of(const std::string& operation, const Frame& frame, co
   return *info;
 }
 
-void append(Frame& frame, Stmt stmt) {
-  std::lock_guard lock(frame.program->mutex);
-  frame.block->stmts.push_back(std::move(stmt));
+// Room for one more open context, grown geometrically (reserving one more each time would copy
+// the whole stack at every block opened).
+void make_room(std::vector<Frame>& frames) {
+  if (frames.size() == frames.capacity()) frames.reserve(frames.size() * 2 + 8);
 }
 
-// Records a block statement and opens its body. `frame` is the top of the stack, which growing
-// the stack invalidates: it is read before the stack grows.
-ScopeGuard open_block(Frame& frame, BlockStmt stmt, FrameKind kind, DType value_type = DType::Int) {
-  stmt.body = std::make_unique<Block>();
-  Block* inner = stmt.body.get();
+template <class T, class... A>
+void append(Frame& frame, A&&... args) {
+  std::lock_guard lock(frame.program->mutex);
+  frame.program->append<T>(*frame.block, std::forward<A>(args)...);
+}
+
+// Records a block statement, filled in by `fill`, and opens its body. `frame` is the top of the
+// stack, which growing the stack invalidates: it is read before the stack grows.
+template <class Fill>
+ScopeGuard open_block(Frame& frame, BlockKind block_kind, FrameKind kind, Fill&& fill, DType value_type = DType::Int) {
   std::shared_ptr<ProgramState> program = frame.program;
   Block* outer = frame.block;
   auto& frames = open_frames();
-  frames.reserve(frames.size() + 1);
+  make_room(frames);
+  Block* inner = nullptr;
   {
     std::lock_guard lock(program->mutex);
-    outer->stmts.push_back(std::move(stmt));
+    BlockStmt* stmt = program->append<BlockStmt>(*outer);
+    stmt->kind = block_kind;
+    fill(*program, *stmt);
+    inner = &stmt->body;
   }
   const std::uint64_t token = next_token();
   frames.push_back({token, kind, std::move(program), inner, value_type});
@@ -167,10 +177,14 @@ ScopeGuard open_block(Frame& frame, BlockStmt stmt, FrameKind kind, DType value_
 ScopeGuard open_conditional_block(const std::string& operation, BlockKind kind, const Value& condition) {
   Frame& frame = current(operation);
   check_condition(operation, frame, condition);
-  BlockStmt stmt;
-  stmt.kind = kind;
-  stmt.first = condition;
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_block(frame, kind, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) { stmt.first = condition; });
+}
+
+// The last statement of `block` when it is a block statement of `kind`, else null.
+BlockStmt* last_block(const Block& block, BlockKind kind) {
+  if (block.last == nullptr || block.last->kind != StmtKind::Block) return nullptr;
+  auto* stmt = static_cast<BlockStmt*>(block.last);
+  return stmt->kind == kind ? stmt : nullptr;
 }
 
 Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Init init,
@@ -198,15 +212,18 @@ Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Ini
   var->size = static_cast<std::int64_t>(held.size());
   var->fed_by_input = input_name != nullptr;
 
-  DeclareStmt stmt;
-  stmt.init = init;
-  stmt.values = std::move(held);
-  if (input_name != nullptr) stmt.input_name = *input_name;
   {
     std::lock_guard lock(frame.program->mutex);
-    var->name = "v" + std::to_string(frame.program->next_var++);
-    stmt.var = var;
-    frame.block->stmts.push_back(std::move(stmt));
+    ProgramState& program = *frame.program;
+    var->name = "v" + std::to_string(program.next_var++);
+    DeclareStmt* stmt = program.append<DeclareStmt>(*frame.block);
+    stmt->init = init;
+    stmt->var = var;
+    stmt->values = program.values(held);
+    if (input_name != nullptr) {
+      stmt->from_input = true;
+      stmt->input_name = program.names.name(*input_name);
+    }
   }
   ExprNode node;
   node.kind = var->is_array ? NodeKind::Array : NodeKind::Variable;
@@ -225,7 +242,8 @@ void ResultStreamSource::save_all(const std::string& tag) const {
   Frame& frame = current(operation, Place::SaveAll);
   stream_of(operation, frame, *this);
   if (tag.empty()) throw TavoValueError(operation, "the tag must not be empty");
-  append(frame, SaveAllStmt{info_, tag});
+  std::lock_guard lock(frame.program->mutex);
+  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->names.name(tag));
 }
 
 Expr declare(DType type, const Value& value) {
@@ -254,7 +272,7 @@ void advance_input_stream(const Expr& variable) {
   if (!node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
     throw TavoTypeError(operation, variable.text() + " is not a variable fed by an input stream");
   }
-  append(frame, AdvanceStmt{node.var});
+  append<AdvanceStmt>(frame, node.var);
 }
 
 ResultStreamSource declare_stream() {
@@ -264,7 +282,7 @@ ResultStreamSource declare_stream() {
   {
     std::lock_guard lock(frame.program->mutex);
     info->name = "s" + std::to_string(frame.program->next_stream++);
-    frame.block->stmts.push_back(DeclareStreamStmt{info});
+    frame.program->append<DeclareStreamStmt>(*frame.block, info);
   }
   return Access::stream(std::move(info));
 }
@@ -279,7 +297,7 @@ void assign(const Expr& target, const Value& value) {
   }
   DType type = scalar_value(operation, frame, value, "the value");
   check_fit(operation, value, type, node.dtype, target.text());
-  append(frame, AssignStmt{target, value});
+  append<AssignStmt>(frame, target, value);
 }
 
 void save(const Expr& source, const ResultStreamSource& stream) {
@@ -291,14 +309,12 @@ void save(const Expr& source, const ResultStreamSource& stream) {
                                        described(Value(source)));
   }
   stream_of(operation, frame, stream);
-  append(frame, SaveStmt{source, Access::info(stream)});
+  append<SaveStmt>(frame, source, Access::info(stream));
 }
 
 ScopeGuard stream_processing() {
   Frame& frame = current("stream_processing");
-  BlockStmt stmt;
-  stmt.kind = BlockKind::StreamProcessing;
-  return open_block(frame, std::move(stmt), FrameKind::StreamProcessing);
+  return open_block(frame, BlockKind::StreamProcessing, FrameKind::StreamProcessing, [](ProgramState&, BlockStmt&) {});
 }
 
 void align(const std::vector<std::string>& elements) {
@@ -310,7 +326,8 @@ void align(const std::vector<std::string>& elements) {
   for (const auto& element : elements) {
     if (element.empty()) throw TavoValueError(operation, "an element name must not be empty");
   }
-  append(frame, AlignStmt{elements});
+  std::lock_guard lock(frame.program->mutex);
+  frame.program->append<AlignStmt>(*frame.block, frame.program->names.names(elements));
 }
 
 namespace {
@@ -333,7 +350,9 @@ void play(const std::string& pulse, const std::string& element) {
   Frame& frame = current(operation);
   check_name(operation, pulse, "pulse");
   check_name(operation, element, "element");
-  append(frame, PlayStmt{pulse, element, std::nullopt});
+  std::lock_guard lock(frame.program->mutex);
+  ProgramState& program = *frame.program;
+  program.append<PlayStmt>(*frame.block, program.names.name(pulse), program.names.name(element));
 }
 
 void play(const std::string& pulse, const std::string& element, const Value& amplitude) {
@@ -342,7 +361,11 @@ void play(const std::string& pulse, const std::string& element, const Value& amp
   check_name(operation, pulse, "pulse");
   check_name(operation, element, "element");
   Value held = fitting_value(operation, frame, amplitude, DType::Fixed, "the amplitude");
-  append(frame, PlayStmt{pulse, element, std::move(held)});
+  std::lock_guard lock(frame.program->mutex);
+  ProgramState& program = *frame.program;
+  PlayStmt* stmt = program.append<PlayStmt>(*frame.block, program.names.name(pulse), program.names.name(element));
+  stmt->has_amplitude = true;
+  stmt->amplitude = std::move(held);
 }
 
 void wait(const Value& cycles, const std::vector<std::string>& elements) {
@@ -354,7 +377,8 @@ void wait(const Value& cycles, const std::vector<std::string>& elements) {
   }
   if (elements.empty()) throw TavoValueError(operation, "needs at least one element");
   for (const auto& element : elements) check_name(operation, element, "element");
-  append(frame, WaitStmt{std::move(held), elements});
+  std::lock_guard lock(frame.program->mutex);
+  frame.program->append<WaitStmt>(*frame.block, std::move(held), frame.program->names.names(elements));
 }
 
 void frame_rotation(const Value& angle, const std::string& element) {
@@ -362,7 +386,8 @@ void frame_rotation(const Value& angle, const std::string& element) {
   Frame& frame = current(operation);
   Value held = fitting_value(operation, frame, angle, DType::Fixed, "the angle");
   check_name(operation, element, "element");
-  append(frame, FrameRotationStmt{std::move(held), element});
+  std::lock_guard lock(frame.program->mutex);
+  frame.program->append<FrameRotationStmt>(*frame.block, std::move(held), frame.program->names.name(element));
 }
 
 void measure(const std::string& pulse, const std::string& element, const Expr& target) {
@@ -375,7 +400,9 @@ void measure(const std::string& pulse, const std::string& element, const Expr& t
     throw TavoTypeError(operation, "the target must be a fixed scalar variable or array cell, got " +
                                        described(Value(target)));
   }
-  append(frame, MeasureStmt{pulse, element, target});
+  std::lock_guard lock(frame.program->mutex);
+  ProgramState& program = *frame.program;
+  program.append<MeasureStmt>(*frame.block, program.names.name(pulse), program.names.name(element), target);
 }
 
 ScopeGuard if_(const Value& condition) {
@@ -385,20 +412,17 @@ ScopeGuard if_(const Value& condition) {
 ScopeGuard else_() {
   const std::string operation = "else_";
   Frame& frame = current(operation);
-  auto& stmts = frame.block->stmts;
-  auto* last = stmts.empty() ? nullptr : std::get_if<BlockStmt>(&stmts.back());
-  if (last == nullptr || last->kind != BlockKind::If) {
-    throw TavoScopeError(operation, "must follow right after a closed if_ block");
-  }
+  BlockStmt* last = last_block(*frame.block, BlockKind::If);
+  if (last == nullptr) throw TavoScopeError(operation, "must follow right after a closed if_ block");
   if (last->else_body) throw TavoScopeError(operation, "the if_ block before it already has an else_");
-  auto body = std::make_unique<Block>();
-  Block* inner = body.get();
   std::shared_ptr<ProgramState> program = frame.program;
   auto& frames = open_frames();
-  frames.reserve(frames.size() + 1);
+  make_room(frames);
+  Block* inner = nullptr;
   {
     std::lock_guard lock(program->mutex);
-    last->else_body = std::move(body);
+    inner = program->arena.make<Block>();
+    last->else_body = inner;
   }
   const std::uint64_t token = next_token();
   frames.push_back({token, FrameKind::Block, std::move(program), inner, DType::Int});
@@ -416,29 +440,29 @@ ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition,
   check_fit(operation, init, scalar_value(operation, frame, init, "the initial value"), var.dtype, var.name);
   check_condition(operation, frame, condition);
   check_fit(operation, update, scalar_value(operation, frame, update, "the update"), var.dtype, var.name);
-  BlockStmt stmt;
-  stmt.kind = BlockKind::For;
-  stmt.variable = variable;
-  stmt.first = init;
-  stmt.second = condition;
-  stmt.third = update;
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_block(frame, BlockKind::For, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) {
+    stmt.variable = variable;
+    stmt.first = init;
+    stmt.second = condition;
+    stmt.third = update;
+  });
 }
 
 ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values) {
   const std::string operation = "for_each_";
   Frame& frame = current(operation);
   const VarInfo& var = loop_variable(operation, frame, variable);
-  BlockStmt stmt;
-  stmt.kind = BlockKind::ForEach;
-  stmt.variable = variable;
-  stmt.values.reserve(values.size());
+  std::vector<Value> held;
+  held.reserve(values.size());
   for (const Value& value : values) {
     plain_value(operation, value, "a value of the list");
     check_fit(operation, value, dtype_of(value), var.dtype, var.name);
-    stmt.values.push_back(converted(value, var.dtype));
+    held.push_back(converted(value, var.dtype));
   }
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_block(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState& program, BlockStmt& stmt) {
+    stmt.variable = variable;
+    stmt.values = program.values(held);
+  });
 }
 
 ScopeGuard for_each_(const Expr& variable, const Expr& array) {
@@ -455,11 +479,10 @@ ScopeGuard for_each_(const Expr& variable, const Expr& array) {
                                        std::string(dtype_name(node.dtype)) + " do not fit " + var.name + " of type " +
                                        std::string(dtype_name(var.dtype)));
   }
-  BlockStmt stmt;
-  stmt.kind = BlockKind::ForEach;
-  stmt.variable = variable;
-  stmt.array = array;
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_block(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) {
+    stmt.variable = variable;
+    stmt.array = array;
+  });
 }
 
 ScopeGuard switch_(const Value& expression, bool unsafe) {
@@ -469,11 +492,13 @@ ScopeGuard switch_(const Value& expression, bool unsafe) {
   if (type == DType::Fixed) {
     throw TavoTypeError(operation, "switches on an int or bool value, got " + described(expression));
   }
-  BlockStmt stmt;
-  stmt.kind = BlockKind::Switch;
-  stmt.first = expression;
-  stmt.unsafe = unsafe;
-  return open_block(frame, std::move(stmt), FrameKind::Switch, type);
+  return open_block(
+      frame, BlockKind::Switch, FrameKind::Switch,
+      [&](ProgramState&, BlockStmt& stmt) {
+        stmt.first = expression;
+        stmt.unsafe = unsafe;
+      },
+      type);
 }
 
 ScopeGuard case_(const Value& value) {
@@ -481,26 +506,21 @@ ScopeGuard case_(const Value& value) {
   Frame& frame = current(operation, Place::SwitchCase);
   plain_value(operation, value, "a case value");
   check_fit(operation, value, dtype_of(value), frame.value_type, "the switch value");
-  const auto& stmts = frame.block->stmts;
-  if (!stmts.empty() && std::get<BlockStmt>(stmts.back()).kind == BlockKind::Default) {
+  if (last_block(*frame.block, BlockKind::Default) != nullptr) {
     throw TavoScopeError(operation, "must come before the default_ of its switch_");
   }
-  BlockStmt stmt;
-  stmt.kind = BlockKind::Case;
-  stmt.first = converted(value, frame.value_type);
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  Value held = converted(value, frame.value_type);
+  return open_block(frame, BlockKind::Case, FrameKind::Block,
+                    [&](ProgramState&, BlockStmt& stmt) { stmt.first = std::move(held); });
 }
 
 ScopeGuard default_() {
   const std::string operation = "default_";
   Frame& frame = current(operation, Place::SwitchCase);
-  const auto& stmts = frame.block->stmts;
-  if (!stmts.empty() && std::get<BlockStmt>(stmts.back()).kind == BlockKind::Default) {
+  if (last_block(*frame.block, BlockKind::Default) != nullptr) {
     throw TavoScopeError(operation, "a switch_ has at most one default_");
   }
-  BlockStmt stmt;
-  stmt.kind = BlockKind::Default;
-  return open_block(frame, std::move(stmt), FrameKind::Block);
+  return open_block(frame, BlockKind::Default, FrameKind::Block, [](ProgramState&, BlockStmt&) {});
 }
 
 }  // namespace vell::tavo

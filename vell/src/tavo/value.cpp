@@ -16,12 +16,18 @@ using detail::NodeKind;
 
 namespace detail {
 
-std::string fixed_text(double value) {
+void append_fixed(std::string& out, double value) {
   std::array<char, 64> buffer{};
   auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  std::string text(buffer.data(), result.ptr);
+  const std::string_view text(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
+  out += text;
   // A real must not read as an integer: 2 becomes 2.0; 1e-05, inf and nan stay as they are.
-  if (text.find_first_of(".en") == std::string::npos) text += ".0";
+  if (text.find_first_of(".en") == std::string_view::npos) out += ".0";
+}
+
+std::string fixed_text(double value) {
+  std::string text;
+  append_fixed(text, value);
   return text;
 }
 
@@ -102,9 +108,11 @@ void append_text(std::string& out, const Value& value) {
         if constexpr (std::is_same_v<T, bool>) {
           out += v ? "true" : "false";
         } else if constexpr (std::is_same_v<T, std::int64_t>) {
-          out += std::to_string(v);
+          std::array<char, 24> buffer{};
+          auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v);
+          out.append(buffer.data(), result.ptr);
         } else if constexpr (std::is_same_v<T, double>) {
-          out += fixed_text(v);
+          append_fixed(out, v);
         } else if (v.empty()) {
           out += "<empty>";
         } else {

@@ -1,4 +1,5 @@
 #include <functional>
+#include <sstream>
 #include <vector>
 
 #include "vell_test/tavo.hpp"
@@ -144,4 +145,39 @@ TEST(Listing, IsDeterministicAndNumbersEachProgramFromZero) {
   EXPECT_EQ(record(control_flow), record(control_flow));
   EXPECT_EQ(record([] { tavo::declare(DType::Int, 1); }), "declare v0: int = 1\n");
   EXPECT_EQ(record([] {}), "");
+}
+
+TEST(Listing, WrittenToAStreamAsRendered) {
+  // A program far longer than what the writer buffers, with names interned across blocks.
+  auto many = [] {
+    auto level = tavo::declare(tavo::fixed, 0.0);
+    for (int i = 0; i < 3000; ++i) {
+      const std::string element = "q" + std::to_string(i % 7) + ".xy";
+      tavo::align({element, "q\"rr\""});
+      auto block = tavo::if_(level > static_cast<double>(i));
+      tavo::play(i % 2 ? "x90" : "x180", element, level);
+      tavo::frame_rotation(0.5, element);
+    }
+  };
+  for (const auto& body : std::vector<std::function<void()>>{variables_and_streams, control_flow, expressions, pulses,
+                                                               many, [] {}}) {
+    auto scope = tavo::program();
+    {
+      auto entered = scope.enter();
+      body();
+    }
+    std::ostringstream out;
+    scope.program().write_listing(out);
+    EXPECT_EQ(out.str(), scope.program().listing());
+  }
+}
+
+TEST(Listing, DeeplyNestedBlocksAreReleasedWithoutRecursion) {
+  auto scope = tavo::program();
+  {
+    auto entered = scope.enter();
+    std::vector<tavo::ScopeGuard> open;
+    for (int i = 0; i < 200000; ++i) open.push_back(tavo::if_(true));
+  }
+  EXPECT_FALSE(scope.program().empty());
 }

@@ -94,13 +94,17 @@ ResolvedOperation MachineSetup::resolve_operation(std::string_view name, std::sp
 
 Elements MachineSetup::get_elements_to_align(std::span<const HwQubitIndex> hw_qubits_) const {
   const QubitsMapping& qubits = mapping();
-  std::set<Element> elements;
+  // Operations take one or two qubits of a few elements each: a sorted vector without
+  // repetitions beats a tree of strings.
+  Elements elements;
   for (HwQubitIndex q : hw_qubits_) {
     auto found = qubits.find(q);
     if (found == qubits.end()) throw KeyError(std::to_string(q));
-    elements.insert(found->second.begin(), found->second.end());
+    elements.insert(elements.end(), found->second.begin(), found->second.end());
   }
-  return Elements(elements.begin(), elements.end());
+  std::sort(elements.begin(), elements.end());
+  elements.erase(std::unique(elements.begin(), elements.end()), elements.end());
+  return elements;
 }
 
 }  // namespace vell_qasm::configurations

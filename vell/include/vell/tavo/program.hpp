@@ -57,6 +57,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -94,6 +95,8 @@ class Program {
  public:
   // The program as text, in the grammar above. Deterministic: the same calls give the same text.
   std::string listing() const;
+  // The same text written to `out` as it is rendered, a few pages at a time.
+  void write_listing(std::ostream& out) const;
   bool empty() const;
 
  private:

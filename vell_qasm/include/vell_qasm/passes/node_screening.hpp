@@ -83,8 +83,15 @@ class AllowedNodeTypesValidator : public AllowedNodeScreening {
   // A null set is a TypeError.
   explicit AllowedNodeTypesValidator(std::shared_ptr<NodeClassSet> allowed_node_types);
 
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+
  protected:
   void _raise_exception(const openqasm3::ast::NodePtr& node) override;
+
+ private:
+  struct Answers;
+  AllowedNodeTypesValidator(std::shared_ptr<Answers> answers, std::string_view class_name);
+  std::shared_ptr<Answers> _answers;
 };
 
 }  // namespace vell_qasm::passes

@@ -142,15 +142,25 @@ std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<con
 TavoResult CodeGenerationVisitor::run_operation(std::string_view name, std::span<const ast::NodePtr> qubits,
                                                 std::span<const ast::ExprPtr> params) {
   configurations::TavoArgs lowered;
-  lowered.reserve(params.size());
+  lowered.reserve(params.size() + qubits.size());
   for (const ast::ExprPtr& param : params) lowered.push_back(_lower_expression(param).scalar());
-  const std::vector<HwQubitIndex> indices = get_qubit_indices(qubits);
-  const configurations::ResolvedOperation resolved =
-      _machine_setup.resolve_operation(name, indices, std::move(lowered));
-  const configurations::Elements& elements = resolved.elements_to_align;
-  align_if_needed(elements);
-  TavoResult result = resolved.func(resolved.params);
-  align_if_needed(elements);
+  _indices = get_qubit_indices(qubits);
+  const CallKeyView key{name, _indices, params.size()};
+  auto found = _resolved_calls.find(key);
+  if (found == _resolved_calls.end()) {
+    configurations::ResolvedOperation resolved = _machine_setup.resolve_operation(name, _indices, lowered);
+    check(resolved.params.size() >= params.size());
+    ResolvedCall call{resolved.func,
+                      configurations::TavoArgs(resolved.params.begin() + static_cast<std::ptrdiff_t>(params.size()),
+                                               resolved.params.end()),
+                      std::move(resolved.elements_to_align)};
+    found = _resolved_calls.emplace(CallKey{std::string(name), _indices, params.size()}, std::move(call)).first;
+  }
+  const ResolvedCall& call = found->second;
+  lowered.insert(lowered.end(), call.qubit_arguments.begin(), call.qubit_arguments.end());
+  align_if_needed(call.elements_to_align);
+  TavoResult result = call.func(lowered);
+  align_if_needed(call.elements_to_align);
   return result;
 }
 

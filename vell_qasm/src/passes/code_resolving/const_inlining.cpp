@@ -1,9 +1,12 @@
 #include "vell_qasm/passes/code_resolving/const_inlining.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
+#include "vell_qasm/passes/utils.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -17,14 +20,26 @@ class InitialiserResolver : public ConstantsResolver {
  public:
   using ConstantsResolver::ConstantsResolver;
 
+  InitialiserResolver(const ConstantsTable& constants, const std::unordered_map<std::string, unsigned>& levels)
+      : ConstantsResolver(constants), _levels(levels) {}
+
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
     auto found = _constants.find(node->name);
-    if (found != _constants.end()) return found->second;
+    if (found != _constants.end()) {
+      named_constant = true;
+      if (auto level = _levels.find(node->name); level != _levels.end()) chain_level = std::max(chain_level, level->second);
+      return found->second;
+    }
     unresolved.push_back(node);
     return node;
   }
 
   std::vector<ast::Ptr<ast::Identifier>> unresolved;
+  bool named_constant = false;
+  unsigned chain_level = 0;  // the deepest chain level among the constants it named
+
+ private:
+  const std::unordered_map<std::string, unsigned>& _levels;
 };
 
 std::string position_text(const ast::QASMNode& node) {
@@ -43,7 +58,7 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
   const std::string& name = node->identifier->name;
   if (_constants.contains(name)) throw parsing::RedeclarationException(node, name);
 
-  InitialiserResolver resolver(_constants);
+  InitialiserResolver resolver(_constants, _chain_levels);
   ast::Rewrite resolved = resolver.visit(node->init_expression);
   auto value = resolved.is_node() ? ast::dyn_cast<ast::Expression>(resolved.node()) : nullptr;
   check(value != nullptr);
@@ -55,6 +70,22 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
     throw ValueError("The constant '" + name + "' is used in the initialiser of the constant '" +
                      early->second.initialised + "'" + position_text(*early->second.identifier) +
                      " before its declaration" + position_text(*node) + ".");
+  unsigned level = resolver.named_constant ? resolver.chain_level + 1 : 0;
+  if (level >= kFoldedChain) {
+    // A copy is folded, since the value shares the values of the constants it names, which stay
+    // as written. Only a literal replaces it; folding that fails (where the folding step would
+    // report it) leaves it as it is.
+    try {
+      ConstantExpressionsTransformer folder;
+      ast::Rewrite folded = folder.visit(ast::deep_copy(value));
+      if (folded.is_node() && utils::qasm_literal_value(folded.node())) {
+        value = std::static_pointer_cast<ast::Expression>(folded.node());
+        level = 0;
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  _chain_levels.emplace(name, level);
   _constants.emplace(name, std::move(value));
   return nullptr;
 }

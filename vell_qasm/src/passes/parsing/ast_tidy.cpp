@@ -60,6 +60,25 @@ bool lower_than_target(const std::string& version) {
   return pieces.size() < target.size();
 }
 
+// Whether the tree holds an input/output declaration anywhere the counting walk reaches (switch
+// cases and inner index lists included); stops descending once it has found one.
+class IODeclarationFinder : public ast::QASMVisitor {
+ public:
+  IODeclarationFinder() : QASMVisitor(ast::SwitchCases::enter) {}
+  bool found = false;
+
+  void generic_visit(ast::QASMNode& node) override {
+    if (!found) ast::QASMVisitor::generic_visit(node);
+  }
+  void visit_IODeclaration(ast::IODeclaration&) override { found = true; }
+  void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {
+    generic_visit(node);
+    for (auto& index : node.indices)
+      if (auto* list = std::get_if<ast::IndexList>(&index))
+        for (auto& item : *list) visit(item);
+  }
+};
+
 std::string join_target_version() {
   std::string text;
   for (std::int64_t part : AstTidy::TARGET_VERSION) {
@@ -114,9 +133,14 @@ ast::StmtPtr IOVariablesTransformer::_get_new_declaration_node(const ast::Ptr<as
 }
 
 ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>& node) {
-  std::size_t io_declarations = count_node_types(*node).of<ast::IODeclaration>();
-  if (io_declarations > 0) {
-    logging::debug(logger(), "Encountered existing (" + std::to_string(io_declarations) + ") I/O variables.");
+  IODeclarationFinder finder;
+  finder.visit(*node);
+  if (finder.found) {
+    // The count is needed only for the record.
+    logging::debug(logger(), [&] {
+      return "Encountered existing (" + std::to_string(count_node_types(*node).of<ast::IODeclaration>()) +
+             ") I/O variables.";
+    });
     return node;
   }
   QASMTransformer::generic_visit(node);

@@ -1,4 +1,5 @@
 #include "vell_qasm/passes/code_resolving/const_inlining.hpp"
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,32 @@ TEST(ConstInlining, InitialisersAreResolvedSoNoConstantNameSurvives) {
   EXPECT_EQ(init_of(root, 1), product);
   EXPECT_EQ(std::static_pointer_cast<ast::BinaryExpression>(product)->lhs, two);
   EXPECT_EQ(std::static_pointer_cast<ast::BinaryExpression>(init_of(root, 2))->lhs, CONSTANTS.at("pi"));
+}
+
+TEST(ConstInlining, LongChainsAreFoldedOnceSoNoValueNestsDeep) {
+  // Each constant from the one before: kept as written up to the folding level, folded there
+  // (to a literal, which starts the chain anew), so even the last value is shallow.
+  const unsigned n = 100000;
+  std::string source = "const int c0 = 1; const float f0 = pi;";
+  for (unsigned i = 1; i < n; ++i) {
+    source += " const int c" + std::to_string(i) + " = c" + std::to_string(i - 1) + " + 1;";
+    source += " const float f" + std::to_string(i) + " = f" + std::to_string(i - 1) + " * 1.0;";
+  }
+  source += " int short_chain = c5; int last = c" + std::to_string(n - 1) + "; float real = f" + std::to_string(n - 1) + ";";
+  auto root = inline_constants(source);
+  EXPECT_EQ(openqasm3::dumps(*init_of(root, 0)), "1 + 1 + 1 + 1 + 1 + 1");
+  auto depth = [](ast::NodePtr node) {
+    std::size_t levels = 0;
+    for (; node && node->kind() == ast::NodeKind::BinaryExpression; ++levels)
+      node = std::static_pointer_cast<ast::BinaryExpression>(node)->lhs;
+    return levels;
+  };
+  EXPECT_LT(depth(init_of(root, 1)), ConstantsGatherer::kFoldedChain);
+  EXPECT_LT(depth(init_of(root, 2)), ConstantsGatherer::kFoldedChain);
+  ExpressionsOptimizationStep folding;
+  run_step(folding, root);
+  EXPECT_EQ(printed(root), printed("int short_chain = 6; int last = " + std::to_string(n) + "; float real = " +
+                                   openqasm3::dumps(*CONSTANTS.at("pi")) + ";"));
 }
 
 TEST(ConstInlining, AnInitialiserNamingALaterConstantIsRefused) {

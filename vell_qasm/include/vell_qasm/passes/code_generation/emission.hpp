@@ -17,7 +17,9 @@
 // Every quantum operation goes through run_operation: the parameters are lowered, the operands'
 // hardware-qubit indices collected, MachineSetup resolves the call, and the target function runs
 // between two alignments of the operation's elements (when there are two or more). Nothing is
-// emitted when lowering or resolution fails.
+// emitted when lowering or resolution fails. What a resolution gives apart from the parameters
+// (target function, qubit arguments, elements) depends only on the operation's name, qubits and
+// number of parameters: it is kept for the rest of the run, so each distinct call resolves once.
 //
 // Control flow:
 // - if/else: both blocks empty emits nothing (the condition is not even lowered); an else block
@@ -42,6 +44,7 @@
 // - What was emitted before a failure stays in the program; scopes are closed on the way out.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -164,6 +167,33 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   const Inputs& _inputs;
   const bool _is_inside_scope;
   std::int64_t _underscore_counter = 0;
+
+  struct CallKey {
+    std::string name;
+    std::vector<configurations::HwQubitIndex> qubits;
+    std::size_t params = 0;
+  };
+  struct CallKeyView {
+    std::string_view name;
+    std::span<const configurations::HwQubitIndex> qubits;
+    std::size_t params = 0;
+  };
+  struct CallKeyLess {
+    using is_transparent = void;
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+      if (a.params != b.params) return a.params < b.params;
+      if (int order = std::string_view(a.name).compare(std::string_view(b.name)); order != 0) return order < 0;
+      return std::lexicographical_compare(a.qubits.begin(), a.qubits.end(), b.qubits.begin(), b.qubits.end());
+    }
+  };
+  struct ResolvedCall {
+    configurations::TavoFunc func;
+    configurations::TavoArgs qubit_arguments;  // what follows the parameters
+    configurations::Elements elements_to_align;
+  };
+  std::map<CallKey, ResolvedCall, CallKeyLess> _resolved_calls;
+  std::vector<configurations::HwQubitIndex> _indices;  // reused for every operation
 };
 
 class CodeGeneration : public Step {

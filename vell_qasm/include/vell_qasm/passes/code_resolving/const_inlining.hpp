@@ -13,6 +13,14 @@
 // that names a constant declared later in walk order (itself included) is a ValueError naming
 // both constants, never a name left behind whose declaration is gone.
 //
+// Chains: a constant's value holds the values of the constants its initialiser names, and so on
+// down the chain; a chain of 10^5 constants each defined from the one before would nest 10^5
+// levels deep, beyond what any later walk can enter. A value that stands kFoldedChain constants
+// down a chain is therefore folded once, when its declaration is met, by the constant-expression
+// folding of a copy (the values it shares stay as written); a literal result replaces it and
+// starts a new chain, so that the folding goes no deeper than the last literal. Shorter chains
+// are kept as written.
+//
 // Sharing: nothing is copied. Every use of a constant is the very node stored for it (the
 // initialiser of its declaration, resolved in place; for a built-in name, the node of CONSTANTS
 // itself), and the stored nodes are not walked again. The declared type is dropped: after
@@ -44,6 +52,8 @@ namespace vell_qasm::passes::code_resolving {
 
 class ConstantsGatherer : public Transformer<ConstantsGatherer> {
  public:
+  static constexpr unsigned kFoldedChain = 32;
+
   ConstantsGatherer();
 
   // Resolves the initialiser, enters it under the declared name and deletes the declaration.
@@ -62,6 +72,8 @@ class ConstantsGatherer : public Transformer<ConstantsGatherer> {
 
   ConstantsTable _constants;
   std::unordered_map<std::string, EarlyUse> _early_uses;
+  // How many constants down a chain each constant's value stands (0: names no constant).
+  std::unordered_map<std::string, unsigned> _chain_levels;
 };
 
 class ConstantsResolver : public Transformer<ConstantsResolver> {

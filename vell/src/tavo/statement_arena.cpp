@@ -1,0 +1,215 @@
+// The memory of recorded programs: the arena that statement records live in, interned names, and
+// the release of a program's records.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "internal.hpp"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace vell::tavo::detail {
+
+namespace {
+
+// Chunks grow to this size, one huge page where the system offers them: first touches of fresh
+// pages dominate the cost of recording a large program, and one huge page replaces 512 of them.
+constexpr std::size_t kLargeChunk = std::size_t{2} << 20;
+constexpr std::size_t kCachedChunks = 8;
+
+struct ChunkCache {
+  std::mutex mutex;
+  void* chunks[kCachedChunks] = {};
+  std::size_t count = 0;
+};
+
+ChunkCache& cache() {
+  static ChunkCache* c = new ChunkCache();  // never destroyed: programs may die during exit
+  return *c;
+}
+
+void* map_large() {
+  {
+    ChunkCache& c = cache();
+    std::lock_guard lock(c.mutex);
+    if (c.count > 0) return c.chunks[--c.count];
+  }
+#if defined(__linux__)
+  void* raw = ::mmap(nullptr, 2 * kLargeChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const auto aligned = (start + kLargeChunk - 1) / kLargeChunk * kLargeChunk;
+  if (aligned > start) ::munmap(raw, aligned - start);
+  const std::size_t tail = (start + 2 * kLargeChunk) - (aligned + kLargeChunk);
+  if (tail) ::munmap(reinterpret_cast<void*>(aligned + kLargeChunk), tail);
+  ::madvise(reinterpret_cast<void*>(aligned), kLargeChunk, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+#else
+  return ::operator new(kLargeChunk, std::align_val_t(kLargeChunk));
+#endif
+}
+
+void unmap_large(void* chunk) {
+  {
+    ChunkCache& c = cache();
+    std::lock_guard lock(c.mutex);
+    if (c.count < kCachedChunks) {
+      c.chunks[c.count++] = chunk;
+      return;
+    }
+  }
+#if defined(__linux__)
+  ::munmap(chunk, kLargeChunk);
+#else
+  ::operator delete(chunk, std::align_val_t(kLargeChunk));
+#endif
+}
+
+}  // namespace
+
+struct alignas(std::max_align_t) Arena::Chunk {
+  Chunk* prev;
+  std::size_t size;
+  bool large;  // from map_large
+};
+
+Arena::~Arena() {
+  while (last_ != nullptr) {
+    Chunk* prev = last_->prev;
+    if (last_->large) {
+      unmap_large(last_);
+    } else {
+      ::operator delete(static_cast<void*>(last_));
+    }
+    last_ = prev;
+  }
+}
+
+void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
+  const std::size_t needed = sizeof(Chunk) + bytes + align;
+  std::size_t size = next_size_;
+  Chunk* chunk = nullptr;
+  if (needed <= size && size == kLargeChunk) {
+    chunk = static_cast<Chunk*>(map_large());
+    chunk->large = true;
+  } else {
+    size = std::max(size, needed);
+    chunk = static_cast<Chunk*>(::operator new(size));
+    chunk->large = false;
+  }
+  chunk->size = size;
+  chunk->prev = last_;
+  last_ = chunk;
+  next_size_ = std::min(next_size_ * 2, kLargeChunk);
+  cursor_ = reinterpret_cast<char*>(chunk + 1);
+  end_ = reinterpret_cast<char*>(chunk) + size;
+  return allocate(bytes, align);
+}
+
+NameId NameTable::name(const std::string& text) {
+  auto [it, inserted] = ids_.try_emplace(text, static_cast<NameId>(texts_.size()));
+  if (inserted) texts_.push_back(&it->first);
+  return it->second;
+}
+
+std::size_t NameTable::ListHash::operator()(const std::vector<NameId>& ids) const noexcept {
+  std::size_t h = ids.size();
+  for (NameId id : ids) h = (h ^ id) * 0x100000001b3ULL;
+  return h;
+}
+
+NamesId NameTable::names(const std::vector<std::string>& texts) {
+  // Operations align the same elements on both sides: the list just interned comes back often.
+  if (!lists_.empty()) {
+    std::span<const NameId> last = lists_[last_list_];
+    if (last.size() == texts.size() &&
+        std::equal(last.begin(), last.end(), texts.begin(), [&](NameId id, const std::string& t) { return text(id) == t; }))
+      return last_list_;
+  }
+  scratch_.clear();
+  for (const std::string& t : texts) scratch_.push_back(name(t));
+  auto [it, inserted] = list_ids_.try_emplace(scratch_, static_cast<NamesId>(lists_.size()));
+  if (inserted) lists_.emplace_back(it->first);
+  last_list_ = it->second;
+  return it->second;
+}
+
+ValueList ProgramState::values(std::span<const Value> values) {
+  ValueList list;
+  if (values.empty()) return list;
+  list.data = static_cast<Value*>(arena.allocate(sizeof(Value) * values.size(), alignof(Value)));
+  for (const Value& value : values) new (list.data + list.size++) Value(value);
+  return list;
+}
+
+namespace {
+
+void destroy(ValueList& list) {
+  for (std::uint32_t i = 0; i < list.size; ++i) list.data[i].~Value();
+}
+
+}  // namespace
+
+// Records hold handles (variables, streams, expressions): each is destroyed once, without
+// recursion, however deeply the blocks nest. The arena then frees their memory at once.
+ProgramState::~ProgramState() {
+  std::vector<Stmt*> chains{root.first};
+  while (!chains.empty()) {
+    Stmt* stmt = chains.back();
+    chains.pop_back();
+    while (stmt != nullptr) {
+      Stmt* next = stmt->next;
+      switch (stmt->kind) {
+        case StmtKind::Declare: {
+          auto* s = static_cast<DeclareStmt*>(stmt);
+          destroy(s->values);
+          s->~DeclareStmt();
+          break;
+        }
+        case StmtKind::Advance:
+          static_cast<AdvanceStmt*>(stmt)->~AdvanceStmt();
+          break;
+        case StmtKind::DeclareStream:
+          static_cast<DeclareStreamStmt*>(stmt)->~DeclareStreamStmt();
+          break;
+        case StmtKind::Assign:
+          static_cast<AssignStmt*>(stmt)->~AssignStmt();
+          break;
+        case StmtKind::Save:
+          static_cast<SaveStmt*>(stmt)->~SaveStmt();
+          break;
+        case StmtKind::SaveAll:
+          static_cast<SaveAllStmt*>(stmt)->~SaveAllStmt();
+          break;
+        case StmtKind::Align:
+          static_cast<AlignStmt*>(stmt)->~AlignStmt();
+          break;
+        case StmtKind::Play:
+          static_cast<PlayStmt*>(stmt)->~PlayStmt();
+          break;
+        case StmtKind::Wait:
+          static_cast<WaitStmt*>(stmt)->~WaitStmt();
+          break;
+        case StmtKind::FrameRotation:
+          static_cast<FrameRotationStmt*>(stmt)->~FrameRotationStmt();
+          break;
+        case StmtKind::Measure:
+          static_cast<MeasureStmt*>(stmt)->~MeasureStmt();
+          break;
+        case StmtKind::Block: {
+          auto* s = static_cast<BlockStmt*>(stmt);
+          if (s->body.first) chains.push_back(s->body.first);
+          if (s->else_body && s->else_body->first) chains.push_back(s->else_body->first);
+          destroy(s->values);
+          s->~BlockStmt();
+          break;
+        }
+      }
+      stmt = next;
+    }
+  }
+}
+
+}  // namespace vell::tavo::detail
