@@ -117,7 +117,7 @@ TEST(ConstInlining, LongChainsAreFoldedOnceSoNoValueNestsDeep) {
   EXPECT_EQ(openqasm3::dumps(*init_of(root, 0)), "1 + 1 + 1 + 1 + 1 + 1");
   auto depth = [](ast::NodePtr node) {
     std::size_t levels = 0;
-    for (; node && node->kind() == ast::NodeKind::BinaryExpression; ++levels)
+    for (; node && ast::is_exactly<ast::BinaryExpression>(*node); ++levels)
       node = std::static_pointer_cast<ast::BinaryExpression>(node)->lhs;
     return levels;
   };
