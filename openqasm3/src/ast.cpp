@@ -61,13 +61,18 @@ std::string NodeClass::text() const {
 
 // ---- visitors
 
-void QASMVisitor::visit(QASMNode& node) { node.accept(*this, {}); }
+void QASMVisitor::visit(QASMNode& node) {
+  check_class();
+  node.accept(*this, {});
+}
 void QASMVisitor::visit(const NodePtr& node) {
+  check_class();
   if (node) node->accept(*this, detail::handle_ref(node));
 }
 void QASMVisitor::generic_visit(QASMNode& node) { node.visit_children(*this); }
 
 Rewrite QASMTransformer::visit(const NodePtr& node) {
+  check_class();
   if (!node) return {};
   Rewrite r = node->accept(*this, detail::handle_ref(node));
   if (r.is_keep()) return node;

@@ -127,6 +127,25 @@ TEST(VisitorDispatch, EveryOverrideIsCalledWhereverItIsDeclared) {
   EXPECT_EQ(generic_crtp.seen, generic_seen);
 }
 
+// A walk from the base's constructor, while the object is still of the base class, does not
+// decide for the finished object.
+TEST(VisitorDispatch, AWalkDuringConstructionDoesNotHideTheDerivedClassOverrides) {
+  struct WalksWhenMade : VisitorFor<WalksWhenMade> {
+    std::vector<std::string> seen;
+    explicit WalksWhenMade(QASMNode& tree) { visit(tree); }
+    void visit_Identifier(Identifier& n) override { seen.push_back("Identifier " + n.name); }
+  };
+  struct AlsoNumbers : WalksWhenMade {
+    explicit AlsoNumbers(QASMNode& tree) : WalksWhenMade(tree) {}
+    void visit_IntegerLiteral(IntegerLiteral& n) override { seen.push_back("Int " + std::to_string(n.value)); }
+  };
+  auto tree = stmt(bin("+", id("a"), num(1)));
+  AlsoNumbers v(*tree);
+  EXPECT_EQ(v.seen, (std::vector<std::string>{"Identifier a"}));
+  v.visit(*tree);
+  EXPECT_EQ(v.seen, (std::vector<std::string>{"Identifier a", "Identifier a", "Int 1"}));
+}
+
 TEST(TransformerDispatch, AnOverrideInAClassDerivedFromTheWalkerIsCalled) {
   struct Doubler : TransformerFor<Doubler> {
     Rewrite visit_Identifier(const Ptr<Identifier>& n) override { return id(n->name + n->name); }

@@ -37,7 +37,7 @@ template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* nam
   if constexpr (std::is_same_v<T, QASMNode>) {
     return n;
   } else {
-    auto p = std::dynamic_pointer_cast<T>(n);
+    auto p = dyn_cast<T>(n);  // casting.hpp, found when instantiated
     if (!p) throw_field_type(owner, name, *n, node_class_of<T>().name);
     return p;
   }

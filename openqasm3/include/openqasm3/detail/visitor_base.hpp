@@ -76,7 +76,7 @@ class QASMVisitor : public detail::StatementWalk {
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
   bool walks_generically(NodeKind kind) {
-    if (declared_) [[unlikely]] check_declared();
+    if (!checked_) [[unlikely]] check_class();
     return defaults_->generic[static_cast<std::size_t>(kind)];
   }
   // A node visited by reference has no handle (see handle()).
@@ -110,16 +110,19 @@ class QASMVisitor : public detail::StatementWalk {
  protected:
   // For VisitorFor<D>: the handlers that `declared` (D) leaves to the library.
   QASMVisitor(SwitchCases cases, const detail::DefaultHandlers& defaults, const std::type_info& declared)
-      : switch_cases_(cases), defaults_(&defaults), declared_(&declared) {}
+      : switch_cases_(cases), table_(&defaults), declared_(&declared) {}
 
  private:
   // A class derived from D may override more handlers than D: then none counts as the library's.
-  void check_declared() {
-    if (typeid(*this) != *declared_) defaults_ = &detail::kNoDefaultHandlers;
-    declared_ = nullptr;
+  // Checked again by every visit(), so that a walk from D's constructor does not settle it.
+  void check_class() {
+    defaults_ = declared_ && typeid(*this) == *declared_ ? table_ : &detail::kNoDefaultHandlers;
+    checked_ = true;
   }
   SwitchCases switch_cases_;
+  bool checked_ = false;
   const detail::DefaultHandlers* defaults_ = &detail::kNoDefaultHandlers;
+  const detail::DefaultHandlers* table_ = &detail::kNoDefaultHandlers;
   const std::type_info* declared_ = nullptr;
   detail::HandleRef current_;
 };
@@ -140,7 +143,7 @@ class QASMTransformer : public detail::StatementWalk {
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   SwitchCases switch_cases() const { return switch_cases_; }
   bool walks_generically(NodeKind kind) {
-    if (declared_) [[unlikely]] check_declared();
+    if (!checked_) [[unlikely]] check_class();
     return defaults_->generic[static_cast<std::size_t>(kind)];
   }
   Rewrite visit(const NodePtr& node);
@@ -152,15 +155,17 @@ class QASMTransformer : public detail::StatementWalk {
  protected:
   // For TransformerFor<D>, as for VisitorFor<D>.
   QASMTransformer(SwitchCases cases, const detail::DefaultHandlers& defaults, const std::type_info& declared)
-      : switch_cases_(cases), defaults_(&defaults), declared_(&declared) {}
+      : switch_cases_(cases), table_(&defaults), declared_(&declared) {}
 
  private:
-  void check_declared() {
-    if (typeid(*this) != *declared_) defaults_ = &detail::kNoDefaultHandlers;
-    declared_ = nullptr;
+  void check_class() {
+    defaults_ = declared_ && typeid(*this) == *declared_ ? table_ : &detail::kNoDefaultHandlers;
+    checked_ = true;
   }
   SwitchCases switch_cases_;
+  bool checked_ = false;
   const detail::DefaultHandlers* defaults_ = &detail::kNoDefaultHandlers;
+  const detail::DefaultHandlers* table_ = &detail::kNoDefaultHandlers;
   const std::type_info* declared_ = nullptr;
 };
 
@@ -200,6 +205,9 @@ template <class D> inline constexpr DefaultHandlers kTransformerDefaults = trans
 // nodes whose handler it leaves alone go straight to the generic walk, with no handler call. A
 // class derived in turn from such a walker walks correctly but calls every handler; so does a
 // walker derived from QASMVisitor / QASMTransformer directly.
+// Trap: the walker's class is checked by every visit() and on a first walk entered otherwise; a
+// walk entered only through generic_visit or accept, after one run inside D's constructor by an
+// object of a class derived from D, would skip that class's own overrides.
 template <class D> class VisitorFor : public QASMVisitor {
  public:
   explicit VisitorFor(SwitchCases cases = SwitchCases::skip)
