@@ -19,7 +19,7 @@ std::string qubits_text(std::int64_t count) {
 
 // A plain Identifier (not an HwQubit, whose name is never a register's).
 bool is_plain_identifier(const ast::NodePtr& node) {
-  return node != nullptr && node->kind() == ast::NodeKind::Identifier;
+  return node != nullptr && ast::is_exactly<ast::Identifier>(*node);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 // ---- collection ----
 
-_QubitsCollector::_QubitsCollector() : QASMVisitor(ast::SwitchCases::enter) {}
+_QubitsCollector::_QubitsCollector() {}
 
 void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   check(node.qubit != nullptr, "A qubit declaration names its register");
@@ -61,7 +61,7 @@ void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   if (_declared.contains(declaration_name)) throw MultipleQubitDefinitionException(declaration_name);
   std::int64_t size = 1;
   if (node.size) {
-    const auto* literal = dynamic_cast<const ast::IntegerLiteral*>(node.size.get());
+    const auto* literal = ast::dyn_cast<ast::IntegerLiteral>(node.size.get());
     check(literal != nullptr, "No expression size is allowed");
     size = literal->value;
     if (size < 0)
@@ -114,8 +114,7 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 
 // ---- rewriting ----
 
-_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping)
-    : QASMTransformer(ast::SwitchCases::enter) {
+_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping) {
   _qubits_mapping.reserve(qubits_mapping.size());
   for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
 }
@@ -136,10 +135,10 @@ ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::Indexe
   if (node->name == nullptr) return node;
   const std::string& name = node->name->name;
   const auto* run = _run(name);
-  if (run == nullptr || node->name->kind() != ast::NodeKind::Identifier) return node;
+  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node->name)) return node;
   check(node->indices.size() == 1, "Only 1-length indexing is allowed");
   const ast::ExprPtr index = extract_single_index(node->indices.front());
-  const auto* literal = dynamic_cast<const ast::IntegerLiteral*>(index.get());
+  const auto* literal = ast::dyn_cast<ast::IntegerLiteral>(index.get());
   check(literal != nullptr, "Only explicit qubit pointers are supported");
   const auto size = static_cast<std::int64_t>(run->size());
   if (literal->value < 0 || literal->value >= size)

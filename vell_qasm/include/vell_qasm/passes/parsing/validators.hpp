@@ -11,10 +11,11 @@
 #include <string>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
 
 namespace vell_qasm::passes::parsing {
 
-class RedeclarationException : public std::exception {
+class RedeclarationException : public std::exception, public HasLocation {
  public:
   RedeclarationException(openqasm3::ast::NodePtr node, std::string name);
 
@@ -22,6 +23,9 @@ class RedeclarationException : public std::exception {
   const std::string name;
 
   const char* what() const noexcept override { return _message.c_str(); }
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
 
  private:
   std::string _message;
