@@ -119,69 +119,6 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
 
 namespace {
 
-bool locate_node(const ast::QASMNode* node, FailureDescription& out) {
-  if (!node || !node->span) return false;
-  out.line = node->span->start_line;
-  out.column = node->span->start_column;
-  return true;
-}
-
-// The position that `e` carries, if its class carries one.
-bool locate(const std::exception& e, FailureDescription& out) {
-  if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
-    out.line = p->line;
-    out.column = p->column;
-    return true;
-  }
-  if (auto* p = dynamic_cast<const IncludeNotFoundError*>(&e)) {
-    out.line = p->line;
-    out.column = p->column;
-    out.file = p->file;
-    return true;
-  }
-  if (auto* p = dynamic_cast<const IncludedFileError*>(&e)) {
-    out.line = p->line;
-    out.column = p->column;
-    out.file = p->file;
-    return true;
-  }
-  if (auto* p = dynamic_cast<const InvalidFeatureException*>(&e)) return locate_node(p->node.get(), out);
-  if (auto* p = dynamic_cast<const code_resolving::GateResolverException*>(&e)) return locate_node(p->node.get(), out);
-  if (auto* p = dynamic_cast<const parsing::RedeclarationException*>(&e)) return locate_node(p->node.get(), out);
-  if (auto* p = dynamic_cast<const code_generation::MissingInputException*>(&e))
-    return locate_node(p->node.get(), out);
-  if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeError*>(&e)) return locate_node(p->node.get(), out);
-  if (auto* p = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e))
-    return locate_node(p->node_type.get(), out);
-  if (auto* p = dynamic_cast<const code_generation::UnsupportedTypeException*>(&e))
-    return locate_node(p->node_type.get(), out);
-  if (auto* p = dynamic_cast<const code_generation::ArrayInitializerException*>(&e)) return locate_node(p->node.get(), out);
-  if (auto* p = dynamic_cast<const code_generation::InvalidArraySizeException*>(&e))
-    return locate_node(p->array_size.get(), out);
-  if (auto* p = dynamic_cast<const NotImplementedError*>(&e))
-    if (auto* node = std::get_if<ast::NodePtr>(&p->subject)) return locate_node(node->get(), out);
-  return false;
-}
-
-// Messages that show a node in its text form ("... at: FunctionCall(span=Span(start_line=3,
-// start_column=4, ...") point at it even where the exception keeps no node: the first span shown.
-bool locate_in_text(const std::string& text, FailureDescription& out) {
-  static constexpr std::string_view kLine = "span=Span(start_line=", kColumn = ", start_column=";
-  const auto at = text.find(kLine);
-  if (at == std::string::npos) return false;
-  const char* p = text.data() + at + kLine.size();
-  const char* end = text.data() + text.size();
-  int line = 0, column = 0;
-  auto [after_line, ec1] = std::from_chars(p, end, line);
-  if (ec1 != std::errc() || std::string_view(after_line, end - after_line).substr(0, kColumn.size()) != kColumn)
-    return false;
-  auto [after_column, ec2] = std::from_chars(after_line + kColumn.size(), end, column);
-  if (ec2 != std::errc()) return false;
-  out.line = line;
-  out.column = column;
-  return true;
-}
-
 std::string class_name(const std::exception& e) {
   int status = 0;
   char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
@@ -196,8 +133,8 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
   FailureDescription out;
   std::string outermost_class;
   std::exception_ptr current = failure;
-  // The outermost text wins (it says the most), the innermost position is as good as any; a cause
-  // chain is short, the bound only guards against a cycle.
+  // The outermost text wins (it says the most); a cause chain is short, the bound only guards
+  // against a cycle.
   for (int depth = 0; current && depth < 32; ++depth) {
     try {
       std::rethrow_exception(current);
@@ -211,7 +148,6 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
       } else if (out.message.empty() && *e.what()) {
         out.message = e.what();
       }
-      if (!out.line) locate(e, out);
       auto* with_cause = dynamic_cast<const HasCause*>(&e);
       current = with_cause ? with_cause->cause() : nullptr;
     } catch (...) {
@@ -219,8 +155,25 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
     }
   }
   if (out.message.empty()) out.message = outermost_class.empty() ? "unknown failure" : outermost_class;
-  if (!out.line) locate_in_text(out.message, out);
+  if (auto location = failure_location(failure)) {
+    out.file = std::move(location->file);
+    out.line = location->line;
+    out.column = location->column;
+  }
   return out;
+}
+
+std::string error_line(std::string_view source_name, const FailureDescription& failure) {
+  std::string line;
+  if (failure.line) {
+    line = failure.file ? *failure.file : std::string(source_name);
+    line += ":" + std::to_string(*failure.line) + ":" + std::to_string(failure.column.value_or(0)) + ": error: ";
+  } else {
+    line = "vell-qasmc: error: ";
+  }
+  // One line: a message with line breaks would read as several errors.
+  for (char c : failure.message) line += c == '\n' || c == '\r' ? ' ' : c;
+  return line;
 }
 
 }  // namespace vell_qasm::driver

@@ -117,10 +117,14 @@ bool file_exists(const fs::path& path) {
 
 IncludeNotFoundError::IncludeNotFoundError(const std::string& name, std::optional<std::string> file_, int line_,
                                            int column_)
-    : FileNotFoundError("File " + name + " not found"), file(std::move(file_)), line(line_), column(column_) {}
+    : FileNotFoundError("File " + name + " not found"), file(std::move(file_)), line(line_), column(column_) {
+  set_location({file, line, column});
+}
 
 IncludedFileError::IncludedFileError(std::string file_, int line_, int column_, std::string message)
-    : file(std::move(file_)), line(line_), column(column_), _message(std::move(message)) {}
+    : file(std::move(file_)), line(line_), column(column_), _message(std::move(message)) {
+  set_location({file, line, column});
+}
 
 std::optional<std::string> standard_include_text(std::string_view name,
                                                  const passes::code_resolving::GateSignatures& built_in) {
@@ -146,7 +150,7 @@ std::shared_ptr<ast::Program> IncludeSearch::_parse_inclusions(const std::shared
   // The expansion reads the includes of this statement list in their order, one get_sub_program
   // each, so the n-th call at this level is for the n-th include.
   for (const ast::NodePtr& statement : program->statements)
-    if (statement->kind() == ast::NodeKind::Include) level.includes.push_back(static_cast<const ast::Include*>(statement.get()));
+    if (auto* include = ast::dyn_cast<ast::Include>(statement.get())) level.includes.push_back(include);
   levels_.push_back(std::move(level));
   struct Pop {
     std::vector<Level>& levels;

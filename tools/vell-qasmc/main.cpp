@@ -139,13 +139,6 @@ std::optional<std::pair<std::string, vell_qasm::passes::code_generation::InputVa
   return std::make_pair(text.substr(0, equals), std::move(*value));
 }
 
-// One line: a message with line breaks would read as several errors.
-std::string one_line(std::string text) {
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
-  return text;
-}
-
 int run_compile(const CompileOptions& options) {
   // Records of the compiler's loggers: WARNING (a tolerated optimization failure), with -v DEBUG.
   auto sink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
@@ -207,11 +200,7 @@ int run_compile(const CompileOptions& options) {
     return 0;
   } catch (...) {
     const auto failure = vell_qasm::driver::describe_failure(std::current_exception());
-    if (failure.line)
-      std::cerr << (failure.file ? *failure.file : display_name(options.file)) << ":" << *failure.line << ":" << *failure.column << ": error: "
-                << one_line(failure.message) << "\n";
-    else
-      std::cerr << "vell-qasmc: error: " << one_line(failure.message) << "\n";
+    std::cerr << vell_qasm::driver::error_line(display_name(options.file), failure) << "\n";
     return 1;
   }
 }

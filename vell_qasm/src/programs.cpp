@@ -14,7 +14,7 @@ const std::shared_ptr<openqasm3::ast::Program>& open_qasm_tree(const ProgramPtr&
 std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTransformer& transformer,
                                                         const std::shared_ptr<openqasm3::ast::Program>& root) {
   openqasm3::ast::Rewrite result = transformer.visit(root);
-  auto rewritten = result.is_node() ? std::dynamic_pointer_cast<openqasm3::ast::Program>(result.node()) : nullptr;
+  auto rewritten = result.is_node() ? openqasm3::ast::dyn_cast<openqasm3::ast::Program>(result.node()) : nullptr;
   check(rewritten != nullptr);
   return rewritten;
 }

@@ -14,6 +14,9 @@
 // Trap: a handler that does not call generic_visit stops the descent below its node, and the
 // generic walk enters switch cases (labels, then block) only for a walker built with
 // SwitchCases::enter; by default it leaves them, as the reference walk does.
+//
+// Both know the innermost statement being walked (statement()) and hear of a failure leaving a
+// statement's walk (failed_in), at no cost to a walk that does not fail.
 #pragma once
 
 #include "openqasm3/ast.hpp"

@@ -79,7 +79,7 @@ struct VariableSignature {
   friend bool operator==(const VariableSignature&, const VariableSignature&) = default;
 };
 
-class UndeclaredVariableReferenceException : public std::exception {
+class UndeclaredVariableReferenceException : public std::exception, public HasLocation {
  public:
   explicit UndeclaredVariableReferenceException(std::string name_)
       : name(std::move(name_)), message_("The variable " + name + " does not exit.") {}

@@ -49,7 +49,7 @@ using ScalarOrList = std::variant<Scalar, ScalarList>;
 
 // Operating on a variable whose SDK variable or stream does not exist. Raised only as one of its
 // two subclasses; on its own it has no message.
-class OperatingOnUndeclaredVariableException : public std::exception {
+class OperatingOnUndeclaredVariableException : public std::exception, public HasLocation {
  public:
   explicit OperatingOnUndeclaredVariableException(std::string name_) : name(std::move(name_)) {}
   const char* what() const noexcept override { return message_.c_str(); }
@@ -79,7 +79,7 @@ class NoStreamVariableException : public OperatingOnUndeclaredVariableException 
 // The SDK refused an assignment; `cause()` holds the SDK's refusal. For an array cell,
 // `target_name` is the array's name. The message writes a plain value as True, 42, 1.5, an
 // expression as the SDK does, a list as [1, 2].
-class TavoAssignmentException : public std::exception, public HasCause {
+class TavoAssignmentException : public std::exception, public HasCause, public HasLocation {
  public:
   TavoAssignmentException(std::string target_name_, ScalarOrList value_);
   const char* what() const noexcept override { return message_.c_str(); }
@@ -92,7 +92,7 @@ class TavoAssignmentException : public std::exception, public HasCause {
 };
 
 // Raised by the program model and by expression lowering when a scalar variable is indexed.
-class IndexingVariableException : public std::exception {
+class IndexingVariableException : public std::exception, public HasLocation {
  public:
   explicit IndexingVariableException(std::string name_)
       : name(std::move(name_)),

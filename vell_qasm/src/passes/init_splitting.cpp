@@ -8,21 +8,19 @@ namespace vell_qasm::passes {
 
 namespace ast = openqasm3::ast;
 
-ast::StmtPtr ClassicalDeclarationInitSplitting::_get_new_declaration_node(
-    const ast::Ptr<ast::ClassicalDeclaration>& node) const {
+ast::StmtPtr bare_declaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   return ast::make<ast::ClassicalDeclaration>(node->type, node->identifier);
 }
 
-ast::Rewrite ClassicalDeclarationInitSplitting::visit_ClassicalDeclaration(
-    const ast::Ptr<ast::ClassicalDeclaration>& node) {
-  std::vector<ast::NodePtr> statements{_get_new_declaration_node(node)};
+ast::Rewrite split_declaration_init(const ast::Ptr<ast::ClassicalDeclaration>& node, ast::StmtPtr declaration) {
+  std::vector<ast::NodePtr> statements{std::move(declaration)};
   const ast::NodePtr& init = node->init_expression;
   if (!init) return statements;
 
-  if (auto expression = std::dynamic_pointer_cast<ast::Expression>(init)) {
+  if (auto expression = ast::dyn_cast<ast::Expression>(init)) {
     statements.push_back(
         ast::make<ast::ClassicalAssignment>(node->identifier, ast::AssignmentOperator::assign, std::move(expression)));
-  } else if (std::dynamic_pointer_cast<ast::QuantumMeasurement>(init)) {
+  } else if (ast::isa<ast::QuantumMeasurement>(init)) {
     statements.push_back(ast::make<ast::QuantumMeasurementStatement>(init, node->identifier));
   } else {
     throw NotImplementedError("Unsupported init type - " + init->node_class().text());

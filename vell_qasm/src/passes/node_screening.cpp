@@ -34,7 +34,6 @@ AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_)
 
 AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_view class_name)
     : Validation(std::nullopt, class_name),
-      QASMVisitor(ast::SwitchCases::enter),
       criterion(std::move(criterion_)) {}
 
 void AllowedNodeScreening::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {

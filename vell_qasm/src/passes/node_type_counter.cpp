@@ -1,4 +1,5 @@
 #include "vell_qasm/passes/node_type_counter.hpp"
+#include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes {
 
@@ -6,10 +7,10 @@ namespace ast = openqasm3::ast;
 
 namespace {
 
-class Counter : public ast::QASMVisitor {
+class Counter : public Visitor<Counter> {
  public:
   explicit Counter(std::unordered_map<ast::NodeClass, std::size_t>& counts)
-      : QASMVisitor(ast::SwitchCases::enter), _counts(counts) {}
+      : _counts(counts) {}
 
   // Every handler ends up here, nodes of outside classes included (they have no handler).
   void generic_visit(ast::QASMNode& node) override {

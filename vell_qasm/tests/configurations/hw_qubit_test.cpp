@@ -112,7 +112,7 @@ TEST(HwQubitDispatch, TransformerReachesOwnHandlerOrGenericWalkNeverIdentifier) 
   renumber.visit(gate);
   EXPECT_EQ(renumber.identifiers, 2);  // cx and q, not the hardware qubit
   ASSERT_EQ(gate->qubits.size(), 2u);
-  auto hw = std::dynamic_pointer_cast<HwQubit>(gate->qubits[0]);
+  auto hw = ast::dyn_cast<HwQubit>(gate->qubits[0]);
   ASSERT_TRUE(hw);
   EXPECT_EQ(hw->index, 12);
   EXPECT_EQ(hw->name, "$12");

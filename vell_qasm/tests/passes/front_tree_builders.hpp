@@ -69,7 +69,7 @@ inline ast::Ptr<ast::Program> program(std::vector<ast::NodePtr> statements,
   return ast::make<ast::Program>(std::move(statements), std::move(version));
 }
 
-template <class T> ast::Ptr<T> as(const ast::NodePtr& node) { return std::dynamic_pointer_cast<T>(node); }
+template <class T> ast::Ptr<T> as(const ast::NodePtr& node) { return ast::dyn_cast<T>(node); }
 
 inline std::vector<std::string> class_names(const std::vector<ast::NodePtr>& nodes) {
   std::vector<std::string> names;

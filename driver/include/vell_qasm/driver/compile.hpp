@@ -13,7 +13,7 @@
 // the only Validation.
 //
 // Failures leave as the steps raise them; describe_failure turns one into the line a user reads,
-// with the source position of the node or parser token it carries, when it carries one.
+// with the source location it carries (errors.hpp), when it carries one.
 //
 // Include files are searched for as includes.hpp says (the including file's folder, then
 // `include_path`, then the served standard files); the working directory is never changed, so
@@ -77,14 +77,18 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
 // A failure as a user reads it.
 struct FailureDescription {
   std::string message;
-  // Line from 1 and column from 0 (as the parser counts), when a node with a span or the parser's
-  // position is attached to the failure or to one of its causes; failing that, the first span
-  // that the message shows in a node's text form.
-  std::optional<int> line, column;
-  // The file the position lies in, when it is not the compiled source (an included file).
+  // Line from 1 and column from 0 (as the parser counts): the location of the failure or of the
+  // nearest of its causes that has one (failure_location in errors.hpp). `file` is set when the
+  // position lies in another file than the program compiled (an included one).
   std::optional<std::string> file;
+  std::optional<int> line, column;
 };
 FailureDescription describe_failure(const std::exception_ptr& failure);
+
+// The line vell-qasmc prints for a failure of the program `source_name`, without a line break:
+// "FILE:LINE:COL: error: MESSAGE" (FILE: the description's file, else `source_name`), or
+// "vell-qasmc: error: MESSAGE" without a position. Line breaks in the message become spaces.
+std::string error_line(std::string_view source_name, const FailureDescription& failure);
 
 // A value given on a command line: "true" or "false", else a whole integer (64 bits), else a
 // finite real, the whole text in each case; nullopt for anything else (an empty text, "1e999",

@@ -326,23 +326,31 @@ template <class D, class Base> struct NodeImpl : Base {
   // Where the walker has no handler of its own for the class, straight to the generic walk: no
   // handler call, no handle made. Every step of a walk passes here: a tree too deep for the
   // stack stops the walk with StackExhausted.
+  // A statement's walk runs as the walker's statement() (see StatementWalk).
   void accept(QASMVisitor& v, detail::HandleRef self) override {
-    check_stack("a visitor's walk");
-    if constexpr (kind_of<D> != NodeKind::External) {
-      if (v.walks_generically(kind_of<D>)) return NodeImpl::visit_children(v);
+    if constexpr (std::is_base_of_v<Statement, D>) {
+      v.walk_statement(*this, [&] { visit_here(v, self); });
+    } else {
+      visit_here(v, self);
     }
-    QASMVisitor::HandleScope scope(v, self);
-    detail::dispatch(v, static_cast<D&>(*this));
   }
   Rewrite accept(QASMTransformer& t, detail::HandleRef self) override {
     if (NodeImpl::transform_generically(t)) return Rewrite::keep();
-    return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
+    if constexpr (std::is_base_of_v<Statement, D>) {
+      return t.walk_statement(*this, [&] { return detail::dispatch(t, std::static_pointer_cast<D>(self.get())); });
+    } else {
+      return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
+    }
   }
   bool transform_generically(QASMTransformer& t) override {
     check_stack("a transformer's walk");
     if constexpr (kind_of<D> != NodeKind::External) {
       if (t.walks_generically(kind_of<D>)) {
-        NodeImpl::transform_children(t);
+        if constexpr (std::is_base_of_v<Statement, D>) {
+          t.walk_statement(*this, [&] { NodeImpl::transform_children(t); });
+        } else {
+          NodeImpl::transform_children(t);
+        }
         return true;
       }
     }
@@ -386,6 +394,14 @@ template <class D, class Base> struct NodeImpl : Base {
   }
 
  private:
+  void visit_here(QASMVisitor& v, detail::HandleRef self) {
+    check_stack("a visitor's walk");
+    if constexpr (kind_of<D> != NodeKind::External) {
+      if (v.walks_generically(kind_of<D>)) return NodeImpl::visit_children(v);
+    }
+    QASMVisitor::HandleScope scope(v, self);
+    detail::dispatch(v, static_cast<D&>(*this));
+  }
   // See detail::prefetch.
   void prefetch_children() {
     std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));

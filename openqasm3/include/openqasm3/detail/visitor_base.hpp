@@ -15,6 +15,46 @@ inline constexpr std::size_t kNodeKinds = 1
     ;
 
 namespace detail {
+// What every walker knows of its running walk: the innermost statement being walked, and which
+// statement walks a failure leaves.
+class StatementWalk {
+ public:
+  virtual ~StatementWalk() = default;
+  // The innermost statement node (of class Statement or derived) whose walk runs: its handler or
+  // its generic walk; null outside every statement (at a Program, or between walks).
+  QASMNode* statement() const { return statement_; }
+
+  // Runs `walk`, the walk of the statement `node`, as statement(); a failure that leaves it goes
+  // through failed_in(node) on its way out. The walks call it for every statement node.
+  template <class F> auto walk_statement(QASMNode& node, F&& walk) {
+    QASMNode* const outer = statement_;
+    statement_ = &node;
+    try {
+      if constexpr (std::is_void_v<decltype(walk())>) {
+        walk();
+        statement_ = outer;
+      } else {
+        auto result = walk();
+        statement_ = outer;
+        return result;
+      }
+    } catch (...) {
+      statement_ = outer;
+      failed_in(node);
+      throw;
+    }
+  }
+
+ protected:
+  // Called inside the catch block of a failure that leaves the walk of `statement`: for the
+  // innermost statement first, then for each enclosing one. The default does nothing. A
+  // failure raised here replaces the one leaving.
+  virtual void failed_in(QASMNode& statement) { (void)statement; }
+
+ private:
+  QASMNode* statement_ = nullptr;
+};
+
 // Which handlers of a walker class are the library's own (neither the handler nor generic_visit
 // is overridden), so that the walk can go straight to a node's children there: known at compile
 // time for walkers derived from VisitorFor<D> / TransformerFor<D>.
@@ -29,10 +69,9 @@ inline constexpr DefaultHandlers kNoDefaultHandlers{};
 // defaults to `generic_visit`, which visits the children in field order. A handler that does not
 // call generic_visit stops the descent below its node. Derive walkers from VisitorFor<D> (below) so
 // that nodes without a handler of D's own cost no handler call.
-class QASMVisitor {
+class QASMVisitor : public detail::StatementWalk {
  public:
   explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
-  virtual ~QASMVisitor() = default;
   SwitchCases switch_cases() const { return switch_cases_; }
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
@@ -99,10 +138,9 @@ class QASMVisitor {
 // block as a CompoundStatement field. A node field is set to its visit's node
 // or cleared when the visit yields nothing. A result that does not fit the field's type is a
 // std::invalid_argument naming the field.
-class QASMTransformer {
+class QASMTransformer : public detail::StatementWalk {
  public:
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
-  virtual ~QASMTransformer() = default;
   SwitchCases switch_cases() const { return switch_cases_; }
   bool walks_generically(NodeKind kind) {
     if (!checked_) [[unlikely]] check_class();

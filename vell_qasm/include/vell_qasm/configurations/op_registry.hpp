@@ -259,7 +259,7 @@ using OperationKey = std::variant<std::string, OperationIdentifier>;
 using OperationsMapping = std::vector<std::pair<OperationKey, TavoFunc>>;
 
 // No registered identifier accepts a call.
-class UnresolvableOperation : public std::runtime_error {
+class UnresolvableOperation : public std::runtime_error, public HasLocation {
  public:
   using std::runtime_error::runtime_error;
 };

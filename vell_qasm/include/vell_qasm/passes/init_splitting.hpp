@@ -9,7 +9,8 @@
 //
 // Derived transformers change what the bare declaration is by overriding
 // _get_new_declaration_node (the front end makes output declarations that way); the splitting
-// itself stays this class's.
+// itself stays this class's. They derive from DeclarationInitSplitting<TheirClass>, so that the
+// walk knows their handlers.
 //
 // Trap: the walk is the tree library's generic one, which by default does not enter the cases of a
 // switch statement: a declaration inside a case block stays whole, with its initial value, while
@@ -19,25 +20,43 @@
 #pragma once
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes {
 
-class ClassicalDeclarationInitSplitting : public openqasm3::ast::QASMTransformer {
+// The bare declaration (a new ClassicalDeclaration of the very `type` and `identifier` objects of
+// `node`, without an initial value, span or annotations), and the splitting of `node` into
+// `declaration` followed by the statement that gives the initial value (see below).
+openqasm3::ast::StmtPtr bare_declaration(const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node);
+openqasm3::ast::Rewrite split_declaration_init(const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node,
+                                               openqasm3::ast::StmtPtr declaration);
+
+// The splitting for a transformer class D that derives from it (Transformer<D> reads D's handlers).
+template <class D> class DeclarationInitSplitting : public Transformer<D> {
  public:
-  explicit ClassicalDeclarationInitSplitting(openqasm3::ast::SwitchCases cases = openqasm3::ast::SwitchCases::skip)
-      : QASMTransformer(cases) {}
+  explicit DeclarationInitSplitting(openqasm3::ast::SwitchCases cases = openqasm3::ast::SwitchCases::skip)
+      : Transformer<D>(cases) {}
 
   // The bare declaration, then a plain "=" assignment (an expression as initial value) or a
   // measurement statement (a measurement). Any other initial value is a NotImplementedError
   // "Unsupported init type - <class '...'>"; what the walk rewrote before stays rewritten.
   openqasm3::ast::Rewrite visit_ClassicalDeclaration(
-      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) override;
+      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) override {
+    return split_declaration_init(node, _get_new_declaration_node(node));
+  }
 
  protected:
-  // A new ClassicalDeclaration of the very `type` and `identifier` objects of `node`, without an
-  // initial value, span or annotations. Uses no state of the transformer.
+  // bare_declaration(node) unless overridden. Uses no state of the transformer.
   virtual openqasm3::ast::StmtPtr _get_new_declaration_node(
-      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) const;
+      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) const {
+    return bare_declaration(node);
+  }
+};
+
+class ClassicalDeclarationInitSplitting : public DeclarationInitSplitting<ClassicalDeclarationInitSplitting> {
+ public:
+  explicit ClassicalDeclarationInitSplitting(openqasm3::ast::SwitchCases cases = openqasm3::ast::SwitchCases::skip)
+      : DeclarationInitSplitting(cases) {}
 };
 
 }  // namespace vell_qasm::passes

@@ -23,6 +23,7 @@
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes {
@@ -40,6 +41,7 @@ class InvalidFeatureException : public ValidationException {
 
  protected:
   InvalidFeatureException(openqasm3::ast::NodePtr node, std::string message);
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
 
  private:
   std::string _message;
@@ -51,7 +53,7 @@ class DisallowedNodeTypeException : public InvalidFeatureException {
   explicit DisallowedNodeTypeException(openqasm3::ast::NodePtr node);
 };
 
-class AllowedNodeScreening : public Validation, public openqasm3::ast::QASMVisitor {
+class AllowedNodeScreening : public Validation, public Visitor<AllowedNodeScreening> {
  public:
   void visit_IndexedIdentifier(openqasm3::ast::IndexedIdentifier& node) override;
   // Whether a node is acceptable.

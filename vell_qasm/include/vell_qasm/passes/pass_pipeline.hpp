@@ -82,7 +82,7 @@ class Validation : public Step {
 };
 
 // Base of every validation failure; the derived classes carry the message.
-class ValidationException : public std::exception {
+class ValidationException : public std::exception, public HasLocation {
  public:
   const char* what() const noexcept override { return ""; }
 };

@@ -75,7 +75,7 @@ TavoVarPtr array_variable(const std::string& name, const ast::ArrayType& node, c
     throw UnsupportedArrayException(name, type, "arrays of " + std::to_string(node.dimensions.size()) +
                                                     " dimensions are not supported, only of one");
   const ast::ExprPtr& dimension = node.dimensions[0];
-  if (!dimension || dimension->library_kind() != ast::NodeKind::IntegerLiteral)
+  if (!dimension || !ast::isa<ast::IntegerLiteral>(*dimension))
     throw InvalidArraySizeException(name, dimension);
   const std::int64_t size = static_cast<const ast::IntegerLiteral&>(*dimension).value;
   if (size < 1) throw InvalidArraySizeException(name, dimension);
@@ -97,7 +97,7 @@ TavoVarPtr get_variable_to_init(const std::string& name, const ast::Ptr<InitType
     case ast::NodeKind::BitType: {
       const ast::ExprPtr& size = static_cast<const ast::BitType&>(*node_type).size;
       if (size) {
-        if (size->library_kind() != ast::NodeKind::IntegerLiteral) throw InvalidArraySizeException(name, size);
+        if (!ast::isa<ast::IntegerLiteral>(*size)) throw InvalidArraySizeException(name, size);
         // Unlike arrays, bit[0] is an empty register.
         const std::int64_t bits = static_cast<const ast::IntegerLiteral&>(*size).value;
         if (bits < 0 || bits > kMaxArraySize) throw ArraySizeOutOfRangeException(name, located(size, *node_type), true);

@@ -109,9 +109,9 @@ void CodeGenerationVisitor::visit_ClassicalAssignment(ast::ClassicalAssignment& 
 }
 
 void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const LoweredValue& value) {
-  if (auto* identifier = dynamic_cast<const ast::Identifier*>(target.get())) {
+  if (auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) {
     _context.assign(identifier->name, value.for_target(_context[identifier->name].is_array()));
-  } else if (auto* indexed = dynamic_cast<const ast::IndexedIdentifier*>(target.get())) {
+  } else if (auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get())) {
     check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
     check(indexed->name != nullptr, "An indexed identifier names its array");
     const LoweredValue index = _lower_expression(extract_single_index(indexed->indices.front()));
@@ -127,12 +127,12 @@ std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<con
   std::vector<HwQubitIndex> indices;
   indices.reserve(qubits.size());
   for (const ast::NodePtr& qubit : qubits) {
-    const auto* hw_qubit = dynamic_cast<const HwQubit*>(qubit.get());
+    const auto* hw_qubit = ast::dyn_cast<HwQubit>(qubit.get());
     if (hw_qubit == nullptr) {
       // Qubit allocation binds every declared qubit: an operand left unbound names no register.
       std::string name = qubit ? std::string(qubit->class_name()) : "nothing";
-      if (const auto* id = dynamic_cast<const ast::Identifier*>(qubit.get())) name = "'" + id->name + "'";
-      if (const auto* indexed = dynamic_cast<const ast::IndexedIdentifier*>(qubit.get()); indexed && indexed->name)
+      if (const auto* id = ast::dyn_cast<ast::Identifier>(qubit.get())) name = "'" + id->name + "'";
+      if (const auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(qubit.get()); indexed && indexed->name)
         name = "'" + indexed->name->name + "'";
       throw AssertionError("The qubit operand " + name + " is not bound to a hardware qubit");
     }
@@ -191,7 +191,7 @@ void CodeGenerationVisitor::visit_QuantumReset(ast::QuantumReset& node) {
 void CodeGenerationVisitor::visit_QuantumBarrier(ast::QuantumBarrier& node) { run_operation("barrier", node.qubits); }
 
 void CodeGenerationVisitor::visit_QuantumMeasurementStatement(ast::QuantumMeasurementStatement& node) {
-  const auto* measure = dynamic_cast<const ast::QuantumMeasurement*>(node.measure.get());
+  const auto* measure = ast::dyn_cast<ast::QuantumMeasurement>(node.measure.get());
   check(measure != nullptr, "A measurement statement holds a measurement");
   const ast::NodePtr qubits[] = {measure->qubit};
   TavoResult measurement = run_operation("measure", qubits);
@@ -286,7 +286,7 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
   if (node.block.empty()) return;
   check(node.identifier != nullptr, "A for loop names its iterator");
 
-  const auto* range = dynamic_cast<const ast::RangeDefinition*>(node.set_declaration.get());
+  const auto* range = ast::dyn_cast<ast::RangeDefinition>(node.set_declaration.get());
   std::optional<LoweredRange> lowered_range;
   if (range != nullptr) {
     lowered_range = lower_range(*this, *range);
@@ -304,7 +304,7 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
   check(iterator.is_variable());
 
   const ast::NodePtr& set = node.set_declaration;
-  if (auto* discrete = dynamic_cast<const ast::DiscreteSet*>(set.get())) {
+  if (auto* discrete = ast::dyn_cast<ast::DiscreteSet>(set.get())) {
     std::vector<tavo::Value> values;
     values.reserve(discrete->values.size());
     for (const ast::ExprPtr& value : discrete->values) {
@@ -314,7 +314,7 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
     }
     _run_block_in_context([](const tavo::Expr& var, const std::vector<tavo::Value>& list) { return tavo::for_each_(var, list); },
                           node.block, iterator, values);
-  } else if (auto* identifier = dynamic_cast<const ast::Identifier*>(set.get())) {
+  } else if (auto* identifier = ast::dyn_cast<ast::Identifier>(set.get())) {
     const tavo::Expr array = _context[identifier->name];
     _run_block_in_context([](const tavo::Expr& var, const tavo::Expr& over) { return tavo::for_each_(var, over); },
                           node.block, iterator, array);

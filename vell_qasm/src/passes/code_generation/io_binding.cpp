@@ -62,7 +62,7 @@ UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) :
   }
 }
 
-DeclarationsResolver::DeclarationsResolver() : QASMTransformer(ast::SwitchCases::enter) {}
+DeclarationsResolver::DeclarationsResolver() {}
 
 ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   check(node->identifier != nullptr);
@@ -85,8 +85,8 @@ ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast
 ast::Rewrite DeclarationsResolver::visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) {
   // Only a split declaration assigns an array literal; the array's range assignment would keep
   // the first values and drop the rest in silence.
-  if (node->rvalue && node->rvalue->kind() == ast::NodeKind::ArrayLiteral && node->lvalue &&
-      node->lvalue->kind() == ast::NodeKind::Identifier) {
+  if (node->rvalue && ast::is_exactly<ast::ArrayLiteral>(*node->rvalue) && node->lvalue &&
+      ast::is_exactly<ast::Identifier>(*node->lvalue)) {
     const auto& name = static_cast<const ast::Identifier&>(*node->lvalue).name;
     auto literal = std::static_pointer_cast<ast::ArrayLiteral>(node->rvalue);
     if (auto found = _array_sizes.find(name);

@@ -371,13 +371,13 @@ class Lowering {
   // A chain a + b + c + ... leans left as deep as it is long: its links are lowered in a loop,
   // innermost first, each after both of its operands, and only right operands recurse.
   Term binary(const ast::BinaryExpression& node) {
-    if (!node.lhs || node.lhs->library_kind() != ast::NodeKind::BinaryExpression) {  // no chain
+    if (!node.lhs || !ast::isa<ast::BinaryExpression>(*node.lhs)) {  // no chain
       Term lhs = term(node.lhs);
       Term rhs = term(node.rhs);
       return apply_binary(node.op, lhs, rhs);
     }
     std::vector<const ast::BinaryExpression*> chain{&node};
-    while (chain.back()->lhs && chain.back()->lhs->library_kind() == ast::NodeKind::BinaryExpression)
+    while (chain.back()->lhs && ast::isa<ast::BinaryExpression>(*chain.back()->lhs))
       chain.push_back(static_cast<const ast::BinaryExpression*>(chain.back()->lhs.get()));
     Term value = term(chain.back()->lhs);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
@@ -415,7 +415,7 @@ class Lowering {
         return {index(static_cast<const ast::IndexExpression&>(node))};
       case ast::NodeKind::Cast: {
         const auto& cast = static_cast<const ast::Cast&>(node);
-        if (cast.argument && cast.argument->library_kind() == ast::NodeKind::ArrayLiteral)
+        if (cast.argument && ast::isa<ast::ArrayLiteral>(*cast.argument))
           throw NotImplementedError("Casting array types is not supported");
         check(cast.type != nullptr);
         return {_cast_expression(lower(cast.argument), *cast.type)};
@@ -428,13 +428,13 @@ class Lowering {
         return {values};
       }
       default:
-        throw NotImplementedError("Unsupported expression type: " + node.node_class().text() + " at: " +
-                                  ast::repr(node));
+        throw located_at(node, NotImplementedError("Unsupported expression type: " + node.node_class().text() +
+                                                   " at: " + ast::repr(node)));
     }
   }
 
   LoweredValue index(const ast::IndexExpression& node) {
-    if (!node.collection || node.collection->library_kind() != ast::NodeKind::Identifier)
+    if (!node.collection || !ast::isa<ast::Identifier>(*node.collection))
       throw NotImplementedError("Only direct pointing on an array is supported");
     const std::string& name = static_cast<const ast::Identifier&>(*node.collection).name;
     const auto* array = dynamic_cast<const tavo_var::TavoArr*>(variable(name).get());
@@ -462,7 +462,7 @@ LoweredValue lower_expression(const ast::ExprPtr& oq_expression, const Variables
 ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
   const auto* list = std::get_if<ast::IndexList>(&index);
   check(list != nullptr && list->size() == 1, "Only single index is supported.");
-  auto expression = std::dynamic_pointer_cast<ast::Expression>(list->front());
+  auto expression = ast::dyn_cast<ast::Expression>(list->front());
   check(expression != nullptr, "A range (slice) as an index is not supported; index one element at a time.");
   return expression;
 }
@@ -490,7 +490,7 @@ LoweredValue _cast_expression(const LoweredValue& expression, const ast::Classic
       kind = Target::Bool;
       break;
     default:
-      throw NotImplementedError("Unsupported cast type: " + ast::repr(target));
+      throw located_at(target, NotImplementedError("Unsupported cast type: " + ast::repr(target)));
   }
   if (auto plain = expression.plain()) {
     switch (kind) {

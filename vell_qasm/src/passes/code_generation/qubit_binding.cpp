@@ -19,12 +19,14 @@ std::string qubits_text(std::int64_t count) {
 
 // A plain Identifier (not an HwQubit, whose name is never a register's).
 bool is_plain_identifier(const ast::NodePtr& node) {
-  return node != nullptr && node->kind() == ast::NodeKind::Identifier;
+  return node != nullptr && ast::is_exactly<ast::Identifier>(*node);
 }
 
-std::string position_text(const ast::QASMNode& node) {
-  if (!node.span) return "";
-  return " at line " + std::to_string(node.span->start_line) + ", column " + std::to_string(node.span->start_column);
+// `error` located at `node`, to be thrown.
+template <class E>
+E located(E error, const ast::QASMNode& node) {
+  error.locate_at(&node);
+  return error;
 }
 
 // The value of the index: an integer literal, or an expression of literals folded the way constant
@@ -70,7 +72,7 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 // ---- collection ----
 
-_QubitsCollector::_QubitsCollector() : QASMVisitor(ast::SwitchCases::enter) {}
+_QubitsCollector::_QubitsCollector() {}
 
 void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   check(node.qubit != nullptr, "A qubit declaration names its register");
@@ -78,7 +80,7 @@ void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   if (_declared.contains(declaration_name)) throw MultipleQubitDefinitionException(declaration_name);
   std::int64_t size = 1;
   if (node.size) {
-    const auto* literal = dynamic_cast<const ast::IntegerLiteral*>(node.size.get());
+    const auto* literal = ast::dyn_cast<ast::IntegerLiteral>(node.size.get());
     check(literal != nullptr, "No expression size is allowed");
     size = literal->value;
     if (size < 0)
@@ -134,7 +136,7 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 
 _QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,
                                  const std::unordered_set<std::string>* single_qubits)
-    : QASMTransformer(ast::SwitchCases::enter), _single_qubits(single_qubits) {
+    : _single_qubits(single_qubits) {
   _qubits_mapping.reserve(qubits_mapping.size());
   for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
 }
@@ -155,7 +157,7 @@ ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::Indexe
   if (node->name == nullptr) return node;
   const std::string& name = node->name->name;
   const auto* run = _run(name);
-  if (run == nullptr || node->name->kind() != ast::NodeKind::Identifier) return node;
+  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node->name)) return node;
   check(node->indices.size() == 1, "Only 1-length indexing is allowed");
   const std::optional<std::int64_t> value = literal_index(extract_single_index(node->indices.front()));
   check(value.has_value(), "Only explicit qubit pointers are supported");
@@ -218,9 +220,11 @@ std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast:
       size = run->size();
       first = &name;
     } else if (*size != run->size()) {
-      throw ValueError("The qubit registers '" + *first + "' of " + qubits_text(static_cast<std::int64_t>(*size)) +
-                       " and '" + name + "' of " + qubits_text(static_cast<std::int64_t>(run->size())) +
-                       " differ in size in one " + std::string(what) + position_text(statement));
+      throw located(ValueError("The qubit registers '" + *first + "' of " +
+                               qubits_text(static_cast<std::int64_t>(*size)) + " and '" + name + "' of " +
+                               qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one " +
+                               std::string(what)),
+                    statement);
     }
   }
   return size;
@@ -271,18 +275,20 @@ ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<a
     const std::string bits = "the target of the measurement of the qubit register '" + register_name + "' of " +
                              qubits_text(static_cast<std::int64_t>(run->size()));
     if (!is_plain_identifier(node->target))
-      throw ValueError(bits + " must be a bit register of that size" + position_text(*node));
+      throw located(ValueError(bits + " must be a bit register of that size"), *node);
     target = static_cast<const ast::Identifier*>(node->target.get());
     if (auto found = _classical_sizes.find(target->name); found != _classical_sizes.end()) {
       if (found->second < 0 && run->size() == 1) return generic_visit(node);  // its one qubit, as before
       if (found->second < 0)
-        throw ValueError("The variable '" + target->name + "' is no register: " + bits + " must be a bit register "
-                         "of that size" + position_text(*node));
+        throw located(ValueError("The variable '" + target->name + "' is no register: " + bits +
+                                 " must be a bit register of that size"),
+                      *node);
       if (found->second != static_cast<std::int64_t>(run->size()))
-        throw ValueError("The bit register '" + target->name + "' of " + std::to_string(found->second) +
-                         " bits and the qubit register '" + register_name + "' of " +
-                         qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one measurement" +
-                         position_text(*node));
+        throw located(ValueError("The bit register '" + target->name + "' of " + std::to_string(found->second) +
+                                 " bits and the qubit register '" + register_name + "' of " +
+                                 qubits_text(static_cast<std::int64_t>(run->size())) +
+                                 " differ in size in one measurement"),
+                      *node);
     }
   }
   std::vector<ast::NodePtr> measurements;
@@ -321,9 +327,8 @@ namespace {
 
 // One walk in program order: gates, registers and integer constants are noted where they are
 // declared (before any use in a valid program), and calls of the gates are repeated per qubit.
-class UserGateBroadcaster : public ast::QASMTransformer {
+class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
  public:
-  UserGateBroadcaster() : QASMTransformer(ast::SwitchCases::enter) {}
 
   ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
     if (node->name) _gates.insert(node->name->name);
@@ -358,16 +363,18 @@ class UserGateBroadcaster : public ast::QASMTransformer {
       auto found = _registers.find(name);
       if (found == _registers.end()) continue;
       if (!found->second)
-        throw NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" + node->name->name +
-                                  "' has a size that is no integer literal; pass its qubits one by one" +
-                                  position_text(*node));
+        throw located(NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" +
+                                          node->name->name +
+                                          "' has a size that is no integer literal; pass its qubits one by one"),
+                      *node);
       if (!size) {
         size = found->second;
         first = &name;
       } else if (*size != *found->second) {
-        throw ValueError("The qubit registers '" + *first + "' of " + qubits_text(*size) + " and '" + name + "' of " +
-                         qubits_text(*found->second) + " differ in size in one call of " + node->name->name +
-                         position_text(*node));
+        throw located(ValueError("The qubit registers '" + *first + "' of " + qubits_text(*size) + " and '" + name +
+                                 "' of " + qubits_text(*found->second) + " differ in size in one call of " +
+                                 node->name->name),
+                      *node);
       }
     }
     if (!size) return node;

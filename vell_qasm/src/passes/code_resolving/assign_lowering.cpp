@@ -6,8 +6,7 @@ namespace vell_qasm::passes::code_resolving {
 
 namespace ast = openqasm3::ast;
 
-ClassicalAssignmentToBinaryExpression::ClassicalAssignmentToBinaryExpression()
-    : QASMTransformer(ast::SwitchCases::enter) {}
+ClassicalAssignmentToBinaryExpression::ClassicalAssignmentToBinaryExpression() {}
 
 ast::BinaryOperator ClassicalAssignmentToBinaryExpression::_extract_binary_operation(ast::AssignmentOperator operator_) {
   std::string_view operation = ast::symbol(operator_);
@@ -20,11 +19,11 @@ ast::BinaryOperator ClassicalAssignmentToBinaryExpression::_extract_binary_opera
 ast::Rewrite ClassicalAssignmentToBinaryExpression::visit_ClassicalAssignment(
     const ast::Ptr<ast::ClassicalAssignment>& node) {
   if (node->op == BASIC_ASSIGNMENT_OP) return node;
-  if (node->lvalue && node->lvalue->kind() == ast::NodeKind::IndexedIdentifier)
+  if (node->lvalue && ast::is_exactly<ast::IndexedIdentifier>(*node->lvalue))
     throw NotImplementedError("Indexed identifier is not supported:", node->lvalue);
   auto operation = _extract_binary_operation(node->op);
   // Past the indexed case the target is an identifier (an HwQubit counts as one).
-  auto target = std::dynamic_pointer_cast<ast::Expression>(node->lvalue);
+  auto target = ast::dyn_cast<ast::Expression>(node->lvalue);
   check(target != nullptr);
   auto new_rhs = ast::make<ast::BinaryExpression>(operation, target, node->rvalue);
   return ast::make<ast::ClassicalAssignment>(node->lvalue, BASIC_ASSIGNMENT_OP, new_rhs);

@@ -52,7 +52,7 @@ std::string position_text(const ast::QASMNode& node) {
 }  // namespace
 
 ConstantsGatherer::ConstantsGatherer()
-    : QASMTransformer(ast::SwitchCases::enter), _constants(CONSTANTS.begin(), CONSTANTS.end()) {}
+    : _constants(CONSTANTS.begin(), CONSTANTS.end()) {}
 
 ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   check(node->identifier != nullptr && node->init_expression != nullptr);
@@ -61,7 +61,7 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
 
   InitialiserResolver resolver(_constants, _chain_levels);
   ast::Rewrite resolved = resolver.visit(node->init_expression);
-  auto value = resolved.is_node() ? std::dynamic_pointer_cast<ast::Expression>(resolved.node()) : nullptr;
+  auto value = resolved.is_node() ? ast::dyn_cast<ast::Expression>(resolved.node()) : nullptr;
   check(value != nullptr);
   for (auto& identifier : resolver.unresolved) _early_uses.try_emplace(identifier->name, EarlyUse{identifier, name});
 
@@ -92,7 +92,7 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
 }
 
 ConstantsResolver::ConstantsResolver(const ConstantsTable& constants)
-    : QASMTransformer(ast::SwitchCases::enter), _constants(constants) {}
+    : _constants(constants) {}
 
 ast::Rewrite ConstantsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   auto found = _constants.find(node->name);
@@ -102,7 +102,7 @@ ast::Rewrite ConstantsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>
 
 void ConstantsResolver::_refuse_constant_target(const ast::NodePtr& target, std::string_view owner,
                                                 const char* field) const {
-  if (!target || target->kind() != ast::NodeKind::Identifier) return;
+  if (!target || !ast::is_exactly<ast::Identifier>(*target)) return;
   auto found = _constants.find(static_cast<const ast::Identifier&>(*target).name);
   if (found == _constants.end()) return;
   throw TypeError("cannot place " + std::string(found->second->class_name()) + " in field '" + field + "' of " +

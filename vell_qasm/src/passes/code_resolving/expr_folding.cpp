@@ -283,7 +283,7 @@ std::string UnaryExpressionModifier::_create_expression_string(const ast::UnaryE
 
 ast::ExprPtr UnaryExpressionModifier::resolve_minus_minus_heuristic(const ast::Ptr<ast::UnaryExpression>& node) {
   if (node->op != ast::UnaryOperator::negate) return node;
-  auto inner = std::dynamic_pointer_cast<ast::UnaryExpression>(node->expression);
+  auto inner = ast::dyn_cast<ast::UnaryExpression>(node->expression);
   if (!inner || inner->op != ast::UnaryOperator::negate) return node;
   return inner->expression;
 }
@@ -359,7 +359,7 @@ ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression
   // Along the left spine in a loop: a flat chain a + b + ... is as deep as it is long.
   const ast::Expression* base = expression.get();
   std::vector<const ast::BinaryExpression*> spine;
-  while (base->library_kind() == ast::NodeKind::BinaryExpression) {
+  while (ast::isa<ast::BinaryExpression>(*base)) {
     const auto& binary = static_cast<const ast::BinaryExpression&>(*base);
     spine.push_back(&binary);
     if (!binary.lhs) return ValueType::unknown;
@@ -402,7 +402,7 @@ ValueType ConstantExpressionsTransformer::leaf_type(const ast::Expression& node)
 
 // ---- the walk
 
-ConstantExpressionsTransformer::ConstantExpressionsTransformer() : ast::QASMTransformer(ast::SwitchCases::enter) {}
+ConstantExpressionsTransformer::ConstantExpressionsTransformer() {}
 
 ast::Rewrite ConstantExpressionsTransformer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   declare(node->identifier, node->type);
@@ -426,7 +426,7 @@ ast::ExprPtr ConstantExpressionsTransformer::rewritten(const ast::ExprPtr& child
   ast::Rewrite visited = visit(child);
   if (visited.is_none()) return nullptr;
   check(visited.is_node(), "An expression was rewritten into a list");
-  auto expression = std::dynamic_pointer_cast<ast::Expression>(visited.node());
+  auto expression = ast::dyn_cast<ast::Expression>(visited.node());
   check(expression != nullptr, "An expression was rewritten into a node that is no expression");
   return expression;
 }
@@ -461,7 +461,7 @@ ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::P
   // A flat chain a + b + c + ... leans left as deep as it is long: its links are folded in a
   // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
   // link itself), and only the right operands recurse.
-  if (!node->lhs || node->lhs->kind() != ast::NodeKind::BinaryExpression) {  // no chain
+  if (!node->lhs || !ast::is_exactly<ast::BinaryExpression>(*node->lhs)) {  // no chain
     node->lhs = rewritten(node->lhs);
     node->rhs = rewritten(node->rhs);
     std::optional<ValueType> unknown;
@@ -469,7 +469,7 @@ ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::P
     return BinaryExpressionModifier::run(node, types);
   }
   std::vector<ast::Ptr<ast::BinaryExpression>> chain{node};
-  while (chain.back()->lhs && chain.back()->lhs->kind() == ast::NodeKind::BinaryExpression)
+  while (chain.back()->lhs && ast::is_exactly<ast::BinaryExpression>(*chain.back()->lhs))
     chain.push_back(std::static_pointer_cast<ast::BinaryExpression>(chain.back()->lhs));
   ast::ExprPtr folded = rewritten(chain.back()->lhs);
   std::optional<ValueType> running;  // the type of `folded`, once asked for
@@ -501,9 +501,9 @@ ast::ExprPtr ConstantExpressionsTransformer::generic_modify_node(const ast::Node
   check(visited.is_node() && visited.node()->node_class() == before,
         "Node was modified during the generic visit, aborting.");
   const ast::NodePtr& folded = visited.node();
-  if (auto call = std::dynamic_pointer_cast<ast::FunctionCall>(folded)) return FunctionCallModifier::run(call);
-  if (auto unary = std::dynamic_pointer_cast<ast::UnaryExpression>(folded)) return UnaryExpressionModifier::run(unary);
-  if (auto binary = std::dynamic_pointer_cast<ast::BinaryExpression>(folded)) {
+  if (auto call = ast::dyn_cast<ast::FunctionCall>(folded)) return FunctionCallModifier::run(call);
+  if (auto unary = ast::dyn_cast<ast::UnaryExpression>(folded)) return UnaryExpressionModifier::run(unary);
+  if (auto binary = ast::dyn_cast<ast::BinaryExpression>(folded)) {
     std::optional<ValueType> running;
     ChainTypes types(*this, *binary, running);
     return BinaryExpressionModifier::run(binary, types);

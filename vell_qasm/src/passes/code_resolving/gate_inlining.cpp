@@ -7,6 +7,7 @@
 
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/constants.hpp"
+#include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -75,9 +76,8 @@ struct BankedGate {
 };
 
 // The syntax nodes of a subtree (an argument at a top-level call, a tree without sharing).
-class NodeCounter : public ast::QASMVisitor {
+class NodeCounter : public Visitor<NodeCounter> {
  public:
-  NodeCounter() : QASMVisitor(ast::SwitchCases::enter) {}
   void generic_visit(ast::QASMNode& node) override {
     count = add(count, 1);
     QASMVisitor::generic_visit(node);
@@ -94,7 +94,7 @@ bool is_real_function(const std::string& name) {
 }
 
 bool is_real_type(const ast::NodePtr& type) {
-  return type && (type->kind() == ast::NodeKind::FloatType || type->kind() == ast::NodeKind::AngleType);
+  return type && (ast::is_exactly<ast::FloatType>(*type) || ast::is_exactly<ast::AngleType>(*type));
 }
 
 // The names declared so far in program order, each with whether every declaration of it so far
@@ -145,7 +145,7 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
 // A gate parameter is an angle: the call's expression as a real number.
 ast::ExprPtr as_real(const ast::ExprPtr& argument, const DeclaredNames& declared) {
   if (!argument || is_real(argument, declared)) return argument;
-  if (argument->kind() == ast::NodeKind::IntegerLiteral) {
+  if (ast::is_exactly<ast::IntegerLiteral>(*argument)) {
     auto literal =
         ast::make<ast::FloatLiteral>(static_cast<double>(static_cast<const ast::IntegerLiteral&>(*argument).value));
     literal->span = argument->span;
@@ -158,9 +158,9 @@ ast::ExprPtr as_real(const ast::ExprPtr& argument, const DeclaredNames& declared
 
 // The identifiers of an expression that name no declaration. The expression may share nodes (an
 // argument built by outer expansions), so each node is looked at once.
-class UndeclaredNames : public ast::QASMVisitor {
+class UndeclaredNames : public Visitor<UndeclaredNames> {
  public:
-  explicit UndeclaredNames(const DeclaredNames& declared) : QASMVisitor(ast::SwitchCases::enter), declared_(declared) {}
+  explicit UndeclaredNames(const DeclaredNames& declared) : declared_(declared) {}
 
   void generic_visit(ast::QASMNode& node) override {
     if (seen_.insert(&node).second) QASMVisitor::generic_visit(node);
@@ -182,10 +182,10 @@ class UndeclaredNames : public ast::QASMVisitor {
 };
 
 // Puts the call's own nodes in for the formal names of one expansion.
-class IdentifierTransformer : public ast::QASMTransformer {
+class IdentifierTransformer : public Transformer<IdentifierTransformer> {
  public:
   explicit IdentifierTransformer(std::unordered_map<std::string, ast::NodePtr> args_transformation)
-      : QASMTransformer(ast::SwitchCases::enter), args_transformation(std::move(args_transformation)) {}
+      : args_transformation(std::move(args_transformation)) {}
 
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
     auto found = args_transformation.find(node->name);
@@ -210,7 +210,7 @@ class IdentifierTransformer : public ast::QASMTransformer {
 
   // An operand of a call in the body with the formals put in: a formal is the caller's node itself.
   ast::NodePtr substitute_operand(const ast::NodePtr& operand) {
-    if (operand && operand->kind() == ast::NodeKind::Identifier) {
+    if (operand && ast::is_exactly<ast::Identifier>(*operand)) {
       auto found = args_transformation.find(static_cast<const ast::Identifier&>(*operand).name);
       if (found != args_transformation.end()) return found->second;
     }
@@ -231,10 +231,9 @@ class GateResolverTransformer;
 
 // Checks a definition's body against the built-in set and the bank (nothing is expanded) and
 // computes the size of its expansion as a Form over its formals.
-class BodyScanner : public ast::QASMVisitor {
+class BodyScanner : public Visitor<BodyScanner> {
  public:
-  BodyScanner(const GateResolverTransformer& resolver, BankedGate& gate)
-      : QASMVisitor(ast::SwitchCases::enter), resolver_(resolver), gate_(gate) {}
+  BodyScanner(const GateResolverTransformer& resolver, BankedGate& gate) : resolver_(resolver), gate_(gate) {}
 
   void scan() {
     const auto& body = gate_.node->body;
@@ -247,7 +246,7 @@ class BodyScanner : public ast::QASMVisitor {
       forms_.assign(1, Form{0, std::vector<std::uint64_t>(formals, 0)});
       user_calls_ = 0;
       visit(body[i]);
-      const bool top_is_call = body[i] && body[i]->kind() == ast::NodeKind::QuantumGate && !built_in(*body[i]);
+      const bool top_is_call = body[i] && ast::is_exactly<ast::QuantumGate>(*body[i]) && !built_in(*body[i]);
       gate_.nested_calls[i] = user_calls_ > (top_is_call ? 1 : 0);
       if (top_is_call) gate_.callees[i] = &callee_of(*body[i]);
       gate_.cost.base = add(gate_.cost.base, forms_[0].base);
@@ -287,11 +286,10 @@ class BodyScanner : public ast::QASMVisitor {
   int user_calls_ = 0;
 };
 
-class GateResolverTransformer : public ast::QASMTransformer {
+class GateResolverTransformer : public Transformer<GateResolverTransformer> {
  public:
   GateResolverTransformer(std::shared_ptr<const GateSignatures> built_in_gates, std::int64_t max_expansion)
-      : QASMTransformer(ast::SwitchCases::enter),
-        _built_in_gates(std::move(built_in_gates)),
+      : _built_in_gates(std::move(built_in_gates)),
         _max_expansion(max_expansion) {
     if (!_built_in_gates)
       throw TypeError("Argument 'built_in_gates' has incorrect type (expected set, got NoneType)");
@@ -467,7 +465,7 @@ class GateResolverTransformer : public ast::QASMTransformer {
     std::unordered_map<std::string, ast::NodePtr> transformation;
     transformation.reserve(parameters + gate_def.qubits.size());
     for (std::size_t i = 0; i < parameters; ++i) {
-      auto argument = std::dynamic_pointer_cast<ast::Expression>(operand(i));
+      auto argument = ast::dyn_cast<ast::Expression>(operand(i));
       if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
       transformation.insert_or_assign(gate_def.arguments[i]->name, as_real(argument, _declared));
     }

@@ -25,7 +25,7 @@ void rewrite_index_lists(ast::QASMTransformer& transformer, std::vector<ast::Ind
   for (ast::IndexElement& index : indices) rewrite_index_lists(transformer, index);
 }
 
-ScopeRenamer::ScopeRenamer() : QASMTransformer(ast::SwitchCases::enter) {
+ScopeRenamer::ScopeRenamer() {
   _scopes.emplace_back();
   for (const auto& entry : CONSTANTS) {
     std::vector<Binding>& bindings = _visible[entry.first];

@@ -62,9 +62,8 @@ bool lower_than_target(const std::string& version) {
 
 // Whether the tree holds an input/output declaration anywhere the counting walk reaches (switch
 // cases and inner index lists included); stops descending once it has found one.
-class IODeclarationFinder : public ast::QASMVisitor {
+class IODeclarationFinder : public Visitor<IODeclarationFinder> {
  public:
-  IODeclarationFinder() : QASMVisitor(ast::SwitchCases::enter) {}
   bool found = false;
 
   void generic_visit(ast::QASMNode& node) override {
@@ -91,7 +90,7 @@ std::string join_target_version() {
 // OpenQASM 2 has no integer type: every expression of a gate's parameters is real, so that
 // `rz(-3/10) q;` rotates by -0.3. Integer literals there become real ones, except where they
 // select an element (an index stays an integer).
-class RealLiterals : public ast::QASMTransformer {
+class RealLiterals : public Transformer<RealLiterals> {
  public:
   ast::Rewrite visit_IntegerLiteral(const ast::Ptr<ast::IntegerLiteral>& node) override {
     auto real = ast::make<ast::FloatLiteral>(static_cast<double>(node->value));
@@ -105,9 +104,8 @@ class RealLiterals : public ast::QASMTransformer {
   ast::Rewrite visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) override { return node; }
 };
 
-class RealGateArguments : public ast::QASMTransformer {
+class RealGateArguments : public Transformer<RealGateArguments> {
  public:
-  RealGateArguments() : QASMTransformer(ast::SwitchCases::enter) {}
   ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
     for (ast::ExprPtr& argument : node->arguments) argument = real(argument);
     return node;

@@ -142,7 +142,7 @@ std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::sha
   // The chain of the files one level down; only its last name changes from include to include.
   std::vector<std::string> sub_chain;
   for (const ast::NodePtr& statement : program->statements) {
-    auto include = std::dynamic_pointer_cast<ast::Include>(statement);
+    auto include = ast::dyn_cast<ast::Include>(statement);
     if (!include) {
       statements.push_back(statement);
       continue;
@@ -152,7 +152,14 @@ std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::sha
       sub_chain.emplace_back();
     }
     sub_chain.back() = include->filename;
-    auto sub_program = _parse_inclusions(get_sub_program(include->filename), sub_chain);
+    std::shared_ptr<ast::Program> sub_program;
+    try {
+      sub_program = _parse_inclusions(get_sub_program(include->filename), sub_chain);
+    } catch (...) {
+      // The include statement at fault: the innermost one, in the file that holds it.
+      locate_failure(*include, included_files.empty() ? std::nullopt : std::optional(included_files.back()));
+      throw;
+    }
     statements.insert(statements.end(), sub_program->statements.begin(), sub_program->statements.end());
   }
   program->statements = std::move(statements);

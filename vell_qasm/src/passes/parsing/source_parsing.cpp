@@ -13,9 +13,11 @@ programs::ProgramPtr SourceParsing::operator()(const programs::ProgramPtr& progr
     auto textual = std::dynamic_pointer_cast<programs::TextualProgram>(program);
     check(textual != nullptr);
     return std::make_shared<programs::OpenQasmProgram>(openqasm3::parse(textual->source_code()));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     GrammarParserException failure;
     failure.set_cause(std::current_exception());
+    if (auto* parse_error = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e))
+      failure.set_location({std::nullopt, parse_error->line, parse_error->column});
     throw failure;
   }
 }

@@ -18,7 +18,7 @@ using tavo_var::TavoVar;
 // The type node of the declaration `type_text x;`.
 ast::Ptr<InitType> type_of(const std::string& type_text) {
   auto root = openqasm3::parse(type_text + " x;");
-  return std::dynamic_pointer_cast<ast::ClassicalDeclaration>(root->statements.at(0))->type;
+  return ast::dyn_cast<ast::ClassicalDeclaration>(root->statements.at(0))->type;
 }
 
 ast::Ptr<ast::ArrayType> array_of(ast::Ptr<InitType> base, std::vector<ast::ExprPtr> dimensions) {

@@ -54,7 +54,7 @@ class DeclarationLister : public ast::QASMVisitor, public TavoDeclarationVisit {
  private:
   template <class T> void list(const std::string& where, const std::vector<ast::Ptr<T>>& statements) {
     for (std::size_t k = 0; k < statements.size(); ++k) {
-      if (auto d = std::dynamic_pointer_cast<TavoDeclaration>(statements[k])) {
+      if (auto d = ast::dyn_cast<TavoDeclaration>(statements[k])) {
         std::string line = where + ": " + d->text();
         if (k + 1 < statements.size() && initialises(*statements[k + 1], d->var->name())) {
           std::string next = openqasm3::dumps(*statements[k + 1]);
@@ -68,9 +68,9 @@ class DeclarationLister : public ast::QASMVisitor, public TavoDeclarationVisit {
   }
   static bool initialises(const ast::QASMNode& statement, const std::string& name) {
     const ast::NodePtr* target = nullptr;
-    if (auto* a = dynamic_cast<const ast::ClassicalAssignment*>(&statement)) target = &a->lvalue;
-    if (auto* m = dynamic_cast<const ast::QuantumMeasurementStatement*>(&statement)) target = &m->target;
-    auto* identifier = target ? dynamic_cast<const ast::Identifier*>(target->get()) : nullptr;
+    if (auto* a = ast::dyn_cast<ast::ClassicalAssignment>(&statement)) target = &a->lvalue;
+    if (auto* m = ast::dyn_cast<ast::QuantumMeasurementStatement>(&statement)) target = &m->target;
+    auto* identifier = target ? ast::dyn_cast<ast::Identifier>(target->get()) : nullptr;
     return identifier && identifier->name == name;
   }
 };
@@ -130,16 +130,16 @@ TEST(DeclarationSteps, EveryDeclarationBecomesATavoDeclarationFollowedByItsIniti
                           }));
 
   // The wrappers are fresh and undeclared, one per declaration.
-  auto first = std::dynamic_pointer_cast<TavoDeclaration>(root->statements.at(0));
+  auto first = ast::dyn_cast<TavoDeclaration>(root->statements.at(0));
   ASSERT_NE(first, nullptr);
   EXPECT_THROW((void)first->var->tavo_value_exp(), tavo_var::FetchingUndeclaredVariableException);
 
   // Nothing else changed: constants, qubits and the hardware qubit stay as the front end left them.
   EXPECT_EQ(root->statements.at(9)->class_name(), "ConstantDeclaration");
   EXPECT_EQ(root->statements.at(10)->class_name(), "QubitDeclaration");
-  auto measure = std::dynamic_pointer_cast<ast::QuantumMeasurementStatement>(root->statements.at(11));
+  auto measure = ast::dyn_cast<ast::QuantumMeasurementStatement>(root->statements.at(11));
   ASSERT_NE(measure, nullptr);
-  EXPECT_EQ(std::dynamic_pointer_cast<ast::QuantumMeasurement>(measure->measure)->qubit->class_name(), "HwQubit");
+  EXPECT_EQ(ast::dyn_cast<ast::QuantumMeasurement>(measure->measure)->qubit->class_name(), "HwQubit");
   EXPECT_EQ(root->version, "3.0");
 }
 

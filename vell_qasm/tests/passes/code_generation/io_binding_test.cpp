@@ -30,7 +30,7 @@ ast::Ptr<TavoDeclaration> decl_at(const std::vector<ast::StmtPtr>& statements, s
   return d;
 }
 ast::Ptr<TavoDeclaration> decl_at(const std::vector<ast::NodePtr>& statements, std::size_t i) {
-  return decl_at(std::vector<ast::StmtPtr>{std::dynamic_pointer_cast<ast::Statement>(statements.at(i))}, 0);
+  return decl_at(std::vector<ast::StmtPtr>{ast::dyn_cast<ast::Statement>(statements.at(i))}, 0);
 }
 
 // ---- the node ----

@@ -24,7 +24,7 @@ using tavo_var::DType;
 // The expression of the source text `text;`.
 ast::ExprPtr expr(const std::string& text) {
   auto root = openqasm3::parse(text + ";");
-  auto statement = std::dynamic_pointer_cast<ast::ExpressionStatement>(root->statements.at(0));
+  auto statement = ast::dyn_cast<ast::ExpressionStatement>(root->statements.at(0));
   if (!statement) throw std::logic_error("not an expression statement: " + text);
   return statement->expression;
 }
@@ -32,8 +32,8 @@ ast::ExprPtr expr(const std::string& text) {
 // The initial value of the declaration `text;` (array literals stand only there).
 ast::ExprPtr init(const std::string& text) {
   auto root = openqasm3::parse(text + ";");
-  return std::dynamic_pointer_cast<ast::Expression>(
-      std::dynamic_pointer_cast<ast::ClassicalDeclaration>(root->statements.at(0))->init_expression);
+  return ast::dyn_cast<ast::Expression>(
+      ast::dyn_cast<ast::ClassicalDeclaration>(root->statements.at(0))->init_expression);
 }
 
 // Variables declared in a fresh program, in this order: i int (v0), b bool (v1), f fixed (v2),
@@ -432,7 +432,7 @@ TEST_F(LowerExpressionTest, NestingDeeperThanAnyParsedTreeIsRefusedNotAStackOver
     within = ast::make<ast::UnaryExpression>(ast::UnaryOperator::negate, within);
   EXPECT_EQ(lower_expression(within, db_).text(), "-1");
   // Release the deep chains iteratively enough for the test itself.
-  while (auto u = std::dynamic_pointer_cast<ast::UnaryExpression>(deep)) deep = u->expression;
+  while (auto u = ast::dyn_cast<ast::UnaryExpression>(deep)) deep = u->expression;
 }
 
 // ---- duration arithmetic, bit registers, long chains ----

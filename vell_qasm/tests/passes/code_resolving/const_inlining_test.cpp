@@ -22,9 +22,9 @@ ast::Ptr<ast::Program> inline_constants(const std::string& source) {
 }
 
 ast::ExprPtr init_of(const ast::Ptr<ast::Program>& root, std::size_t i) {
-  auto declaration = std::dynamic_pointer_cast<ast::ClassicalDeclaration>(root->statements.at(i));
+  auto declaration = ast::dyn_cast<ast::ClassicalDeclaration>(root->statements.at(i));
   EXPECT_NE(declaration, nullptr);
-  return declaration ? std::dynamic_pointer_cast<ast::Expression>(declaration->init_expression) : nullptr;
+  return declaration ? ast::dyn_cast<ast::Expression>(declaration->init_expression) : nullptr;
 }
 
 TEST(Constants, BuiltInConstantsAreRealLiterals) {
@@ -34,7 +34,7 @@ TEST(Constants, BuiltInConstantsAreRealLiterals) {
   };
   for (auto c : {Case{"pi", std::numbers::pi}, Case{"\u03c0", std::numbers::pi}, Case{"tau", 2 * std::numbers::pi},
                  Case{"\u03c4", 2 * std::numbers::pi}, Case{"euler", std::numbers::e}, Case{"\u2107", std::numbers::e}}) {
-    auto literal = std::dynamic_pointer_cast<ast::FloatLiteral>(CONSTANTS.at(c.name));
+    auto literal = ast::dyn_cast<ast::FloatLiteral>(CONSTANTS.at(c.name));
     ASSERT_NE(literal, nullptr) << c.name;
     EXPECT_EQ(literal->value, c.value) << c.name;
   }
@@ -74,11 +74,11 @@ TEST(ConstInlining, EveryUseIsTheStoredNodeWhereverItIsDeclared) {
                                    "float p = 3.141592653589793 + 3.141592653589793;"));
   EXPECT_EQ(init_of(root, 0), four);
   EXPECT_EQ(init_of(root, 1), four);
-  auto sum = std::dynamic_pointer_cast<ast::BinaryExpression>(init_of(root, 2));
+  auto sum = ast::dyn_cast<ast::BinaryExpression>(init_of(root, 2));
   EXPECT_EQ(sum->lhs, four);
   EXPECT_EQ(sum->rhs, four);
   EXPECT_EQ(init_of(root, 4), seven);
-  auto presets = std::dynamic_pointer_cast<ast::BinaryExpression>(init_of(root, 5));
+  auto presets = ast::dyn_cast<ast::BinaryExpression>(init_of(root, 5));
   EXPECT_EQ(presets->lhs, CONSTANTS.at("pi"));
   EXPECT_EQ(presets->rhs, CONSTANTS.at("\u03c0"));
 
@@ -117,7 +117,7 @@ TEST(ConstInlining, LongChainsAreFoldedOnceSoNoValueNestsDeep) {
   EXPECT_EQ(openqasm3::dumps(*init_of(root, 0)), "1 + 1 + 1 + 1 + 1 + 1");
   auto depth = [](ast::NodePtr node) {
     std::size_t levels = 0;
-    for (; node && node->kind() == ast::NodeKind::BinaryExpression; ++levels)
+    for (; node && ast::is_exactly<ast::BinaryExpression>(*node); ++levels)
       node = std::static_pointer_cast<ast::BinaryExpression>(node)->lhs;
     return levels;
   };
@@ -162,7 +162,7 @@ TEST(ConstInlining, RedeclarationIsRefusedForTheSecondDeclarationMet) {
        }) {
     auto tree = openqasm3::parse(c.source);
     auto second = tree->statements[c.second];
-    if (auto def = std::dynamic_pointer_cast<ast::SubroutineDefinition>(second)) second = def->body[0];
+    if (auto def = ast::dyn_cast<ast::SubroutineDefinition>(second)) second = def->body[0];
     ConstInlining step;
     expect_throw<parsing::RedeclarationException>([&] { run_step(step, tree); },
                                                   [&](const parsing::RedeclarationException& e) {

@@ -35,7 +35,7 @@ ast::ExprPtr call(std::string name, std::vector<ast::ExprPtr> args) {
 // As the value of an assignment: an expression statement could not start with pow(...).
 ast::ExprPtr parse_expression(const std::string& text) {
   auto tree = openqasm3::parse("x = " + text + ";");
-  return std::dynamic_pointer_cast<ast::ClassicalAssignment>(tree->statements.at(0))->rvalue;
+  return ast::dyn_cast<ast::ClassicalAssignment>(tree->statements.at(0))->rvalue;
 }
 
 // Folds `expression` as the one statement of a program; returns what stands in its place.
@@ -93,13 +93,13 @@ void check(const Case& c) {
   ast::ExprPtr result = fold(expression);
   ASSERT_NE(result, nullptr);
   std::string got;
-  if (auto b = std::dynamic_pointer_cast<ast::BooleanLiteral>(result)) {
+  if (auto b = ast::dyn_cast<ast::BooleanLiteral>(result)) {
     EXPECT_TRUE(std::holds_alternative<bool>(value)) << ast::repr(result);
     got = value_text(b->value);
-  } else if (auto i = std::dynamic_pointer_cast<ast::IntegerLiteral>(result)) {
+  } else if (auto i = ast::dyn_cast<ast::IntegerLiteral>(result)) {
     EXPECT_TRUE(std::holds_alternative<std::int64_t>(value)) << ast::repr(result);
     got = value_text(i->value);
-  } else if (auto f = std::dynamic_pointer_cast<ast::FloatLiteral>(result)) {
+  } else if (auto f = ast::dyn_cast<ast::FloatLiteral>(result)) {
     EXPECT_TRUE(std::holds_alternative<double>(value)) << ast::repr(result);
     got = value_text(f->value);
   } else {
@@ -371,7 +371,7 @@ TEST(ExprFolding, DoubleMinusOfAVariableGivesTheVeryOperand) {
 
   // Three minus signs: the inner pair goes first, the outer one stays.
   auto outer = un(UO::negate, un(UO::negate, un(UO::negate, operand)));
-  auto result = std::dynamic_pointer_cast<ast::UnaryExpression>(fold(outer));
+  auto result = ast::dyn_cast<ast::UnaryExpression>(fold(outer));
   ASSERT_EQ(result, outer);
   EXPECT_EQ(result->expression, operand);
 
@@ -413,7 +413,7 @@ TEST(ExprFolding, IdentitiesApplyWhereOperandsAreNotAllLiterals) {
 TEST(ExprFolding, NothingIsReassociated) {
   auto inner = bin(BO::plus, I(1), I(2));
   auto operand = x();
-  auto outer = std::dynamic_pointer_cast<ast::BinaryExpression>(fold(bin(BO::plus, inner, operand)));
+  auto outer = ast::dyn_cast<ast::BinaryExpression>(fold(bin(BO::plus, inner, operand)));
   ASSERT_NE(outer, nullptr);
   EXPECT_EQ(ast::repr(outer->lhs), "IntegerLiteral(span=None, value=3)");
   EXPECT_EQ(outer->rhs, operand);
@@ -429,7 +429,7 @@ TEST(ExprFolding, NothingIsReassociated) {
 TEST(ExprFolding, CallsOfOtherFunctionsStayButTheirArgumentsFold) {
   logging::Capture capture;
   auto f = parse_expression("f(x, 1 + 1)");
-  auto folded = std::dynamic_pointer_cast<ast::FunctionCall>(fold(f));
+  auto folded = ast::dyn_cast<ast::FunctionCall>(fold(f));
   ASSERT_EQ(folded, f);
   EXPECT_EQ(openqasm3::dumps(*folded), "f(x, 2)");
   EXPECT_EQ(texts(capture), (std::vector<std::string>{"Replaced 1 + 1 by 2"}));
@@ -587,8 +587,8 @@ TEST(ExprFolding, IdentitiesKeepTheTypeOfWhatTheyReplace) {
     auto tree = openqasm3::parse(c.program);
     ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
     ast::NodePtr last = tree->statements.back();
-    if (auto loop = std::dynamic_pointer_cast<ast::ForInLoop>(last)) last = loop->block.back();
-    auto assignment = std::dynamic_pointer_cast<ast::ClassicalAssignment>(last);
+    if (auto loop = ast::dyn_cast<ast::ForInLoop>(last)) last = loop->block.back();
+    auto assignment = ast::dyn_cast<ast::ClassicalAssignment>(last);
     ASSERT_NE(assignment, nullptr);
     EXPECT_EQ(openqasm3::dumps(*assignment->rvalue), c.folded);
   }

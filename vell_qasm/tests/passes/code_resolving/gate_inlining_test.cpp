@@ -34,7 +34,7 @@ std::vector<std::string> debug_texts(const logging::Capture& capture) {
 }
 
 template <class T> ast::Ptr<T> statement(const ast::Ptr<ast::Program>& root, std::size_t i) {
-  return std::dynamic_pointer_cast<T>(root->statements.at(i));
+  return ast::dyn_cast<T>(root->statements.at(i));
 }
 
 TEST(GateSignature, ValueByNameWithItsText) {
@@ -112,7 +112,7 @@ TEST(GateInlining, EachLevelSubstitutesItsOwnFormalsOnce) {
   auto root = inline_gates("gate inner(t) q { rz(t + t) q; } gate outer(a, b) q { inner(a - b) q; } outer(b, a) $0;");
   EXPECT_EQ(printed(root), printed("rz(float(b) - float(a) + (float(b) - float(a))) $0;"));
   auto rz = statement<ast::QuantumGate>(root, 0);
-  auto sum = std::dynamic_pointer_cast<ast::BinaryExpression>(rz->arguments[0]);
+  auto sum = ast::dyn_cast<ast::BinaryExpression>(rz->arguments[0]);
   EXPECT_EQ(sum->lhs, sum->rhs);  // one node for every occurrence of t
 
   // A name of the body that is no formal of its own gate is not one of the caller's formals.
@@ -135,7 +135,7 @@ TEST(GateInlining, AFormalUsedTwiceIsOneNodeAndQubitsWinOverParameters) {
   auto root = inline_gates("gate g(t) q { rz(t) q; rx(t * 2) q; } g(0.5 + y) $1;");
   auto rz = statement<ast::QuantumGate>(root, 0);
   auto rx = statement<ast::QuantumGate>(root, 1);
-  EXPECT_EQ(rz->arguments[0], std::dynamic_pointer_cast<ast::BinaryExpression>(rx->arguments[0])->lhs);
+  EXPECT_EQ(rz->arguments[0], ast::dyn_cast<ast::BinaryExpression>(rx->arguments[0])->lhs);
   EXPECT_EQ(rz->qubits[0], rx->qubits[0]);
 
   // `s` is a parameter and a qubit: every `s` becomes the qubit operand.

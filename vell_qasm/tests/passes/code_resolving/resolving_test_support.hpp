@@ -41,7 +41,7 @@ inline std::vector<ast::NodePtr> all_nodes(const ast::NodePtr& root) {
 inline std::vector<ast::Ptr<ast::Identifier>> identifiers_named(const ast::NodePtr& root, const std::string& name) {
   std::vector<ast::Ptr<ast::Identifier>> found;
   for (auto& node : all_nodes(root))
-    if (node->kind() == ast::NodeKind::Identifier && std::static_pointer_cast<ast::Identifier>(node)->name == name)
+    if (ast::is_exactly<ast::Identifier>(*node) && std::static_pointer_cast<ast::Identifier>(node)->name == name)
       found.push_back(std::static_pointer_cast<ast::Identifier>(node));
   return found;
 }

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
 #include "vell_qasm/tavo_var.hpp"
 
 namespace vell_qasm::passes::code_generation {
@@ -32,7 +33,7 @@ namespace vell_qasm::passes::code_generation {
 using InitType = openqasm3::ast::ClassicalType;
 
 // A declaration the TAVO side cannot hold. On its own its text is the variable's name.
-class UnsupportedDeclarationException : public std::exception {
+class UnsupportedDeclarationException : public std::exception, public HasLocation {
  public:
   explicit UnsupportedDeclarationException(std::string name_) : name(std::move(name_)), message_(name) {}
   const char* what() const noexcept override { return message_.c_str(); }
@@ -59,6 +60,9 @@ class UnsupportedArrayException : public UnsupportedDeclarationException {
   const openqasm3::ast::NodePtr node_type;
   // "multi-dimensional arrays are not supported"
   const std::string reason;
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node_type.get(); }
 };
 
 // "When declaring 'x' got type AngleType(...) which is not supported."
@@ -67,6 +71,9 @@ class UnsupportedTypeException : public UnsupportedDeclarationException {
   UnsupportedTypeException(std::string name_, openqasm3::ast::Ptr<InitType> node_type_);
 
   const openqasm3::ast::Ptr<InitType> node_type;
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node_type.get(); }
 };
 
 // "When declaring 'x' got size of Identifier(...), Array size currently supports only literal
@@ -79,6 +86,7 @@ class InvalidArraySizeException : public UnsupportedDeclarationException {
 
  protected:
   InvalidArraySizeException(std::string name_, openqasm3::ast::ExprPtr array_size_, std::string message);
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return array_size.get(); }
 };
 
 // The most elements a bit register or an array may have: each element is a value the listing

@@ -66,10 +66,12 @@
 #include "openqasm3/ast.hpp"
 #include "vell/tavo.hpp"
 #include "vell_qasm/configurations/hw_qubit.hpp"
+#include "vell_qasm/errors.hpp"
 #include "vell_qasm/configurations/machine_setup.hpp"
 #include "vell_qasm/passes/code_generation/io_binding.hpp"
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/value_text.hpp"
 
@@ -93,19 +95,22 @@ inline constexpr std::array<std::pair<std::string_view, vell::tavo::MathFunction
 
 // An input without a value while the caller's scope is open (there can be no input stream).
 // "The input theta was not provided to the compiler"
-class MissingInputException : public std::exception {
+class MissingInputException : public std::exception, public HasLocation {
  public:
   explicit MissingInputException(openqasm3::ast::Ptr<TavoDeclaration> node_);
   const char* what() const noexcept override { return message_.c_str(); }
 
   const openqasm3::ast::Ptr<TavoDeclaration> node;
 
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
+
  private:
   std::string message_;
 };
 
 // Emits the statements of one tree into the open SDK program scope. One visitor per compilation.
-class CodeGenerationVisitor : public openqasm3::ast::QASMVisitor, public TavoDeclarationVisit {
+class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public TavoDeclarationVisit {
  public:
   // All four are kept by reference and must outlive the visitor. `is_inside_scope`: whether the
   // scope the code goes into is the caller's (no streams, missing inputs refused).

@@ -28,8 +28,10 @@
 #include <unordered_map>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_generation/decl_defaults.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/tavo_var.hpp"
 
@@ -89,18 +91,21 @@ class TavoDeclarationTransform : public openqasm3::ast::ExternalTransform<TavoDe
 
 // An input/output declaration whose keyword is neither input nor output (only a hand-made node
 // can have one). "Unknown IO identifier - IOKeyword.<keyword>"
-class UnsupportedTypeError : public std::exception {
+class UnsupportedTypeError : public std::exception, public HasLocation {
  public:
   explicit UnsupportedTypeError(openqasm3::ast::Ptr<openqasm3::ast::IODeclaration> node_);
   const char* what() const noexcept override { return message_.c_str(); }
 
   const openqasm3::ast::Ptr<openqasm3::ast::IODeclaration> node;
 
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
+
  private:
   std::string message_;
 };
 
-class DeclarationsResolver : public openqasm3::ast::QASMTransformer {
+class DeclarationsResolver : public Transformer<DeclarationsResolver> {
  public:
   // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();
@@ -123,7 +128,7 @@ class DeclarationsResolver : public openqasm3::ast::QASMTransformer {
 
 // An array declared with more initial values than elements: "When declaring 'a' got 3 values for
 // an array of 2 elements"; `node` is the array literal.
-class ArrayInitializerException : public std::runtime_error {
+class ArrayInitializerException : public std::runtime_error, public HasLocation {
  public:
   ArrayInitializerException(std::string name, openqasm3::ast::Ptr<openqasm3::ast::ArrayLiteral> node,
                             std::int64_t size);
@@ -131,6 +136,9 @@ class ArrayInitializerException : public std::runtime_error {
   const std::string name;
   const openqasm3::ast::Ptr<openqasm3::ast::ArrayLiteral> node;
   const std::int64_t size;
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
 };
 
 class DeclarationResolvingStep : public Step {

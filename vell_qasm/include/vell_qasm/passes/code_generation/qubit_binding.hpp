@@ -57,6 +57,7 @@
 #include "vell_qasm/passes/code_generation/io_binding.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::code_generation {
@@ -68,7 +69,7 @@ using DeclarationSizes = std::vector<std::pair<std::string, std::int64_t>>;
 // Register name and its hardware qubits (entry k serves qubit k), in declaration order.
 using DeclaredQubitsMapping = std::vector<std::pair<std::string, std::vector<HwQubitIndex>>>;
 
-class MultipleQubitDefinitionException : public std::exception {
+class MultipleQubitDefinitionException : public std::exception, public HasLocation {
  public:
   explicit MultipleQubitDefinitionException(std::string name)
       : qubit_name(std::move(name)), message_("Multiple definition of same qubit: '" + qubit_name + "'") {}
@@ -81,7 +82,7 @@ class MultipleQubitDefinitionException : public std::exception {
 };
 
 // The message lists the qubits in ascending order: ['$7', '$9'].
-class CallingUnsupportedQubitsException : public std::exception {
+class CallingUnsupportedQubitsException : public std::exception, public HasLocation {
  public:
   explicit CallingUnsupportedQubitsException(std::set<HwQubitIndex> unsupported_qubits);
   const char* what() const noexcept override { return message_.c_str(); }
@@ -92,7 +93,7 @@ class CallingUnsupportedQubitsException : public std::exception {
   std::string message_;
 };
 
-class TooManyRequiredQubitsException : public std::exception {
+class TooManyRequiredQubitsException : public std::exception, public HasLocation {
  public:
   TooManyRequiredQubitsException(std::int64_t required_qubits, std::int64_t supported_qubits);
   const char* what() const noexcept override { return message_.c_str(); }
@@ -116,7 +117,7 @@ class UnindexedQubitRegisterException : public ValueError {
 // Collection. A second declaration of a name is a MultipleQubitDefinitionException; a size that
 // is not an integer literal an AssertionError "No expression size is allowed"; a negative literal
 // size (only an earlier rewriting step can make one) a ValueError.
-class _QubitsCollector : public openqasm3::ast::QASMVisitor, public configurations::HwQubitVisit {
+class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations::HwQubitVisit {
  public:
   _QubitsCollector();
 
@@ -138,7 +139,7 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
                                                       const configurations::MachineSetup& machine_setup);
 
 // Rewriting; see the top of this file for what each reference becomes.
-class _QubitsResolver : public openqasm3::ast::QASMTransformer, public TavoDeclarationTransform {
+class _QubitsResolver : public Transformer<_QubitsResolver>, public TavoDeclarationTransform {
  public:
   // `single_qubits`: the names declared without a size (kept by reference; may be null).
   explicit _QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,

@@ -24,6 +24,7 @@
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -31,7 +32,7 @@ namespace vell_qasm::passes::code_resolving {
 inline constexpr std::string_view OPENQASM_ASSIGNMENT_OPERATOR_SYMBOL = "=";
 inline constexpr openqasm3::ast::AssignmentOperator BASIC_ASSIGNMENT_OP = openqasm3::ast::AssignmentOperator::assign;
 
-class ClassicalAssignmentToBinaryExpression : public openqasm3::ast::QASMTransformer {
+class ClassicalAssignmentToBinaryExpression : public Transformer<ClassicalAssignmentToBinaryExpression> {
  public:
   ClassicalAssignmentToBinaryExpression();
 

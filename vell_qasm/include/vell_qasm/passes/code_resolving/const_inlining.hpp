@@ -47,11 +47,12 @@
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
-class ConstantsGatherer : public openqasm3::ast::QASMTransformer {
+class ConstantsGatherer : public Transformer<ConstantsGatherer> {
  public:
   static constexpr unsigned kFoldedChain = 32;
 
@@ -77,7 +78,7 @@ class ConstantsGatherer : public openqasm3::ast::QASMTransformer {
   std::unordered_map<std::string, unsigned> _chain_levels;
 };
 
-class ConstantsResolver : public openqasm3::ast::QASMTransformer {
+class ConstantsResolver : public Transformer<ConstantsResolver> {
  public:
   // Trap: keeps a reference to `constants`, which must outlive the resolver.
   explicit ConstantsResolver(const ConstantsTable& constants);

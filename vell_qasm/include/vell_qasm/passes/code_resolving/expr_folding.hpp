@@ -47,6 +47,7 @@
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_resolving/binop_rules.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/value_text.hpp"
 
@@ -54,7 +55,7 @@ namespace vell_qasm::passes::code_resolving {
 
 // A computation that cannot be carried out: "The operation " + expression + " is illegal".
 // cause() holds the error the computation raised.
-class IllegalMathExpression : public std::runtime_error, public HasCause {
+class IllegalMathExpression : public std::runtime_error, public HasCause, public HasLocation {
  public:
   explicit IllegalMathExpression(const std::string& expression);
 };
@@ -139,7 +140,7 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 // expressions along their left operands is folded in a loop, not by recursion. Declarations met
 // on the way (classical, input/output, constant, loop variables) give their names a type for the
 // identities; a name declared with two different types has none.
-class ConstantExpressionsTransformer : public openqasm3::ast::QASMTransformer {
+class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTransformer> {
  public:
   ConstantExpressionsTransformer();
 

@@ -85,7 +85,7 @@ namespace vell_qasm::passes::code_resolving {
 using GateSignatures = std::unordered_set<GateSignature>;
 
 // Base of every failure of gate inlining; `node` is the node at fault.
-class GateResolverException : public std::exception {
+class GateResolverException : public std::exception, public HasLocation {
  public:
   explicit GateResolverException(openqasm3::ast::NodePtr node);
   const char* what() const noexcept override { return _message.c_str(); }
@@ -93,6 +93,7 @@ class GateResolverException : public std::exception {
   const openqasm3::ast::NodePtr node;
 
  protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
   std::string _message;
 };
 

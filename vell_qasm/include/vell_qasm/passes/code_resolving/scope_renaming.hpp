@@ -32,6 +32,7 @@
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -43,7 +44,7 @@ void rewrite_index_lists(openqasm3::ast::QASMTransformer& transformer,
                          std::vector<openqasm3::ast::IndexElement>& indices);
 void rewrite_index_lists(openqasm3::ast::QASMTransformer& transformer, openqasm3::ast::IndexElement& index);
 
-class ScopeRenamer : public openqasm3::ast::QASMTransformer {
+class ScopeRenamer : public Transformer<ScopeRenamer> {
  public:
   ScopeRenamer();
 

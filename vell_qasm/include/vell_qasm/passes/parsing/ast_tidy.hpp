@@ -31,7 +31,7 @@
 
 namespace vell_qasm::passes::parsing {
 
-class IOVariablesTransformer : public ClassicalDeclarationInitSplitting {
+class IOVariablesTransformer : public DeclarationInitSplitting<IOVariablesTransformer> {
  public:
   // Counts the input/output declarations of the whole tree first; with none, walks the tree
   // generically (declarations become outputs), otherwise leaves it alone. Returns `node`.

@@ -8,9 +8,11 @@
 
 #include <exception>
 
+#include "vell_qasm/errors.hpp"
+
 namespace vell_qasm::passes::parsing {
 
-class ParsingException : public std::exception {
+class ParsingException : public std::exception, public HasLocation {
  public:
   ParsingException() = default;
   const char* what() const noexcept override { return ""; }

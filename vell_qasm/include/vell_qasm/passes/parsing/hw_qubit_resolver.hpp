@@ -17,13 +17,13 @@
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::parsing {
 
-class HwQubitsTransformer : public openqasm3::ast::QASMTransformer {
+class HwQubitsTransformer : public Transformer<HwQubitsTransformer> {
  public:
-  HwQubitsTransformer() : QASMTransformer(openqasm3::ast::SwitchCases::enter) {}
   // A new HwQubit for a hardware-qubit name, else `node` itself.
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
 };

@@ -12,10 +12,11 @@
 #include <string_view>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/errors.hpp"
 
 namespace vell_qasm::passes::parsing {
 
-class RedeclarationException : public std::exception {
+class RedeclarationException : public std::exception, public HasLocation {
  public:
   // `kind`: what the name is declared as, "constant" or "variable".
   RedeclarationException(openqasm3::ast::NodePtr node, std::string name, std::string_view kind = "constant");
@@ -24,6 +25,9 @@ class RedeclarationException : public std::exception {
   const std::string name;
 
   const char* what() const noexcept override { return _message.c_str(); }
+
+ protected:
+  const openqasm3::ast::QASMNode* located_node() const noexcept override { return node.get(); }
 
  private:
   std::string _message;

@@ -1,0 +1,2 @@
+OPENQASM 3.0;
+include "versioned.inc";

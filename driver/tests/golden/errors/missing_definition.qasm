@@ -1,0 +1,5 @@
+OPENQASM 3.0;
+gate flip a {
+  x a;
+  nope a;
+}

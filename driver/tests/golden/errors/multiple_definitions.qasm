@@ -1,0 +1,2 @@
+OPENQASM 3.0;
+gate h a { x a; }

@@ -1,0 +1,3 @@
+OPENQASM 3.0;
+const int n = 1;
+const int n = 2;

@@ -1,0 +1,2 @@
+OPENQASM 3.0;
+qubit[9] q;

@@ -1,0 +1,3 @@
+qubit q;
+gate g(t) a { h a; }
+g(nosuch + 1) q;

@@ -1,0 +1,3 @@
+OPENQASM 3.0;
+int x;
+  x = w + 1;

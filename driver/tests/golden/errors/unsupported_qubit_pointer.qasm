@@ -1,0 +1,4 @@
+OPENQASM 3.0;
+input int n;
+qubit[2] q;
+x q[n];
