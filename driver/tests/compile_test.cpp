@@ -210,6 +210,8 @@ TEST(WholeRegisters, CompileAsTheSameStatementOnEachQubit) {
       {"b = measure q; measure r -> b;", "b[0] = measure q[0]; b[1] = measure q[1]; b[0] = measure r[0]; "
                                          "b[1] = measure r[1];"},
       {"delay[100ns] q, c;", "delay[100ns] q[0], q[1], c;"},
+      // A register of one qubit measured into one bit (OpenQASM 2 programs write this).
+      {"qubit[1] one; measure one -> b[1];", "qubit[1] one; measure one[0] -> b[1];"},
       // A user gate is repeated whole per qubit: its statement on `a` alone runs once per call.
       {"gate g a, t { cx a, t; x a; } g c, q;", "gate g a, t { cx a, t; x a; } g c, q[0]; g c, q[1];"},
       {"const int n = 2; qubit[n] s; gate k a { x a; } k s;", "const int n = 2; qubit[n] s; gate k a { x a; } "

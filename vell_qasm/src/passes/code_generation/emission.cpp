@@ -337,7 +337,7 @@ tavo::Value CodeGenerationVisitor::_evaluated_once(const ast::ExprPtr& source, c
                                                    const ast::ForInLoop& loop) const {
   if (!std::holds_alternative<tavo::Expr>(lowered)) return lowered;
   // A variable that the body does not assign keeps its value while the loop runs: no copy needed.
-  if (source && source->kind() == ast::NodeKind::Identifier &&
+  if (source && ast::is_exactly<ast::Identifier>(*source) &&
       !_is_assigned_in(static_cast<const ast::Identifier&>(*source).name, loop))
     return lowered;
   const tavo::DType type = tavo::dtype_of(lowered);
@@ -379,8 +379,8 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
  private:
   void note(const ast::NodePtr& target) {
     const std::string* name = nullptr;
-    if (const auto* identifier = dynamic_cast<const ast::Identifier*>(target.get())) name = &identifier->name;
-    if (const auto* indexed = dynamic_cast<const ast::IndexedIdentifier*>(target.get()); indexed && indexed->name)
+    if (const auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) name = &identifier->name;
+    if (const auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get()); indexed && indexed->name)
       name = &indexed->name->name;
     if (name != nullptr) positions[*name].push_back(next++);
   }

@@ -34,10 +34,10 @@ E located(E error, const ast::QASMNode& node) {
 // for anything else.
 std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
   if (index == nullptr) return std::nullopt;
-  if (index->kind() == ast::NodeKind::IntegerLiteral) return static_cast<const ast::IntegerLiteral&>(*index).value;
+  if (ast::is_exactly<ast::IntegerLiteral>(*index)) return static_cast<const ast::IntegerLiteral&>(*index).value;
   code_resolving::ConstantExpressionsTransformer folder;
   ast::Rewrite folded = folder.visit(index);
-  if (!folded.is_node() || folded.node()->kind() != ast::NodeKind::IntegerLiteral) return std::nullopt;
+  if (!folded.is_node() || !ast::is_exactly<ast::IntegerLiteral>(*folded.node())) return std::nullopt;
   return static_cast<const ast::IntegerLiteral&>(*folded.node()).value;
 }
 
@@ -265,7 +265,7 @@ ast::Rewrite _QubitsResolver::visit_QuantumReset(const ast::Ptr<ast::QuantumRese
 }
 
 ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
-  const auto* measurement = dynamic_cast<const ast::QuantumMeasurement*>(node->measure.get());
+  const auto* measurement = ast::dyn_cast<ast::QuantumMeasurement>(node->measure.get());
   const auto* run = measurement ? _whole_register(measurement->qubit) : nullptr;
   if (run == nullptr) return generic_visit(node);
   const std::string& register_name = static_cast<const ast::Identifier&>(*measurement->qubit).name;
@@ -274,6 +274,8 @@ ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<a
   if (node->target) {
     const std::string bits = "the target of the measurement of the qubit register '" + register_name + "' of " +
                              qubits_text(static_cast<std::int64_t>(run->size()));
+    // A one-qubit register into one bit (`measure q -> c[0];`): its one qubit, as before.
+    if (!is_plain_identifier(node->target) && run->size() == 1) return generic_visit(node);
     if (!is_plain_identifier(node->target))
       throw located(ValueError(bits + " must be a bit register of that size"), *node);
     target = static_cast<const ast::Identifier*>(node->target.get());
@@ -335,7 +337,7 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
-    if (node->identifier && node->init_expression && node->init_expression->kind() == ast::NodeKind::IntegerLiteral)
+    if (node->identifier && node->init_expression && ast::is_exactly<ast::IntegerLiteral>(*node->init_expression))
       _literal_constants.insert_or_assign(node->identifier->name,
                                           static_cast<const ast::IntegerLiteral&>(*node->init_expression).value);
     return node;
@@ -343,9 +345,9 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
     if (!node->qubit || !node->size) return node;  // a single qubit is no register
     std::optional<std::int64_t> size;
-    if (node->size->kind() == ast::NodeKind::IntegerLiteral) {
+    if (ast::is_exactly<ast::IntegerLiteral>(*node->size)) {
       size = static_cast<const ast::IntegerLiteral&>(*node->size).value;
-    } else if (node->size->kind() == ast::NodeKind::Identifier) {
+    } else if (ast::is_exactly<ast::Identifier>(*node->size)) {
       auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node->size).name);
       if (found != _literal_constants.end()) size = found->second;
     }

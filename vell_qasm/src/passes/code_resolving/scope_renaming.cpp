@@ -168,7 +168,7 @@ ast::ExprPtr ScopeRenamer::_visit_expression(const ast::ExprPtr& expression) {
   if (!expression) return expression;
   ast::Rewrite rewritten = visit(expression);
   check(rewritten.is_node(), "An expression is rewritten into an expression");
-  auto result = std::dynamic_pointer_cast<ast::Expression>(rewritten.node());
+  auto result = ast::dyn_cast<ast::Expression>(rewritten.node());
   check(result != nullptr, "An expression is rewritten into an expression");
   return result;
 }
