@@ -117,17 +117,13 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
   return result;
 }
 
-namespace {
-
-std::string class_name(const std::exception& e) {
+std::string exception_class_name(const std::exception& e) {
   int status = 0;
   char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
   std::string name = status == 0 && demangled ? demangled : typeid(e).name();
   std::free(demangled);
   return name;
 }
-
-}  // namespace
 
 FailureDescription describe_failure(const std::exception_ptr& failure) {
   FailureDescription out;
@@ -139,7 +135,7 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
     try {
       std::rethrow_exception(current);
     } catch (const std::exception& e) {
-      if (outermost_class.empty()) outermost_class = class_name(e);
+      if (outermost_class.empty()) outermost_class = exception_class_name(e);
       if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
         if (out.message.empty()) out.message = p->message;
       } else if (auto* a = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e)) {

@@ -20,12 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using vell_test::read_file;
 
 // The options of the tool that the program's first line asks for.
 CompileOptions options_for(const std::string& source) {

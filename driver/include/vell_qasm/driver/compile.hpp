@@ -85,6 +85,9 @@ struct FailureDescription {
 };
 FailureDescription describe_failure(const std::exception_ptr& failure);
 
+// The class of `e` as C++ spells it ("vell_qasm::ValueError").
+std::string exception_class_name(const std::exception& e);
+
 // The line vell-qasmc prints for a failure of the program `source_name`, without a line break:
 // "FILE:LINE:COL: error: MESSAGE" (FILE: the description's file, else `source_name`), or
 // "vell-qasmc: error: MESSAGE" without a position. Line breaks in the message become spaces.
