@@ -105,8 +105,17 @@ std::optional<code_generation::InputValue> parse_input_value(std::string_view te
 
 std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options) {
   auto pipeline = make_pipeline(options);
-  auto result = std::dynamic_pointer_cast<programs::Tavo1Program>(
-      (*pipeline)(std::make_shared<programs::TextualProgram>(source)));
+  std::shared_ptr<programs::Tavo1Program> result;
+  try {
+    result = std::dynamic_pointer_cast<programs::Tavo1Program>(
+        (*pipeline)(std::make_shared<programs::TextualProgram>(source)));
+  } catch (...) {
+    // A node spliced from an included file carries the file's number: name the file.
+    for (const StepPtr& step : pipeline->steps)
+      if (auto* includes = dynamic_cast<const parsing::IncludeExpansion*>(step.get()))
+        name_failure_file(includes->source_files());
+    throw;
+  }
   // A pipeline skipping code generation by its settings cannot do that (it is no optimization),
   // so a missing program is a fault of the composition.
   check(result != nullptr, "compile: the pipeline did not produce a TAVO program");
