@@ -65,8 +65,8 @@ void Tavo1Program::assign(const std::string& target, const tavo_var::ScalarOrLis
   with_program_scope(*this, [&] { _get_var(target)->assign(value); });
 }
 
-void Tavo1Program::assign_at_index(const std::string& target, const tavo_var::Scalar& index,
-                                   const tavo_var::Scalar& value) {
+void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::Value& index,
+                                   const vell::tavo::Value& value) {
   with_program_scope(*this, [&] {
     auto* array = dynamic_cast<tavo_var::TavoArr*>(_get_var(target).get());
     if (array == nullptr) throw tavo_var::IndexingVariableException(target);

@@ -11,7 +11,7 @@ namespace tavo = vell::tavo;
 
 namespace {
 
-std::string scalar_text(const Scalar& value) {
+std::string scalar_text(const Value& value) {
   return std::visit(
       [](const auto& v) -> std::string {
         if constexpr (std::is_same_v<std::decay_t<decltype(v)>, tavo::Expr>) {
@@ -24,7 +24,7 @@ std::string scalar_text(const Scalar& value) {
 }
 
 std::string assigned_text(const ScalarOrList& value) {
-  if (const auto* scalar = std::get_if<Scalar>(&value)) return scalar_text(*scalar);
+  if (const auto* scalar = std::get_if<Value>(&value)) return scalar_text(*scalar);
   std::string out = "[";
   const auto& list = std::get<ScalarList>(value);
   for (std::size_t i = 0; i < list.size(); ++i) {
@@ -37,20 +37,20 @@ std::string assigned_text(const ScalarOrList& value) {
 
 // A plain integer in the sense of the compile-time walk: an int64 or a bool, never an
 // expression or a real.
-std::optional<std::int64_t> plain_integer(const Scalar& value) {
+std::optional<std::int64_t> plain_integer(const Value& value) {
   if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
   if (const auto* b = std::get_if<bool>(&value)) return *b ? 1 : 0;
   return std::nullopt;
 }
 
-bool is_plain_zero(const Scalar& value) {
+bool is_plain_zero(const Value& value) {
   if (const auto* i = std::get_if<std::int64_t>(&value)) return *i == 0;
   if (const auto* b = std::get_if<bool>(&value)) return !*b;
   if (const auto* d = std::get_if<double>(&value)) return *d == 0.0;
   return false;
 }
 
-bool is_plain_negative(const Scalar& value) {
+bool is_plain_negative(const Value& value) {
   if (const auto* i = std::get_if<std::int64_t>(&value)) return *i < 0;
   if (const auto* d = std::get_if<double>(&value)) return *d < 0.0;
   return false;
@@ -77,7 +77,7 @@ const tavo::ResultStreamSource& TavoVarBase::stream_var() const {
   return *_stream_var;
 }
 
-void TavoVarBase::_exception_wrapped_assign(const AllExps& assignee, const Scalar& value) {
+void TavoVarBase::_exception_wrapped_assign(const AllExps& assignee, const Value& value) {
   try {
     tavo::assign(assignee, value);
   } catch (const std::exception&) {
@@ -117,7 +117,7 @@ ScalarOrList TavoVar::_get_init_value() const { return tavo::zero(dtype); }
 void TavoVar::assign(const ScalarOrList& value) {
   const AllExps& variable = tavo_value_exp();
   if (std::holds_alternative<ScalarList>(value)) throw TavoAssignmentException(name(), value);
-  _exception_wrapped_assign(variable, std::get<Scalar>(value));
+  _exception_wrapped_assign(variable, std::get<Value>(value));
 }
 
 void TavoVar::_save_variable_to_stream() {
@@ -132,17 +132,17 @@ ScalarOrList TavoArr::_get_init_value() const {
   return ScalarList(static_cast<std::size_t>(size), tavo::zero(dtype));
 }
 
-AllExps TavoArr::get_single_index(const Scalar& idx) const { return tavo_value_exp()[idx]; }
+AllExps TavoArr::get_single_index(const Value& idx) const { return tavo_value_exp()[idx]; }
 
-void TavoArr::assign_single(const Scalar& idx, const Scalar& value) {
+void TavoArr::assign_single(const Value& idx, const Value& value) {
   _exception_wrapped_assign(get_single_index(idx), value);
 }
 
 void TavoArr::assign(const ScalarOrList& value) { assign_range(value); }
 
-void TavoArr::assign_range(const ScalarOrList& value, const Scalar& start, const std::optional<Scalar>& stop_,
-                           const Scalar& step) {
-  const Scalar stop = stop_ ? *stop_ : Scalar(size);
+void TavoArr::assign_range(const ScalarOrList& value, const Value& start, const std::optional<Value>& stop_,
+                           const Value& step) {
+  const Value stop = stop_ ? *stop_ : Value(size);
 
   if (const auto* list = std::get_if<ScalarList>(&value)) {
     const auto first = plain_integer(start);
@@ -151,7 +151,7 @@ void TavoArr::assign_range(const ScalarOrList& value, const Scalar& start, const
     if (!first || !last || !stride) throw TypeError("Cannot dynamically assign values from pythonic list");
     if (*stride == 0) throw ValueError("assign_range() step must not be zero");
     std::int64_t index = *first;
-    for (const Scalar& element : *list) {
+    for (const Value& element : *list) {
       if (*stride > 0 ? index >= *last : index <= *last) break;
       assign_single(index, element);
       // An index that would overflow has passed `stop` anyway.
@@ -161,7 +161,7 @@ void TavoArr::assign_range(const ScalarOrList& value, const Scalar& start, const
   }
 
   if (is_plain_zero(step)) throw ValueError("assign_range() step must not be zero");
-  const Scalar& single = std::get<Scalar>(value);
+  const Value& single = std::get<Value>(value);
   const AllExps index = tavo::declare(tavo::DType::Int);
   // A plain negative step counts down; counting down under "index < stop" would run never or
   // forever.

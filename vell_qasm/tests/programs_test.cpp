@@ -15,7 +15,7 @@ namespace {
 namespace tavo = vell::tavo;
 namespace ast = openqasm3::ast;
 using passes::utils::is_inside_scope;
-using tavo_var::Scalar;
+using vell::tavo::Value;
 using tavo_var::ScalarList;
 using tavo_var::TavoArr;
 using tavo_var::TavoVar;
@@ -155,10 +155,10 @@ TEST_F(Tavo1ProgramAssign, AssignsWholeVariablesAndSingleCells) {
   program_.declare_variable(int_var("n"), false, false, false);
   program_.declare_variable(std::make_shared<TavoArr>("a", tavo::DType::Int, 2), false, false, false);
   const std::string declarations = listing();
-  program_.assign("n", Scalar(std::int64_t{3}));
+  program_.assign("n", Value(std::int64_t{3}));
   program_.assign("a", ScalarList{std::int64_t{4}, std::int64_t{5}});
   program_.assign("a", program_["n"]);
-  program_.assign_at_index("a", program_["n"], Scalar(std::int64_t{6}));
+  program_.assign_at_index("a", program_["n"], Value(std::int64_t{6}));
   EXPECT_EQ(listing().substr(declarations.size()),
             "assign v0 = 3\n"
             "assign v1[0] = 4\n"
@@ -173,7 +173,7 @@ TEST_F(Tavo1ProgramAssign, UnknownNamesAndScalarIndexingAreRefusedBeforeEmitting
   program_.declare_variable(int_var("n"), false, false, false);
   const std::string declarations = listing();
   try {
-    program_.assign("x", Scalar(std::int64_t{1}));
+    program_.assign("x", Value(std::int64_t{1}));
     ADD_FAILURE() << "an undeclared name was assigned";
   } catch (const UndeclaredVariableReferenceException& e) {
     EXPECT_STREQ(e.what(), "The variable VariableSignature(name='x') does not exit.");
@@ -225,13 +225,13 @@ using Tavo1ProgramScopeGuard = Tavo1ProgramTest;
 TEST_F(Tavo1ProgramScopeGuard, CallWithNoScopeOpenEntersAndLeavesTheOwnScopeOnce) {
   program_.declare_variable(int_var("n"), false, false, false);
   EXPECT_EQ(scope_.entry_count(), 1u);
-  program_.assign("n", Scalar(std::int64_t{1}));
+  program_.assign("n", Value(std::int64_t{1}));
   EXPECT_EQ(scope_.entry_count(), 2u);
   EXPECT_FALSE(is_inside_scope());
   // Nested wrapped calls run in the one entry of the outer call.
   const bool inside = with_program_scope(program_, [&] {
-    program_.assign("n", Scalar(std::int64_t{2}));
-    program_.assign("n", Scalar(std::int64_t{3}));
+    program_.assign("n", Value(std::int64_t{2}));
+    program_.assign("n", Value(std::int64_t{3}));
     return is_inside_scope();
   });
   EXPECT_TRUE(inside);
@@ -245,7 +245,7 @@ TEST_F(Tavo1ProgramScopeGuard, CallInsideAnOpenScopeEntersNoneAndEmitsThere) {
   {
     auto entered = callers.enter();
     program_.declare_variable(int_var("n"), false, false, false);
-    program_.assign("n", Scalar(std::int64_t{1}));
+    program_.assign("n", Value(std::int64_t{1}));
   }
   EXPECT_EQ(scope_.entry_count(), 0u);
   EXPECT_TRUE(program_.dsl_program().empty());
@@ -253,7 +253,7 @@ TEST_F(Tavo1ProgramScopeGuard, CallInsideAnOpenScopeEntersNoneAndEmitsThere) {
 }
 
 TEST_F(Tavo1ProgramScopeGuard, FailureLeavesTheScopeAndPropagates) {
-  EXPECT_THROW(program_.assign("x", Scalar(std::int64_t{1})), UndeclaredVariableReferenceException);
+  EXPECT_THROW(program_.assign("x", Value(std::int64_t{1})), UndeclaredVariableReferenceException);
   EXPECT_EQ(scope_.entry_count(), 1u);
   EXPECT_FALSE(is_inside_scope());
   EXPECT_FALSE(scope_.is_entered());

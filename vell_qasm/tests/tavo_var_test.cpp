@@ -42,7 +42,7 @@ TEST_F(TavoVarDeclare, UndeclaredWrapperHasNoVariableOrStream) {
   TavoVar x("x", DType::Int);
   expect_failure_emitting_nothing<FetchingUndeclaredVariableException>([&] { (void)x.tavo_value_exp(); },
                                                                      "Tried to operate on the variable 'x'.");
-  expect_failure_emitting_nothing<FetchingUndeclaredVariableException>([&] { x.assign(Scalar(std::int64_t{1})); },
+  expect_failure_emitting_nothing<FetchingUndeclaredVariableException>([&] { x.assign(Value(std::int64_t{1})); },
                                                                      "Tried to operate on the variable 'x'.");
   expect_failure_emitting_nothing<FetchingUndeclaredVariableException>([&] { x.save(); },
                                                                      "Tried to operate on the variable 'x'.");
@@ -136,10 +136,10 @@ TEST_F(TavoVarScalar, AssignsPlainValuesAndExpressions) {
   TavoVar f("f", tavo::fixed);
   x.declare(false, false);
   f.declare(false, false);
-  x.assign(Scalar(std::int64_t{5}));
-  x.assign(Scalar(true));  // a bool fits an int
+  x.assign(Value(std::int64_t{5}));
+  x.assign(Value(true));  // a bool fits an int
   x.assign(x.tavo_value_exp() + std::int64_t{1});
-  f.assign(Scalar(2.5));
+  f.assign(Value(2.5));
   EXPECT_EQ(listing(),
             "declare v0: int = 0\n"
             "declare v1: fixed = 0.0\n"
@@ -154,15 +154,15 @@ TEST_F(TavoVarScalar, RefusedAssignmentNamesTheVariableAndKeepsTheCause) {
   TavoVar f("f", tavo::fixed);
   x.declare(false, false);
   f.declare(false, false);
-  expect_failure_emitting_nothing<TavoAssignmentException>([&] { x.assign(Scalar(1.5)); },
+  expect_failure_emitting_nothing<TavoAssignmentException>([&] { x.assign(Value(1.5)); },
                                                            "Tavo failed to assign 1.5 into x");
   expect_failure_emitting_nothing<TavoAssignmentException>(
       [&] { x.assign(f.tavo_value_exp() * 0.5); }, "Tavo failed to assign (v1 * 0.5) into x");
   try {
-    x.assign(Scalar(1.5));
+    x.assign(Value(1.5));
   } catch (const TavoAssignmentException& e) {
     EXPECT_EQ(e.target_name, "x");
-    EXPECT_EQ(std::get<double>(std::get<Scalar>(e.value)), 1.5);
+    EXPECT_EQ(std::get<double>(std::get<Value>(e.value)), 1.5);
     ASSERT_TRUE(e.cause());
     EXPECT_THROW(std::rethrow_exception(e.cause()), tavo::TavoTypeError);
   }
@@ -202,8 +202,8 @@ TEST_F(TavoArrLoops, OneValueFillsTheArrayInOneLoopWhateverTheSize) {
   small.declare(false, false);
   large.declare(false, false);
   const std::string declarations = listing();
-  small.assign(Scalar(std::int64_t{7}));
-  large.assign(Scalar(std::int64_t{7}));
+  small.assign(Value(std::int64_t{7}));
+  large.assign(Value(std::int64_t{7}));
   EXPECT_EQ(listing().substr(declarations.size()),
             "declare v2: int\n"
             "for v2 = 0; (v2 < 3); v2 = (v2 + 1):\n"
@@ -218,11 +218,11 @@ TEST_F(TavoArrLoops, RangeBoundsAndStepGoIntoTheLoop) {
   TavoVar n("n", DType::Int);
   a.declare(false, false);
   n.declare(false, false);
-  a.assign_range(Scalar(std::int64_t{9}), std::int64_t{1}, std::nullopt, std::int64_t{2});
-  a.assign_range(n.tavo_value_exp(), n.tavo_value_exp(), Scalar(n.tavo_value_exp() + std::int64_t{2}),
+  a.assign_range(Value(std::int64_t{9}), std::int64_t{1}, std::nullopt, std::int64_t{2});
+  a.assign_range(n.tavo_value_exp(), n.tavo_value_exp(), Value(n.tavo_value_exp() + std::int64_t{2}),
                  n.tavo_value_exp());
   // A plain negative step counts down.
-  a.assign_range(Scalar(std::int64_t{4}), std::int64_t{4}, Scalar(std::int64_t{-1}),
+  a.assign_range(Value(std::int64_t{4}), std::int64_t{4}, Value(std::int64_t{-1}),
                  std::int64_t{-2});
   EXPECT_EQ(listing(),
             "declare v0: int[5] = [0, 0, 0, 0, 0]\n"
@@ -254,7 +254,7 @@ TEST_F(TavoArrLoops, SaveSendsEveryCellInOneLoopThenSavesTheStream) {
 
 TEST_F(TavoArrLoops, MissingVariableOrStreamFailsInsideTheLoop) {
   TavoArr undeclared("u", DType::Int, 2);
-  EXPECT_THROW(undeclared.assign(Scalar(std::int64_t{1})), FetchingUndeclaredVariableException);
+  EXPECT_THROW(undeclared.assign(Value(std::int64_t{1})), FetchingUndeclaredVariableException);
   TavoArr unstreamed("w", DType::Int, 2);
   unstreamed.declare(false, false);
   EXPECT_THROW(unstreamed.save(), NoStreamVariableException);
@@ -273,7 +273,7 @@ TEST_F(TavoArrLoops, RefusedCellAssignmentNamesTheArray) {
   TavoArr a("a", DType::Bool, 2);
   a.declare(false, false);
   try {
-    a.assign(Scalar(std::int64_t{3}));
+    a.assign(Value(std::int64_t{3}));
     ADD_FAILURE() << "an int was assigned to a bool cell";
   } catch (const TavoAssignmentException& e) {
     EXPECT_STREQ(e.what(), "Tavo failed to assign 3 into a");
@@ -309,9 +309,9 @@ TEST_F(TavoArrWalk, StartStopAndStepSelectTheCells) {
   n.declare(false, false);
   const std::string declarations = listing();
   const ScalarList values{std::int64_t{10}, std::int64_t{20}, n.tavo_value_exp()};
-  a.assign_range(values, std::int64_t{2}, Scalar(std::int64_t{0}), std::int64_t{-1});  // counts down
+  a.assign_range(values, std::int64_t{2}, Value(std::int64_t{0}), std::int64_t{-1});  // counts down
   a.assign_range(values, std::int64_t{1});                                            // stop: the size
-  a.assign_range(values, true, Scalar(std::int64_t{4}), std::int64_t{2});              // true is 1
+  a.assign_range(values, true, Value(std::int64_t{4}), std::int64_t{2});              // true is 1
   EXPECT_EQ(listing().substr(declarations.size()),
             "assign v0[2] = 10\n"
             "assign v0[1] = 20\n"
@@ -329,7 +329,7 @@ TEST_F(TavoArrWalk, BoundsThatAreNotPlainIntegersAreRefusedBeforeEmitting) {
   n.declare(false, false);
   const ScalarList values{std::int64_t{1}};
   const std::string message = "Cannot dynamically assign values from pythonic list";
-  const Scalar expression = n.tavo_value_exp();
+  const Value expression = n.tavo_value_exp();
   expect_failure_emitting_nothing<TypeError>([&] { a.assign_range(values, expression); }, message);
   expect_failure_emitting_nothing<TypeError>([&] { a.assign_range(values, std::int64_t{0}, expression); }, message);
   expect_failure_emitting_nothing<TypeError>(
@@ -344,9 +344,9 @@ TEST_F(TavoArrWalk, ZeroStepIsRefusedBeforeEmittingInBothForms) {
   expect_failure_emitting_nothing<ValueError>(
       [&] { a.assign_range(ScalarList{std::int64_t{1}}, std::int64_t{0}, std::nullopt, std::int64_t{0}); }, message);
   expect_failure_emitting_nothing<ValueError>(
-      [&] { a.assign_range(Scalar(std::int64_t{1}), std::int64_t{0}, std::nullopt, std::int64_t{0}); }, message);
+      [&] { a.assign_range(Value(std::int64_t{1}), std::int64_t{0}, std::nullopt, std::int64_t{0}); }, message);
   expect_failure_emitting_nothing<ValueError>(
-      [&] { a.assign_range(Scalar(std::int64_t{1}), std::int64_t{0}, std::nullopt, false); }, message);
+      [&] { a.assign_range(Value(std::int64_t{1}), std::int64_t{0}, std::nullopt, false); }, message);
 }
 
 TEST_F(TavoArrWalk, RefusedElementStopsTheWalkKeepingEarlierCells) {

@@ -160,7 +160,7 @@ class Tavo1Program : public Program {
   // The whole variable; a list only fits an array.
   void assign(const std::string& target, const tavo_var::ScalarOrList& value);
   // One element of an array; tavo_var::IndexingVariableException for a scalar.
-  void assign_at_index(const std::string& target, const tavo_var::Scalar& index, const tavo_var::Scalar& value);
+  void assign_at_index(const std::string& target, const vell::tavo::Value& index, const vell::tavo::Value& value);
   // Saves every output in list order; the first failure stops the walk, earlier outputs stay saved.
   void save_all_outputs();
 

@@ -8,7 +8,7 @@
 // Every operation that emits calls the SDK and so needs an SDK program scope open on this thread;
 // opening one is the caller's business (Tavo1Program does it, programs.hpp).
 //
-// Values. What is assigned is a `Scalar` (vell::tavo::Value: a plain bool / int64 / double or an
+// Values. What is assigned is a `Value` (vell::tavo::Value: a plain bool / int64 / double or an
 // SDK expression) or, for a whole array, a `ScalarList` of them; `ScalarOrList` holds either.
 // Indices, starts, stops and steps are Scalars too: a plain integer (a bool counts as one) or an
 // SDK integer expression.
@@ -43,9 +43,9 @@ namespace vell_qasm::tavo_var {
 using DType = vell::tavo::DType;
 // An SDK variable as a whole: a scalar variable or an array variable.
 using AllExps = vell::tavo::Expr;
-using Scalar = vell::tavo::Value;
-using ScalarList = std::vector<Scalar>;
-using ScalarOrList = std::variant<Scalar, ScalarList>;
+using vell::tavo::Value;
+using ScalarList = std::vector<Value>;
+using ScalarOrList = std::variant<Value, ScalarList>;
 
 // Operating on a variable whose SDK variable or stream does not exist. Raised only as one of its
 // two subclasses; on its own it has no message.
@@ -130,7 +130,7 @@ class TavoVarBase {
   TavoVarBase(std::string name, DType dtype);
 
   // One SDK assignment; a refusal becomes TavoAssignmentException naming this variable.
-  void _exception_wrapped_assign(const AllExps& assignee, const Scalar& value);
+  void _exception_wrapped_assign(const AllExps& assignee, const Value& value);
   virtual ScalarOrList _get_init_value() const = 0;
   virtual void _save_variable_to_stream() = 0;
   void _save_all();
@@ -160,10 +160,10 @@ class TavoArr final : public TavoVarBase {
   TavoArr(std::string name, DType dtype, std::int64_t size)
       : TavoVarBase(std::move(name), dtype), size(size) {}
 
-  void assign_single(const Scalar& idx, const Scalar& value);
+  void assign_single(const Value& idx, const Value& value);
   // The cell at `idx`, handed to the SDK as given (the SDK refuses a plain index outside the
   // array).
-  AllExps get_single_index(const Scalar& idx) const;
+  AllExps get_single_index(const Value& idx) const;
   // The whole array: element by element from a list, with one loop from a single value.
   void assign(const ScalarOrList& value) override;
   // Elements from `start` up to, not including, `stop` (default: `size`), advancing by `step`.
@@ -172,8 +172,8 @@ class TavoArr final : public TavoVarBase {
   // counts down. From a single value: one TAVO loop; a plain negative step counts down (the
   // loop runs while the index is greater than `stop`), any other step counts up. A plain step
   // of 0 is a ValueError in both forms, raised before anything is emitted.
-  void assign_range(const ScalarOrList& value, const Scalar& start = std::int64_t{0},
-                    const std::optional<Scalar>& stop = std::nullopt, const Scalar& step = std::int64_t{1});
+  void assign_range(const ScalarOrList& value, const Value& start = std::int64_t{0},
+                    const std::optional<Value>& stop = std::nullopt, const Value& step = std::int64_t{1});
 
   const std::int64_t size;
 

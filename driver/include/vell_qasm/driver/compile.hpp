@@ -1,11 +1,14 @@
 // The whole compilation, OpenQASM 3 source text to a finished TAVO program, as an embedding
 // application composes it from the steps. vell-qasmc's `compile` command is a thin shell around it.
 //
-// Step order (each one needs what the earlier ones did):
-//   front end:   SourceParsing, IncludeExpansion, AstTidy, HwQubitResolver,
-//                AllowedNodeTypesValidator (the screening: compiled_node_classes()),
-//   resolving:   GateInlining (the caller's built-in gates), ConstInlining,
-//                ClassicalAssignLowering, ExpressionsOptimizationStep,
+// Step order (each one needs what the earlier ones did); this is the one place that lists it:
+//   front end:   SourceParsing, IncludeExpansion (the driver's include search), AstTidy,
+//                HwQubitResolver,
+//   screening:   AllowedNodeTypesValidator (compiled_node_classes(): the initial whitelist plus
+//                FunctionCall, ExpressionStatement, DurationType and StretchType, which later
+//                steps fold, lower or declare),
+//   resolving:   ScopeRenaming, GateCallBroadcast, GateInlining (the caller's built-in gates),
+//                ConstInlining, ClassicalAssignLowering, ExpressionsOptimizationStep,
 //   generation:  DeclSplitting, DeclarationResolvingStep, QubitAllocator, CodeGeneration,
 //                VariablesSaver.
 // The BuildSettings' patterns select steps by these class names; ExpressionsOptimizationStep is

@@ -34,10 +34,10 @@ std::optional<tavo_var::ScalarOrList> input_to_assign(const InputValue& value) {
           tavo_var::ScalarList list;
           list.reserve(v.size());
           for (const PlainValue& element : v)
-            list.push_back(std::visit([](auto x) { return tavo_var::Scalar(x); }, element));
+            list.push_back(std::visit([](auto x) { return vell::tavo::Value(x); }, element));
           return tavo_var::ScalarOrList(std::move(list));
         } else {
-          return tavo_var::ScalarOrList(tavo_var::Scalar(v));
+          return tavo_var::ScalarOrList(vell::tavo::Value(v));
         }
       },
       value);
