@@ -20,6 +20,7 @@
 #include "vell_qasm/passes/code_generation/qubit_binding.hpp"
 #include "vell_qasm/passes/code_resolving/assign_lowering.hpp"
 #include "vell_qasm/passes/code_resolving/const_inlining.hpp"
+#include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 #include "vell_qasm/passes/node_whitelist.hpp"
 #include "vell_qasm/passes/parsing/ast_tidy.hpp"
@@ -62,6 +63,8 @@ std::shared_ptr<PassPipeline> make_pipeline(const CompileOptions& options) {
       std::make_shared<parsing::AstTidy>(),
       std::make_shared<parsing::HwQubitResolver>(),
       std::make_shared<AllowedNodeTypesValidator>(compiled_node_classes()),
+      std::make_shared<code_resolving::ScopeRenaming>(),
+      std::make_shared<code_generation::GateCallBroadcast>(),
       std::make_shared<code_resolving::GateInlining>(options.built_in_gates, options.max_expansion),
       std::make_shared<code_resolving::ConstInlining>(),
       std::make_shared<code_resolving::ClassicalAssignLowering>(),

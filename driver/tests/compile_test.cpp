@@ -101,9 +101,9 @@ TEST(Failures, CarryThePositionOfTheNodeOrTokenAtFault) {
       // Expression lowering: a math function of a variable (the SDK has them only as statements);
       // the exception points at the call, not at its statement.
       {"OPENQASM 3.0;\nfloat[64] a = 1.0;\nfloat[64] b;\nb = sin(a);\n", 4, 4, "Unsupported expression type"},
-      // Qubit allocation: too many qubits, a register used whole: no node to point at.
+      // Qubit allocation: too many qubits, registers of two sizes in one call.
       {"OPENQASM 3.0;\nqubit[9] q;\n", std::nullopt, std::nullopt, ""},
-      {"OPENQASM 3.0;\nqubit[3] q;\nreset q;\n", std::nullopt, std::nullopt, ""},
+      {"OPENQASM 3.0;\nqubit[2] a;\nqubit[3] b;\ncx a, b;\n", 4, 0, "differ in size"},
       // Include expansion: a missing file.
       {"OPENQASM 3.0;\ninclude \"no_such_file.inc\";\n", 2, 0, "no_such_file.inc"},
   };
@@ -186,6 +186,49 @@ TEST(Optimizations, AFoldingFailureIsAWarningUnlessEnforced) {
   capture.clear();
   EXPECT_TRUE(failure_of("OPENQASM 3.0;\noutput float[64] r;\nr = sqrt(4.0);\n", options).has_value());
   EXPECT_FALSE(failure_of("OPENQASM 3.0;\noutput float[64] r;\nr = sqrt(4.0);\n").has_value());
+}
+
+}  // namespace
+}  // namespace vell_qasm::driver
+
+namespace vell_qasm::driver {
+namespace {
+
+std::string listing_of(const std::string& source) {
+  return compile(source, demo_compile_options())->dsl_program().listing();
+}
+
+TEST(WholeRegisters, CompileAsTheSameStatementOnEachQubit) {
+  const std::string head = "OPENQASM 3.0;\nqubit c;\nqubit[2] q;\nqubit[2] r;\nbit[2] b;\n";
+  struct Case {
+    const char* whole;
+    const char* explicit_;
+  };
+  const Case cases[] = {
+      {"h q; reset r;", "h q[0]; h q[1]; reset r[0]; reset r[1];"},
+      {"cx q, r; cx c, q;", "cx q[0], r[0]; cx q[1], r[1]; cx c, q[0]; cx c, q[1];"},
+      {"b = measure q; measure r -> b;", "b[0] = measure q[0]; b[1] = measure q[1]; b[0] = measure r[0]; "
+                                         "b[1] = measure r[1];"},
+      {"delay[100ns] q, c;", "delay[100ns] q[0], q[1], c;"},
+      // A register of one qubit measured into one bit (OpenQASM 2 programs write this).
+      {"qubit[1] one; measure one -> b[1];", "qubit[1] one; measure one[0] -> b[1];"},
+      // A user gate is repeated whole per qubit: its statement on `a` alone runs once per call.
+      {"gate g a, t { cx a, t; x a; } g c, q;", "gate g a, t { cx a, t; x a; } g c, q[0]; g c, q[1];"},
+      {"const int n = 2; qubit[n] s; gate k a { x a; } k s;", "const int n = 2; qubit[n] s; gate k a { x a; } "
+                                                              "k s[0]; k s[1];"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.whole);
+    EXPECT_EQ(listing_of(head + c.whole), listing_of(head + c.explicit_));
+  }
+  for (const char* mismatch : {"qubit[3] w; cx q, w;", "qubit[3] w; gate g a, t { cx a, t; } g q, w;"}) {
+    SCOPED_TRACE(mismatch);
+    auto failure = failure_of(head + mismatch);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_NE(failure->message.find("The qubit registers 'q' of 2 qubits and 'w' of 3 qubits differ in size"),
+              std::string::npos)
+        << failure->message;
+  }
 }
 
 }  // namespace

@@ -1,3 +1,3 @@
 OPENQASM 3.0;
 qubit[3] q;
-reset q;
+gphase(0.5) q;

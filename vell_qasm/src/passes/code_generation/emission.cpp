@@ -1,6 +1,8 @@
 #include "vell_qasm/passes/code_generation/emission.hpp"
 
+#include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/utils.hpp"
@@ -286,7 +288,13 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
 
   const auto* range = ast::dyn_cast<ast::RangeDefinition>(node.set_declaration.get());
   std::optional<LoweredRange> lowered_range;
-  if (range != nullptr) lowered_range = lower_range(*this, *range);
+  if (range != nullptr) {
+    lowered_range = lower_range(*this, *range);
+    // The end and step are read once, before the first pass: a body that changes what they are
+    // made of does not change the number of passes.
+    lowered_range->end = _evaluated_once(range->end, lowered_range->end, node);
+    if (range->step) lowered_range->step = _evaluated_once(range->step, lowered_range->step, node);
+  }
 
   std::string name = node.identifier->name;
   if (name == "_") name = "_" + std::to_string(_underscore_counter++);
@@ -311,33 +319,135 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
     _run_block_in_context([](const tavo::Expr& var, const tavo::Expr& over) { return tavo::for_each_(var, over); },
                           node.block, iterator, array);
   } else if (lowered_range) {
-    const tavo::Value condition = range_condition(iterator, *lowered_range);
-    const tavo::Value update = tavo::binary(tavo::BinaryOp::Add, iterator, lowered_range->step);
-    _run_block_in_context(tavo::for_, node.block, iterator, lowered_range->start, condition, update);
+    // A body that assigns the loop variable must not change the values it takes: the loop then
+    // counts in a hidden variable and copies it into the loop variable at the top of each pass.
+    const bool assigned = _is_assigned_in(node.identifier->name, node);
+    const tavo::Expr counter = assigned ? tavo::declare(iterator.dtype(), tavo::zero(iterator.dtype())) : iterator;
+    const tavo::Value condition = range_condition(counter, *lowered_range);
+    const tavo::Value update = tavo::binary(tavo::BinaryOp::Add, counter, lowered_range->step);
+    vell::tavo::ScopeGuard loop = tavo::for_(counter, lowered_range->start, condition, update);
+    if (assigned) tavo::assign(iterator, counter);
+    _visit_all(node.block);
   } else {
     throw TypeError("Type of set declaration - " + class_text(set) + " is not supported");
   }
 }
 
+tavo::Value CodeGenerationVisitor::_evaluated_once(const ast::ExprPtr& source, const tavo::Value& lowered,
+                                                   const ast::ForInLoop& loop) const {
+  if (!std::holds_alternative<tavo::Expr>(lowered)) return lowered;
+  // A variable that the body does not assign keeps its value while the loop runs: no copy needed.
+  if (source && ast::is_exactly<ast::Identifier>(*source) &&
+      !_is_assigned_in(static_cast<const ast::Identifier&>(*source).name, loop))
+    return lowered;
+  const tavo::DType type = tavo::dtype_of(lowered);
+  tavo::Expr held = tavo::declare(type, tavo::zero(type));
+  tavo::assign(held, lowered);
+  return held;
+}
+
+// Where assignments and measurements write, in walk order, and which of those writes lie in the
+// body of each for loop: a loop's writes are one run of positions.
+struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
+  Assignments() : QASMVisitor(ast::SwitchCases::enter) {}
+
+  std::unordered_map<std::string, std::vector<std::size_t>> positions;  // ascending
+  std::unordered_map<const ast::ForInLoop*, std::pair<std::size_t, std::size_t>> loops;
+  std::size_t next = 0;
+
+  void visit_ClassicalAssignment(ast::ClassicalAssignment& node) override {
+    note(node.lvalue);
+    generic_visit(node);
+  }
+  void visit_QuantumMeasurementStatement(ast::QuantumMeasurementStatement& node) override {
+    note(node.target);
+    generic_visit(node);
+  }
+  void visit_ForInLoop(ast::ForInLoop& node) override {
+    const std::size_t first = next;
+    generic_visit(node);
+    loops.insert_or_assign(&node, std::make_pair(first, next));
+  }
+
+  bool in(const std::string& name, std::pair<std::size_t, std::size_t> run) const {
+    auto found = positions.find(name);
+    if (found == positions.end()) return false;
+    auto at = std::lower_bound(found->second.begin(), found->second.end(), run.first);
+    return at != found->second.end() && *at < run.second;
+  }
+
+ private:
+  void note(const ast::NodePtr& target) {
+    const std::string* name = nullptr;
+    if (const auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) name = &identifier->name;
+    if (const auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get()); indexed && indexed->name)
+      name = &indexed->name->name;
+    if (name != nullptr) positions[*name].push_back(next++);
+  }
+};
+
+CodeGenerationVisitor::~CodeGenerationVisitor() = default;
+
+void CodeGenerationVisitor::visit_Program(ast::Program& node) {
+  auto assignments = std::make_unique<Assignments>();
+  assignments->visit(node);
+  _assignments = std::move(assignments);
+  generic_visit(node);
+}
+
+bool CodeGenerationVisitor::_is_assigned_in(const std::string& name, const ast::ForInLoop& loop) const {
+  if (_assignments) {
+    if (auto found = _assignments->loops.find(&loop); found != _assignments->loops.end())
+      return _assignments->in(name, found->second);
+  }
+  // A walk that did not start at the program: look at the body itself.
+  Assignments body;
+  for (const ast::StmtPtr& statement : loop.block) body.visit(statement);
+  return body.in(name, {0, body.next});
+}
+
 void CodeGenerationVisitor::visit_SwitchStatement(ast::SwitchStatement& node) {
   const LoweredValue target = _lower_expression(node.target);
-  bool switch_is_unsafe = false;
-  if (!node.default_) {
-    switch_is_unsafe = true;
-    for (const ast::SwitchCase& switch_case : node.cases) {
-      if (statements_of(switch_case.block).empty()) {
-        switch_is_unsafe = false;
-        break;
+  std::vector<std::vector<tavo::Value>> labels;
+  labels.reserve(node.cases.size());
+  bool listed_labels = false;  // a case with more than one label
+  bool seen_false = false, seen_true = false;
+  for (const ast::SwitchCase& switch_case : node.cases) {
+    std::vector<tavo::Value>& values = labels.emplace_back();
+    values.reserve(switch_case.values.size());
+    for (const ast::ExprPtr& value : switch_case.values) {
+      values.push_back(_lower_expression(value).scalar());
+      if (const auto* b = std::get_if<bool>(&values.back())) (*b ? seen_true : seen_false) = true;
+    }
+    listed_labels = listed_labels || values.size() > 1;
+  }
+  // A value no case matches runs nothing (or the default): only where the labels cover every
+  // value of the target's type, both truth values of a bool, may the controller skip that guard.
+  const bool switch_is_unsafe =
+      !node.default_ && tavo::dtype_of(target.scalar()) == tavo::DType::Bool && seen_false && seen_true;
+
+  if (!listed_labels) {
+    vell::tavo::ScopeGuard scope = tavo::switch_(target.scalar(), switch_is_unsafe);
+    for (std::size_t i = 0; i < node.cases.size(); ++i)
+      if (!labels[i].empty()) _run_block_in_context(tavo::case_, statements_of(node.cases[i].block), labels[i].front());
+    if (node.default_) _run_block_in_context(tavo::default_, node.default_->statements);
+    return;
+  }
+  // Cases with several labels: each block is emitted once. A first switch notes which case
+  // matched (1, 2, ... in a hidden variable; 0 for none), a second one runs that case's block.
+  const tavo::Expr matched = tavo::declare(tavo::DType::Int, tavo::zero(tavo::DType::Int));
+  {
+    vell::tavo::ScopeGuard scope = tavo::switch_(target.scalar(), switch_is_unsafe);
+    for (std::size_t i = 0; i < node.cases.size(); ++i) {
+      for (const tavo::Value& value : labels[i]) {
+        vell::tavo::ScopeGuard label = tavo::case_(value);
+        tavo::assign(matched, tavo::Value(static_cast<std::int64_t>(i + 1)));
       }
     }
   }
-  vell::tavo::ScopeGuard scope = tavo::switch_(target.scalar(), switch_is_unsafe);
-  for (const ast::SwitchCase& switch_case : node.cases) {
-    std::vector<tavo::Value> values;
-    values.reserve(switch_case.values.size());
-    for (const ast::ExprPtr& value : switch_case.values) values.push_back(_lower_expression(value).scalar());
-    for (const tavo::Value& value : values) _run_block_in_context(tavo::case_, statements_of(switch_case.block), value);
-  }
+  vell::tavo::ScopeGuard scope = tavo::switch_(matched, false);
+  for (std::size_t i = 0; i < node.cases.size(); ++i)
+    _run_block_in_context(tavo::case_, statements_of(node.cases[i].block), tavo::Value(static_cast<std::int64_t>(i + 1)));
   if (node.default_) _run_block_in_context(tavo::default_, node.default_->statements);
 }
 

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
-
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -20,6 +20,25 @@ std::string qubits_text(std::int64_t count) {
 // A plain Identifier (not an HwQubit, whose name is never a register's).
 bool is_plain_identifier(const ast::NodePtr& node) {
   return node != nullptr && ast::is_exactly<ast::Identifier>(*node);
+}
+
+// `error` located at `node`, to be thrown.
+template <class E>
+E located(E error, const ast::QASMNode& node) {
+  error.locate_at(&node);
+  return error;
+}
+
+// The value of the index: an integer literal, or an expression of literals folded the way constant
+// folding folds it (integer division included), whether or not that optional step ran; nullopt
+// for anything else.
+std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
+  if (index == nullptr) return std::nullopt;
+  if (ast::is_exactly<ast::IntegerLiteral>(*index)) return static_cast<const ast::IntegerLiteral&>(*index).value;
+  code_resolving::ConstantExpressionsTransformer folder;
+  ast::Rewrite folded = folder.visit(index);
+  if (!folded.is_node() || !ast::is_exactly<ast::IntegerLiteral>(*folded.node())) return std::nullopt;
+  return static_cast<const ast::IntegerLiteral&>(*folded.node()).value;
 }
 
 }  // namespace
@@ -47,7 +66,7 @@ TooManyRequiredQubitsException::TooManyRequiredQubitsException(std::int64_t requ
 
 UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string register_name_, std::int64_t size_)
     : ValueError("The qubit register '" + register_name_ + "' of " + qubits_text(size_) +
-                 " is used without an index where one qubit is expected; only a barrier takes a whole register"),
+                 " is used without an index where one qubit is expected"),
       register_name(std::move(register_name_)),
       size(size_) {}
 
@@ -67,6 +86,7 @@ void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
     if (size < 0)
       throw ValueError("The qubit register '" + declaration_name + "' has a negative size " + std::to_string(size));
   }
+  if (!node.size) single_qubits.insert(declaration_name);
   _declared.emplace(declaration_name, size);
   declaration_to_size.emplace_back(declaration_name, size);
 }
@@ -114,7 +134,9 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 
 // ---- rewriting ----
 
-_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping) {
+_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,
+                                 const std::unordered_set<std::string>* single_qubits)
+    : _single_qubits(single_qubits) {
   _qubits_mapping.reserve(qubits_mapping.size());
   for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
 }
@@ -137,23 +159,27 @@ ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::Indexe
   const auto* run = _run(name);
   if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node->name)) return node;
   check(node->indices.size() == 1, "Only 1-length indexing is allowed");
-  const ast::ExprPtr index = extract_single_index(node->indices.front());
-  const auto* literal = ast::dyn_cast<ast::IntegerLiteral>(index.get());
-  check(literal != nullptr, "Only explicit qubit pointers are supported");
+  const std::optional<std::int64_t> value = literal_index(extract_single_index(node->indices.front()));
+  check(value.has_value(), "Only explicit qubit pointers are supported");
   const auto size = static_cast<std::int64_t>(run->size());
-  if (literal->value < 0 || literal->value >= size)
-    throw IndexError("Index " + std::to_string(literal->value) + " is out of range for the qubit register '" + name +
+  if (*value < 0 || *value >= size)
+    throw IndexError("Index " + std::to_string(*value) + " is out of range for the qubit register '" + name +
                      "' of " + qubits_text(size));
-  return create_hw_qubit((*run)[static_cast<std::size_t>(literal->value)]);
+  return create_hw_qubit((*run)[static_cast<std::size_t>(*value)]);
 }
 
-ast::Rewrite _QubitsResolver::visit_QuantumBarrier(const ast::Ptr<ast::QuantumBarrier>& node) {
-  // A whole register stands for all its qubits here; every other operand is rewritten as anywhere.
+const std::vector<HwQubitIndex>* _QubitsResolver::_whole_register(const ast::NodePtr& operand) const {
+  if (!is_plain_identifier(operand)) return nullptr;
+  const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
+  if (_single_qubits != nullptr && _single_qubits->contains(name)) return nullptr;
+  return _run(name);
+}
+
+std::vector<ast::NodePtr> _QubitsResolver::_spliced(const std::vector<ast::NodePtr>& operands) {
   std::vector<ast::NodePtr> qubits;
-  qubits.reserve(node->qubits.size());
-  for (const ast::NodePtr& operand : node->qubits) {
-    const auto* run = is_plain_identifier(operand) ? _run(static_cast<const ast::Identifier&>(*operand).name) : nullptr;
-    if (run != nullptr) {
+  qubits.reserve(operands.size());
+  for (const ast::NodePtr& operand : operands) {
+    if (const auto* run = _whole_register(operand)) {
       std::transform(run->begin(), run->end(), std::back_inserter(qubits),
                      [](HwQubitIndex index) { return ast::NodePtr(create_hw_qubit(index)); });
       continue;
@@ -167,11 +193,226 @@ ast::Rewrite _QubitsResolver::visit_QuantumBarrier(const ast::Ptr<ast::QuantumBa
       qubits.insert(qubits.end(), rewritten.list().begin(), rewritten.list().end());
     }
   }
-  node->qubits = std::move(qubits);
+  return qubits;
+}
+
+ast::Rewrite _QubitsResolver::visit_QuantumBarrier(const ast::Ptr<ast::QuantumBarrier>& node) {
+  // A barrier and a delay take any number of qubits: a whole register stands for all of them.
+  node->qubits = _spliced(node->qubits);
+  return node;
+}
+
+ast::Rewrite _QubitsResolver::visit_DelayInstruction(const ast::Ptr<ast::DelayInstruction>& node) {
+  node->qubits = _spliced(node->qubits);
+  return node;
+}
+
+std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast::NodePtr> operands,
+                                                            const ast::QASMNode& statement,
+                                                            std::string_view what) const {
+  std::optional<std::size_t> size;
+  const std::string* first = nullptr;
+  for (const ast::NodePtr& operand : operands) {
+    const auto* run = _whole_register(operand);
+    if (run == nullptr) continue;
+    const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
+    if (!size) {
+      size = run->size();
+      first = &name;
+    } else if (*size != run->size()) {
+      throw located(ValueError("The qubit registers '" + *first + "' of " +
+                               qubits_text(static_cast<std::int64_t>(*size)) + " and '" + name + "' of " +
+                               qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one " +
+                               std::string(what)),
+                    statement);
+    }
+  }
+  return size;
+}
+
+ast::NodePtr _QubitsResolver::_operand_at(const ast::NodePtr& operand, std::size_t k) {
+  if (const auto* run = _whole_register(operand)) return create_hw_qubit((*run)[k]);
+  if (operand == nullptr) return operand;
+  ast::Rewrite rewritten = visit(operand);
+  return rewritten.is_node() ? rewritten.node() : operand;
+}
+
+ast::Rewrite _QubitsResolver::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
+  const std::optional<std::size_t> size =
+      _broadcast_size(node->qubits, *node, "call of " + (node->name ? node->name->name : std::string("a gate")));
+  if (!size) return generic_visit(node);
+  std::vector<ast::NodePtr> calls;
+  calls.reserve(*size);
+  for (std::size_t k = 0; k < *size; ++k) {
+    auto call = ast::make<ast::QuantumGate>(*node);  // arguments, modifiers and name shared
+    for (ast::NodePtr& operand : call->qubits) operand = _operand_at(operand, k);
+    calls.push_back(std::move(call));
+  }
+  return calls;
+}
+
+ast::Rewrite _QubitsResolver::visit_QuantumReset(const ast::Ptr<ast::QuantumReset>& node) {
+  const auto* run = _whole_register(node->qubits);
+  if (run == nullptr) return generic_visit(node);
+  std::vector<ast::NodePtr> resets;
+  resets.reserve(run->size());
+  for (HwQubitIndex index : *run) {
+    auto reset = ast::make<ast::QuantumReset>(*node);
+    reset->qubits = create_hw_qubit(index);
+    resets.push_back(std::move(reset));
+  }
+  return resets;
+}
+
+ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
+  const auto* measurement = ast::dyn_cast<ast::QuantumMeasurement>(node->measure.get());
+  const auto* run = measurement ? _whole_register(measurement->qubit) : nullptr;
+  if (run == nullptr) return generic_visit(node);
+  const std::string& register_name = static_cast<const ast::Identifier&>(*measurement->qubit).name;
+
+  const ast::Identifier* target = nullptr;
+  if (node->target) {
+    const std::string bits = "the target of the measurement of the qubit register '" + register_name + "' of " +
+                             qubits_text(static_cast<std::int64_t>(run->size()));
+    // A one-qubit register into one bit (`measure q -> c[0];`): its one qubit, as before.
+    if (!is_plain_identifier(node->target) && run->size() == 1) return generic_visit(node);
+    if (!is_plain_identifier(node->target))
+      throw located(ValueError(bits + " must be a bit register of that size"), *node);
+    target = static_cast<const ast::Identifier*>(node->target.get());
+    if (auto found = _classical_sizes.find(target->name); found != _classical_sizes.end()) {
+      if (found->second < 0 && run->size() == 1) return generic_visit(node);  // its one qubit, as before
+      if (found->second < 0)
+        throw located(ValueError("The variable '" + target->name + "' is no register: " + bits +
+                                 " must be a bit register of that size"),
+                      *node);
+      if (found->second != static_cast<std::int64_t>(run->size()))
+        throw located(ValueError("The bit register '" + target->name + "' of " + std::to_string(found->second) +
+                                 " bits and the qubit register '" + register_name + "' of " +
+                                 qubits_text(static_cast<std::int64_t>(run->size())) +
+                                 " differ in size in one measurement"),
+                      *node);
+    }
+  }
+  std::vector<ast::NodePtr> measurements;
+  measurements.reserve(run->size());
+  for (std::size_t k = 0; k < run->size(); ++k) {
+    auto statement = ast::make<ast::QuantumMeasurementStatement>(*node);
+    auto measure = ast::make<ast::QuantumMeasurement>(*measurement);
+    measure->qubit = create_hw_qubit((*run)[k]);
+    statement->measure = std::move(measure);
+    if (target != nullptr) {
+      auto name = ast::make<ast::Identifier>(target->name);
+      name->span = target->span;
+      ast::IndexList index{ast::make<ast::IntegerLiteral>(static_cast<std::int64_t>(k))};
+      auto cell = ast::make<ast::IndexedIdentifier>(std::move(name), std::vector<ast::IndexElement>{std::move(index)});
+      cell->span = target->span;
+      statement->target = std::move(cell);
+    }
+    measurements.push_back(std::move(statement));
+  }
+  return measurements;
+}
+
+ast::Rewrite _QubitsResolver::visit_TavoDeclaration(const ast::Ptr<TavoDeclaration>& node) {
+  if (node->var) {
+    const auto* array = dynamic_cast<const tavo_var::TavoArr*>(node->var.get());
+    _classical_sizes.insert_or_assign(node->var->name(), array ? array->size : std::int64_t{-1});
+  }
   return node;
 }
 
 ast::Rewrite _QubitsResolver::visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>&) { return nullptr; }
+
+// ---- broadcasting calls of user gates ----
+
+namespace {
+
+// One walk in program order: gates, registers and integer constants are noted where they are
+// declared (before any use in a valid program), and calls of the gates are repeated per qubit.
+class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
+ public:
+
+  ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
+    if (node->name) _gates.insert(node->name->name);
+    return node;
+  }
+  ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
+    if (node->identifier && node->init_expression && ast::is_exactly<ast::IntegerLiteral>(*node->init_expression))
+      _literal_constants.insert_or_assign(node->identifier->name,
+                                          static_cast<const ast::IntegerLiteral&>(*node->init_expression).value);
+    return node;
+  }
+  ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
+    if (!node->qubit || !node->size) return node;  // a single qubit is no register
+    std::optional<std::int64_t> size;
+    if (ast::is_exactly<ast::IntegerLiteral>(*node->size)) {
+      size = static_cast<const ast::IntegerLiteral&>(*node->size).value;
+    } else if (ast::is_exactly<ast::Identifier>(*node->size)) {
+      auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node->size).name);
+      if (found != _literal_constants.end()) size = found->second;
+    }
+    _registers.insert_or_assign(node->qubit->name, size);
+    return node;
+  }
+
+  ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
+    if (_registers.empty() || !node->name || !_gates.contains(node->name->name)) return node;
+    std::optional<std::int64_t> size;
+    const std::string* first = nullptr;
+    for (const ast::NodePtr& operand : node->qubits) {
+      if (!is_plain_identifier(operand)) continue;
+      const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
+      auto found = _registers.find(name);
+      if (found == _registers.end()) continue;
+      if (!found->second)
+        throw located(NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" +
+                                          node->name->name +
+                                          "' has a size that is no integer literal; pass its qubits one by one"),
+                      *node);
+      if (!size) {
+        size = found->second;
+        first = &name;
+      } else if (*size != *found->second) {
+        throw located(ValueError("The qubit registers '" + *first + "' of " + qubits_text(*size) + " and '" + name +
+                                 "' of " + qubits_text(*found->second) + " differ in size in one call of " +
+                                 node->name->name),
+                      *node);
+      }
+    }
+    if (!size) return node;
+    std::vector<ast::NodePtr> calls;
+    calls.reserve(static_cast<std::size_t>(std::max<std::int64_t>(*size, 0)));
+    for (std::int64_t k = 0; k < *size; ++k) {
+      auto call = ast::make<ast::QuantumGate>(*node);
+      for (ast::NodePtr& operand : call->qubits) {
+        if (!is_plain_identifier(operand) || !_registers.contains(static_cast<const ast::Identifier&>(*operand).name))
+          continue;
+        auto name = std::static_pointer_cast<ast::Identifier>(operand);
+        ast::IndexList index{ast::make<ast::IntegerLiteral>(k)};
+        auto cell = ast::make<ast::IndexedIdentifier>(name, std::vector<ast::IndexElement>{std::move(index)});
+        cell->span = name->span;
+        operand = std::move(cell);
+      }
+      calls.push_back(std::move(call));
+    }
+    return calls;
+  }
+
+ private:
+  std::unordered_set<std::string> _gates;
+  std::unordered_map<std::string, std::optional<std::int64_t>> _registers;  // nullopt: size not known
+  std::unordered_map<std::string, std::int64_t> _literal_constants;
+};
+
+}  // namespace
+
+GateCallBroadcast::GateCallBroadcast(std::optional<std::string> name) : Step(std::move(name), "GateCallBroadcast") {}
+
+programs::ProgramPtr GateCallBroadcast::operator()(const programs::ProgramPtr& program) {
+  const auto& tree = programs::open_qasm_tree(program);
+  UserGateBroadcaster broadcaster;
+  return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(broadcaster, tree));
+}
 
 // ---- the step ----
 
@@ -186,7 +427,7 @@ programs::ProgramPtr QubitAllocator::operator()(const programs::ProgramPtr& prog
   collector.visit(tree);
   const DeclaredQubitsMapping mapping = _map_declared_qubits_to_explicit_qubits(
       collector.declaration_to_size, collector.explicitly_stated_hw_qubits, *_machine_setup);
-  _QubitsResolver resolver(mapping);
+  _QubitsResolver resolver(mapping, &collector.single_qubits);
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
 }
 

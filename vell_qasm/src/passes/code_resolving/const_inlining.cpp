@@ -5,6 +5,7 @@
 
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
 #include "vell_qasm/passes/utils.hpp"
 
@@ -118,6 +119,18 @@ ast::Rewrite ConstantsResolver::visit_QuantumMeasurementStatement(
     const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
   _refuse_constant_target(node->target, ast::QuantumMeasurementStatement::kName, "target");
   return generic_visit(node);
+}
+
+ast::Rewrite ConstantsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
+  generic_visit(node);
+  rewrite_index_lists(*this, node->indices);
+  return node;
+}
+
+ast::Rewrite ConstantsResolver::visit_IndexExpression(const ast::Ptr<ast::IndexExpression>& node) {
+  generic_visit(node);
+  rewrite_index_lists(*this, node->index);
+  return node;
 }
 
 ConstInlining::ConstInlining(std::optional<std::string> name) : Step(std::move(name), "ConstInlining") {}

@@ -127,7 +127,9 @@ class RealGateArguments : public Transformer<RealGateArguments> {
 const std::string AstTidy::target_version_str = join_target_version();
 
 ast::StmtPtr IOVariablesTransformer::_get_new_declaration_node(const ast::Ptr<ast::ClassicalDeclaration>& node) const {
-  return ast::make<ast::IODeclaration>(ast::IOKeyword::output, node->type, node->identifier);
+  auto output = ast::make<ast::IODeclaration>(ast::IOKeyword::output, node->type, node->identifier);
+  output->span = node->span;  // errors about the declaration point at the source
+  return output;
 }
 
 ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>& node) {

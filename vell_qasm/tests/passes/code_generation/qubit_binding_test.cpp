@@ -125,19 +125,43 @@ TEST(QubitAllocator, ReferencesThatNameNoSingleQubitAreRefused) {
                            "Index 0 is out of range for the qubit register 'q' of 0 qubits");
 }
 
-TEST(QubitAllocator, AWholeRegisterIsAllItsQubitsInABarrierAndRefusedElsewhere) {
-  EXPECT_EQ(allocate("qubit[3] q; qubit[0] z; qubit r; barrier q, $4, z, r[0];"), "barrier $0, $1, $2, $4, $3;\n");
-  EXPECT_EQ(allocate("qubit[2] q; barrier;"), "barrier;\n");
-  const std::string broadcast = "The qubit register 'q' of 3 qubits is used without an index where one qubit is "
-                                "expected; only a barrier takes a whole register";
-  for (std::string statement : {"h q;", "reset q;", "bit c; c = measure q;", "cx q, $4;", "delay[20ns] q;"}) {
-    SCOPED_TRACE(statement);
-    expect_throw<UnindexedQubitRegisterException>([&] { allocate("qubit[3] q; " + statement); }, broadcast);
+TEST(QubitAllocator, AWholeRegisterStandsForEachOfItsQubits) {
+  struct Case {
+    const char* source;
+    const char* rewritten;
+  };
+  // `qubit c;` is one qubit, not a register: it is the same qubit in every repetition.
+  const Case cases[] = {
+      {"qubit[3] q; qubit[0] z; qubit r; barrier q, $4, z, r[0];", "barrier $0, $1, $2, $4, $3;\n"},
+      {"qubit[2] q; barrier;", "barrier;\n"},
+      {"qubit[3] q; h q;", "h $0;\nh $1;\nh $2;\n"},
+      {"qubit[2] a; qubit[2] b; cx a, b;", "cx $0, $2;\ncx $1, $3;\n"},
+      {"qubit[2] a; qubit c; cx c, a; cx a[1], a;", "cx $2, $0;\ncx $2, $1;\ncx $1, $0;\ncx $1, $1;\n"},
+      {"qubit[2] q; rx(0.5) q;", "rx(0.5) $0;\nrx(0.5) $1;\n"},
+      {"qubit[2] q; reset q;", "reset $0;\nreset $1;\n"},
+      {"qubit[2] q; delay[20ns] q, $4;", "delay[20.0ns] $0, $1, $4;\n"},
+      {"qubit[2] q; bit[2] c; c = measure q;", "bit[2] c;\nc[0] = measure $0;\nc[1] = measure $1;\n"},
+      {"qubit[2] q; measure q;", "measure $0;\nmeasure $1;\n"},
+      {"qubit[1] q; bit[1] c; c = measure q;", "bit[1] c;\nc[0] = measure $0;\n"},
+      {"qubit q; bit c; c = measure q;", "bit c;\nc = measure $0;\n"},
+      {"qubit[0] e; h e; reset e;", ""},
+      {"qubit[2] q; int i; if (i == 1) { h q; }", "int i;\nif (i == 1) {\n  h $0;\n  h $1;\n}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(allocate(c.source), c.rewritten);
   }
+  expect_throw<ValueError>([] { allocate("qubit[2] a; qubit[3] b; cx a, b;"); },
+                           "The qubit registers 'a' of 2 qubits and 'b' of 3 qubits differ in size in one call of cx");
   expect_throw<UnindexedQubitRegisterException>(
-      [] { allocate("qubit[0] e; h e;"); },
-      "The qubit register 'e' of 0 qubits is used without an index where one qubit is expected; only a barrier "
-      "takes a whole register");
+      [] { allocate("qubit[3] q; gphase(0.5) q;"); },
+      "The qubit register 'q' of 3 qubits is used without an index where one qubit is expected");
+}
+
+TEST(QubitAllocator, AnIndexMadeOfLiteralsIsFolded) {
+  EXPECT_EQ(allocate("qubit[4] q; x q[4 - 1]; x q[7 / 2]; x q[-(-1)];"), "x $3;\nx $3;\nx $1;\n");
+  expect_throw<AssertionError>([] { allocate("qubit[4] q; int i; x q[i + 1];"); },
+                               "Only explicit qubit pointers are supported");
 }
 
 TEST(QubitAllocator, SwitchCasesAreCollectedAndRewritten) {

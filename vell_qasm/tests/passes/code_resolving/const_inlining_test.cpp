@@ -210,3 +210,19 @@ TEST(ConstInlining, SwitchCasesAreGatheredAndResolvedToo) {
 
 }  // namespace
 }  // namespace vell_qasm::passes::code_resolving
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+using namespace vell_qasm::testing;
+
+TEST(ConstInlining, IndexListsAreResolvedToo) {
+  // The reference walk leaves the inner lists of an index alone; no constant name may survive there.
+  ConstInlining step;
+  EXPECT_EQ(printed(run_step(step, "const int n = 2; qubit[3] q; bit[3] b; x q[n - 1]; b[n] = measure q[n]; "
+                                   "b[0] = b[n];")),
+            printed("qubit[3] q; bit[3] b; x q[2 - 1]; b[2] = measure q[2]; b[0] = b[2];"));
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving

@@ -31,10 +31,17 @@
 //   plain negative step counts down (runs while iterator >= end), a plain step of 0 is a
 //   ValueError before anything is emitted, and a step known only at run time gets a condition
 //   that holds for either sign (and never for 0). The range's bounds and step are read before the
-//   iterator is declared, so they see the variables outside the loop. Discrete sets must hold
-//   literals; an identifier set loops over that array variable.
-// - switch: one case block per listed value, each holding the whole case block; the default
-//   last. The switch is "unsafe" exactly when it has no default and no empty case block.
+//   iterator is declared, so they see the variables outside the loop, and only once: an end or
+//   step that the body may change (anything but a literal or a variable the body does not assign) is
+//   copied into a hidden variable first. When the body assigns the loop variable, the loop
+//   counts in a hidden variable and copies it into the loop variable at the top of each pass, so
+//   that the body cannot change the values the loop takes. Discrete sets must hold literals; an
+//   identifier set loops over that array variable.
+// - switch: one case block per label, the default last; a value no case matches runs nothing. The
+//   switch is "unsafe" only when the labels cover every value of the target's type (true and false
+//   of a bool target) and there is no default. When a case lists several labels, its block is
+//   emitted once: a first switch sets a hidden int to the number of the matching case (from 1; 0
+//   for none) and a second switch on it holds the blocks and the default.
 // - box and bare blocks emit their statements inline; a box's duration is dropped.
 // - Gate modifiers (inv @, ctrl @, ...) are refused: emitting the bare gate would be wrong.
 //
@@ -109,6 +116,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   // scope the code goes into is the caller's (no streams, missing inputs refused).
   CodeGenerationVisitor(const configurations::MachineSetup& machine_setup, programs::Tavo1Program& program,
                         const Inputs& inputs, bool is_inside_scope);
+  ~CodeGenerationVisitor() override;
 
   // lower_expression with the program's variables.
   LoweredValue _lower_expression(const openqasm3::ast::ExprPtr& oq_expression) const;
@@ -139,6 +147,8 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void visit_SwitchStatement(openqasm3::ast::SwitchStatement& node) override;
   void visit_CompoundStatement(openqasm3::ast::CompoundStatement& node) override;
   void visit_Box(openqasm3::ast::Box& node) override;
+  // Notes which names the program assigns, then walks it.
+  void visit_Program(openqasm3::ast::Program& node) override;
 
   // Declares the wrapper of `node` (see the top of this file for streams and values); returns its name.
   // `handle`: the declaration's handle, or null when it has none.
@@ -161,12 +171,21 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
 
  private:
   void _visit_all(std::span<const openqasm3::ast::StmtPtr> statements);
+  struct Assignments;
+  // Whether an assignment or measurement in the body of `loop` writes `name`.
+  bool _is_assigned_in(const std::string& name, const openqasm3::ast::ForInLoop& loop) const;
+  // `lowered` (the value of `source`) as a value that the body of `loop` cannot change: a plain
+  // value, or a variable the body does not assign, as it is; anything else copied into a hidden
+  // variable.
+  vell::tavo::Value _evaluated_once(const openqasm3::ast::ExprPtr& source, const vell::tavo::Value& lowered,
+                                    const openqasm3::ast::ForInLoop& loop) const;
 
   const configurations::MachineSetup& _machine_setup;
   programs::Tavo1Program& _context;
   const Inputs& _inputs;
   const bool _is_inside_scope;
   std::int64_t _underscore_counter = 0;
+  std::unique_ptr<Assignments> _assignments;  // made when the walk starts at the program
 
   struct CallKey {
     std::string name;

@@ -11,14 +11,24 @@
 //      (TooManyRequiredQubitsException), then the named qubits the machine lacks
 //      (CallingUnsupportedQubitsException); then each register in declaration order takes the
 //      lowest hardware qubits still free, never one the program names itself;
-//   3. rewriting (_QubitsResolver): q[i] becomes the register's i-th hardware qubit, a register
-//      used whole becomes its qubit when it has exactly one; declarations are removed.
+//   3. rewriting (_QubitsResolver): q[i] becomes the register's i-th hardware qubit (an index
+//      that folds to an integer literal, such as 3 - 1 after constant inlining, counts as one);
+//      declarations are removed.
 //
-// A register used whole stands for all of its qubits, in order, in a barrier's operand list only
-// (a barrier can take any number of qubits); anywhere else (h q; reset q; measure q -> c;) a
-// register of other than one qubit is refused with UnindexedQubitRegisterException, since one
-// operand cannot carry several qubits. An index outside the register (or negative) is an
-// IndexError naming the register, the index and the size.
+// A register used whole stands for all of its qubits, in order (a qubit declared without a size is
+// one qubit, not a register):
+// - in a barrier's or delay's operand list it is replaced by them (one instruction on all);
+// - a gate call, reset or measurement with whole-register operands is repeated once per qubit,
+//   the k-th time on qubit k of each register (single-qubit operands stay the same in every
+//   repetition): `cx a, b;` of two 2-qubit registers becomes `cx a[0], b[0]; cx a[1], b[1];`.
+//   Registers of different sizes in one statement are a ValueError naming both. A measurement
+//   with a target assigns qubit k's result to bit k of the target, which must then be a register
+//   of the same size when its declaration (a TavoDeclaration met earlier in the walk) is known
+//   (a ValueError naming both otherwise);
+// - anywhere else (gphase, an expression) a register of other than one qubit is refused with
+//   UnindexedQubitRegisterException, and a register of one qubit stands for its qubit.
+// An index outside the register (or negative) is an IndexError naming the register, the index and
+// the size.
 //
 // Both walks enter switch statements: the cases' labels and blocks are collected and rewritten as
 // any other statement list, so no reference inside a case is left unbound.
@@ -31,15 +41,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/configurations/hw_qubit.hpp"
 #include "vell_qasm/configurations/machine_setup.hpp"
+#include "vell_qasm/passes/code_generation/io_binding.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
 #include "vell_qasm/passes/walker.hpp"
@@ -108,6 +123,8 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
 
   DeclarationSizes declaration_to_size;
   std::set<HwQubitIndex> explicitly_stated_hw_qubits;
+  // The names declared without a size (`qubit q;`): single qubits, never broadcast.
+  std::unordered_set<std::string> single_qubits;
 
   void visit_QubitDeclaration(openqasm3::ast::QubitDeclaration& node) override;
   void visit_HwQubit(configurations::HwQubit& node) override;
@@ -122,22 +139,61 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
                                                       const configurations::MachineSetup& machine_setup);
 
 // Rewriting; see the top of this file for what each reference becomes.
-class _QubitsResolver : public Transformer<_QubitsResolver> {
+class _QubitsResolver : public Transformer<_QubitsResolver>, public TavoDeclarationTransform {
  public:
-  explicit _QubitsResolver(const DeclaredQubitsMapping& qubits_mapping);
+  // `single_qubits`: the names declared without a size (kept by reference; may be null).
+  explicit _QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,
+                           const std::unordered_set<std::string>* single_qubits = nullptr);
 
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
   openqasm3::ast::Rewrite visit_IndexedIdentifier(
       const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override;
   openqasm3::ast::Rewrite visit_QuantumBarrier(const openqasm3::ast::Ptr<openqasm3::ast::QuantumBarrier>& node) override;
+  openqasm3::ast::Rewrite visit_DelayInstruction(
+      const openqasm3::ast::Ptr<openqasm3::ast::DelayInstruction>& node) override;
+  openqasm3::ast::Rewrite visit_QuantumGate(const openqasm3::ast::Ptr<openqasm3::ast::QuantumGate>& node) override;
+  openqasm3::ast::Rewrite visit_QuantumReset(const openqasm3::ast::Ptr<openqasm3::ast::QuantumReset>& node) override;
+  openqasm3::ast::Rewrite visit_QuantumMeasurementStatement(
+      const openqasm3::ast::Ptr<openqasm3::ast::QuantumMeasurementStatement>& node) override;
   openqasm3::ast::Rewrite visit_QubitDeclaration(
       const openqasm3::ast::Ptr<openqasm3::ast::QubitDeclaration>& node) override;
+  // Notes the size of a classical array (-1 for a scalar) for measurement targets.
+  openqasm3::ast::Rewrite visit_TavoDeclaration(const openqasm3::ast::Ptr<TavoDeclaration>& node) override;
 
  private:
   // The run of a register, or null when `name` is no register.
   const std::vector<HwQubitIndex>* _run(const std::string& name) const;
+  // The run of `operand` when it is a register used whole, else null.
+  const std::vector<HwQubitIndex>* _whole_register(const openqasm3::ast::NodePtr& operand) const;
+  // An operand list with its whole registers replaced by their qubits.
+  std::vector<openqasm3::ast::NodePtr> _spliced(const std::vector<openqasm3::ast::NodePtr>& operands);
+  // The common size of the whole registers among `operands`, nullopt when there is none;
+  // ValueError when two differ. `statement` is what the message names.
+  std::optional<std::size_t> _broadcast_size(std::span<const openqasm3::ast::NodePtr> operands,
+                                             const openqasm3::ast::QASMNode& statement, std::string_view what) const;
+  // `operand` for repetition k: qubit k of a whole register, or the operand rewritten.
+  openqasm3::ast::NodePtr _operand_at(const openqasm3::ast::NodePtr& operand, std::size_t k);
 
   std::unordered_map<std::string, const std::vector<HwQubitIndex>*> _qubits_mapping;
+  const std::unordered_set<std::string>* _single_qubits;
+  std::unordered_map<std::string, std::int64_t> _classical_sizes;
+};
+
+// GateCallBroadcast: repeats a call of a gate the program defines once per qubit where whole
+// registers stand among its operands, before gate inlining expands the body: `g a, b;` of two
+// 2-qubit registers becomes `g a[0], b[0]; g a[1], b[1];`. Inlining first would repeat each
+// statement of the body on its own, so that a body statement on a single-qubit operand only
+// would run once instead of once per qubit. Calls of built-in gates are left to QubitAllocator.
+//
+// Register sizes are read from the qubit declarations: an integer literal, or a constant declared
+// globally with an integer literal. A register of another size passed whole to a user gate is
+// refused (NotImplementedError naming register and gate); registers of different sizes in one call
+// are a ValueError naming both. Gate definitions are not entered; switch cases are. The tree is
+// rewritten in place.
+class GateCallBroadcast : public Step {
+ public:
+  explicit GateCallBroadcast(std::optional<std::string> name = std::nullopt);
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
 };
 
 class QubitAllocator : public Step {

@@ -4,7 +4,8 @@
 // identifier that bears a constant's name by the table's node.
 //
 // The table knows no scopes: a constant declared in any block applies to the whole program,
-// uses before its declaration included. A second declaration of a name, or one that takes a
+// uses before its declaration included. ScopeRenaming, which runs first, gives a constant that
+// shadows another name a name of its own, so that one flat table serves. A second declaration of a name, or one that takes a
 // built-in constant's name, is a parsing::RedeclarationException, whatever the values.
 //
 // Each initialiser is resolved, when its declaration is met, against the constants met before it,
@@ -33,7 +34,8 @@
 // field types. Trap: the latter hold any identifier, so a constant whose value is a bare
 // identifier (`const int n = m;`, invalid OpenQASM) renames what stands there.
 //
-// Both walks enter switch cases too (labels and blocks), since code generation emits case blocks.
+// Both walks enter switch cases too (labels and blocks), since code generation emits case blocks,
+// and the resolver enters the index lists of indexed identifiers and index expressions.
 // The tree is rewritten in place; the returned OpenQasmProgram shares it, and a failure leaves
 // what was rewritten before it.
 #pragma once
@@ -88,6 +90,12 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
       const openqasm3::ast::Ptr<openqasm3::ast::ClassicalAssignment>& node) override;
   openqasm3::ast::Rewrite visit_QuantumMeasurementStatement(
       const openqasm3::ast::Ptr<openqasm3::ast::QuantumMeasurementStatement>& node) override;
+  // The generic walk, then the index lists, which it does not enter: `x q[n - 1];` and
+  // `b[n] = measure q[n];` name no constant afterwards.
+  openqasm3::ast::Rewrite visit_IndexedIdentifier(
+      const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override;
+  openqasm3::ast::Rewrite visit_IndexExpression(
+      const openqasm3::ast::Ptr<openqasm3::ast::IndexExpression>& node) override;
 
  protected:
   const ConstantsTable& _constants;

@@ -1,0 +1,121 @@
+// ScopeRenaming: gives every classical declaration a name of its own, so that the later steps,
+// which find variables and constants by name alone, see OpenQASM's block scopes.
+//
+// The walk follows the program in order with a stack of scopes: the program's global scope, and
+// one scope per block (if and else blocks apart, loop bodies, switch case blocks and default, box
+// bodies, bare blocks). A for loop's variable belongs to its body's scope; its range or set is read
+// in the enclosing scope, as are a switch's target and labels and a declaration's initialiser.
+// - A declaration (classical, constant, loop variable) in a block whose name is taken, by a
+//   declaration met before it (visible or not: a sibling block's) or by a global one (declared
+//   before or after), is renamed to "<name>.<n>" (a form no OpenQASM identifier can take, so it
+//   meets no other name), and every use of the name until its block ends refers to the new name.
+//   Built-in constants (pi, tau, euler, ...) count as declared in the global scope. So every
+//   declaration ends up with a variable of its own, also where the front end made block
+//   declarations outputs.
+// - Global declarations, inputs and outputs keep their names, and so does the first declaration
+//   of a name nothing else takes.
+// - A second declaration of a name in one scope is a parsing::RedeclarationException naming the
+//   second declaration (with its position).
+// Uses reached: identifiers in expressions, assignment and measurement targets, the names and
+// index lists of indexed identifiers (which the reference walk does not enter) and switch cases.
+// Not renamed: gate and function names, qubit registers, and gate, subroutine and calibration
+// definitions, which are not entered (their bodies see only constants, which global scope holds).
+//
+// The tree is rewritten in place; renamed uses are new Identifier nodes with the old node's span.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/walker.hpp"
+#include "vell_qasm/programs.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+
+// Visits every expression of the inner lists of `indices` with `transformer` and puts the result in
+// its place (the tree library's walks enter only discrete sets there). A visit that yields no single
+// node leaves the element as it was.
+void rewrite_index_lists(openqasm3::ast::QASMTransformer& transformer,
+                         std::vector<openqasm3::ast::IndexElement>& indices);
+void rewrite_index_lists(openqasm3::ast::QASMTransformer& transformer, openqasm3::ast::IndexElement& index);
+
+class ScopeRenamer : public Transformer<ScopeRenamer> {
+ public:
+  ScopeRenamer();
+
+  // Notes the names the global scope declares, then walks the program.
+  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
+  openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
+  openqasm3::ast::Rewrite visit_IndexedIdentifier(
+      const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override;
+  openqasm3::ast::Rewrite visit_IndexExpression(
+      const openqasm3::ast::Ptr<openqasm3::ast::IndexExpression>& node) override;
+
+  openqasm3::ast::Rewrite visit_ClassicalDeclaration(
+      const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) override;
+  openqasm3::ast::Rewrite visit_ConstantDeclaration(
+      const openqasm3::ast::Ptr<openqasm3::ast::ConstantDeclaration>& node) override;
+  openqasm3::ast::Rewrite visit_IODeclaration(const openqasm3::ast::Ptr<openqasm3::ast::IODeclaration>& node) override;
+
+  openqasm3::ast::Rewrite visit_QuantumGate(const openqasm3::ast::Ptr<openqasm3::ast::QuantumGate>& node) override;
+  openqasm3::ast::Rewrite visit_FunctionCall(const openqasm3::ast::Ptr<openqasm3::ast::FunctionCall>& node) override;
+  openqasm3::ast::Rewrite visit_QuantumGateDefinition(
+      const openqasm3::ast::Ptr<openqasm3::ast::QuantumGateDefinition>& node) override;
+  openqasm3::ast::Rewrite visit_SubroutineDefinition(
+      const openqasm3::ast::Ptr<openqasm3::ast::SubroutineDefinition>& node) override;
+  openqasm3::ast::Rewrite visit_CalibrationDefinition(
+      const openqasm3::ast::Ptr<openqasm3::ast::CalibrationDefinition>& node) override;
+
+  openqasm3::ast::Rewrite visit_CompoundStatement(
+      const openqasm3::ast::Ptr<openqasm3::ast::CompoundStatement>& node) override;
+  openqasm3::ast::Rewrite visit_BranchingStatement(
+      const openqasm3::ast::Ptr<openqasm3::ast::BranchingStatement>& node) override;
+  openqasm3::ast::Rewrite visit_WhileLoop(const openqasm3::ast::Ptr<openqasm3::ast::WhileLoop>& node) override;
+  openqasm3::ast::Rewrite visit_ForInLoop(const openqasm3::ast::Ptr<openqasm3::ast::ForInLoop>& node) override;
+  openqasm3::ast::Rewrite visit_SwitchStatement(
+      const openqasm3::ast::Ptr<openqasm3::ast::SwitchStatement>& node) override;
+  openqasm3::ast::Rewrite visit_Box(const openqasm3::ast::Ptr<openqasm3::ast::Box>& node) override;
+
+ private:
+  struct Binding {
+    std::size_t depth;
+    std::string name;  // the name the declaration goes by from now on
+    bool renamed = false;
+  };
+
+  // Enters the declaration of `identifier` into the innermost scope and returns the identifier it
+  // goes by (the same node when it keeps its name). `declaration` is the node an error names.
+  openqasm3::ast::Ptr<openqasm3::ast::Identifier> _declare(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& identifier,
+                                                           const openqasm3::ast::NodePtr& declaration,
+                                                           const char* kind);
+  void _open_scope();
+  void _close_scope();
+  // Visits a block's statements in a scope of their own.
+  void _visit_block(std::vector<openqasm3::ast::StmtPtr>& statements);
+  void _visit_statements(std::vector<openqasm3::ast::StmtPtr>& statements);
+  openqasm3::ast::ExprPtr _visit_expression(const openqasm3::ast::ExprPtr& expression);
+
+  // Name -> the declarations of that name visible now, innermost last. Every name declared so far,
+  // and every name the global scope declares, has an entry.
+  std::unordered_map<std::string, std::vector<Binding>> _visible;
+  // Per open scope, the entries of the names declared in it.
+  std::vector<std::vector<std::vector<Binding>*>> _scopes;
+  std::int64_t _renamed = 0;
+  std::size_t _renamings_visible = 0;  // visible bindings whose name differs from the source's
+};
+
+class ScopeRenaming : public Step {
+ public:
+  explicit ScopeRenaming(std::optional<std::string> name = std::nullopt);
+
+  // Takes an OpenQasmProgram (anything else is an AssertionError) and returns a new one around the
+  // same, rewritten tree.
+  programs::ProgramPtr operator()(const programs::ProgramPtr& program) override;
+};
+
+}  // namespace vell_qasm::passes::code_resolving

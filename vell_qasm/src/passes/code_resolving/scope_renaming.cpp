@@ -1,0 +1,236 @@
+#include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
+
+#include <memory>
+#include <utility>
+
+#include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/constants.hpp"
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+
+namespace ast = openqasm3::ast;
+
+void rewrite_index_lists(ast::QASMTransformer& transformer, ast::IndexElement& index) {
+  auto* list = std::get_if<ast::IndexList>(&index);
+  if (list == nullptr) return;
+  for (ast::NodePtr& element : *list) {
+    if (!element) continue;
+    ast::Rewrite rewritten = transformer.visit(element);
+    if (rewritten.is_node()) element = rewritten.node();
+  }
+}
+
+void rewrite_index_lists(ast::QASMTransformer& transformer, std::vector<ast::IndexElement>& indices) {
+  for (ast::IndexElement& index : indices) rewrite_index_lists(transformer, index);
+}
+
+ScopeRenamer::ScopeRenamer() {
+  _scopes.emplace_back();
+  for (const auto& entry : CONSTANTS) {
+    std::vector<Binding>& bindings = _visible[entry.first];
+    bindings.push_back(Binding{0, entry.first});
+    _scopes.back().push_back(&bindings);
+  }
+}
+
+void ScopeRenamer::_open_scope() { _scopes.emplace_back(); }
+
+void ScopeRenamer::_close_scope() {
+  // Map entries stay where they are (nothing is erased), so the pointers still hold.
+  for (std::vector<Binding>* bindings : _scopes.back()) {
+    if (bindings->back().renamed) --_renamings_visible;
+    bindings->pop_back();
+  }
+  _scopes.pop_back();
+}
+
+ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>& identifier,
+                                                 const ast::NodePtr& declaration, const char* kind) {
+  check(identifier != nullptr, "A declaration names what it declares");
+  const std::size_t depth = _scopes.size() - 1;
+  // An entry exists for every name declared so far and every global name: the name is taken.
+  auto [entry, fresh] = _visible.try_emplace(identifier->name);
+  std::vector<Binding>& bindings = entry->second;
+  if (!bindings.empty() && bindings.back().depth == depth)
+    throw parsing::RedeclarationException(declaration, identifier->name, kind);
+  ast::Ptr<ast::Identifier> declared = identifier;
+  const bool renamed = depth > 0 && !fresh;
+  if (renamed) {
+    declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
+    declared->span = identifier->span;
+    ++_renamings_visible;
+  }
+  bindings.push_back(Binding{depth, declared->name, renamed});
+  _scopes.back().push_back(&bindings);
+  return declared;
+}
+
+ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
+  for (const ast::NodePtr& statement : node->statements) {
+    const ast::Ptr<ast::Identifier>* name = nullptr;
+    if (auto* classical = dynamic_cast<ast::ClassicalDeclaration*>(statement.get())) name = &classical->identifier;
+    if (auto* constant = dynamic_cast<ast::ConstantDeclaration*>(statement.get())) name = &constant->identifier;
+    if (auto* io = dynamic_cast<ast::IODeclaration*>(statement.get())) name = &io->identifier;
+    if (name != nullptr && *name != nullptr) _visible.try_emplace((*name)->name);
+  }
+  return generic_visit(node);
+}
+
+ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
+  if (_renamings_visible == 0) return node;  // the common case: every visible name is its own
+  auto found = _visible.find(node->name);
+  if (found == _visible.end() || found->second.empty() || !found->second.back().renamed) return node;
+  auto renamed = ast::make<ast::Identifier>(found->second.back().name);
+  renamed->span = node->span;
+  return renamed;
+}
+
+ast::Rewrite ScopeRenamer::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
+  generic_visit(node);
+  rewrite_index_lists(*this, node->indices);
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_IndexExpression(const ast::Ptr<ast::IndexExpression>& node) {
+  generic_visit(node);
+  rewrite_index_lists(*this, node->index);
+  return node;
+}
+
+// A declaration's type and initialiser belong to the enclosing scope (`int x = x + 1;` reads the
+// outer x): they are walked before the name is declared.
+ast::Rewrite ScopeRenamer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
+  const ast::Ptr<ast::Identifier> identifier = node->identifier;
+  generic_visit(node);
+  node->identifier = _declare(identifier, node, "variable");
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
+  const ast::Ptr<ast::Identifier> identifier = node->identifier;
+  generic_visit(node);
+  node->identifier = _declare(identifier, node, "constant");
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
+  const ast::Ptr<ast::Identifier> identifier = node->identifier;
+  generic_visit(node);
+  node->identifier = _declare(identifier, node, "variable");
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
+  const ast::Ptr<ast::Identifier> name = node->name;  // a gate's name is no variable
+  generic_visit(node);
+  node->name = name;
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_FunctionCall(const ast::Ptr<ast::FunctionCall>& node) {
+  const ast::Ptr<ast::Identifier> name = node->name;
+  generic_visit(node);
+  node->name = name;
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) {
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_SubroutineDefinition(const ast::Ptr<ast::SubroutineDefinition>& node) {
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_CalibrationDefinition(const ast::Ptr<ast::CalibrationDefinition>& node) {
+  return node;
+}
+
+void ScopeRenamer::_visit_statements(std::vector<ast::StmtPtr>& statements) {
+  // Every handler here gives its statement back: the statements are rewritten in place.
+  for (const ast::StmtPtr& statement : statements)
+    if (statement) visit(statement);
+}
+
+void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
+  _open_scope();
+  try {
+    _visit_statements(statements);
+  } catch (...) {
+    _close_scope();
+    throw;
+  }
+  _close_scope();
+}
+
+ast::ExprPtr ScopeRenamer::_visit_expression(const ast::ExprPtr& expression) {
+  if (!expression) return expression;
+  ast::Rewrite rewritten = visit(expression);
+  check(rewritten.is_node(), "An expression is rewritten into an expression");
+  auto result = ast::dyn_cast<ast::Expression>(rewritten.node());
+  check(result != nullptr, "An expression is rewritten into an expression");
+  return result;
+}
+
+ast::Rewrite ScopeRenamer::visit_CompoundStatement(const ast::Ptr<ast::CompoundStatement>& node) {
+  _visit_block(node->statements);
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_BranchingStatement(const ast::Ptr<ast::BranchingStatement>& node) {
+  node->condition = _visit_expression(node->condition);
+  _visit_block(node->if_block);
+  _visit_block(node->else_block);
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node) {
+  node->while_condition = _visit_expression(node->while_condition);
+  _visit_block(node->block);
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
+  if (node->set_declaration) {
+    ast::Rewrite set = visit(node->set_declaration);
+    check(set.is_node(), "A loop's set is rewritten into a set");
+    node->set_declaration = set.node();
+  }
+  _open_scope();
+  try {
+    if (node->identifier) node->identifier = _declare(node->identifier, node, "variable");
+    _visit_statements(node->block);
+  } catch (...) {
+    _close_scope();
+    throw;
+  }
+  _close_scope();
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_SwitchStatement(const ast::Ptr<ast::SwitchStatement>& node) {
+  node->target = _visit_expression(node->target);
+  for (ast::SwitchCase& switch_case : node->cases) {
+    for (ast::ExprPtr& value : switch_case.values) value = _visit_expression(value);
+    if (switch_case.block) visit(switch_case.block);
+  }
+  if (node->default_) visit(node->default_);
+  return node;
+}
+
+ast::Rewrite ScopeRenamer::visit_Box(const ast::Ptr<ast::Box>& node) {
+  node->duration = _visit_expression(node->duration);
+  _visit_block(node->body);
+  return node;
+}
+
+ScopeRenaming::ScopeRenaming(std::optional<std::string> name) : Step(std::move(name), "ScopeRenaming") {}
+
+programs::ProgramPtr ScopeRenaming::operator()(const programs::ProgramPtr& program) {
+  const auto& tree = programs::open_qasm_tree(program);
+  ScopeRenamer renamer;
+  return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(renamer, tree));
+}
+
+}  // namespace vell_qasm::passes::code_resolving

@@ -1,0 +1,97 @@
+// Programs whose meaning hangs on the language's rules for scopes, loops, switches, whole registers
+// and constant indices, compiled through every tree step and code generation on the test machine.
+// The golden file holds each program with its listing; the comments of each case say what the
+// listing must show.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "code_generation_support.hpp"
+#include "vell_qasm/passes/code_generation/decl_splitting.hpp"
+#include "vell_qasm/passes/code_generation/emission.hpp"
+#include "vell_qasm/passes/code_generation/io_binding.hpp"
+#include "vell_qasm/passes/code_generation/output_saving.hpp"
+#include "vell_qasm/passes/code_generation/qubit_binding.hpp"
+#include "vell_qasm/passes/code_resolving/assign_lowering.hpp"
+#include "vell_qasm/passes/code_resolving/const_inlining.hpp"
+#include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
+#include "vell_qasm/passes/parsing/ast_tidy.hpp"
+#include "vell_qasm/passes/parsing/hw_qubit_resolver.hpp"
+#include "vell_qasm/passes/parsing/source_parsing.hpp"
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::passes::code_generation {
+namespace {
+
+using namespace vell_qasm::testing;
+
+std::string listing_of(const std::string& source) {
+  const auto machine = test_machine();
+  PassPipeline pipeline(
+      {std::make_shared<parsing::SourceParsing>(), std::make_shared<parsing::AstTidy>(),
+       std::make_shared<parsing::HwQubitResolver>(), std::make_shared<code_resolving::ScopeRenaming>(),
+       std::make_shared<code_resolving::ConstInlining>(), std::make_shared<code_resolving::ClassicalAssignLowering>(),
+       std::make_shared<code_resolving::ExpressionsOptimizationStep>(), std::make_shared<DeclSplitting>(),
+       std::make_shared<DeclarationResolvingStep>(), std::make_shared<QubitAllocator>(machine),
+       std::make_shared<CodeGeneration>(machine), std::make_shared<VariablesSaver>()},
+      std::make_shared<const configurations::BuildSettings>());
+  auto result = std::dynamic_pointer_cast<programs::Tavo1Program>(
+      pipeline(std::make_shared<programs::TextualProgram>(source)));
+  return result->dsl_program().listing();
+}
+
+TEST(CodeGenerationSemantics, ProgramsDoWhatTheLanguageSays) {
+  const char* programs[] = {
+      // An inner declaration shadows the outer one only inside its block: rx of v1 (0.5), then of v0.
+      "qubit q; float x = 0.25; if (true) { float x = 0.5; rx(x) q; } rx(x) q;",
+      // The loop variable is a variable of its own: the last rx reads v0 (7).
+      "qubit q; int i = 7; for int i in [0:1] { rx(i) q; } rx(i) q;",
+      // Uses before a shadowing declaration in the same block read the outer variable.
+      "int ii = 100; { ii = ii * 2; int ii = 1; ii = ii * 2; } ii = ii * 2;",
+      // Loop variables named like a constant and like an output; an inner constant shadows an outer one.
+      "qubit q; const int n = 2; output int k; for int n in [0:1] { k = n; } for int k in [0:n] { rx(k) q; }\n"
+      "const float c = 0.5; if (k == 1) { const float c = 1.5; rx(c) q; } rx(c) q;",
+      // Assigning the loop variable does not change its next value: a hidden counter (v1) runs the
+      // loop and is copied into i (v0) at the top of each pass. The end n is read once (into v3).
+      "qubit q; for int i in [0:3] { i = i + 1; rx(i) q; }\nint n = 2; for int j in [0:n] { n = 5; rx(j) q; }",
+      // A switch whose value may match no case is not unsafe; several labels emit a block once.
+      "qubit q; int v; switch (v) { case 0 { x q; } }\n"
+      "switch (v) { case 1, 2, 3 { x q; } case 4 { h q; } default { rx(0.5) q; } }",
+      // Whole registers: each qubit, pairs of equal registers, each measurement into its bit.
+      "qubit[2] a; qubit[2] b; bit[2] c; h a; cx a, b; c = measure a; measure b -> c; reset a; delay[20ns] b;",
+      // Constants in indices of qubit operands and of assignment and measurement targets.
+      "const int n = 2; qubit[3] q; bit[3] b; x q[n - 1]; b[n] = measure q[n]; b[n - 2] = true;",
+  };
+  std::string all;
+  for (const char* source : programs) all += std::string(source) + "\n==== TAVO ====\n" + listing_of(source) + "\n";
+  expect_golden("semantics.txt", all);
+}
+
+TEST(CodeGenerationSemantics, NestedSwitchesWithManyLabelsGiveALinearListing) {
+  // Three nested switches of 20 labels per case: the listing grows with the source, not with the
+  // 8,000 label combinations.
+  std::string labels;
+  for (int i = 0; i < 20; ++i) labels += (i ? ", " : "") + std::to_string(i);
+  std::string body = "x q;";
+  for (int level = 0; level < 3; ++level) body = "switch (v) { case " + labels + " { " + body + " } }";
+  const std::string listing = listing_of("qubit q; int v; " + body);
+  // Per level: a declaration, 20 labels of two lines, the second switch with its case: about 50.
+  EXPECT_LT(std::count(listing.begin(), listing.end(), '\n'), 200) << listing;
+}
+
+TEST(CodeGenerationSemantics, RefusedPrograms) {
+  expect_throw<parsing::RedeclarationException>([] { listing_of("int k = 1;\nint k = 2;"); },
+                                                "The variable 'k' is declared again at line 2, column 0.");
+  expect_throw<parsing::RedeclarationException>([] { listing_of("for int i in [0:1] { int i = 2; }"); },
+                                                "The variable 'i' is declared again at line 1, column 21.");
+  expect_throw<ValueError>([] { listing_of("qubit[2] q; bit[3] c; c = measure q;"); },
+                           "The bit register 'c' of 3 bits and the qubit register 'q' of 2 qubits differ in size in "
+                           "one measurement");
+  expect_throw<ValueError>([] { listing_of("qubit[2] q; int c; c = measure q;"); },
+                           "The variable 'c' is no register: the target of the measurement of the qubit register 'q' "
+                           "of 2 qubits must be a bit register of that size");
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_generation

@@ -1,0 +1,71 @@
+#include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
+
+#include <gtest/gtest.h>
+
+#include "resolving_test_support.hpp"
+#include "vell_qasm/passes/parsing/validators.hpp"
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+using namespace vell_qasm::testing;
+
+std::string renamed(const std::string& source) {
+  ScopeRenaming step;
+  return printed(run_step(step, source));
+}
+
+TEST(ScopeRenaming, ShadowingDeclarationsAndTheirUsesGetNamesOfTheirOwn) {
+  struct Case {
+    const char* source;
+    const char* expected;  // parsed and printed; names with a dot cannot be parsed, so written out
+  };
+  const Case cases[] = {
+      // Nothing shadowed: names stay, where no other declaration takes them.
+      {"int x; if (true) { int y; } for int i in [0:1] { } x = 1;", nullptr},
+      // Sibling blocks, and a block before a global declaration of its name: each its own name.
+      {"if (true) { int y; } else { int y; } { int z; } int z; for int i in [0:1] { } for int i in [0:1] { }",
+       "if (true) {\n  int y;\n} else {\n  int y.1;\n}\n{\n  int z.2;\n}\nint z;\nfor int i in [0:1] {\n}\n"
+       "for int i.3 in [0:1] {\n}\n"},
+      // Uses before the shadowing declaration read the outer variable; the initialiser too.
+      {"int x; { x = 1; int x = x + 1; x = 2; } x = 3;",
+       "int x;\n{\n  x = 1;\n  int x.1 = x + 1;\n  x.1 = 2;\n}\nx = 3;\n"},
+      // A loop's range is read outside the loop; its variable lives in the body. Index lists too.
+      {"int i; bit[2] b; for int i in [0:i] { b[i] = true; }",
+       "int i;\nbit[2] b;\nfor int i.1 in [0:i] {\n  b[i.1] = true;\n}\n"},
+      // If and else are two scopes; switch case blocks and the default each one; the target outside.
+      {"int v; if (v == 0) { int v = 1; } else { v = 2; } switch (v) { case 0 { int v; v = 1; } default { v = 3; } }",
+       "int v;\nif (v == 0) {\n  int v.1 = 1;\n} else {\n  v = 2;\n}\nswitch (v) {\n  case 0 {\n    int v.2;\n"
+       "    v.2 = 1;\n  }\n  default {\n    v = 3;\n  }\n}\n"},
+      // Built-in constants count as global; gate names, gate definitions and qubits are left alone.
+      {"qubit q; gate g(x) a { rx(x) a; } float x; { float pi = 1; int g = 2; g(pi) q; rx(x) q; }",
+       "qubit q;\ngate g(x) a {\n  rx(x) a;\n}\nfloat x;\n{\n  float pi.1 = 1;\n  int g = 2;\n  g(pi.1) q;\n"
+       "  rx(x) q;\n}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(renamed(c.source), c.expected ? std::string(c.expected) : printed(c.source));
+  }
+}
+
+TEST(ScopeRenaming, ASecondDeclarationInOneScopeIsRefused) {
+  struct Case {
+    const char* source;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"int k = 1;\nint k = 2;", "The variable 'k' is declared again at line 2, column 0."},
+      {"input int k; const int k = 2;", "The constant 'k' is declared again at line 1, column 13."},
+      {"if (true) { int a; float a; }", "The variable 'a' is declared again at line 1, column 19."},
+      {"for int i in [0:1] { int i; }", "The variable 'i' is declared again at line 1, column 21."},
+      {"const float pi = 3;", "The constant 'pi' is declared again at line 1, column 0."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    expect_throw<parsing::RedeclarationException>(
+        [&] { renamed(c.source); }, [&](const parsing::RedeclarationException& e) { EXPECT_STREQ(e.what(), c.message); });
+  }
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving
