@@ -84,13 +84,6 @@ void watchdog() {
   }
 }
 
-std::string class_name(const std::exception& e) {
-  int status = 0;
-  char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
-  std::string name = status == 0 && demangled ? demangled : typeid(e).name();
-  std::free(demangled);
-  return name;
-}
 
 // An exception that this project's libraries raise on purpose: their own classes, and the tree
 // library's refusal of a node placed in a field of another type (a std::invalid_argument that a
@@ -121,7 +114,7 @@ void run_one(const std::string& input, const vell_qasm::driver::CompileOptions& 
     const std::string listing = program->dsl_program().listing();
     ++stats.compiled;
   } catch (const std::exception& e) {
-    const std::string name = class_name(e);
+    const std::string name = vell_qasm::driver::exception_class_name(e);
     if (!is_ours(name, e)) fail("an exception not of the project's libraries: " + name + ": " + e.what(), input);
     if (vell_qasm::driver::describe_failure(std::current_exception()).message.empty())
       fail("a failure without text: " + name, input);

@@ -105,8 +105,17 @@ std::optional<code_generation::InputValue> parse_input_value(std::string_view te
 
 std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options) {
   auto pipeline = make_pipeline(options);
-  auto result = std::dynamic_pointer_cast<programs::Tavo1Program>(
-      (*pipeline)(std::make_shared<programs::TextualProgram>(source)));
+  std::shared_ptr<programs::Tavo1Program> result;
+  try {
+    result = std::dynamic_pointer_cast<programs::Tavo1Program>(
+        (*pipeline)(std::make_shared<programs::TextualProgram>(source)));
+  } catch (...) {
+    // A node spliced from an included file carries the file's number: name the file.
+    for (const StepPtr& step : pipeline->steps)
+      if (auto* includes = dynamic_cast<const parsing::IncludeExpansion*>(step.get()))
+        name_failure_file(includes->source_files());
+    throw;
+  }
   // A pipeline skipping code generation by its settings cannot do that (it is no optimization),
   // so a missing program is a fault of the composition.
   check(result != nullptr, "compile: the pipeline did not produce a TAVO program");
@@ -117,17 +126,13 @@ std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const
   return result;
 }
 
-namespace {
-
-std::string class_name(const std::exception& e) {
+std::string exception_class_name(const std::exception& e) {
   int status = 0;
   char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
   std::string name = status == 0 && demangled ? demangled : typeid(e).name();
   std::free(demangled);
   return name;
 }
-
-}  // namespace
 
 FailureDescription describe_failure(const std::exception_ptr& failure) {
   FailureDescription out;
@@ -139,7 +144,7 @@ FailureDescription describe_failure(const std::exception_ptr& failure) {
     try {
       std::rethrow_exception(current);
     } catch (const std::exception& e) {
-      if (outermost_class.empty()) outermost_class = class_name(e);
+      if (outermost_class.empty()) outermost_class = exception_class_name(e);
       if (auto* p = dynamic_cast<const openqasm3::QASM3ParsingError*>(&e)) {
         if (out.message.empty()) out.message = p->message;
       } else if (auto* a = dynamic_cast<const code_generation::UnsupportedArrayException*>(&e)) {

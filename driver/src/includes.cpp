@@ -207,6 +207,7 @@ std::shared_ptr<ast::Program> IncludeSearch::get_sub_program(const std::string& 
     throw error;
   }
   if (program->version) throw passes::parsing::IncludeFileDeclaresVersionException(filename);
+  number_source_file(*program, std::move(shown));
   read_from_[program.get()] = found;
   return program;
 }

@@ -23,12 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using vell_test::read_file;
 
 void expect_golden(const std::string& name, const std::string& actual) {
   vell_test::expect_golden("examples/" + name, actual);

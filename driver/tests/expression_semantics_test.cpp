@@ -87,6 +87,18 @@ TEST(ExpressionSemantics, ABitRegisterReadsAsTheUnsignedIntegerOfItsBits) {
   EXPECT_NE(v2.find("if ((v0[0] + (v0[1] << 1)) == 1):\n"), std::string::npos) << v2;
 }
 
+// A number or a bit register as a condition is true where it is not zero.
+TEST(ExpressionSemantics, NumbersAsConditionsAreTrueWhereNotZero) {
+  const Case cases[] = {
+      {"qubit q; int n = 2; if (n) { x q; }", {"if Cast.to_bool(v0):"}},
+      {"qubit q; int n = 2; if (!n) { x q; }", {"if (v0 == 0):"}},
+      {"qubit q; float f = 0.5; while (f) { x q; f = 0; }", {"while Cast.to_bool(v0):"}},
+      {"qubit q; bit[2] c; if (c) { x q; }", {"if Cast.to_bool((v0[0] + (v0[1] << 1))):"}},
+      {"qubit q; bool b = true; if (b) { x q; }", {"if v0:"}},
+  };
+  for (const Case& k : cases) expect_lines(k);
+}
+
 // Beyond the 2,000 levels lowering once recursed to. Folding and lowering alone are tested with
 // 15,000 terms; the other walks of the pipeline still recurse along the chain, which the larger
 // frames of a sanitizer build make the bound here.

@@ -174,6 +174,41 @@ TEST(Includes, AnErrorInsideAnIncludedFileNamesThatFileAndItsLine) {
   EXPECT_FALSE(own->file);
 }
 
+TEST(Includes, AFailureOfALaterStepNamesTheIncludedFileOfItsStatement) {
+  // Each body is inner.inc, included by outer.inc (after a line of its own), included by the
+  // program; the failure lies on line 3, column 2 of inner.inc.
+  struct Case {
+    const char* inner;
+    const char* message_part;
+  };
+  const Case cases[] = {
+      {"int x;\nqubit q;\n  array[int[32], 2, 2] a;\n", "arrays of 2 dimensions"},
+      {"int x;\nint y;\n  y = x[0];\n", "cannot be indexed"},
+      {"int x;\nwhile (x < 3) {\n  x = 1 / 0;\n}\n", "division or modulo by zero"},
+      {"gate g a {\n  h a;\n  nope a;\n}\n", "Unresolved gate call"},
+  };
+  Folder source;
+  source.write("outer.inc", "gate ok a { x a; }\ninclude \"inner.inc\";\n");
+  CompileOptions options = demo_compile_options();
+  options.include_directory = source.path();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inner);
+    source.write("inner.inc", c.inner);
+    auto failure = failure_of("OPENQASM 3.0;\ninclude \"outer.inc\";\nqubit[2] r;\n", options);
+    ASSERT_TRUE(failure);
+    EXPECT_NE(failure->message.find(c.message_part), std::string::npos) << failure->message;
+    EXPECT_EQ(failure->file, (source.path() / "inner.inc").string());
+    EXPECT_EQ(failure->line, 3);
+    EXPECT_EQ(failure->column, 2);
+  }
+  // A failure of the program's own statement names no file, includes or not.
+  source.write("inner.inc", "gate g a { h a; }\n");
+  auto own = failure_of("OPENQASM 3.0;\ninclude \"outer.inc\";\nint x;\nint y;\ny = x[0];\n", options);
+  ASSERT_TRUE(own);
+  EXPECT_FALSE(own->file);
+  EXPECT_EQ(own->line, 5);
+}
+
 TEST(Includes, TwoThreadsCompileAtOnceEachWithItsOwnFolder) {
   Folder first, second;
   first.write("g.inc", "gate g a { x a; }\n");

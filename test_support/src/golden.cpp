@@ -7,6 +7,13 @@
 
 namespace vell_test {
 
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 void expect_golden_file(const std::filesystem::path& path, const std::string& actual) {
   if (const char* update = std::getenv("VELL_UPDATE_GOLDEN"); update != nullptr && std::string_view(update) == "1") {
     std::filesystem::create_directories(path.parent_path());

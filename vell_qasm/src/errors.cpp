@@ -15,7 +15,7 @@ thread_local ForeignLocation t_foreign;
 
 std::optional<SourceLocation> location_of(const openqasm3::ast::QASMNode* node) {
   if (!node || !node->span) return std::nullopt;
-  return SourceLocation{std::nullopt, node->span->start_line, node->span->start_column};
+  return SourceLocation{std::nullopt, node->span->start_line, node->span->start_column, node->span->file};
 }
 
 std::optional<SourceLocation> HasLocation::location() const {
@@ -72,6 +72,37 @@ void locate_failure(openqasm3::ast::QASMNode& node, const std::optional<std::str
     std::exception_ptr current = std::current_exception();
     if (t_foreign.failure == current) return;
     if (auto location = position_in(node, file)) t_foreign = {std::move(current), std::move(*location)};
+  }
+}
+
+void name_failure_file(const std::vector<std::string>& files) {
+  auto named = [&files](SourceLocation& location) {
+    if (location.file || location.file_number <= 0) return false;
+    if (static_cast<std::size_t>(location.file_number) >= files.size()) return false;
+    location.file = files[static_cast<std::size_t>(location.file_number)];
+    return true;
+  };
+  // The same search as failure_location's, changing the location where it is held.
+  std::exception_ptr current = std::current_exception();
+  for (int depth = 0; current && depth < 32; ++depth) {
+    if (current == t_foreign.failure) {
+      named(t_foreign.location);
+      return;
+    }
+    try {
+      std::rethrow_exception(current);
+    } catch (std::exception& e) {
+      if (auto* located = dynamic_cast<HasLocation*>(&e)) {
+        if (std::optional<SourceLocation> location = located->location()) {
+          if (named(*location)) located->set_location(std::move(*location));
+          return;
+        }
+      }
+      auto* with_cause = dynamic_cast<const HasCause*>(&e);
+      current = with_cause ? with_cause->cause() : nullptr;
+    } catch (...) {
+      return;
+    }
   }
 }
 

@@ -102,6 +102,10 @@ struct Span {
   int start_column = 0;
   int end_line = 0;
   int end_column = 0;
+  // The file the position lies in: 0 for the program parsed, another number for a file spliced
+  // into it (the include expansion numbers the files it reads and keeps their names). Not part
+  // of the text form; two spans in different files differ.
+  int file = 0;
   friend bool operator==(const Span&, const Span&) = default;
 };
 

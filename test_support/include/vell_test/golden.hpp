@@ -14,6 +14,9 @@
 
 namespace vell_test {
 
+// The bytes of the file at `path` (empty when it cannot be read).
+std::string read_file(const std::filesystem::path& path);
+
 // Compares `actual` with the file at `path`, or writes it there, folders included, when
 // VELL_UPDATE_GOLDEN=1.
 void expect_golden_file(const std::filesystem::path& path, const std::string& actual);

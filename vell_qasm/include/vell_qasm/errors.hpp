@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "openqasm3/ast.hpp"
 
@@ -34,10 +35,13 @@ class HasCause {
 
 // A position in the source: line from 1, column from 0 (as the parser counts). `file` names the
 // file when the position lies in another file than the program compiled (an included one).
+// `file_number` is the node's Span::file (0: the program compiled); name_failure_file() turns a
+// number into a name once the table of files read is at hand.
 struct SourceLocation {
   std::optional<std::string> file;
   int line = 0;
   int column = 0;
+  int file_number = 0;
   friend bool operator==(const SourceLocation&, const SourceLocation&) = default;
 };
 
@@ -70,6 +74,11 @@ class HasLocation {
 // of a class that cannot hold a location keeps it beside it, for failure_location(); only the
 // most recent such failure of the thread does.
 void locate_failure(openqasm3::ast::QASMNode& node, const std::optional<std::string>& file = std::nullopt);
+
+// Names the file of the failure being handled (call it in a catch block): when the location that
+// failure_location() finds names no file and lies in file number n > 0, it takes `files[n]` (a
+// number past the table changes nothing).
+void name_failure_file(const std::vector<std::string>& files);
 
 // The location of `failure`, else of the nearest of its causes that has one (the chain is
 // followed through HasCause).

@@ -161,3 +161,48 @@ TEST(FailureLocation, FollowsTheCauseChainAndKeepsTheOutermostPosition) {
 
 }  // namespace
 }  // namespace vell_qasm::passes
+
+namespace vell_qasm::passes {
+namespace {
+
+TEST(FailureLocation, NameFailureFileNamesTheNumberedFileWhereverTheLocationIsHeld) {
+  const std::vector<std::string> files{"", "a.inc", "b.inc"};
+  auto named = [&](const std::exception_ptr& failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (...) {
+      name_failure_file(files);
+      return failure_location(std::current_exception());
+    }
+  };
+  // A failure of another library, located by the walk at a statement of file 2.
+  auto tree = openqasm3::parse(kSource);
+  IdentifierWatcher numbered("t");
+  numbered.visit(tree);
+  numbered.statements.at(0)->span->file = 2;
+  std::exception_ptr foreign;
+  try {
+    IdentifierWatcher("t", [](ast::Identifier&) { throw std::runtime_error("foreign"); }).visit(tree);
+  } catch (...) {
+    foreign = std::current_exception();
+  }
+  EXPECT_EQ(named(foreign), (SourceLocation{"b.inc", 6, 6, 2}));
+  // A location held by a cause; a name held already, the program's own file and a number past
+  // the table stay as they are.
+  struct Replacing : std::runtime_error, HasCause, HasLocation {
+    using std::runtime_error::runtime_error;
+  };
+  for (const SourceLocation& held : {SourceLocation{std::nullopt, 2, 3, 1}, SourceLocation{"x.inc", 2, 3, 1},
+                                     SourceLocation{std::nullopt, 2, 3, 0}, SourceLocation{std::nullopt, 2, 3, 3}}) {
+    ValueError inner("inner");
+    inner.set_location(held);
+    Replacing outer("outer");
+    outer.set_cause(std::make_exception_ptr(inner));
+    SourceLocation expected = held;
+    if (held.file_number == 1 && !held.file) expected.file = "a.inc";
+    EXPECT_EQ(named(std::make_exception_ptr(outer)), expected);
+  }
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes

@@ -72,6 +72,7 @@ std::shared_ptr<passes::PassPipeline> make_pipeline(const CompileOptions& option
 
 // Runs make_pipeline(options) on `source`; the program it returns has its SDK scope (dsl_program()).
 // A value in `options.inputs` for a name that the program does not declare is a ValueError.
+// A failure located at a node spliced from an included file leaves naming that file.
 std::shared_ptr<programs::Tavo1Program> compile(const std::string& source, const CompileOptions& options);
 
 // A failure as a user reads it.
@@ -84,6 +85,9 @@ struct FailureDescription {
   std::optional<int> line, column;
 };
 FailureDescription describe_failure(const std::exception_ptr& failure);
+
+// The class of `e` as C++ spells it ("vell_qasm::ValueError").
+std::string exception_class_name(const std::exception& e);
 
 // The line vell-qasmc prints for a failure of the program `source_name`, without a line break:
 // "FILE:LINE:COL: error: MESSAGE" (FILE: the description's file, else `source_name`), or

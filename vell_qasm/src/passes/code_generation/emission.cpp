@@ -43,10 +43,19 @@ std::optional<tavo_var::ScalarOrList> input_to_assign(const InputValue& value) {
       value);
 }
 
+// A condition as the SDK's blocks take it: a bool. A number (or a bit register read as one) is
+// true where it is not zero, as the language reads `if (n)` and `while (c)`.
+tavo::Value as_condition(const LoweredValue& condition) {
+  if (auto plain = condition.plain()) return tavo::Value(plain::truth(*plain));
+  tavo::Value scalar = condition.scalar();
+  if (tavo::dtype_of(scalar) == tavo::DType::Bool) return scalar;
+  return tavo::Cast::to_bool(scalar);
+}
+
 // Logical negation: a plain condition is negated by its truth value, an SDK one by the SDK's `~`.
 tavo::Value negated(const LoweredValue& condition) {
   if (auto plain = condition.plain()) return tavo::Value(!plain::truth(*plain));
-  return tavo::unary(tavo::UnaryOp::Inv, condition.scalar());
+  return tavo::unary(tavo::UnaryOp::Inv, as_condition(condition));
 }
 
 // Gate modifiers change what a gate does; emitting the bare gate would silently do something else.
@@ -229,14 +238,14 @@ void CodeGenerationVisitor::visit_BranchingStatement(ast::BranchingStatement& no
     _run_block_in_context(tavo::if_, node.else_block, negated(condition));
     return;
   }
-  _run_block_in_context(tavo::if_, node.if_block, condition.scalar());
+  _run_block_in_context(tavo::if_, node.if_block, as_condition(condition));
   if (has_else) _run_block_in_context(tavo::else_, node.else_block);
 }
 
 void CodeGenerationVisitor::visit_WhileLoop(ast::WhileLoop& node) {
   if (node.block.empty()) return;
   const LoweredValue condition = _lower_expression(node.while_condition);
-  _run_block_in_context(tavo::while_, node.block, condition.scalar());
+  _run_block_in_context(tavo::while_, node.block, as_condition(condition));
 }
 
 namespace {

@@ -102,15 +102,6 @@ ValueType binary_result_type(BO op, ValueType lhs, ValueType rhs) {
   const bool integral = (lhs == T::boolean || lhs == T::integer) && (rhs == T::boolean || rhs == T::integer);
   const T number = integral ? T::integer : T::real;  // of two numbers
   switch (op) {
-    case BO::gt:
-    case BO::lt:
-    case BO::ge:
-    case BO::le:
-    case BO::eq:
-    case BO::ne:
-    case BO::logical_and:
-    case BO::logical_or:
-      return T::boolean;
     case BO::plus:
     case BO::minus:
       if (durations) return lhs == rhs ? T::duration : T::unknown;
@@ -132,6 +123,8 @@ ValueType binary_result_type(BO op, ValueType lhs, ValueType rhs) {
     case BO::shl:
     case BO::shr:
       return integral ? T::integer : T::unknown;
+    default:
+      break;  // comparisons and logic: bool, answered above
   }
   return T::unknown;
 }

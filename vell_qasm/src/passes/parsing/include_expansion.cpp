@@ -80,6 +80,19 @@ std::string read_whole_file(const std::string& filename) {
   }
 }
 
+// Gives every span of a tree (switch cases included) one file number.
+class SpanFile : public ast::QASMVisitor {
+ public:
+  explicit SpanFile(int file) : QASMVisitor(ast::SwitchCases::enter), file_(file) {}
+  void generic_visit(ast::QASMNode& node) override {
+    if (node.span) node.span->file = file_;
+    QASMVisitor::generic_visit(node);
+  }
+
+ private:
+  int file_;
+};
+
 }  // namespace
 
 DeepInclusionError::DeepInclusionError(std::vector<std::string> inclusion_files_)
@@ -107,6 +120,7 @@ IncludeExpansion::IncludeExpansion(std::int64_t max_depth_)
 programs::ProgramPtr IncludeExpansion::operator()(const programs::ProgramPtr& program) {
   included_files_ = 0;
   included_bytes_ = 0;
+  source_files_.assign(1, std::string());
   return std::make_shared<programs::OpenQasmProgram>(_parse_inclusions(programs::open_qasm_tree(program), {}));
 }
 
@@ -115,8 +129,10 @@ void IncludeExpansion::count_included_file(const std::string& filename, std::siz
   // Saturates: two terms of at most INT64_MAX / 2 cannot overflow.
   included_bytes_ = std::min<std::int64_t>(
       INT64_MAX / 2, included_bytes_ + static_cast<std::int64_t>(std::min<std::size_t>(bytes, INT64_MAX / 2)));
-  if (included_files_ > max_included_files)
-    throw IncludeLimitError(filename, "Includes read more than " + std::to_string(max_included_files) +
+  // A file's number is an int (Span::file).
+  const std::int64_t max_files = std::min<std::int64_t>(max_included_files, INT_MAX);
+  if (included_files_ > max_files)
+    throw IncludeLimitError(filename, "Includes read more than " + std::to_string(max_files) +
                                           " files (the bound on included files), the last one " + filename);
   if (included_bytes_ > max_included_bytes)
     throw IncludeLimitError(filename, "Includes read more than " + std::to_string(max_included_bytes) +
@@ -128,7 +144,18 @@ std::shared_ptr<ast::Program> IncludeExpansion::get_sub_program(const std::strin
   count_included_file(filename, text.size());
   auto sub_program = openqasm3::parse(text);
   if (sub_program->version) throw IncludeFileDeclaresVersionException(filename);
+  number_source_file(*sub_program, filename);
   return sub_program;
+}
+
+void IncludeExpansion::number_source_file(ast::Program& sub_program, std::string name) const {
+  // Every file read was counted first, so the number stays within the bound on files.
+  if (source_files_.empty()) source_files_.emplace_back();
+  if (source_files_.size() > static_cast<std::size_t>(INT_MAX))
+    throw IncludeLimitError(name, "Includes read more files than can be numbered, the last one " + name);
+  const int number = static_cast<int>(source_files_.size());
+  source_files_.push_back(std::move(name));
+  SpanFile{number}.visit(sub_program);
 }
 
 std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::shared_ptr<ast::Program>& program,

@@ -29,6 +29,9 @@
 // std::filesystem::filesystem_error naming the file when it exists but cannot be read (a
 // directory, no permission, not a regular file); the parser's QASM3ParsingError, unwrapped, when
 // the file's text does not parse. Nothing is logged.
+//
+// The spans of the nodes spliced from a file carry its number (Span::file), whose name
+// source_files() keeps, so that a failure of any later step can name the file with its position.
 #pragma once
 
 #include <cstddef>
@@ -117,7 +120,17 @@ class IncludeExpansion : public Step {
   // changes how every level is read (the driver's search for include files does).
   virtual std::shared_ptr<openqasm3::ast::Program> get_sub_program(const std::string& filename) const;
 
+  // The files the last call read, by the number that the spans of their nodes carry (Span::file):
+  // entry 0 (empty) stands for the program, entry n names the n-th file read as get_sub_program
+  // shows it. Bounded by `max_included_files`; a failure of a later step finds its file here
+  // (name_failure_file in errors.hpp).
+  const std::vector<std::string>& source_files() const { return source_files_; }
+
  protected:
+  // Gives the nodes of `sub_program`, just read from the file shown as `name`, the next file
+  // number (one walk of its tree) and keeps the name. get_sub_program calls it after parsing.
+  void number_source_file(openqasm3::ast::Program& sub_program, std::string name) const;
+
   // Expands `program`, whose include chain is `included_files`, and returns it. Reached through the
   // object at every level.
   virtual std::shared_ptr<openqasm3::ast::Program> _parse_inclusions(
@@ -130,6 +143,7 @@ class IncludeExpansion : public Step {
  private:
   mutable std::int64_t included_files_ = 0;
   mutable std::int64_t included_bytes_ = 0;
+  mutable std::vector<std::string> source_files_;
 };
 
 }  // namespace vell_qasm::passes::parsing
