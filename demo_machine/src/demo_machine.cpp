@@ -28,6 +28,33 @@ using configurations::TavoFunc;
 using tavo::Value;
 using Q = std::int64_t;
 
+// Every gate names its qubits' elements: the names of the qubits a demonstration machine may have
+// are made once for the process rather than at every call (a copy of a short name allocates
+// nothing).
+struct ElementNames {
+  std::vector<std::string> drive, readout;
+  ElementNames() {
+    for (Q q = 0; q < kMaxQubits; ++q) {
+      drive.push_back(drive_element(q));
+      readout.push_back(readout_element(q));
+    }
+  }
+};
+const ElementNames& element_names() {
+  static const ElementNames names;
+  return names;
+}
+std::string drive_of(Q q) {
+  const auto& names = element_names().drive;
+  return q >= 0 && static_cast<std::size_t>(q) < names.size() ? names[static_cast<std::size_t>(q)]
+                                                              : drive_element(q);
+}
+std::string readout_of(Q q) {
+  const auto& names = element_names().readout;
+  return q >= 0 && static_cast<std::size_t>(q) < names.size() ? names[static_cast<std::size_t>(q)]
+                                                              : readout_element(q);
+}
+
 constexpr double kPi = std::numbers::pi;
 
 // ---- Angle arithmetic: in C++ on plain numbers (the SDK does no constant arithmetic of its own),
@@ -70,13 +97,13 @@ Value half(const Value& a) { return over(a, 2.0); }
 
 void rz(const Value& angle, Q q) {
   if (is_plain(angle) && number(angle) == 0.0) return;
-  tavo::frame_rotation(angle, drive_element(q));
+  tavo::frame_rotation(angle, drive_of(q));
 }
-void rx(const Value& angle, Q q) { tavo::play("x180", drive_element(q), over(angle, kPi)); }
-void ry(const Value& angle, Q q) { tavo::play("y180", drive_element(q), over(angle, kPi)); }
-void x(Q q) { tavo::play("x180", drive_element(q)); }
-void y(Q q) { tavo::play("y180", drive_element(q)); }
-void sx(Q q) { tavo::play("x90", drive_element(q)); }
+void rx(const Value& angle, Q q) { tavo::play("x180", drive_of(q), over(angle, kPi)); }
+void ry(const Value& angle, Q q) { tavo::play("y180", drive_of(q), over(angle, kPi)); }
+void x(Q q) { tavo::play("x180", drive_of(q)); }
+void y(Q q) { tavo::play("y180", drive_of(q)); }
+void sx(Q q) { tavo::play("x90", drive_of(q)); }
 void z(Q q) { rz(kPi, q); }
 void s(Q q) { rz(kPi / 2, q); }
 void sdg(Q q) { rz(-kPi / 2, q); }
@@ -84,7 +111,7 @@ void t(Q q) { rz(kPi / 4, q); }
 void tdg(Q q) { rz(-kPi / 4, q); }
 void h(Q q) {
   rz(kPi, q);
-  tavo::play("y90", drive_element(q));
+  tavo::play("y90", drive_of(q));
 }
 void u(const Value& theta, const Value& phi, const Value& lambda, Q q) {
   rz(lambda, q);
@@ -95,11 +122,11 @@ void u(const Value& theta, const Value& phi, const Value& lambda, Q q) {
 // The entangling pulse, on both drive elements at once. Inside a decomposition the two elements
 // are aligned first: the single-qubit pulses before it may have left them at different times.
 void cz_pulse(Q a, Q b) {
-  tavo::play("cz", drive_element(a));
-  tavo::play("cz", drive_element(b));
+  tavo::play("cz", drive_of(a));
+  tavo::play("cz", drive_of(b));
 }
 void cz(Q a, Q b) {
-  tavo::align({drive_element(a), drive_element(b)});
+  tavo::align({drive_of(a), drive_of(b)});
   cz_pulse(a, b);
 }
 void cx(Q c, Q target) {
@@ -208,14 +235,14 @@ TavoFunc with_distinct_qubits(TavoFunc f, std::size_t qubits) {
 
 Value measure(Q q) {
   auto level = tavo::declare(tavo::fixed, 0.0);
-  tavo::measure("readout", readout_element(q), level);
+  tavo::measure("readout", readout_of(q), level);
   return level > kReadoutThreshold;
 }
 
 void reset(Q q) {
   Value measured_one = measure(q);
   // The correction may start only once the readout has ended.
-  tavo::align({drive_element(q), readout_element(q)});
+  tavo::align({drive_of(q), readout_of(q)});
   auto corrected = tavo::if_(measured_one);
   x(q);
 }
@@ -270,7 +297,7 @@ std::vector<Entry> entries(std::shared_ptr<const QubitsMapping> machine) {
   gate("U(3) ?", "U", [](Value th, Value ph, Value la, Q q) { u(th, ph, la, q); });
   gate("u3(3) ?", "u3", [](Value th, Value ph, Value la, Q q) { u(th, ph, la, q); });
   gate("u2(2) ?", "u2", [](Value ph, Value la, Q q) { u(kPi / 2, ph, la, q); });
-  gate("id ?", "id", [](Q q) { tavo::wait(kGateCycles, {drive_element(q)}); });
+  gate("id ?", "id", [](Q q) { tavo::wait(kGateCycles, {drive_of(q)}); });
   gate("x ?", "x", [](Q q) { x(q); });
   gate("y ?", "y", [](Q q) { y(q); });
   gate("z ?", "z", [](Q q) { z(q); });

@@ -226,13 +226,12 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
   try {
     for (; i < list.size(); ++i) {
       auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]);
-      Rewrite r;
-      bool kept = !set || !*set;  // an inner list of one bracket pair: kept, not entered
-      if (!kept) {
-        r = (*set)->accept(t, handle_ref(*set));
-        kept = r.is_keep() || (r.is_node() && r.node().get() == set->get());
+      if (!set || !*set) {  // an inner list of one bracket pair: kept, not entered
+        if (rebuilt) out.push_back(std::move(list[i]));
+        continue;
       }
-      if (kept) {
+      Rewrite r = (*set)->accept(t, handle_ref(*set));
+      if (r.is_keep() || (r.is_node() && r.node().get() == set->get())) {
         if (rebuilt) out.push_back(std::move(list[i]));
         continue;
       }

@@ -194,7 +194,12 @@ class NameTable {
   struct ListHash {
     std::size_t operator()(const std::vector<NameId>& ids) const noexcept;
   };
-  std::unordered_map<std::string, NameId> ids_;
+  // Element and pulse names are a few bytes long and looked up for every operation: a byte-wise
+  // FNV-1a costs a fraction of the library's string hash there.
+  struct NameHash {
+    std::size_t operator()(const std::string& text) const noexcept;
+  };
+  std::unordered_map<std::string, NameId, NameHash> ids_;
   std::vector<const std::string*> texts_;  // keys of ids_, whose nodes do not move
   std::unordered_map<std::vector<NameId>, NamesId, ListHash> list_ids_;
   std::vector<std::span<const NameId>> lists_;  // keys of list_ids_

@@ -30,7 +30,7 @@ class Lister {
   void block(const Block& block, int depth) {
     if (block.empty()) {
       line(depth);
-      out_ += "pass\n";
+      put("pass\n");
       return;
     }
     for (const Stmt* stmt = block.first; stmt != nullptr; stmt = stmt->next) {
@@ -79,6 +79,9 @@ class Lister {
  private:
   static constexpr std::size_t kFlushAt = 64 * 1024;
 
+  // A literal's length is known here: no strlen for every keyword of every line.
+  template <std::size_t N> void put(const char (&text)[N]) { out_.append(text, N - 1); }
+
   // A name as a quoted string, quoted once per name.
   void name(NameId id) {
     if (quoted_.size() <= id) quoted_.resize(id + 1);
@@ -94,7 +97,7 @@ class Lister {
   void list(const ValueList& values) {
     out_ += '[';
     for (std::uint32_t i = 0; i < values.size; ++i) {
-      if (i > 0) out_ += ", ";
+      if (i > 0) put(", ");
       value(values.data[i]);
     }
     out_ += ']';
@@ -109,17 +112,17 @@ class Lister {
     line(depth);
     out_ += s.from_input ? "declare_input_stream " : "declare ";
     out_ += s.var->name;
-    out_ += ": ";
+    put(": ");
     type(*s.var);
     if (s.init == DeclareStmt::Init::Scalar) {
-      out_ += " = ";
+      put(" = ");
       value(s.values.data[0]);
     } else if (s.init == DeclareStmt::Init::List) {
-      out_ += " = ";
+      put(" = ");
       list(s.values);
     }
     if (s.from_input) {
-      out_ += " from ";
+      put(" from ");
       name(s.input_name);
     }
     out_ += '\n';
@@ -127,39 +130,39 @@ class Lister {
 
   void statement(const AdvanceStmt& s, int depth) {
     line(depth);
-    out_ += "advance_input_stream ";
+    put("advance_input_stream ");
     out_ += s.var->name;
     out_ += '\n';
   }
 
   void statement(const DeclareStreamStmt& s, int depth) {
     line(depth);
-    out_ += "declare_stream ";
+    put("declare_stream ");
     out_ += s.stream->name;
     out_ += '\n';
   }
 
   void statement(const AssignStmt& s, int depth) {
     line(depth);
-    out_ += "assign ";
+    put("assign ");
     value(s.target);
-    out_ += " = ";
+    put(" = ");
     value(s.value);
     out_ += '\n';
   }
 
   void statement(const SaveStmt& s, int depth) {
     line(depth);
-    out_ += "save ";
+    put("save ");
     value(s.source);
-    out_ += " -> ";
+    put(" -> ");
     out_ += s.stream->name;
     out_ += '\n';
   }
 
   void statement(const SaveAllStmt& s, int depth) {
     line(depth);
-    out_ += "save_all ";
+    put("save_all ");
     out_ += s.stream->name;
     out_ += ' ';
     name(s.tag);
@@ -168,7 +171,7 @@ class Lister {
 
   void statement(const AlignStmt& s, int depth) {
     line(depth);
-    out_ += "align ";
+    put("align ");
     elements(s.elements);
     out_ += '\n';
   }
@@ -176,7 +179,7 @@ class Lister {
   void elements(NamesId list) {
     bool first = true;
     for (NameId id : names_.list(list)) {
-      if (!first) out_ += ", ";
+      if (!first) put(", ");
       first = false;
       name(id);
     }
@@ -184,42 +187,42 @@ class Lister {
 
   void statement(const PlayStmt& s, int depth) {
     line(depth);
-    out_ += "play ";
+    put("play ");
     name(s.pulse);
     if (s.has_amplitude) {
-      out_ += " * ";
+      put(" * ");
       value(s.amplitude);
     }
-    out_ += " on ";
+    put(" on ");
     name(s.element);
     out_ += '\n';
   }
 
   void statement(const WaitStmt& s, int depth) {
     line(depth);
-    out_ += "wait ";
+    put("wait ");
     value(s.cycles);
-    out_ += " on ";
+    put(" on ");
     elements(s.elements);
     out_ += '\n';
   }
 
   void statement(const FrameRotationStmt& s, int depth) {
     line(depth);
-    out_ += "frame_rotation ";
+    put("frame_rotation ");
     value(s.angle);
-    out_ += " on ";
+    put(" on ");
     name(s.element);
     out_ += '\n';
   }
 
   void statement(const MeasureStmt& s, int depth) {
     line(depth);
-    out_ += "measure ";
+    put("measure ");
     name(s.pulse);
-    out_ += " on ";
+    put(" on ");
     name(s.element);
-    out_ += " -> ";
+    put(" -> ");
     value(s.target);
     out_ += '\n';
   }
@@ -228,32 +231,32 @@ class Lister {
     line(depth);
     switch (s.kind) {
       case BlockKind::StreamProcessing:
-        out_ += "stream_processing";
+        put("stream_processing");
         break;
       case BlockKind::If:
-        out_ += "if ";
+        put("if ");
         value(s.first);
         break;
       case BlockKind::While:
-        out_ += "while ";
+        put("while ");
         value(s.first);
         break;
       case BlockKind::For:
-        out_ += "for ";
+        put("for ");
         value(s.variable);
-        out_ += " = ";
+        put(" = ");
         value(s.first);
-        out_ += "; ";
+        put("; ");
         value(s.second);
-        out_ += "; ";
+        put("; ");
         value(s.variable);
-        out_ += " = ";
+        put(" = ");
         value(s.third);
         break;
       case BlockKind::ForEach:
-        out_ += "for_each ";
+        put("for_each ");
         value(s.variable);
-        out_ += " in ";
+        put(" in ");
         if (s.array.empty()) {
           list(s.values);
         } else {
@@ -261,23 +264,23 @@ class Lister {
         }
         break;
       case BlockKind::Switch:
-        out_ += "switch ";
+        put("switch ");
         value(s.first);
-        if (s.unsafe) out_ += " unsafe";
+        if (s.unsafe) put(" unsafe");
         break;
       case BlockKind::Case:
-        out_ += "case ";
+        put("case ");
         value(s.first);
         break;
       case BlockKind::Default:
-        out_ += "default";
+        put("default");
         break;
     }
-    out_ += ":\n";
+    put(":\n");
     block(s.body, depth + 1);
     if (s.else_body) {
       line(depth);
-      out_ += "else:\n";
+      put("else:\n");
       block(*s.else_body, depth + 1);
     }
   }

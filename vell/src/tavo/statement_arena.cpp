@@ -108,6 +108,12 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   return allocate(bytes, align);
 }
 
+std::size_t NameTable::NameHash::operator()(const std::string& text) const noexcept {
+  std::size_t h = 0xcbf29ce484222325ULL;
+  for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
+  return h;
+}
+
 NameId NameTable::name(const std::string& text) {
   auto [it, inserted] = ids_.try_emplace(text, static_cast<NameId>(texts_.size()));
   if (inserted) texts_.push_back(&it->first);

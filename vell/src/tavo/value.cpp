@@ -353,12 +353,22 @@ std::string_view symbol(BinaryOp op) {
 
 std::string_view symbol(UnaryOp op) { return op == UnaryOp::Neg ? "-" : "~"; }
 
+namespace {
+// The name an error gives the operation ("operator +"), not built for every expression made.
+std::string_view operation_name(BinaryOp op) {
+  static constexpr std::string_view kNames[] = {
+      "operator /", "operator >>", "operator <<", "operator >", "operator >=", "operator <", "operator <=", "operator +",
+      "operator ^", "operator |",  "operator &",  "operator *", "operator -",  "operator ==", "operator //"};
+  return kNames[static_cast<int>(op)];
+}
+}  // namespace
+
 Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
-  const std::string operation = "operator " + std::string(symbol(op));
+  const std::string_view operation = operation_name(op);
   Operand a = scalar_operand(operation, lhs);
   Operand b = scalar_operand(operation, rhs);
   if (!a.node && !b.node) {
-    throw TavoTypeError(operation, "needs an SDK expression on at least one side, got two plain values " +
+    throw TavoTypeError(std::string(operation), "needs an SDK expression on at least one side, got two plain values " +
                                        text(lhs) + " and " + text(rhs));
   }
   ExprNode node;

@@ -89,6 +89,7 @@ template <class L> void finish_partly(L& list, L& out, std::size_t next) {
 // elements stay where they are.
 template <class T>
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
+  if (list.empty()) return;  // most annotation, modifier and argument lists: nothing to set up
   std::vector<Ptr<T>> out;
   bool rebuilt = false;
   std::size_t i = 0;

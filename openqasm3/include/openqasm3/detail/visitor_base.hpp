@@ -239,15 +239,26 @@ namespace detail {
   inline Rewrite dispatch(QASMTransformer& t, const Ptr<Class>& n) { return t.visit_##Class(n); }
 #include "openqasm3/nodes.def"
 
+// Whether a walker has a handler for an outside class depends on the walker's class alone. Most
+// walkers have none, and a cross cast that fails searches the walker's whole hierarchy: the last
+// walker class found without one (per outside class and thread) skips the cast.
+template <class Handler, class Walker> Handler* external_handler(Walker& walker) {
+  thread_local const std::type_info* without = nullptr;
+  const std::type_info& type = typeid(walker);
+  if (without != nullptr && *without == type) return nullptr;
+  auto* handler = dynamic_cast<Handler*>(&walker);
+  if (handler == nullptr) without = &type;
+  return handler;
+}
 template <class C> void dispatch(QASMVisitor& v, C& n) {
-  if (auto* h = dynamic_cast<ExternalVisit<C>*>(&v)) {
+  if (auto* h = external_handler<ExternalVisit<C>>(v)) {
     h->visit_external(n);
   } else {
     v.generic_visit(n);
   }
 }
 template <class C> Rewrite dispatch(QASMTransformer& t, const Ptr<C>& n) {
-  if (auto* h = dynamic_cast<ExternalTransform<C>*>(&t)) return h->visit_external(n);
+  if (auto* h = external_handler<ExternalTransform<C>>(t)) return h->visit_external(n);
   return t.generic_visit(n);
 }
 }  // namespace detail
