@@ -69,9 +69,9 @@ ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>
 ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
   for (const ast::NodePtr& statement : node->statements) {
     const ast::Ptr<ast::Identifier>* name = nullptr;
-    if (auto* classical = dynamic_cast<ast::ClassicalDeclaration*>(statement.get())) name = &classical->identifier;
-    if (auto* constant = dynamic_cast<ast::ConstantDeclaration*>(statement.get())) name = &constant->identifier;
-    if (auto* io = dynamic_cast<ast::IODeclaration*>(statement.get())) name = &io->identifier;
+    if (auto* classical = ast::dyn_cast<ast::ClassicalDeclaration>(statement.get())) name = &classical->identifier;
+    if (auto* constant = ast::dyn_cast<ast::ConstantDeclaration>(statement.get())) name = &constant->identifier;
+    if (auto* io = ast::dyn_cast<ast::IODeclaration>(statement.get())) name = &io->identifier;
     if (name != nullptr && *name != nullptr) _visible.try_emplace((*name)->name);
   }
   return generic_visit(node);
