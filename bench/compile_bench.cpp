@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "compile_program_generator.hpp"
 #include "openqasm3/parser.hpp"
 #include "vell_qasm/driver/compile.hpp"
@@ -45,25 +46,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long max_rss_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+using vell_bench::max_rss_kib;
 
-// Where the timed listing goes: counted, not kept, as a file written a few pages at a time keeps
-// nothing in memory.
-struct ListingSink : std::streambuf {
-  std::size_t bytes = 0;
-  std::streamsize xsputn(const char*, std::streamsize n) override {
-    bytes += static_cast<std::size_t>(n);
-    return n;
-  }
-  int_type overflow(int_type c) override {
-    ++bytes;
-    return c;
-  }
-};
+using vell_bench::ListingSink;
 
 void write_listing(const vell_qasm::programs::Program& program, ListingSink& sink) {
   const auto& tavo_program = dynamic_cast<const vell_qasm::programs::Tavo1Program&>(program);

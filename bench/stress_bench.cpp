@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "vell_qasm/driver/compile.hpp"
 
 namespace {
@@ -86,23 +87,9 @@ Generated generate(const std::string& dimension, std::size_t n, const std::files
   return g;
 }
 
-long max_rss_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+using vell_bench::max_rss_kib;
 
-struct CountingSink : std::streambuf {
-  std::size_t bytes = 0;
-  std::streamsize xsputn(const char*, std::streamsize n) override {
-    bytes += static_cast<std::size_t>(n);
-    return n;
-  }
-  int_type overflow(int_type c) override {
-    ++bytes;
-    return c;
-  }
-};
+using CountingSink = vell_bench::ListingSink;
 
 // Runs in the child; its exit status is 0 when the compilation succeeded.
 int run(const std::string& dimension, std::size_t n) {
