@@ -28,15 +28,15 @@ using configurations::TavoFunc;
 using tavo::Value;
 using Q = std::int64_t;
 
-// Every gate names its qubits' elements: the names of the qubits a demonstration machine may have
-// are made once for the process rather than at every call (a copy of a short name allocates
-// nothing).
+// Every gate names its qubits' elements and pulses: the names of the qubits a demonstration
+// machine may have, and of its pulses, are made once for the process rather than looked up by
+// their text at every call.
 struct ElementNames {
-  std::vector<std::string> drive, readout;
+  std::vector<tavo::Name> drive, readout;
   ElementNames() {
     for (Q q = 0; q < kMaxQubits; ++q) {
-      drive.push_back(drive_element(q));
-      readout.push_back(readout_element(q));
+      drive.emplace_back(drive_element(q));
+      readout.emplace_back(readout_element(q));
     }
   }
 };
@@ -44,15 +44,23 @@ const ElementNames& element_names() {
   static const ElementNames names;
   return names;
 }
-std::string drive_of(Q q) {
+tavo::Name drive_of(Q q) {
   const auto& names = element_names().drive;
   return q >= 0 && static_cast<std::size_t>(q) < names.size() ? names[static_cast<std::size_t>(q)]
-                                                              : drive_element(q);
+                                                              : tavo::Name(drive_element(q));
 }
-std::string readout_of(Q q) {
+tavo::Name readout_of(Q q) {
   const auto& names = element_names().readout;
   return q >= 0 && static_cast<std::size_t>(q) < names.size() ? names[static_cast<std::size_t>(q)]
-                                                              : readout_element(q);
+                                                              : tavo::Name(readout_element(q));
+}
+
+struct Pulses {
+  tavo::Name x180{"x180"}, y180{"y180"}, x90{"x90"}, y90{"y90"}, cz{"cz"}, readout{"readout"};
+};
+const Pulses& pulses() {
+  static const Pulses names;
+  return names;
 }
 
 constexpr double kPi = std::numbers::pi;
@@ -99,11 +107,11 @@ void rz(const Value& angle, Q q) {
   if (is_plain(angle) && number(angle) == 0.0) return;
   tavo::frame_rotation(angle, drive_of(q));
 }
-void rx(const Value& angle, Q q) { tavo::play("x180", drive_of(q), over(angle, kPi)); }
-void ry(const Value& angle, Q q) { tavo::play("y180", drive_of(q), over(angle, kPi)); }
-void x(Q q) { tavo::play("x180", drive_of(q)); }
-void y(Q q) { tavo::play("y180", drive_of(q)); }
-void sx(Q q) { tavo::play("x90", drive_of(q)); }
+void rx(const Value& angle, Q q) { tavo::play(pulses().x180, drive_of(q), over(angle, kPi)); }
+void ry(const Value& angle, Q q) { tavo::play(pulses().y180, drive_of(q), over(angle, kPi)); }
+void x(Q q) { tavo::play(pulses().x180, drive_of(q)); }
+void y(Q q) { tavo::play(pulses().y180, drive_of(q)); }
+void sx(Q q) { tavo::play(pulses().x90, drive_of(q)); }
 void z(Q q) { rz(kPi, q); }
 void s(Q q) { rz(kPi / 2, q); }
 void sdg(Q q) { rz(-kPi / 2, q); }
@@ -111,7 +119,7 @@ void t(Q q) { rz(kPi / 4, q); }
 void tdg(Q q) { rz(-kPi / 4, q); }
 void h(Q q) {
   rz(kPi, q);
-  tavo::play("y90", drive_of(q));
+  tavo::play(pulses().y90, drive_of(q));
 }
 void u(const Value& theta, const Value& phi, const Value& lambda, Q q) {
   rz(lambda, q);
@@ -122,11 +130,12 @@ void u(const Value& theta, const Value& phi, const Value& lambda, Q q) {
 // The entangling pulse, on both drive elements at once. Inside a decomposition the two elements
 // are aligned first: the single-qubit pulses before it may have left them at different times.
 void cz_pulse(Q a, Q b) {
-  tavo::play("cz", drive_of(a));
-  tavo::play("cz", drive_of(b));
+  tavo::play(pulses().cz, drive_of(a));
+  tavo::play(pulses().cz, drive_of(b));
 }
 void cz(Q a, Q b) {
-  tavo::align({drive_of(a), drive_of(b)});
+  const tavo::Name pair[] = {drive_of(a), drive_of(b)};
+  tavo::align(pair);
   cz_pulse(a, b);
 }
 void cx(Q c, Q target) {
@@ -235,14 +244,15 @@ TavoFunc with_distinct_qubits(TavoFunc f, std::size_t qubits) {
 
 Value measure(Q q) {
   auto level = tavo::declare(tavo::fixed, 0.0);
-  tavo::measure("readout", readout_of(q), level);
+  tavo::measure(pulses().readout, readout_of(q), level);
   return level > kReadoutThreshold;
 }
 
 void reset(Q q) {
   Value measured_one = measure(q);
   // The correction may start only once the readout has ended.
-  tavo::align({drive_of(q), readout_of(q)});
+  const tavo::Name both[] = {drive_of(q), readout_of(q)};
+  tavo::align(both);
   auto corrected = tavo::if_(measured_one);
   x(q);
 }
@@ -297,7 +307,10 @@ std::vector<Entry> entries(std::shared_ptr<const QubitsMapping> machine) {
   gate("U(3) ?", "U", [](Value th, Value ph, Value la, Q q) { u(th, ph, la, q); });
   gate("u3(3) ?", "u3", [](Value th, Value ph, Value la, Q q) { u(th, ph, la, q); });
   gate("u2(2) ?", "u2", [](Value ph, Value la, Q q) { u(kPi / 2, ph, la, q); });
-  gate("id ?", "id", [](Q q) { tavo::wait(kGateCycles, {drive_of(q)}); });
+  gate("id ?", "id", [](Q q) {
+    const tavo::Name element[] = {drive_of(q)};
+    tavo::wait(kGateCycles, element);
+  });
   gate("x ?", "x", [](Q q) { x(q); });
   gate("y ?", "y", [](Q q) { y(q); });
   gate("z ?", "z", [](Q q) { z(q); });

@@ -182,11 +182,23 @@ struct BlockStmt : Stmt {
   Block* else_body = nullptr;  // if, once else_ opened it
 };
 
+// A name of the process-wide table behind Name: made once, never freed, never changed.
+struct NameEntry {
+  std::string text;
+  std::uint32_t id = 0;  // dense, from 0 (the empty name)
+};
+
 // Interned names and lists of names of one program.
 class NameTable {
  public:
   NameId name(const std::string& text);
+  // The program's id of a process-wide name: found by its dense id, its text interned once.
+  NameId name(const NameEntry& entry) {
+    if (entry.id < by_entry_.size() && by_entry_[entry.id] != kNoName) return by_entry_[entry.id];
+    return name_slow(entry);
+  }
   NamesId names(const std::vector<std::string>& texts);
+  NamesId names(std::span<const Name> list);
   const std::string& text(NameId id) const { return *texts_[id]; }
   std::span<const NameId> list(NamesId id) const { return lists_[id]; }
 
@@ -203,6 +215,11 @@ class NameTable {
   std::vector<const std::string*> texts_;  // keys of ids_, whose nodes do not move
   std::unordered_map<std::vector<NameId>, NamesId, ListHash> list_ids_;
   std::vector<std::span<const NameId>> lists_;  // keys of list_ids_
+  static constexpr NameId kNoName = ~NameId{0};
+  NameId name_slow(const NameEntry& entry);
+  // The list of the ids in scratch_.
+  NamesId intern_scratch();
+  std::vector<NameId> by_entry_;  // NameEntry::id -> NameId, kNoName where not yet seen
   std::vector<NameId> scratch_;
   NamesId last_list_ = 0;
 };
@@ -264,6 +281,7 @@ struct Access {
     return ResultStreamSource(std::move(info));
   }
   static const std::shared_ptr<const StreamInfo>& info(const ResultStreamSource& s) { return s.info_; }
+  static const NameEntry& entry(const Name& name) { return *name.entry_; }
 };
 
 // Text helpers shared by the expression code and the listing.

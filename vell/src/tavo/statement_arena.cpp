@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 #include "internal.hpp"
 
@@ -126,21 +127,87 @@ std::size_t NameTable::ListHash::operator()(const std::vector<NameId>& ids) cons
   return h;
 }
 
-NamesId NameTable::names(const std::vector<std::string>& texts) {
+NameId NameTable::name_slow(const NameEntry& entry) {
+  const NameId id = name(entry.text);
+  if (by_entry_.size() <= entry.id) by_entry_.resize(entry.id + 1, kNoName);
+  by_entry_[entry.id] = id;
+  return id;
+}
+
+NamesId NameTable::intern_scratch() {
   // Operations align the same elements on both sides: the list just interned comes back often.
   if (!lists_.empty()) {
     std::span<const NameId> last = lists_[last_list_];
-    if (last.size() == texts.size() &&
-        std::equal(last.begin(), last.end(), texts.begin(), [&](NameId id, const std::string& t) { return text(id) == t; }))
-      return last_list_;
+    if (std::equal(last.begin(), last.end(), scratch_.begin(), scratch_.end())) return last_list_;
   }
-  scratch_.clear();
-  for (const std::string& t : texts) scratch_.push_back(name(t));
   auto [it, inserted] = list_ids_.try_emplace(scratch_, static_cast<NamesId>(lists_.size()));
   if (inserted) lists_.emplace_back(it->first);
   last_list_ = it->second;
   return it->second;
 }
+
+NamesId NameTable::names(const std::vector<std::string>& texts) {
+  if (!lists_.empty()) {  // the last list again, told without hashing a name
+    std::span<const NameId> last = lists_[last_list_];
+    if (std::equal(last.begin(), last.end(), texts.begin(), texts.end(),
+                   [&](NameId id, const std::string& t) { return text(id) == t; }))
+      return last_list_;
+  }
+  scratch_.clear();
+  for (const std::string& t : texts) scratch_.push_back(name(t));
+  return intern_scratch();
+}
+
+NamesId NameTable::names(std::span<const Name> list) {
+  scratch_.clear();
+  for (const Name& n : list) scratch_.push_back(name(Access::entry(n)));
+  return intern_scratch();
+}
+
+namespace {
+
+// The process-wide names behind Name. Entries are never freed: a Name may outlive every program.
+struct NameRegistry {
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>()(text); }
+  };
+  std::mutex mutex;
+  std::deque<NameEntry> entries;  // does not move its elements as it grows
+  std::unordered_map<std::string_view, const NameEntry*, Hash, std::equal_to<>> by_text;
+
+  const NameEntry& intern(std::string_view text) {
+    std::lock_guard lock(mutex);
+    if (auto found = by_text.find(text); found != by_text.end()) return *found->second;
+    NameEntry& entry = entries.emplace_back(NameEntry{std::string(text), static_cast<std::uint32_t>(entries.size())});
+    by_text.emplace(entry.text, &entry);
+    return entry;
+  }
+};
+
+NameRegistry& registry() {
+  static NameRegistry* r = new NameRegistry();  // never destroyed: Names may be used during exit
+  return *r;
+}
+
+const NameEntry& empty_name() {
+  static const NameEntry& entry = registry().intern("");
+  return entry;
+}
+
+}  // namespace
+
+}  // namespace vell::tavo::detail
+
+namespace vell::tavo {
+
+Name::Name() : entry_(&detail::empty_name()) {}
+Name::Name(std::string_view text) : entry_(&detail::registry().intern(text)) {}
+const std::string& Name::text() const { return entry_->text; }
+
+}  // namespace vell::tavo
+
+namespace vell::tavo::detail {
 
 ValueList ProgramState::values(std::span<const Value> values) {
   ValueList list;

@@ -16,25 +16,25 @@ namespace {
 // a stream-processing section.
 enum class Place { Statement, SwitchCase, SaveAll };
 
-Frame& current(const std::string& operation, Place place = Place::Statement) {
+Frame& current(std::string_view operation, Place place = Place::Statement) {
   auto& frames = open_frames();
-  if (frames.empty()) throw TavoScopeError(operation, "no program scope is entered on this thread");
+  if (frames.empty()) throw TavoScopeError(std::string(operation), "no program scope is entered on this thread");
   Frame& top = frames.back();
   switch (place) {
     case Place::Statement:
       if (top.kind == FrameKind::Switch) {
-        throw TavoScopeError(operation, "only case_ and default_ may stand directly inside switch_");
+        throw TavoScopeError(std::string(operation), "only case_ and default_ may stand directly inside switch_");
       }
       if (top.kind == FrameKind::StreamProcessing) {
-        throw TavoScopeError(operation, "only save_all may stand inside stream_processing");
+        throw TavoScopeError(std::string(operation), "only save_all may stand inside stream_processing");
       }
       break;
     case Place::SwitchCase:
-      if (top.kind != FrameKind::Switch) throw TavoScopeError(operation, "allowed only directly inside switch_");
+      if (top.kind != FrameKind::Switch) throw TavoScopeError(std::string(operation), "allowed only directly inside switch_");
       break;
     case Place::SaveAll:
       if (top.kind != FrameKind::StreamProcessing) {
-        throw TavoScopeError(operation, "allowed only inside stream_processing");
+        throw TavoScopeError(std::string(operation), "allowed only inside stream_processing");
       }
       break;
   }
@@ -51,31 +51,31 @@ std::string described(const Value& value) {
   return out;
 }
 
-void check_finite(const std::string& operation, const Value& value) {
+void check_finite(std::string_view operation, const Value& value) {
   if (const auto* real = std::get_if<double>(&value); real != nullptr && !std::isfinite(*real)) {
-    throw TavoValueError(operation, "a fixed value must be finite, got " + fixed_text(*real));
+    throw TavoValueError(std::string(operation), "a fixed value must be finite, got " + fixed_text(*real));
   }
 }
 
-void check_program(const std::string& operation, const Frame& frame, const Value& value) {
+void check_program(std::string_view operation, const Frame& frame, const Value& value) {
   if (const VarInfo* foreign = foreign_variable(value, frame.program->id)) {
-    throw TavoProgramError(operation, foreign->name + " is a variable of another program");
+    throw TavoProgramError(std::string(operation), foreign->name + " is a variable of another program");
   }
 }
 
-const ExprNode& expression(const std::string& operation, const Frame& frame, const Expr& expr,
+const ExprNode& expression(std::string_view operation, const Frame& frame, const Expr& expr,
                            std::string_view role) {
-  if (expr.empty()) throw TavoValueError(operation, std::string(role) + " is an empty expression handle");
+  if (expr.empty()) throw TavoValueError(std::string(operation), std::string(role) + " is an empty expression handle");
   check_program(operation, frame, Value(expr));
   return *expr.node();
 }
 
 // A plain value or a scalar expression of the current program; gives its type.
-DType scalar_value(const std::string& operation, const Frame& frame, const Value& value, std::string_view role) {
+DType scalar_value(std::string_view operation, const Frame& frame, const Value& value, std::string_view role) {
   if (const auto* expr = std::get_if<Expr>(&value)) {
     const ExprNode& node = expression(operation, frame, *expr, role);
     if (node.kind == NodeKind::Array) {
-      throw TavoTypeError(operation, std::string(role) + " must be a scalar, got array variable " + node.var->name);
+      throw TavoTypeError(std::string(operation), std::string(role) + " must be a scalar, got array variable " + node.var->name);
     }
     return node.dtype;
   }
@@ -84,9 +84,9 @@ DType scalar_value(const std::string& operation, const Frame& frame, const Value
 }
 
 // A plain value (only), finite.
-void plain_value(const std::string& operation, const Value& value, std::string_view role) {
+void plain_value(std::string_view operation, const Value& value, std::string_view role) {
   if (std::holds_alternative<Expr>(value)) {
-    throw TavoTypeError(operation, std::string(role) + " must be a plain value, got " +
+    throw TavoTypeError(std::string(operation), std::string(role) + " must be a plain value, got " +
                                        (std::get<Expr>(value).empty() ? std::string("an empty expression handle")
                                                                        : described(value)));
   }
@@ -97,17 +97,18 @@ bool fits(DType value, DType target) {
   return value == target || target == DType::Fixed || (target == DType::Int && value == DType::Bool);
 }
 
-void check_fit(const std::string& operation, const Value& value, DType value_type, DType target,
-               const std::string& target_text) {
+void check_fit(std::string_view operation, const Value& value, DType value_type, DType target,
+               std::string_view target_text) {
   if (!fits(value_type, target)) {
-    throw TavoTypeError(operation, text(value) + " of type " + std::string(dtype_name(value_type)) + " does not fit " +
-                                       target_text + " of type " + std::string(dtype_name(target)));
+    throw TavoTypeError(std::string(operation), text(value) + " of type " + std::string(dtype_name(value_type)) +
+                                                    " does not fit " + std::string(target_text) + " of type " +
+                                                    std::string(dtype_name(target)));
   }
 }
 
-void check_condition(const std::string& operation, const Frame& frame, const Value& condition) {
+void check_condition(std::string_view operation, const Frame& frame, const Value& condition) {
   if (scalar_value(operation, frame, condition, "the condition") != DType::Bool) {
-    throw TavoTypeError(operation, "the condition must be bool, got " + described(condition));
+    throw TavoTypeError(std::string(operation), "the condition must be bool, got " + described(condition));
   }
 }
 
@@ -123,19 +124,19 @@ Value converted(const Value& value, DType type) {
 }
 
 // The scalar variable that a loop runs.
-const VarInfo& loop_variable(const std::string& operation, const Frame& frame, const Expr& variable) {
+const VarInfo& loop_variable(std::string_view operation, const Frame& frame, const Expr& variable) {
   const ExprNode& node = expression(operation, frame, variable, "the loop variable");
   if (node.kind != NodeKind::Variable) {
-    throw TavoTypeError(operation, "the loop variable must be a scalar variable, got " + described(Value(variable)));
+    throw TavoTypeError(std::string(operation), "the loop variable must be a scalar variable, got " + described(Value(variable)));
   }
   return *node.var;
 }
 
-const StreamInfo& stream_of(const std::string& operation, const Frame& frame, const ResultStreamSource& stream) {
+const StreamInfo& stream_of(std::string_view operation, const Frame& frame, const ResultStreamSource& stream) {
   const auto& info = Access::info(stream);
-  if (!info) throw TavoValueError(operation, "empty result stream handle");
+  if (!info) throw TavoValueError(std::string(operation), "empty result stream handle");
   if (info->program_id != frame.program->id) {
-    throw TavoProgramError(operation, info->name + " is a stream of another program");
+    throw TavoProgramError(std::string(operation), info->name + " is a stream of another program");
   }
   return *info;
 }
@@ -174,7 +175,7 @@ ScopeGuard open_block(Frame& frame, BlockKind block_kind, FrameKind kind, Fill&&
 }
 
 // if_ and while_: a block whose body runs under one condition.
-ScopeGuard open_conditional_block(const std::string& operation, BlockKind kind, const Value& condition) {
+ScopeGuard open_conditional_block(std::string_view operation, BlockKind kind, const Value& condition) {
   Frame& frame = current(operation);
   check_condition(operation, frame, condition);
   return open_block(frame, kind, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) { stmt.first = condition; });
@@ -187,14 +188,14 @@ BlockStmt* last_block(const Block& block, BlockKind kind) {
   return stmt->kind == kind ? stmt : nullptr;
 }
 
-Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Init init,
+Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init init,
                       std::span<const Value> values, const std::string* input_name) {
   Frame& frame = current(operation);
   if (input_name != nullptr && input_name->empty()) {
-    throw TavoValueError(operation, "the input stream's name must not be empty");
+    throw TavoValueError(std::string(operation), "the input stream's name must not be empty");
   }
   if (init == DeclareStmt::Init::None && type != DType::Int) {
-    throw TavoTypeError(operation, "only an int variable may be declared without an initial value, got " +
+    throw TavoTypeError(std::string(operation), "only an int variable may be declared without an initial value, got " +
                                        std::string(dtype_name(type)));
   }
   std::vector<Value> held;
@@ -238,10 +239,10 @@ Expr declare_variable(const std::string& operation, DType type, DeclareStmt::Ini
 std::string ResultStreamSource::text() const { return info_ ? info_->name : "<empty>"; }
 
 void ResultStreamSource::save_all(const std::string& tag) const {
-  const std::string operation = "save_all";
+  constexpr std::string_view operation = "save_all";
   Frame& frame = current(operation, Place::SaveAll);
   stream_of(operation, frame, *this);
-  if (tag.empty()) throw TavoValueError(operation, "the tag must not be empty");
+  if (tag.empty()) throw TavoValueError(std::string(operation), "the tag must not be empty");
   std::lock_guard lock(frame.program->mutex);
   frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->names.name(tag));
 }
@@ -266,11 +267,11 @@ Expr declare_input_stream(DType type, const std::string& name, const std::vector
 }
 
 void advance_input_stream(const Expr& variable) {
-  const std::string operation = "advance_input_stream";
+  constexpr std::string_view operation = "advance_input_stream";
   Frame& frame = current(operation);
   const ExprNode& node = expression(operation, frame, variable, "the variable");
   if (!node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
-    throw TavoTypeError(operation, variable.text() + " is not a variable fed by an input stream");
+    throw TavoTypeError(std::string(operation), variable.text() + " is not a variable fed by an input stream");
   }
   append<AdvanceStmt>(frame, node.var);
 }
@@ -288,24 +289,25 @@ ResultStreamSource declare_stream() {
 }
 
 void assign(const Expr& target, const Value& value) {
-  const std::string operation = "assign";
+  constexpr std::string_view operation = "assign";
   Frame& frame = current(operation);
   const ExprNode& node = expression(operation, frame, target, "the target");
   if (node.kind != NodeKind::Variable && node.kind != NodeKind::Cell) {
-    throw TavoTypeError(operation, "the target must be a scalar variable or an array cell, got " +
+    throw TavoTypeError(std::string(operation), "the target must be a scalar variable or an array cell, got " +
                                        described(Value(target)));
   }
   DType type = scalar_value(operation, frame, value, "the value");
-  check_fit(operation, value, type, node.dtype, target.text());
+  // The target's text is rendered only for the message of a value that does not fit.
+  if (!fits(type, node.dtype)) check_fit(operation, value, type, node.dtype, target.text());
   append<AssignStmt>(frame, target, value);
 }
 
 void save(const Expr& source, const ResultStreamSource& stream) {
-  const std::string operation = "save";
+  constexpr std::string_view operation = "save";
   Frame& frame = current(operation);
   const ExprNode& node = expression(operation, frame, source, "the source");
   if (node.kind != NodeKind::Variable && node.kind != NodeKind::Cell) {
-    throw TavoTypeError(operation, "the source must be a scalar variable or an array cell, got " +
+    throw TavoTypeError(std::string(operation), "the source must be a scalar variable or an array cell, got " +
                                        described(Value(source)));
   }
   stream_of(operation, frame, stream);
@@ -317,104 +319,134 @@ ScopeGuard stream_processing() {
   return open_block(frame, BlockKind::StreamProcessing, FrameKind::StreamProcessing, [](ProgramState&, BlockStmt&) {});
 }
 
-void align(const std::vector<std::string>& elements) {
-  const std::string operation = "align";
+namespace {
+
+// The statements that name elements and pulses take them as texts or as Names: the checks and
+// the records are the same, only the lookup in the program's names differs.
+const std::string& name_text(const std::string& name) { return name; }
+const std::string& name_text(const Name& name) { return name.text(); }
+NameId program_name(ProgramState& program, const std::string& name) { return program.names.name(name); }
+NameId program_name(ProgramState& program, const Name& name) { return program.names.name(Access::entry(name)); }
+
+template <class N>
+void check_name(std::string_view operation, const N& name, std::string_view role) {
+  if (name_text(name).empty())
+    throw TavoValueError(std::string(operation), "the " + std::string(role) + " name must not be empty");
+}
+
+// A plain value or scalar expression that fits `type`, in the form the statement holds it.
+Value fitting_value(std::string_view operation, const Frame& frame, const Value& value, DType type,
+                    std::string_view role) {
+  check_fit(operation, value, scalar_value(operation, frame, value, role), type, role);
+  return converted(value, type);
+}
+
+template <class List>
+void align_elements(const List& elements) {
+  constexpr std::string_view operation = "align";
   Frame& frame = current(operation);
   if (elements.size() < 2) {
-    throw TavoValueError(operation, "needs at least two elements, got " + std::to_string(elements.size()));
+    throw TavoValueError(std::string(operation), "needs at least two elements, got " + std::to_string(elements.size()));
   }
   for (const auto& element : elements) {
-    if (element.empty()) throw TavoValueError(operation, "an element name must not be empty");
+    if (name_text(element).empty()) throw TavoValueError(std::string(operation), "an element name must not be empty");
   }
   std::lock_guard lock(frame.program->mutex);
   frame.program->append<AlignStmt>(*frame.block, frame.program->names.names(elements));
 }
 
-namespace {
-
-void check_name(const std::string& operation, const std::string& name, std::string_view role) {
-  if (name.empty()) throw TavoValueError(operation, "the " + std::string(role) + " name must not be empty");
-}
-
-// A plain value or scalar expression that fits `type`, in the form the statement holds it.
-Value fitting_value(const std::string& operation, const Frame& frame, const Value& value, DType type,
-                    std::string_view role) {
-  check_fit(operation, value, scalar_value(operation, frame, value, role), type, std::string(role));
-  return converted(value, type);
-}
-
-}  // namespace
-
-void play(const std::string& pulse, const std::string& element) {
-  const std::string operation = "play";
+// `amplitude` null: a play without one.
+template <class N>
+void play_pulse(const N& pulse, const N& element, const Value* amplitude) {
+  constexpr std::string_view operation = "play";
   Frame& frame = current(operation);
   check_name(operation, pulse, "pulse");
   check_name(operation, element, "element");
+  Value held;
+  if (amplitude) held = fitting_value(operation, frame, *amplitude, DType::Fixed, "the amplitude");
   std::lock_guard lock(frame.program->mutex);
   ProgramState& program = *frame.program;
-  program.append<PlayStmt>(*frame.block, program.names.name(pulse), program.names.name(element));
+  PlayStmt* stmt = program.append<PlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element));
+  if (amplitude) {
+    stmt->has_amplitude = true;
+    stmt->amplitude = std::move(held);
+  }
 }
 
-void play(const std::string& pulse, const std::string& element, const Value& amplitude) {
-  const std::string operation = "play";
-  Frame& frame = current(operation);
-  check_name(operation, pulse, "pulse");
-  check_name(operation, element, "element");
-  Value held = fitting_value(operation, frame, amplitude, DType::Fixed, "the amplitude");
-  std::lock_guard lock(frame.program->mutex);
-  ProgramState& program = *frame.program;
-  PlayStmt* stmt = program.append<PlayStmt>(*frame.block, program.names.name(pulse), program.names.name(element));
-  stmt->has_amplitude = true;
-  stmt->amplitude = std::move(held);
-}
-
-void wait(const Value& cycles, const std::vector<std::string>& elements) {
-  const std::string operation = "wait";
+template <class List>
+void wait_on(const Value& cycles, const List& elements) {
+  constexpr std::string_view operation = "wait";
   Frame& frame = current(operation);
   Value held = fitting_value(operation, frame, cycles, DType::Int, "the cycle count");
   if (const auto* count = std::get_if<std::int64_t>(&held); count != nullptr && *count < 0) {
-    throw TavoValueError(operation, "the cycle count must not be negative, got " + std::to_string(*count));
+    throw TavoValueError(std::string(operation), "the cycle count must not be negative, got " + std::to_string(*count));
   }
-  if (elements.empty()) throw TavoValueError(operation, "needs at least one element");
+  if (elements.empty()) throw TavoValueError(std::string(operation), "needs at least one element");
   for (const auto& element : elements) check_name(operation, element, "element");
   std::lock_guard lock(frame.program->mutex);
   frame.program->append<WaitStmt>(*frame.block, std::move(held), frame.program->names.names(elements));
 }
 
-void frame_rotation(const Value& angle, const std::string& element) {
-  const std::string operation = "frame_rotation";
+template <class N>
+void rotate_frame(const Value& angle, const N& element) {
+  constexpr std::string_view operation = "frame_rotation";
   Frame& frame = current(operation);
   Value held = fitting_value(operation, frame, angle, DType::Fixed, "the angle");
   check_name(operation, element, "element");
   std::lock_guard lock(frame.program->mutex);
-  frame.program->append<FrameRotationStmt>(*frame.block, std::move(held), frame.program->names.name(element));
+  ProgramState& program = *frame.program;
+  program.append<FrameRotationStmt>(*frame.block, std::move(held), program_name(program, element));
 }
 
-void measure(const std::string& pulse, const std::string& element, const Expr& target) {
-  const std::string operation = "measure";
+template <class N>
+void measure_into(const N& pulse, const N& element, const Expr& target) {
+  constexpr std::string_view operation = "measure";
   Frame& frame = current(operation);
   check_name(operation, pulse, "pulse");
   check_name(operation, element, "element");
   const ExprNode& node = expression(operation, frame, target, "the target");
   if ((node.kind != NodeKind::Variable && node.kind != NodeKind::Cell) || node.dtype != DType::Fixed) {
-    throw TavoTypeError(operation, "the target must be a fixed scalar variable or array cell, got " +
-                                       described(Value(target)));
+    throw TavoTypeError(std::string(operation), "the target must be a fixed scalar variable or array cell, got " +
+                                                    described(Value(target)));
   }
   std::lock_guard lock(frame.program->mutex);
   ProgramState& program = *frame.program;
-  program.append<MeasureStmt>(*frame.block, program.names.name(pulse), program.names.name(element), target);
+  program.append<MeasureStmt>(*frame.block, program_name(program, pulse), program_name(program, element), target);
 }
+
+}  // namespace
+
+void align(const std::vector<std::string>& elements) { align_elements(elements); }
+void align(std::span<const Name> elements) { align_elements(elements); }
+
+void play(const std::string& pulse, const std::string& element) { play_pulse(pulse, element, nullptr); }
+void play(const std::string& pulse, const std::string& element, const Value& amplitude) {
+  play_pulse(pulse, element, &amplitude);
+}
+void play(const Name& pulse, const Name& element) { play_pulse(pulse, element, nullptr); }
+void play(const Name& pulse, const Name& element, const Value& amplitude) { play_pulse(pulse, element, &amplitude); }
+
+void wait(const Value& cycles, const std::vector<std::string>& elements) { wait_on(cycles, elements); }
+void wait(const Value& cycles, std::span<const Name> elements) { wait_on(cycles, elements); }
+
+void frame_rotation(const Value& angle, const std::string& element) { rotate_frame(angle, element); }
+void frame_rotation(const Value& angle, const Name& element) { rotate_frame(angle, element); }
+
+void measure(const std::string& pulse, const std::string& element, const Expr& target) {
+  measure_into(pulse, element, target);
+}
+void measure(const Name& pulse, const Name& element, const Expr& target) { measure_into(pulse, element, target); }
 
 ScopeGuard if_(const Value& condition) {
   return open_conditional_block("if_", BlockKind::If, condition);
 }
 
 ScopeGuard else_() {
-  const std::string operation = "else_";
+  constexpr std::string_view operation = "else_";
   Frame& frame = current(operation);
   BlockStmt* last = last_block(*frame.block, BlockKind::If);
-  if (last == nullptr) throw TavoScopeError(operation, "must follow right after a closed if_ block");
-  if (last->else_body) throw TavoScopeError(operation, "the if_ block before it already has an else_");
+  if (last == nullptr) throw TavoScopeError(std::string(operation), "must follow right after a closed if_ block");
+  if (last->else_body) throw TavoScopeError(std::string(operation), "the if_ block before it already has an else_");
   std::shared_ptr<ProgramState> program = frame.program;
   auto& frames = open_frames();
   make_room(frames);
@@ -434,7 +466,7 @@ ScopeGuard while_(const Value& condition) {
 }
 
 ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition, const Value& update) {
-  const std::string operation = "for_";
+  constexpr std::string_view operation = "for_";
   Frame& frame = current(operation);
   const VarInfo& var = loop_variable(operation, frame, variable);
   check_fit(operation, init, scalar_value(operation, frame, init, "the initial value"), var.dtype, var.name);
@@ -449,7 +481,7 @@ ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition,
 }
 
 ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values) {
-  const std::string operation = "for_each_";
+  constexpr std::string_view operation = "for_each_";
   Frame& frame = current(operation);
   const VarInfo& var = loop_variable(operation, frame, variable);
   std::vector<Value> held;
@@ -466,16 +498,16 @@ ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values) {
 }
 
 ScopeGuard for_each_(const Expr& variable, const Expr& array) {
-  const std::string operation = "for_each_";
+  constexpr std::string_view operation = "for_each_";
   Frame& frame = current(operation);
   const VarInfo& var = loop_variable(operation, frame, variable);
   const ExprNode& node = expression(operation, frame, array, "the array");
   if (node.kind != NodeKind::Array) {
-    throw TavoTypeError(operation, "needs an array variable or a list of plain values, got " +
+    throw TavoTypeError(std::string(operation), "needs an array variable or a list of plain values, got " +
                                        described(Value(array)));
   }
   if (!fits(node.dtype, var.dtype)) {
-    throw TavoTypeError(operation, "elements of " + node.var->name + " of type " +
+    throw TavoTypeError(std::string(operation), "elements of " + node.var->name + " of type " +
                                        std::string(dtype_name(node.dtype)) + " do not fit " + var.name + " of type " +
                                        std::string(dtype_name(var.dtype)));
   }
@@ -486,11 +518,11 @@ ScopeGuard for_each_(const Expr& variable, const Expr& array) {
 }
 
 ScopeGuard switch_(const Value& expression, bool unsafe) {
-  const std::string operation = "switch_";
+  constexpr std::string_view operation = "switch_";
   Frame& frame = current(operation);
   DType type = scalar_value(operation, frame, expression, "the switch value");
   if (type == DType::Fixed) {
-    throw TavoTypeError(operation, "switches on an int or bool value, got " + described(expression));
+    throw TavoTypeError(std::string(operation), "switches on an int or bool value, got " + described(expression));
   }
   return open_block(
       frame, BlockKind::Switch, FrameKind::Switch,
@@ -502,12 +534,12 @@ ScopeGuard switch_(const Value& expression, bool unsafe) {
 }
 
 ScopeGuard case_(const Value& value) {
-  const std::string operation = "case_";
+  constexpr std::string_view operation = "case_";
   Frame& frame = current(operation, Place::SwitchCase);
   plain_value(operation, value, "a case value");
   check_fit(operation, value, dtype_of(value), frame.value_type, "the switch value");
   if (last_block(*frame.block, BlockKind::Default) != nullptr) {
-    throw TavoScopeError(operation, "must come before the default_ of its switch_");
+    throw TavoScopeError(std::string(operation), "must come before the default_ of its switch_");
   }
   Value held = converted(value, frame.value_type);
   return open_block(frame, BlockKind::Case, FrameKind::Block,
@@ -515,10 +547,10 @@ ScopeGuard case_(const Value& value) {
 }
 
 ScopeGuard default_() {
-  const std::string operation = "default_";
+  constexpr std::string_view operation = "default_";
   Frame& frame = current(operation, Place::SwitchCase);
   if (last_block(*frame.block, BlockKind::Default) != nullptr) {
-    throw TavoScopeError(operation, "a switch_ has at most one default_");
+    throw TavoScopeError(std::string(operation), "a switch_ has at most one default_");
   }
   return open_block(frame, BlockKind::Default, FrameKind::Block, [](ProgramState&, BlockStmt&) {});
 }

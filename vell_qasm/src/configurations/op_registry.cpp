@@ -27,54 +27,62 @@ std::string qubits_text(const OperationIdentifier& identifier) {
 
 TavoFunc::TavoFunc(std::string name, std::vector<Parameter> parameters, Callable callable) {
   if (!callable) throw TypeError("The tavo-function " + name + " has no callable");
-  impl_ = std::make_shared<const Impl>(Impl{std::move(name), std::move(parameters), std::move(callable)});
-}
-
-TavoResult TavoFunc::operator()(std::span<const vell::tavo::Value> args) const {
-  const auto& params = impl_->parameters;
-  std::size_t max_positional = 0;
-  std::size_t min_positional = 0;
-  bool variadic = false;
-  std::vector<std::string> keyword_only_missing;
-  for (const auto& p : params) {
+  Arity arity;
+  for (const auto& p : parameters) {
     switch (p.kind) {
       case ParameterKind::POSITIONAL_ONLY:
       case ParameterKind::POSITIONAL_OR_KEYWORD:
-        ++max_positional;
-        if (!p.has_default) min_positional = max_positional;
+        ++arity.max_positional;
+        if (!p.has_default) arity.min_positional = arity.max_positional;
         break;
       case ParameterKind::VAR_POSITIONAL:
-        variadic = true;
+        arity.variadic = true;
         break;
       case ParameterKind::KEYWORD_ONLY:
-        if (!p.has_default) keyword_only_missing.push_back(p.name);
+        if (!p.has_default) arity.keyword_only_missing = true;
         break;
       case ParameterKind::VAR_KEYWORD:
         break;
     }
   }
+  impl_ = std::make_shared<const Impl>(Impl{std::move(name), std::move(parameters), std::move(callable), arity});
+}
+
+TavoResult TavoFunc::operator()(std::span<const vell::tavo::Value> args) const {
+  const Arity& arity = impl_->arity;
+  if ((!arity.variadic && args.size() > arity.max_positional) || args.size() < arity.min_positional ||
+      arity.keyword_only_missing)
+    throw_refused_call(args.size());
+  return impl_->callable(args);
+}
+
+void TavoFunc::throw_refused_call(std::size_t given) const {
+  const Arity& arity = impl_->arity;
+  const auto& params = impl_->parameters;
   const std::string head = impl_->name + "() ";
-  if (!variadic && args.size() > max_positional) {
-    std::string takes = min_positional == max_positional ? plural(max_positional, "positional argument")
-                                                         : "from " + std::to_string(min_positional) + " to " +
-                                                               plural(max_positional, "positional argument");
-    throw TypeError(head + "takes " + takes + " but " + std::to_string(args.size()) +
-                    (args.size() == 1 ? " was given" : " were given"));
+  if (!arity.variadic && given > arity.max_positional) {
+    std::string takes = arity.min_positional == arity.max_positional
+                            ? plural(arity.max_positional, "positional argument")
+                            : "from " + std::to_string(arity.min_positional) + " to " +
+                                  plural(arity.max_positional, "positional argument");
+    throw TypeError(head + "takes " + takes + " but " + std::to_string(given) +
+                    (given == 1 ? " was given" : " were given"));
   }
-  if (args.size() < min_positional) {
+  if (given < arity.min_positional) {
     std::vector<std::string> missing;
     std::size_t position = 0;
     for (const auto& p : params) {
       if (p.kind != ParameterKind::POSITIONAL_ONLY && p.kind != ParameterKind::POSITIONAL_OR_KEYWORD) continue;
-      if (position++ >= args.size() && !p.has_default) missing.push_back(p.name);
+      if (position++ >= given && !p.has_default) missing.push_back(p.name);
     }
     throw TypeError(head + "missing " + plural(missing.size(), "required positional argument") + ": " +
                     quoted_names(missing));
   }
-  if (!keyword_only_missing.empty())
-    throw TypeError(head + "missing " + plural(keyword_only_missing.size(), "required keyword-only argument") + ": " +
-                    quoted_names(keyword_only_missing));
-  return impl_->callable(args);
+  std::vector<std::string> keyword_only_missing;
+  for (const auto& p : params)
+    if (p.kind == ParameterKind::KEYWORD_ONLY && !p.has_default) keyword_only_missing.push_back(p.name);
+  throw TypeError(head + "missing " + plural(keyword_only_missing.size(), "required keyword-only argument") + ": " +
+                  quoted_names(keyword_only_missing));
 }
 
 namespace detail {

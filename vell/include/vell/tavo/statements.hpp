@@ -15,7 +15,9 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vell/tavo/program.hpp"
@@ -25,7 +27,26 @@ namespace vell::tavo {
 
 namespace detail {
 struct StreamInfo;
-}
+struct NameEntry;
+}  // namespace detail
+
+// An element or pulse name held once for the process. The statement calls that take names take
+// a Name or a std::string alike and record the same; a Name spares them looking its text up in
+// the program's names for every call, which is what a caller that emits many pulses on a few
+// elements wants: make each Name once and keep it. A copy is a pointer; Names made from equal
+// texts are equal. Safe to make and use on any thread.
+class Name {
+ public:
+  Name();  // the empty name, refused wherever a name is needed
+  explicit Name(std::string_view text);
+  const std::string& text() const;
+  bool empty() const { return text().empty(); }
+  friend bool operator==(const Name& a, const Name& b) { return a.entry_ == b.entry_; }
+
+ private:
+  const detail::NameEntry* entry_;
+  friend struct detail::Access;
+};
 
 // A result stream: values saved to it during the run reach the results under the tag that
 // `save_all` gives it.
@@ -70,6 +91,7 @@ ScopeGuard stream_processing();
 
 // Aligns two or more controller elements (non-empty names), in the order given.
 void align(const std::vector<std::string>& elements);
+void align(std::span<const Name> elements);
 
 // Pulse-level statements: what the controller plays on its elements. An element (such as
 // "q0.xy") and a pulse (such as "x180") are non-empty names; the SDK records them and does not
@@ -81,15 +103,20 @@ void align(const std::vector<std::string>& elements);
 // is scaled by it, a negative factor inverting the pulse.
 void play(const std::string& pulse, const std::string& element);
 void play(const std::string& pulse, const std::string& element, const Value& amplitude);
+void play(const Name& pulse, const Name& element);
+void play(const Name& pulse, const Name& element, const Value& amplitude);
 // Holds each of `elements` (one or more) idle for `cycles` clock cycles: an int value. A plain
 // count below zero is refused (TavoValueError); an expression's sign is the controller's concern.
 void wait(const Value& cycles, const std::vector<std::string>& elements);
+void wait(const Value& cycles, std::span<const Name> elements);
 // Rotates the frame of `element` by `angle` radians (a number that fits fixed): every later pulse
 // on the element is played with its phase shifted by that much.
 void frame_rotation(const Value& angle, const std::string& element);
+void frame_rotation(const Value& angle, const Name& element);
 // Plays the readout `pulse` on `element` and stores the demodulated result in `target`, a fixed
 // scalar variable or a cell of a fixed array.
 void measure(const std::string& pulse, const std::string& element, const Expr& target);
+void measure(const Name& pulse, const Name& element, const Expr& target);
 
 // Blocks. Conditions are bool values. `else_` opens the else block of the `if_` block that was
 // closed right before it, in the same block, with nothing recorded in between; an `if_` has at

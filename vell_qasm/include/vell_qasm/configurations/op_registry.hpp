@@ -76,11 +76,21 @@ class TavoFunc {
   friend bool operator==(const TavoFunc& a, const TavoFunc& b) { return a.impl_ == b.impl_; }
 
  private:
+  // What a positional call needs, worked out once from the parameter list: calls are checked
+  // against these counts, and messages are built only for a call that fails.
+  struct Arity {
+    std::size_t min_positional = 0;
+    std::size_t max_positional = 0;
+    bool variadic = false;
+    bool keyword_only_missing = false;  // a keyword-only parameter without default
+  };
   struct Impl {
     std::string name;
     std::vector<Parameter> parameters;
     Callable callable;
+    Arity arity;
   };
+  [[noreturn]] void throw_refused_call(std::size_t given) const;
   std::shared_ptr<const Impl> impl_;
 };
 

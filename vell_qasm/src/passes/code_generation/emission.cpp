@@ -65,7 +65,7 @@ void refuse_modifiers(const std::vector<ast::Ptr<ast::QuantumGateModifier>>& mod
                               std::string(name));
 }
 
-void align_if_needed(const configurations::Elements& elements) {
+void align_if_needed(std::span<const tavo::Name> elements) {
   if (elements.size() >= 2) tavo::align(elements);
 }
 
@@ -164,7 +164,10 @@ TavoResult CodeGenerationVisitor::run_operation(std::string_view name, std::span
     ResolvedCall call{resolved.func,
                       configurations::TavoArgs(resolved.params.begin() + static_cast<std::ptrdiff_t>(params.size()),
                                                resolved.params.end()),
-                      std::move(resolved.elements_to_align)};
+                      {}};
+    call.elements_to_align.reserve(resolved.elements_to_align.size());
+    for (const configurations::Element& element : resolved.elements_to_align)
+      call.elements_to_align.emplace_back(element);
     found = _resolved_calls.emplace(CallKey{std::string(name), _indices, params.size()}, std::move(call)).first;
   }
   const ResolvedCall& call = found->second;

@@ -209,7 +209,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   struct ResolvedCall {
     configurations::TavoFunc func;
     configurations::TavoArgs qubit_arguments;  // what follows the parameters
-    configurations::Elements elements_to_align;
+    std::vector<vell::tavo::Name> elements_to_align;  // named once per resolution, not per call
   };
   std::map<CallKey, ResolvedCall, CallKeyLess> _resolved_calls;
   std::vector<configurations::HwQubitIndex> _indices;  // reused for every operation
