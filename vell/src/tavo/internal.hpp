@@ -200,6 +200,7 @@ class NameTable {
   NamesId names(const std::vector<std::string>& texts);
   NamesId names(std::span<const Name> list);
   const std::string& text(NameId id) const { return *texts_[id]; }
+  std::size_t size() const { return texts_.size(); }
   std::span<const NameId> list(NamesId id) const { return lists_[id]; }
 
  private:
@@ -289,6 +290,78 @@ std::string fixed_text(double value);
 void append_fixed(std::string& out, double value);
 std::string quoted(std::string_view text);
 void append_text(std::string& out, const Value& value);
+
+// A value's text, written to `out`: the one rendering of values, for Expr::text() (into a string)
+// and the listing (into its buffer). `Out` takes text(std::string_view), character(char),
+// integer(std::int64_t) and fixed(double).
+template <class Out>
+void render(Out& out, const Value& value);
+
+template <class Out>
+void render(Out& out, const ExprNode& node) {
+  switch (node.kind) {
+    case NodeKind::Variable:
+    case NodeKind::Array:
+      out.text(node.var->name);
+      return;
+    case NodeKind::Cell:
+      out.text(node.var->name);
+      out.character('[');
+      render(out, node.lhs);
+      out.character(']');
+      return;
+    case NodeKind::Binary:
+      out.character('(');
+      render(out, node.lhs);
+      out.character(' ');
+      out.text(symbol(static_cast<BinaryOp>(node.op)));
+      out.character(' ');
+      render(out, node.rhs);
+      out.character(')');
+      return;
+    case NodeKind::Unary:
+      out.text(symbol(static_cast<UnaryOp>(node.op)));
+      render(out, node.lhs);
+      return;
+    case NodeKind::Math:
+      out.text("Math.");
+      out.text(Math::name(static_cast<MathFunction>(node.op)));
+      out.character('(');
+      render(out, node.lhs);
+      out.character(')');
+      return;
+    case NodeKind::Cast:
+      out.text("Cast.");
+      out.text(Cast::name(static_cast<CastKind>(node.op)));
+      out.character('(');
+      render(out, node.lhs);
+      out.character(')');
+      return;
+  }
+}
+
+template <class Out>
+void render(Out& out, const Value& value) {
+  switch (value.index()) {
+    case 0:
+      out.text(*std::get_if<bool>(&value) ? std::string_view("true") : std::string_view("false"));
+      return;
+    case 1:
+      out.integer(*std::get_if<std::int64_t>(&value));
+      return;
+    case 2:
+      out.fixed(*std::get_if<double>(&value));
+      return;
+    default: {
+      const Expr& expr = *std::get_if<Expr>(&value);
+      if (expr.empty()) {
+        out.text("<empty>");
+      } else {
+        render(out, *expr.node());
+      }
+    }
+  }
+}
 
 // The first variable read by `value` that does not belong to `program_id`, or null.
 const VarInfo* foreign_variable(const Value& value, std::uint64_t program_id);

@@ -57,69 +57,23 @@ std::string quoted(std::string_view text) {
 
 namespace {
 
-void append_node(std::string& out, const ExprNode& node) {
-  switch (node.kind) {
-    case NodeKind::Variable:
-    case NodeKind::Array:
-      out += node.var->name;
-      return;
-    case NodeKind::Cell:
-      out += node.var->name;
-      out += '[';
-      append_text(out, node.lhs);
-      out += ']';
-      return;
-    case NodeKind::Binary:
-      out += '(';
-      append_text(out, node.lhs);
-      out += ' ';
-      out += symbol(static_cast<BinaryOp>(node.op));
-      out += ' ';
-      append_text(out, node.rhs);
-      out += ')';
-      return;
-    case NodeKind::Unary:
-      out += symbol(static_cast<UnaryOp>(node.op));
-      append_text(out, node.lhs);
-      return;
-    case NodeKind::Math:
-      out += "Math.";
-      out += Math::name(static_cast<MathFunction>(node.op));
-      out += '(';
-      append_text(out, node.lhs);
-      out += ')';
-      return;
-    case NodeKind::Cast:
-      out += "Cast.";
-      out += Cast::name(static_cast<CastKind>(node.op));
-      out += '(';
-      append_text(out, node.lhs);
-      out += ')';
-      return;
+struct StringOut {
+  std::string& out;
+  void text(std::string_view t) { out += t; }
+  void character(char c) { out += c; }
+  void integer(std::int64_t v) {
+    std::array<char, 24> buffer{};
+    auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v);
+    out.append(buffer.data(), result.ptr);
   }
-}
+  void fixed(double v) { append_fixed(out, v); }
+};
 
 }  // namespace
 
 void append_text(std::string& out, const Value& value) {
-  std::visit(
-      [&](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          out += v ? "true" : "false";
-        } else if constexpr (std::is_same_v<T, std::int64_t>) {
-          std::array<char, 24> buffer{};
-          auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v);
-          out.append(buffer.data(), result.ptr);
-        } else if constexpr (std::is_same_v<T, double>) {
-          append_fixed(out, v);
-        } else if (v.empty()) {
-          out += "<empty>";
-        } else {
-          append_node(out, *v.node());
-        }
-      },
-      value);
+  StringOut sink{out};
+  render(sink, value);
 }
 
 const VarInfo* foreign_variable(const Value& value, std::uint64_t program_id) {
