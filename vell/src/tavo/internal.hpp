@@ -2,6 +2,7 @@
 // the per-thread stack of open contexts. Private to the library.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -193,10 +194,7 @@ class NameTable {
  public:
   NameId name(const std::string& text);
   // The program's id of a process-wide name: found by its dense id, its text interned once.
-  NameId name(const NameEntry& entry) {
-    if (entry.id < by_entry_.size() && by_entry_[entry.id] != kNoName) return by_entry_[entry.id];
-    return name_slow(entry);
-  }
+  inline NameId name(const Name& name);
   NamesId names(const std::vector<std::string>& texts);
   NamesId names(std::span<const Name> list);
   const std::string& text(NameId id) const { return *texts_[id]; }
@@ -217,10 +215,19 @@ class NameTable {
   std::unordered_map<std::vector<NameId>, NamesId, ListHash> list_ids_;
   std::vector<std::span<const NameId>> lists_;  // keys of list_ids_
   static constexpr NameId kNoName = ~NameId{0};
-  NameId name_slow(const NameEntry& entry);
+  NameId name_slow(const Name& name);
   // The list of the ids in scratch_.
   NamesId intern_scratch();
-  std::vector<NameId> by_entry_;  // NameEntry::id -> NameId, kNoName where not yet seen
+  std::vector<NameId> by_global_;  // a Name's id -> NameId, kNoName where not yet seen
+  // Lists of Names met lately, by a hash of their ids: most operations align the same few
+  // lists over and over, and this finds them without hashing the list into list_ids_.
+  struct RecentList {
+    std::array<std::uint32_t, 4> globals{};
+    std::uint32_t size = 0;  // 0: unused
+    NamesId id = 0;
+  };
+  static constexpr std::size_t kRecentLists = 64;
+  std::array<RecentList, kRecentLists> recent_{};
   std::vector<NameId> scratch_;
   NamesId last_list_ = 0;
 };
@@ -282,8 +289,15 @@ struct Access {
     return ResultStreamSource(std::move(info));
   }
   static const std::shared_ptr<const StreamInfo>& info(const ResultStreamSource& s) { return s.info_; }
-  static const NameEntry& entry(const Name& name) { return *name.entry_; }
+  static std::uint32_t id(const Name& name) { return name.id_; }
+  static Name name(const NameEntry& entry) { return Name(&entry.text, entry.id); }
 };
+
+NameId NameTable::name(const Name& name) {
+  const std::uint32_t global = Access::id(name);
+  if (global < by_global_.size() && by_global_[global] != kNoName) return by_global_[global];
+  return name_slow(name);
+}
 
 // Text helpers shared by the expression code and the listing.
 std::string fixed_text(double value);

@@ -127,10 +127,11 @@ std::size_t NameTable::ListHash::operator()(const std::vector<NameId>& ids) cons
   return h;
 }
 
-NameId NameTable::name_slow(const NameEntry& entry) {
-  const NameId id = name(entry.text);
-  if (by_entry_.size() <= entry.id) by_entry_.resize(entry.id + 1, kNoName);
-  by_entry_[entry.id] = id;
+NameId NameTable::name_slow(const Name& n) {
+  const NameId id = name(n.text());
+  const std::uint32_t global = Access::id(n);
+  if (by_global_.size() <= global) by_global_.resize(global + 1, kNoName);
+  by_global_[global] = id;
   return id;
 }
 
@@ -159,9 +160,25 @@ NamesId NameTable::names(const std::vector<std::string>& texts) {
 }
 
 NamesId NameTable::names(std::span<const Name> list) {
+  RecentList* recent = nullptr;
+  if (!list.empty() && list.size() <= RecentList{}.globals.size()) {
+    std::size_t h = list.size();
+    for (const Name& n : list) h = h * 31 + Access::id(n);
+    recent = &recent_[h % kRecentLists];
+    if (recent->size == list.size() &&
+        std::equal(list.begin(), list.end(), recent->globals.begin(),
+                   [](const Name& n, std::uint32_t global) { return Access::id(n) == global; }))
+      return recent->id;
+  }
   scratch_.clear();
-  for (const Name& n : list) scratch_.push_back(name(Access::entry(n)));
-  return intern_scratch();
+  for (const Name& n : list) scratch_.push_back(name(n));
+  const NamesId id = intern_scratch();
+  if (recent != nullptr) {
+    recent->size = static_cast<std::uint32_t>(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) recent->globals[i] = Access::id(list[i]);
+    recent->id = id;
+  }
+  return id;
 }
 
 namespace {
@@ -201,9 +218,8 @@ const NameEntry& empty_name() {
 
 namespace vell::tavo {
 
-Name::Name() : entry_(&detail::empty_name()) {}
-Name::Name(std::string_view text) : entry_(&detail::registry().intern(text)) {}
-const std::string& Name::text() const { return entry_->text; }
+Name::Name() : Name(detail::Access::name(detail::empty_name())) {}
+Name::Name(std::string_view text) : Name(detail::Access::name(detail::registry().intern(text))) {}
 
 }  // namespace vell::tavo
 

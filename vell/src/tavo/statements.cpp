@@ -326,7 +326,7 @@ namespace {
 const std::string& name_text(const std::string& name) { return name; }
 const std::string& name_text(const Name& name) { return name.text(); }
 NameId program_name(ProgramState& program, const std::string& name) { return program.names.name(name); }
-NameId program_name(ProgramState& program, const Name& name) { return program.names.name(Access::entry(name)); }
+NameId program_name(ProgramState& program, const Name& name) { return program.names.name(name); }
 
 template <class N>
 void check_name(std::string_view operation, const N& name, std::string_view role) {

@@ -14,6 +14,7 @@
 // later entry of its scope and in every block of it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -27,7 +28,6 @@ namespace vell::tavo {
 
 namespace detail {
 struct StreamInfo;
-struct NameEntry;
 }  // namespace detail
 
 // An element or pulse name held once for the process. The statement calls that take names take
@@ -39,12 +39,14 @@ class Name {
  public:
   Name();  // the empty name, refused wherever a name is needed
   explicit Name(std::string_view text);
-  const std::string& text() const;
-  bool empty() const { return text().empty(); }
-  friend bool operator==(const Name& a, const Name& b) { return a.entry_ == b.entry_; }
+  const std::string& text() const { return *text_; }
+  bool empty() const { return text_->empty(); }
+  friend bool operator==(const Name& a, const Name& b) { return a.id_ == b.id_; }
 
  private:
-  const detail::NameEntry* entry_;
+  Name(const std::string* text, std::uint32_t id) : text_(text), id_(id) {}
+  const std::string* text_;  // held by the process-wide table, never freed
+  std::uint32_t id_;         // dense, from 0: equal texts, equal ids
   friend struct detail::Access;
 };
 

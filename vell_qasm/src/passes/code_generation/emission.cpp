@@ -132,9 +132,10 @@ void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const 
 
 // ---- operations ----
 
-std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<const ast::NodePtr> qubits) {
-  std::vector<HwQubitIndex> indices;
-  indices.reserve(qubits.size());
+namespace {
+
+// Appends the operands' hardware-qubit indices to `indices`.
+void append_qubit_indices(std::span<const ast::NodePtr> qubits, std::vector<HwQubitIndex>& indices) {
   for (const ast::NodePtr& qubit : qubits) {
     const auto* hw_qubit = ast::dyn_cast<HwQubit>(qubit.get());
     if (hw_qubit == nullptr) {
@@ -147,19 +148,30 @@ std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<con
     }
     indices.push_back(hw_qubit->index);
   }
+}
+
+}  // namespace
+
+std::vector<HwQubitIndex> CodeGenerationVisitor::get_qubit_indices(std::span<const ast::NodePtr> qubits) {
+  std::vector<HwQubitIndex> indices;
+  indices.reserve(qubits.size());
+  append_qubit_indices(qubits, indices);
   return indices;
 }
 
 TavoResult CodeGenerationVisitor::run_operation(std::string_view name, std::span<const ast::NodePtr> qubits,
                                                 std::span<const ast::ExprPtr> params) {
-  configurations::TavoArgs lowered;
-  lowered.reserve(params.size() + qubits.size());
-  for (const ast::ExprPtr& param : params) lowered.push_back(_lower_expression(param).scalar());
-  _indices = get_qubit_indices(qubits);
+  // The argument and index vectors are the visitor's, reused by every operation: nothing in an
+  // operation runs another one.
+  configurations::TavoArgs& arguments = _arguments;
+  arguments.clear();
+  for (const ast::ExprPtr& param : params) arguments.push_back(_lower_expression(param).scalar());
+  _indices.clear();
+  append_qubit_indices(qubits, _indices);
   const CallKeyView key{name, _indices, params.size()};
   auto found = _resolved_calls.find(key);
   if (found == _resolved_calls.end()) {
-    configurations::ResolvedOperation resolved = _machine_setup.resolve_operation(name, _indices, lowered);
+    configurations::ResolvedOperation resolved = _machine_setup.resolve_operation(name, _indices, arguments);
     check(resolved.params.size() >= params.size());
     ResolvedCall call{resolved.func,
                       configurations::TavoArgs(resolved.params.begin() + static_cast<std::ptrdiff_t>(params.size()),
@@ -171,9 +183,9 @@ TavoResult CodeGenerationVisitor::run_operation(std::string_view name, std::span
     found = _resolved_calls.emplace(CallKey{std::string(name), _indices, params.size()}, std::move(call)).first;
   }
   const ResolvedCall& call = found->second;
-  lowered.insert(lowered.end(), call.qubit_arguments.begin(), call.qubit_arguments.end());
+  arguments.insert(arguments.end(), call.qubit_arguments.begin(), call.qubit_arguments.end());
   align_if_needed(call.elements_to_align);
-  TavoResult result = call.func(lowered);
+  TavoResult result = call.func(arguments);
   align_if_needed(call.elements_to_align);
   return result;
 }

@@ -213,6 +213,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   };
   std::map<CallKey, ResolvedCall, CallKeyLess> _resolved_calls;
   std::vector<configurations::HwQubitIndex> _indices;  // reused for every operation
+  configurations::TavoArgs _arguments;                 // likewise
 };
 
 class CodeGeneration : public Step {
