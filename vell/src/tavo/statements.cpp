@@ -417,7 +417,7 @@ void measure_into(const N& pulse, const N& element, const Expr& target) {
 }  // namespace
 
 void align(const std::vector<std::string>& elements) { align_elements(elements); }
-void align(std::span<const Name> elements) { align_elements(elements); }
+void detail::align_names(std::span<const Name> elements) { align_elements(elements); }
 
 void play(const std::string& pulse, const std::string& element) { play_pulse(pulse, element, nullptr); }
 void play(const std::string& pulse, const std::string& element, const Value& amplitude) {
@@ -427,7 +427,7 @@ void play(const Name& pulse, const Name& element) { play_pulse(pulse, element, n
 void play(const Name& pulse, const Name& element, const Value& amplitude) { play_pulse(pulse, element, &amplitude); }
 
 void wait(const Value& cycles, const std::vector<std::string>& elements) { wait_on(cycles, elements); }
-void wait(const Value& cycles, std::span<const Name> elements) { wait_on(cycles, elements); }
+void detail::wait_names(const Value& cycles, std::span<const Name> elements) { wait_on(cycles, elements); }
 
 void frame_rotation(const Value& angle, const std::string& element) { rotate_frame(angle, element); }
 void frame_rotation(const Value& angle, const Name& element) { rotate_frame(angle, element); }

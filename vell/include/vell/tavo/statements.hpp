@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ranges>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,6 +50,14 @@ class Name {
   std::uint32_t id_;         // dense, from 0: equal texts, equal ids
   friend struct detail::Access;
 };
+
+namespace detail {
+// A contiguous range of Names, as the Name overloads of align and wait take.
+template <class R>
+concept NameRange = std::ranges::contiguous_range<R> && std::same_as<std::ranges::range_value_t<R>, Name>;
+void align_names(std::span<const Name> elements);
+void wait_names(const Value& cycles, std::span<const Name> elements);
+}  // namespace detail
 
 // A result stream: values saved to it during the run reach the results under the tag that
 // `save_all` gives it.
@@ -93,7 +102,13 @@ ScopeGuard stream_processing();
 
 // Aligns two or more controller elements (non-empty names), in the order given.
 void align(const std::vector<std::string>& elements);
-void align(std::span<const Name> elements);
+// The same with Names: an array, std::array or std::vector of them (not a braced list, which
+// stays the texts' overload).
+template <class Names>
+  requires detail::NameRange<Names>
+void align(const Names& elements) {
+  detail::align_names(std::span<const Name>(elements));
+}
 
 // Pulse-level statements: what the controller plays on its elements. An element (such as
 // "q0.xy") and a pulse (such as "x180") are non-empty names; the SDK records them and does not
@@ -110,7 +125,11 @@ void play(const Name& pulse, const Name& element, const Value& amplitude);
 // Holds each of `elements` (one or more) idle for `cycles` clock cycles: an int value. A plain
 // count below zero is refused (TavoValueError); an expression's sign is the controller's concern.
 void wait(const Value& cycles, const std::vector<std::string>& elements);
-void wait(const Value& cycles, std::span<const Name> elements);
+template <class Names>
+  requires detail::NameRange<Names>
+void wait(const Value& cycles, const Names& elements) {
+  detail::wait_names(cycles, std::span<const Name>(elements));
+}
 // Rotates the frame of `element` by `angle` radians (a number that fits fixed): every later pulse
 // on the element is played with its phase shifted by that much.
 void frame_rotation(const Value& angle, const std::string& element);

@@ -65,7 +65,7 @@ void refuse_modifiers(const std::vector<ast::Ptr<ast::QuantumGateModifier>>& mod
                               std::string(name));
 }
 
-void align_if_needed(std::span<const tavo::Name> elements) {
+void align_if_needed(const std::vector<tavo::Name>& elements) {
   if (elements.size() >= 2) tavo::align(elements);
 }
 
