@@ -35,6 +35,84 @@ struct StreamInfo {
   std::string name;  // s0, s1, ...
 };
 
+// Blocks of one size for the small shared records made at every expression and declaration
+// (nodes, variables, with their reference counts): taken from and given back to a free list of
+// the thread, refilled from chunks that are never returned, so that a record costs a few
+// instructions rather than a round of malloc. A block given back on another thread than the one
+// that took it joins that thread's list; a thread that ends hands its list to the next one.
+struct BlockPool {
+  struct Free {
+    Free* next;
+  };
+  const std::size_t size;  // a multiple of alignof(std::max_align_t)
+  std::mutex mutex;
+  Free* orphans = nullptr;  // lists of ended threads
+  // A list of fresh or orphaned blocks for a thread whose own list is empty. Under no lock.
+  Free* refill();
+  void adopt(Free* list);
+};
+
+template <std::size_t Size>
+struct SizedPool {
+  static BlockPool& pool() {
+    static BlockPool* p = new BlockPool{Size, {}, nullptr};  // never destroyed: threads end late
+    return *p;
+  }
+  struct ThreadList {
+    BlockPool::Free* head = nullptr;
+    bool ended = false;  // a record freed by a static's destructor after this thread's exit
+    ~ThreadList() {
+      if (head) pool().adopt(std::exchange(head, nullptr));
+      ended = true;
+    }
+  };
+  static inline thread_local ThreadList list;
+  static void* take() {
+    ThreadList& l = list;
+    if (l.head == nullptr) l.head = pool().refill();
+    BlockPool::Free* block = l.head;
+    l.head = block->next;
+    return block;
+  }
+  static void give(void* p) {
+    ThreadList& l = list;
+    auto* block = static_cast<BlockPool::Free*>(p);
+    block->next = nullptr;
+    if (l.ended) return pool().adopt(block);
+    block->next = l.head;
+    l.head = block;
+  }
+};
+
+// An allocator of single objects from the pool of their size, for std::allocate_shared.
+template <class T>
+struct PoolAllocator {
+  using value_type = T;
+  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  static constexpr std::size_t kSize = (sizeof(T) + kAlign - 1) / kAlign * kAlign;
+  PoolAllocator() = default;
+  template <class U>
+  PoolAllocator(const PoolAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    static_assert(alignof(T) <= kAlign);
+    if (n != 1) return std::allocator<T>().allocate(n);
+    return static_cast<T*>(SizedPool<kSize>::take());
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n != 1) return std::allocator<T>().deallocate(p, n);
+    SizedPool<kSize>::give(p);
+  }
+  template <class U>
+  friend bool operator==(const PoolAllocator&, const PoolAllocator<U>&) noexcept {
+    return true;
+  }
+};
+
+template <class T, class... A>
+std::shared_ptr<T> make_pooled(A&&... args) {
+  return std::allocate_shared<T>(PoolAllocator<std::remove_const_t<T>>(), std::forward<A>(args)...);
+}
+
 enum class NodeKind { Variable, Array, Cell, Binary, Unary, Math, Cast };
 
 struct ExprNode {
@@ -261,8 +339,8 @@ struct ProgramState {
     block.last = stmt;
     return stmt;
   }
-  // The values in the arena. Under the mutex.
-  ValueList values(std::span<const Value> values);
+  // The values in the arena, each converted to `type` (which it fits). Under the mutex.
+  ValueList values(std::span<const Value> values, DType type);
 };
 
 enum class FrameKind { Program, Block, Switch, StreamProcessing };
@@ -298,6 +376,9 @@ NameId NameTable::name(const Name& name) {
   if (global < by_global_.size() && by_global_[global] != kNoName) return by_global_[global];
   return name_slow(name);
 }
+
+// A plain value converted to `type` (which it fits): the form in which a variable holds it.
+Value converted(const Value& value, DType type);
 
 // Text helpers shared by the expression code and the listing.
 std::string fixed_text(double value);

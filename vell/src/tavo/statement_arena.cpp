@@ -109,6 +109,30 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   return allocate(bytes, align);
 }
 
+BlockPool::Free* BlockPool::refill() {
+  std::lock_guard lock(mutex);
+  if (orphans != nullptr) return std::exchange(orphans, nullptr);
+  // A chunk of blocks, threaded into a list; chunks stay for the life of the process.
+  constexpr std::size_t kChunk = 64 * 1024;
+  const std::size_t count = std::max<std::size_t>(kChunk / size, 1);
+  char* chunk = static_cast<char*>(::operator new(count * size));
+  Free* head = nullptr;
+  for (std::size_t i = count; i-- > 0;) {
+    auto* block = reinterpret_cast<Free*>(chunk + i * size);
+    block->next = head;
+    head = block;
+  }
+  return head;
+}
+
+void BlockPool::adopt(Free* list) {
+  Free* last = list;
+  while (last->next != nullptr) last = last->next;
+  std::lock_guard lock(mutex);
+  last->next = orphans;
+  orphans = list;
+}
+
 std::size_t NameTable::NameHash::operator()(const std::string& text) const noexcept {
   std::size_t h = 0xcbf29ce484222325ULL;
   for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
@@ -225,11 +249,11 @@ Name::Name(std::string_view text) : Name(detail::Access::name(detail::registry()
 
 namespace vell::tavo::detail {
 
-ValueList ProgramState::values(std::span<const Value> values) {
+ValueList ProgramState::values(std::span<const Value> values, DType type) {
   ValueList list;
   if (values.empty()) return list;
   list.data = static_cast<Value*>(arena.allocate(sizeof(Value) * values.size(), alignof(Value)));
-  for (const Value& value : values) new (list.data + list.size++) Value(value);
+  for (const Value& value : values) new (list.data + list.size++) Value(converted(value, type));
   return list;
 }
 

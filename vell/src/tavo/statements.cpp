@@ -112,8 +112,9 @@ void check_condition(std::string_view operation, const Frame& frame, const Value
   }
 }
 
-// A plain value converted to `type` (which it fits): the form in which a variable holds it.
-Value converted(const Value& value, DType type) {
+}  // namespace
+
+Value detail::converted(const Value& value, DType type) {
   if (type == DType::Fixed) {
     if (const auto* i = std::get_if<std::int64_t>(&value)) return static_cast<double>(*i);
     if (const auto* b = std::get_if<bool>(&value)) return *b ? 1.0 : 0.0;
@@ -122,6 +123,8 @@ Value converted(const Value& value, DType type) {
   }
   return value;
 }
+
+namespace {
 
 // The scalar variable that a loop runs.
 const VarInfo& loop_variable(std::string_view operation, const Frame& frame, const Expr& variable) {
@@ -198,19 +201,16 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
     throw TavoTypeError(std::string(operation), "only an int variable may be declared without an initial value, got " +
                                        std::string(dtype_name(type)));
   }
-  std::vector<Value> held;
-  held.reserve(values.size());
   for (const Value& value : values) {
     plain_value(operation, value, "an initial value");
     check_fit(operation, value, dtype_of(value), type, "the declared variable");
-    held.push_back(converted(value, type));
   }
 
-  auto var = std::make_shared<VarInfo>();
+  auto var = make_pooled<VarInfo>();
   var->program_id = frame.program->id;
   var->dtype = type;
   var->is_array = init == DeclareStmt::Init::List;
-  var->size = static_cast<std::int64_t>(held.size());
+  var->size = static_cast<std::int64_t>(values.size());
   var->fed_by_input = input_name != nullptr;
 
   {
@@ -220,7 +220,7 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
     DeclareStmt* stmt = program.append<DeclareStmt>(*frame.block);
     stmt->init = init;
     stmt->var = var;
-    stmt->values = program.values(held);
+    stmt->values = program.values(values, type);
     if (input_name != nullptr) {
       stmt->from_input = true;
       stmt->input_name = program.names.name(*input_name);
@@ -231,7 +231,7 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
   node.dtype = type;
   node.program_id = var->program_id;
   node.var = std::move(var);
-  return Access::expr(std::make_shared<const ExprNode>(std::move(node)));
+  return Access::expr(make_pooled<const ExprNode>(std::move(node)));
 }
 
 }  // namespace
@@ -484,16 +484,13 @@ ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values) {
   constexpr std::string_view operation = "for_each_";
   Frame& frame = current(operation);
   const VarInfo& var = loop_variable(operation, frame, variable);
-  std::vector<Value> held;
-  held.reserve(values.size());
   for (const Value& value : values) {
     plain_value(operation, value, "a value of the list");
     check_fit(operation, value, dtype_of(value), var.dtype, var.name);
-    held.push_back(converted(value, var.dtype));
   }
   return open_block(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState& program, BlockStmt& stmt) {
     stmt.variable = variable;
-    stmt.values = program.values(held);
+    stmt.values = program.values(values, var.dtype);
   });
 }
 

@@ -199,7 +199,7 @@ DType binary_type(BinaryOp op, std::string_view operation, const Value& lhs, con
   return DType::Int;
 }
 
-Expr make(ExprNode node) { return detail::Access::expr(std::make_shared<const ExprNode>(std::move(node))); }
+Expr make(ExprNode node) { return detail::Access::expr(detail::make_pooled<const ExprNode>(std::move(node))); }
 
 Expr unary_node(NodeKind kind, int op, DType type, std::string_view operation, const Value& operand,
                 const Operand& a) {

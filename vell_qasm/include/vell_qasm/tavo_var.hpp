@@ -105,6 +105,8 @@ class IndexingVariableException : public std::exception, public HasLocation {
   std::string message_;
 };
 
+class TavoArr;
+
 class TavoVarBase {
  public:
   virtual ~TavoVarBase() = default;
@@ -112,6 +114,9 @@ class TavoVarBase {
   TavoVarBase& operator=(const TavoVarBase&) = delete;
 
   const std::string& name() const { return _name; }
+  // The wrapper as an array, or null for a scalar: what a dynamic_cast to TavoArr tells, for the
+  // price of a load (expressions ask it at every variable they read).
+  const TavoArr* as_array() const { return _array; }
   // The SDK variable; FetchingUndeclaredVariableException before `declare`.
   const AllExps& tavo_value_exp() const;
   // The result stream; NoStreamVariableException unless a declaration asked for one.
@@ -134,6 +139,7 @@ class TavoVarBase {
   virtual ScalarOrList _get_init_value() const = 0;
   virtual void _save_variable_to_stream() = 0;
   void _save_all();
+  const TavoArr* _array = nullptr;  // set by TavoArr
 
  private:
   const std::string _name;
@@ -158,7 +164,9 @@ class TavoArr final : public TavoVarBase {
  public:
   // No bound applies to `size`; 0 or less makes an empty array.
   TavoArr(std::string name, DType dtype, std::int64_t size)
-      : TavoVarBase(std::move(name), dtype), size(size) {}
+      : TavoVarBase(std::move(name), dtype), size(size) {
+    _array = this;
+  }
 
   void assign_single(const Value& idx, const Value& value);
   // The cell at `idx`, handed to the SDK as given (the SDK refuses a plain index outside the

@@ -379,14 +379,16 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   std::unordered_map<const ast::ForInLoop*, std::pair<std::size_t, std::size_t>> loops;
   std::size_t next = 0;
 
-  void visit_ClassicalAssignment(ast::ClassicalAssignment& node) override {
-    note(node.lvalue);
-    generic_visit(node);
-  }
-  void visit_QuantumMeasurementStatement(ast::QuantumMeasurementStatement& node) override {
-    note(node.target);
-    generic_visit(node);
-  }
+  // Expressions hold no statements: the walk stops at the statements that hold only
+  // expressions (and operands), which are most of a program's nodes.
+  void visit_ClassicalAssignment(ast::ClassicalAssignment& node) override { note(node.lvalue); }
+  void visit_QuantumMeasurementStatement(ast::QuantumMeasurementStatement& node) override { note(node.target); }
+  void visit_QuantumGate(ast::QuantumGate&) override {}
+  void visit_QuantumPhase(ast::QuantumPhase&) override {}
+  void visit_QuantumReset(ast::QuantumReset&) override {}
+  void visit_QuantumBarrier(ast::QuantumBarrier&) override {}
+  void visit_DelayInstruction(ast::DelayInstruction&) override {}
+  void visit_ExpressionStatement(ast::ExpressionStatement&) override {}
   void visit_ForInLoop(ast::ForInLoop& node) override {
     const std::size_t first = next;
     generic_visit(node);

@@ -376,14 +376,25 @@ class Lowering {
       Term rhs = term(node.rhs);
       return apply_binary(node.op, lhs, rhs);
     }
-    std::vector<const ast::BinaryExpression*> chain{&node};
+    // The links go on one stack shared by every chain being lowered (right operands nest
+    // chains of their own): each chain takes the part above `base`, read by position since
+    // nested chains may grow the stack, and gives it back however it leaves.
+    std::vector<const ast::BinaryExpression*>& chain = chain_stack_;
+    const std::size_t base = chain.size();
+    struct Release {
+      std::vector<const ast::BinaryExpression*>& chain;
+      std::size_t base;
+      ~Release() { chain.resize(base); }
+    } release{chain, base};
+    chain.push_back(&node);
     while (chain.back()->lhs && ast::isa<ast::BinaryExpression>(*chain.back()->lhs))
       chain.push_back(static_cast<const ast::BinaryExpression*>(chain.back()->lhs.get()));
     Term value = term(chain.back()->lhs);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    for (std::size_t i = chain.size(); i-- > base;) {
+      const ast::BinaryExpression& link = *chain[i];
       // Both operands first: a failure inside an operand comes before any operator failure.
-      Term rhs = term((*it)->rhs);
-      value = apply_binary((*it)->op, value, rhs);
+      Term rhs = term(link.rhs);
+      value = apply_binary(link.op, value, rhs);
     }
     return value;
   }
@@ -406,7 +417,7 @@ class Lowering {
         return unary(static_cast<const ast::UnaryExpression&>(node));
       case ast::NodeKind::Identifier: {
         const tavo_var::TavoVarPtr& var = variable(static_cast<const ast::Identifier&>(node).name);
-        const auto* array = dynamic_cast<const tavo_var::TavoArr*>(var.get());
+        const tavo_var::TavoArr* array = var->as_array();
         if (array && array->dtype == tavo::DType::Bool)
           return {LoweredValue::bit_register(array->tavo_value_exp(), array->name(), array->size)};
         return {var->tavo_value_exp()};
@@ -437,7 +448,7 @@ class Lowering {
     if (!node.collection || !ast::isa<ast::Identifier>(*node.collection))
       throw NotImplementedError("Only direct pointing on an array is supported");
     const std::string& name = static_cast<const ast::Identifier&>(*node.collection).name;
-    const auto* array = dynamic_cast<const tavo_var::TavoArr*>(variable(name).get());
+    const tavo_var::TavoArr* array = variable(name)->as_array();
     if (!array) throw tavo_var::IndexingVariableException(name);
     LoweredValue idx = lower(extract_single_index(node.index));
     return array->get_single_index(idx.scalar());
@@ -445,7 +456,11 @@ class Lowering {
 
   const VariablesDB& db_;
   int depth_ = 0;
+  // Scratch of binary(), kept by the thread so that lowering an expression allocates it once.
+  static thread_local std::vector<const ast::BinaryExpression*> chain_stack_;
 };
+
+thread_local std::vector<const ast::BinaryExpression*> Lowering::chain_stack_;
 
 }  // namespace
 
