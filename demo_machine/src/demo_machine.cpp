@@ -1,6 +1,7 @@
 #include "vell_qasm/demo_machine.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <numbers>
@@ -28,32 +29,29 @@ using configurations::TavoFunc;
 using tavo::Value;
 using Q = std::int64_t;
 
-// Every gate names its qubits' elements and pulses: the names of the qubits a demonstration
-// machine may have, and of its pulses, are made once for the process rather than looked up by
-// their text at every call.
+// Every gate names its qubits' elements and pulses: each name is made once for the process, the
+// first time a gate needs it, rather than looked up by its text at every call.
 struct ElementNames {
-  std::vector<tavo::Name> drive, readout;
-  ElementNames() {
-    for (Q q = 0; q < kMaxQubits; ++q) {
-      drive.emplace_back(drive_element(q));
-      readout.emplace_back(readout_element(q));
-    }
-  }
+  std::atomic<const tavo::Name*> drive[kMaxQubits] = {};
+  std::atomic<const tavo::Name*> readout[kMaxQubits] = {};
 };
-const ElementNames& element_names() {
-  static const ElementNames names;
-  return names;
+ElementNames& element_names() {
+  static ElementNames* names = new ElementNames();  // never destroyed, as the names it holds
+  return *names;
 }
-tavo::Name drive_of(Q q) {
-  const auto& names = element_names().drive;
-  return q >= 0 && static_cast<std::size_t>(q) < names.size() ? names[static_cast<std::size_t>(q)]
-                                                              : tavo::Name(drive_element(q));
+// Two threads may make one name at once: Names of one text are equal, and the second is dropped.
+tavo::Name element_name(std::atomic<const tavo::Name*>* names, Q q, std::string (*text)(HwQubitIndex)) {
+  if (q < 0 || q >= kMaxQubits) return tavo::Name(text(q));
+  std::atomic<const tavo::Name*>& slot = names[q];
+  const tavo::Name* name = slot.load(std::memory_order_acquire);
+  if (name == nullptr) {
+    auto made = std::make_unique<const tavo::Name>(text(q));
+    if (slot.compare_exchange_strong(name, made.get(), std::memory_order_acq_rel)) name = made.release();
+  }
+  return *name;
 }
-tavo::Name readout_of(Q q) {
-  const auto& names = element_names().readout;
-  return q >= 0 && static_cast<std::size_t>(q) < names.size() ? names[static_cast<std::size_t>(q)]
-                                                              : tavo::Name(readout_element(q));
-}
+tavo::Name drive_of(Q q) { return element_name(element_names().drive, q, drive_element); }
+tavo::Name readout_of(Q q) { return element_name(element_names().readout, q, readout_element); }
 
 struct Pulses {
   tavo::Name x180{"x180"}, y180{"y180"}, x90{"x90"}, y90{"y90"}, cz{"cz"}, readout{"readout"};

@@ -187,7 +187,8 @@ NamesId NameTable::names(std::span<const Name> list) {
   RecentList* recent = nullptr;
   if (!list.empty() && list.size() <= RecentList{}.globals.size()) {
     std::size_t h = list.size();
-    for (const Name& n : list) h = h * 31 + Access::id(n);
+    for (const Name& n : list) h = (h ^ Access::id(n)) * 0x9e3779b97f4a7c15ULL;
+    h ^= h >> 29;
     recent = &recent_[h % kRecentLists];
     if (recent->size == list.size() &&
         std::equal(list.begin(), list.end(), recent->globals.begin(),

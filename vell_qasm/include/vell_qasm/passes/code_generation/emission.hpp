@@ -55,6 +55,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <span>
 #include <string>
@@ -197,13 +198,24 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
     std::span<const configurations::HwQubitIndex> qubits;
     std::size_t params = 0;
   };
-  struct CallKeyLess {
+  // Operations are looked up at every call: a hash of the name's few bytes and the qubits, then
+  // one comparison, rather than a walk down a tree of string comparisons.
+  struct CallKeyHash {
+    using is_transparent = void;
+    template <class K>
+    std::size_t operator()(const K& key) const noexcept {
+      std::size_t h = 0xcbf29ce484222325ULL ^ key.params;
+      for (unsigned char c : std::string_view(key.name)) h = (h ^ c) * 0x100000001b3ULL;
+      for (configurations::HwQubitIndex q : key.qubits) h = (h ^ static_cast<std::size_t>(q)) * 0x100000001b3ULL;
+      return h;
+    }
+  };
+  struct CallKeyEqual {
     using is_transparent = void;
     template <class A, class B>
     bool operator()(const A& a, const B& b) const {
-      if (a.params != b.params) return a.params < b.params;
-      if (int order = std::string_view(a.name).compare(std::string_view(b.name)); order != 0) return order < 0;
-      return std::lexicographical_compare(a.qubits.begin(), a.qubits.end(), b.qubits.begin(), b.qubits.end());
+      return a.params == b.params && std::string_view(a.name) == std::string_view(b.name) &&
+             std::equal(a.qubits.begin(), a.qubits.end(), b.qubits.begin(), b.qubits.end());
     }
   };
   struct ResolvedCall {
@@ -211,7 +223,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
     configurations::TavoArgs qubit_arguments;  // what follows the parameters
     std::vector<vell::tavo::Name> elements_to_align;  // named once per resolution, not per call
   };
-  std::map<CallKey, ResolvedCall, CallKeyLess> _resolved_calls;
+  std::unordered_map<CallKey, ResolvedCall, CallKeyHash, CallKeyEqual> _resolved_calls;
   std::vector<configurations::HwQubitIndex> _indices;  // reused for every operation
   configurations::TavoArgs _arguments;                 // likewise
 };
