@@ -181,3 +181,20 @@ TEST(Listing, DeeplyNestedBlocksAreReleasedWithoutRecursion) {
   }
   EXPECT_FALSE(scope.program().empty());
 }
+
+TEST(Listing, RealsReadAsTheirOwnTextsHoweverOftenTheyRecur) {
+  // The listing keeps the texts of reals it has written; reals whose bits share a place there
+  // (many more than it keeps), repeated and interleaved, must each still read as themselves.
+  std::vector<double> reals;
+  for (int i = 0; i < 2000; ++i) reals.push_back(i * 0.1 - 37.0);
+  for (double special : {0.0, -0.0, 1e-05, 1e300, -2.5e-308, 3.141592653589793, 2.0, 1.0 / 3})
+    reals.push_back(special);
+  const std::string listing = record([&] {
+    for (int pass = 0; pass < 2; ++pass)
+      for (double real : reals) tavo::frame_rotation(real, "q0.xy");
+  });
+  std::string expected;
+  for (int pass = 0; pass < 2; ++pass)
+    for (double real : reals) expected += "frame_rotation " + tavo::text(Value(real)) + " on \"q0.xy\"\n";
+  EXPECT_EQ(listing, expected);
+}

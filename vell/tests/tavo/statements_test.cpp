@@ -1,4 +1,5 @@
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "vell_test/tavo.hpp"
@@ -268,6 +269,92 @@ TEST_F(Statements, PulseStatementsCheckNamesAndValues) {
   EXPECT_EQ(scope.program().listing().substr(before.size()),
             "play \"x180\" * 1.0 on \"q0.xy\"\nwait 1 on \"q0.xy\"\nwait 0 on \"q0.xy\", \"q0.rr\"\n"
             "wait -v0 on \"q0.xy\"\nframe_rotation v2 on \"q0.xy\"\n");
+}
+
+TEST(Names, RecordWhatTheirTextsRecord) {
+  EXPECT_EQ(tavo::Name("q0.xy"), tavo::Name(std::string("q0.xy")));
+  EXPECT_FALSE(tavo::Name("q0.xy") == tavo::Name("q1.xy"));
+  EXPECT_TRUE(tavo::Name().empty());
+  EXPECT_EQ(tavo::Name("x180").text(), "x180");
+
+  // The same pulses, once by texts and once by Names, into two programs; the element lists run
+  // through many more distinct lists than programs remember lately, in an order that returns
+  // to each of them.
+  std::vector<std::vector<std::string>> texts;
+  for (int a = 0; a < 40; ++a)
+    for (int b = 0; b < 12; ++b)
+      texts.push_back({"q" + std::to_string(a) + ".xy", "q" + std::to_string(b) + ".rr"});
+  auto record = [&](bool by_name) {
+    auto scope = tavo::program();
+    {
+      auto entered = scope.enter();
+      auto level = tavo::declare(tavo::fixed, 0.0);
+      for (int pass = 0; pass < 3; ++pass) {
+        for (std::size_t i = pass; i < texts.size(); i += 1 + pass) {
+          const auto& list = texts[i];
+          if (by_name) {
+            const std::vector<tavo::Name> names{tavo::Name(list[0]), tavo::Name(list[1])};
+            tavo::align(names);
+            tavo::wait(4, names);
+            tavo::play(tavo::Name("x180"), names[0]);
+            tavo::play(tavo::Name("x90"), names[0], level);
+            tavo::frame_rotation(0.5, names[1]);
+            tavo::measure(tavo::Name("readout"), names[1], level);
+          } else {
+            tavo::align(list);
+            tavo::wait(4, list);
+            tavo::play("x180", list[0]);
+            tavo::play("x90", list[0], level);
+            tavo::frame_rotation(0.5, list[1]);
+            tavo::measure("readout", list[1], level);
+          }
+        }
+      }
+    }
+    return scope.program().listing();
+  };
+  EXPECT_EQ(record(true), record(false));
+}
+
+TEST_F(Statements, NamesAreRefusedAsTheirTextsAre) {
+  const tavo::Name empty, element("q0.xy"), pulse("x180");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::play(empty, element); }, "play: the pulse name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::play(pulse, empty, 0.5); }, "play: the element name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::frame_rotation(0.5, empty); }, "frame_rotation: the element name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::measure(pulse, empty, f); }, "measure: the element name must not be empty");
+  const tavo::Name one[] = {element};
+  const tavo::Name with_empty[] = {element, empty};
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::align(one); }, "align: needs at least two elements, got 1");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::align(with_empty); }, "align: an element name must not be empty");
+  expect_refusal<TavoValueError>(
+      scope, [&] { tavo::wait(4, std::vector<tavo::Name>{}); }, "wait: needs at least one element");
+  expect_refusal<TavoTypeError>(
+      scope, [&] { tavo::wait(f, one); }, "wait: v1 of type fixed does not fit the cycle count of type int");
+}
+
+TEST(Expressions, OutliveTheThreadsThatMadeOrDroppedThem) {
+  // Expression records come from per-thread pools: records made on one thread and released on
+  // another, by threads that end in between, stay whole and are reused whole.
+  std::vector<Expr> made;
+  std::thread([&] {
+    Expr v = vell_test::fresh_variable(DType::Int);
+    for (int i = 0; i < 5000; ++i) made.push_back(v + i);
+  }).join();
+  EXPECT_EQ(made[4999].text(), "(v0 + 4999)");
+  std::thread([&] { made.resize(100); }).join();
+  std::vector<Expr> again;
+  std::thread([&] {
+    Expr v = vell_test::fresh_variable(DType::Fixed);
+    for (int i = 0; i < 5000; ++i) again.push_back(v * i);
+  }).join();
+  EXPECT_EQ(made[99].text(), "(v0 + 99)");
+  EXPECT_EQ(again[4999].text(), "(v0 * 4999)");
 }
 
 TEST_F(Statements, PulseStatementsRefuseVariablesOfAnotherProgram) {

@@ -80,6 +80,29 @@ TEST(CodeGenerationSemantics, NestedSwitchesWithManyLabelsGiveALinearListing) {
   EXPECT_LT(std::count(listing.begin(), listing.end(), '\n'), 200) << listing;
 }
 
+TEST(CodeGenerationSemantics, AssignmentsToTheLoopVariableAreFoundInEveryNestedBlock) {
+  // Whether the body assigns the loop variable decides whether a hidden counter (v1) runs the
+  // loop: an assignment deep inside the body's blocks counts, one to another variable does not.
+  struct Case {
+    const char* body;
+    bool counted_apart;
+  };
+  const Case cases[] = {
+      {"box { switch (k) { case 1 { if (true) { while (k > 9) { i = 5; } } } } }", true},
+      {"if (k == 0) { } else { for int j in [0:1] { i = j; } }", true},
+      {"switch (k) { default { i = 2; } }", true},
+      {"k = i; rx(i) q; b = measure q; if (b) { k = 2; }", false},
+  };
+  for (const Case& c : cases) {
+    const std::string listing =
+        listing_of(std::string("qubit q; bit b; int k; for int i in [0:3] { ") + c.body + " }");
+    const std::string loop = listing.substr(listing.find("for "));
+    EXPECT_EQ(loop.rfind("for v3 = 0;", 0) == 0 && loop.find("assign v2 = v3") != std::string::npos,
+              c.counted_apart)
+        << c.body << "\n" << listing;
+  }
+}
+
 TEST(CodeGenerationSemantics, RefusedPrograms) {
   expect_throw<parsing::RedeclarationException>([] { listing_of("int k = 1;\nint k = 2;"); },
                                                 "The variable 'k' is declared again at line 2, column 0.");
