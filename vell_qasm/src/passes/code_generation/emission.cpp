@@ -375,7 +375,10 @@ tavo::Value CodeGenerationVisitor::_evaluated_once(const ast::ExprPtr& source, c
 struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   Assignments() : QASMVisitor(ast::SwitchCases::enter) {}
 
-  std::unordered_map<std::string, std::vector<std::size_t>> positions;  // ascending
+  // (name, position) of every write, in walk order; once the walk is done (finish), sorted by
+  // name and position, so that a name's writes are one run to search: a program writes
+  // thousands of names once each, for which a list per name would cost more than the walk.
+  std::vector<std::pair<std::string, std::size_t>> writes;
   std::unordered_map<const ast::ForInLoop*, std::pair<std::size_t, std::size_t>> loops;
   std::size_t next = 0;
 
@@ -395,11 +398,15 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     loops.insert_or_assign(&node, std::make_pair(first, next));
   }
 
+  void finish() { std::sort(writes.begin(), writes.end()); }
+
   bool in(const std::string& name, std::pair<std::size_t, std::size_t> run) const {
-    auto found = positions.find(name);
-    if (found == positions.end()) return false;
-    auto at = std::lower_bound(found->second.begin(), found->second.end(), run.first);
-    return at != found->second.end() && *at < run.second;
+    auto at = std::lower_bound(writes.begin(), writes.end(), run.first,
+                               [&](const std::pair<std::string, std::size_t>& write, std::size_t position) {
+                                 const int order = write.first.compare(name);
+                                 return order < 0 || (order == 0 && write.second < position);
+                               });
+    return at != writes.end() && at->first == name && at->second < run.second;
   }
 
  private:
@@ -408,7 +415,7 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     if (const auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) name = &identifier->name;
     if (const auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get()); indexed && indexed->name)
       name = &indexed->name->name;
-    if (name != nullptr) positions[*name].push_back(next++);
+    if (name != nullptr) writes.emplace_back(*name, next++);
   }
 };
 
@@ -417,6 +424,7 @@ CodeGenerationVisitor::~CodeGenerationVisitor() = default;
 void CodeGenerationVisitor::visit_Program(ast::Program& node) {
   auto assignments = std::make_unique<Assignments>();
   assignments->visit(node);
+  assignments->finish();
   _assignments = std::move(assignments);
   generic_visit(node);
 }
@@ -429,6 +437,7 @@ bool CodeGenerationVisitor::_is_assigned_in(const std::string& name, const ast::
   // A walk that did not start at the program: look at the body itself.
   Assignments body;
   for (const ast::StmtPtr& statement : loop.block) body.visit(statement);
+  body.finish();
   return body.in(name, {0, body.next});
 }
 
