@@ -375,10 +375,13 @@ tavo::Value CodeGenerationVisitor::_evaluated_once(const ast::ExprPtr& source, c
 struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   Assignments() : QASMVisitor(ast::SwitchCases::enter) {}
 
-  // (name, position) of every write, in walk order; once the walk is done (finish), sorted by
-  // name and position, so that a name's writes are one run to search: a program writes
-  // thousands of names once each, for which a list per name would cost more than the walk.
-  std::vector<std::pair<std::string, std::size_t>> writes;
+  // A program writes thousands of names, most of them once: rather than a list per name, the
+  // writes are noted as (name number, position) in walk order and, once the walk is done
+  // (finish), laid out by name number, each name's positions ascending, in one vector.
+  std::unordered_map<std::string, std::uint32_t> name_numbers;
+  std::vector<std::pair<std::uint32_t, std::size_t>> noted;
+  std::vector<std::size_t> positions;  // by name number, then ascending
+  std::vector<std::size_t> starts;     // name number -> its first place in positions; one more at the end
   std::unordered_map<const ast::ForInLoop*, std::pair<std::size_t, std::size_t>> loops;
   std::size_t next = 0;
 
@@ -392,21 +395,44 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   void visit_QuantumBarrier(ast::QuantumBarrier&) override {}
   void visit_DelayInstruction(ast::DelayInstruction&) override {}
   void visit_ExpressionStatement(ast::ExpressionStatement&) override {}
+  // Of the blocks, only the statements: conditions, ranges and switch values are expressions.
+  void visit_BranchingStatement(ast::BranchingStatement& node) override {
+    walk(node.if_block);
+    walk(node.else_block);
+  }
+  void visit_WhileLoop(ast::WhileLoop& node) override { walk(node.block); }
+  void visit_SwitchStatement(ast::SwitchStatement& node) override {
+    for (const ast::SwitchCase& switch_case : node.cases)
+      if (switch_case.block) visit(switch_case.block);
+    if (node.default_) visit(node.default_);
+  }
   void visit_ForInLoop(ast::ForInLoop& node) override {
     const std::size_t first = next;
-    generic_visit(node);
+    walk(node.block);
     loops.insert_or_assign(&node, std::make_pair(first, next));
   }
+  void walk(const std::vector<ast::StmtPtr>& statements) {
+    for (const ast::StmtPtr& statement : statements) visit(statement);
+  }
 
-  void finish() { std::sort(writes.begin(), writes.end()); }
+  void finish() {
+    starts.assign(name_numbers.size() + 1, 0);
+    for (const auto& write : noted) ++starts[write.first + 1];
+    for (std::size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
+    positions.resize(noted.size());
+    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+    for (const auto& [number, position] : noted) positions[fill[number]++] = position;
+    noted.clear();
+    noted.shrink_to_fit();
+  }
 
   bool in(const std::string& name, std::pair<std::size_t, std::size_t> run) const {
-    auto at = std::lower_bound(writes.begin(), writes.end(), run.first,
-                               [&](const std::pair<std::string, std::size_t>& write, std::size_t position) {
-                                 const int order = write.first.compare(name);
-                                 return order < 0 || (order == 0 && write.second < position);
-                               });
-    return at != writes.end() && at->first == name && at->second < run.second;
+    auto found = name_numbers.find(name);
+    if (found == name_numbers.end()) return false;
+    const auto first = positions.begin() + static_cast<std::ptrdiff_t>(starts[found->second]);
+    const auto last = positions.begin() + static_cast<std::ptrdiff_t>(starts[found->second + 1]);
+    auto at = std::lower_bound(first, last, run.first);
+    return at != last && *at < run.second;
   }
 
  private:
@@ -415,7 +441,9 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     if (const auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) name = &identifier->name;
     if (const auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get()); indexed && indexed->name)
       name = &indexed->name->name;
-    if (name != nullptr) writes.emplace_back(*name, next++);
+    if (name == nullptr) return;
+    const auto number = name_numbers.try_emplace(*name, static_cast<std::uint32_t>(name_numbers.size())).first->second;
+    noted.emplace_back(number, next++);
   }
 };
 
