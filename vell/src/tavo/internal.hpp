@@ -118,6 +118,12 @@ std::shared_ptr<T> make_pooled(A&&... args) {
 enum class NodeKind { Variable, Array, Cell, Binary, Unary, Math, Cast };
 
 struct ExprNode {
+  ExprNode() = default;
+  // Built in place, where it is held: expressions are made by the hundred thousand.
+  ExprNode(NodeKind kind_, DType dtype_, int depth_, std::uint64_t program_id_, std::shared_ptr<const VarInfo> var_,
+           int op_, const Value& lhs_, const Value& rhs_)
+      : kind(kind_), dtype(dtype_), depth(depth_), program_id(program_id_), var(std::move(var_)), op(op_), lhs(lhs_),
+        rhs(rhs_) {}
   NodeKind kind = NodeKind::Variable;
   DType dtype = DType::Int;
   int depth = 1;

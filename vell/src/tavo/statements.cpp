@@ -226,12 +226,9 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
       stmt->input_name = program.names.name(*input_name);
     }
   }
-  ExprNode node;
-  node.kind = var->is_array ? NodeKind::Array : NodeKind::Variable;
-  node.dtype = type;
-  node.program_id = var->program_id;
-  node.var = std::move(var);
-  return Access::expr(make_pooled<const ExprNode>(std::move(node)));
+  const NodeKind kind = var->is_array ? NodeKind::Array : NodeKind::Variable;
+  const std::uint64_t program_id = var->program_id;
+  return Access::expr(make_pooled<const ExprNode>(kind, type, 1, program_id, std::move(var), 0, Value(), Value()));
 }
 
 }  // namespace

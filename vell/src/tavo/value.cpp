@@ -199,18 +199,15 @@ DType binary_type(BinaryOp op, std::string_view operation, const Value& lhs, con
   return DType::Int;
 }
 
-Expr make(ExprNode node) { return detail::Access::expr(detail::make_pooled<const ExprNode>(std::move(node))); }
+template <class... A>
+Expr make(A&&... args) {
+  return detail::Access::expr(detail::make_pooled<const ExprNode>(std::forward<A>(args)...));
+}
 
 Expr unary_node(NodeKind kind, int op, DType type, std::string_view operation, const Value& operand,
                 const Operand& a) {
-  ExprNode node;
-  node.kind = kind;
-  node.op = op;
-  node.dtype = type;
-  node.depth = joined_depth(operation, a, nullptr);
-  node.program_id = a.node ? a.node->program_id : 0;
-  node.lhs = operand;
-  return make(std::move(node));
+  return make(kind, type, joined_depth(operation, a, nullptr), a.node ? a.node->program_id : 0, nullptr, op, operand,
+              Value());
 }
 
 }  // namespace
@@ -258,14 +255,8 @@ Expr Expr::operator[](const Value& index) const {
     throw TavoValueError(std::string(kOperation), "index " + std::to_string(*i) + " is outside " + array.name +
                                                       " of size " + std::to_string(array.size));
   }
-  ExprNode node;
-  node.kind = NodeKind::Cell;
-  node.dtype = array.dtype;
-  node.var = node_->var;
-  node.program_id = joined_program(kOperation, whole, at);
-  node.depth = joined_depth(kOperation, whole, &at);
-  node.lhs = index;
-  return make(std::move(node));
+  const std::uint64_t program = joined_program(kOperation, whole, at);
+  return make(NodeKind::Cell, array.dtype, joined_depth(kOperation, whole, &at), program, node_->var, 0, index, Value());
 }
 
 Value zero(DType type) {
@@ -325,15 +316,9 @@ Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
     throw TavoTypeError(std::string(operation), "needs an SDK expression on at least one side, got two plain values " +
                                        text(lhs) + " and " + text(rhs));
   }
-  ExprNode node;
-  node.kind = NodeKind::Binary;
-  node.op = static_cast<int>(op);
-  node.dtype = binary_type(op, operation, lhs, rhs, a, b);
-  node.program_id = joined_program(operation, a, b);
-  node.depth = joined_depth(operation, a, &b);
-  node.lhs = lhs;
-  node.rhs = rhs;
-  return make(std::move(node));
+  const DType type = binary_type(op, operation, lhs, rhs, a, b);
+  const std::uint64_t program = joined_program(operation, a, b);
+  return make(NodeKind::Binary, type, joined_depth(operation, a, &b), program, nullptr, static_cast<int>(op), lhs, rhs);
 }
 
 Expr unary(UnaryOp op, const Value& operand) {

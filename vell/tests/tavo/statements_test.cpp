@@ -338,7 +338,7 @@ TEST_F(Statements, NamesAreRefusedAsTheirTextsAre) {
       scope, [&] { tavo::wait(f, one); }, "wait: v1 of type fixed does not fit the cycle count of type int");
 }
 
-TEST(Expressions, OutliveTheThreadsThatMadeOrDroppedThem) {
+TEST(ExpressionRecords, OutliveTheThreadsThatMadeOrDroppedThem) {
   // Expression records come from per-thread pools: records made on one thread and released on
   // another, by threads that end in between, stay whole and are reused whole.
   std::vector<Expr> made;
