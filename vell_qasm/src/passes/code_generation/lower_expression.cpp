@@ -39,10 +39,17 @@ LoweredValue LoweredValue::bit_register(vell::tavo::Expr array, std::string name
   return value;
 }
 
-tavo::Value LoweredValue::scalar() const {
+tavo::Value LoweredValue::scalar() const& {
   if (register_) return register_integer();
   if (const auto* value = std::get_if<tavo::Value>(&value_)) return *value;
   throw TypeError("Expected a scalar value, got the array literal " + text());
+}
+
+tavo::Value LoweredValue::scalar() && {
+  if (!register_) {
+    if (auto* value = std::get_if<tavo::Value>(&value_)) return std::move(*value);
+  }
+  return static_cast<const LoweredValue&>(*this).scalar();
 }
 
 // c[0] + (c[1] << 1) + (c[2] << 2) + ...: the unsigned integer of the bits, c[0] the lowest.
@@ -254,7 +261,14 @@ LoweredValue from_plain(const PlainValue& value) {
 // integral SDK operands "/" is the SDK's integer division, which rounds as floor_for_integers.
 LoweredValue combine(Op op, const LoweredValue& l, const LoweredValue& r, plain::Division division) {
   if (l.is_sdk() || r.is_sdk()) {
-    const tavo::Value a = l.scalar(), b = r.scalar();
+    // Operands are read where they are held; only a bit register's integer is built.
+    tavo::Value built_a, built_b;
+    const tavo::Value* held_a = l.held_scalar();
+    const tavo::Value* held_b = r.held_scalar();
+    if (!held_a) built_a = l.scalar();
+    if (!held_b) built_b = r.scalar();
+    const tavo::Value& a = held_a ? *held_a : built_a;
+    const tavo::Value& b = held_b ? *held_b : built_b;
     if (op == Op::ne) return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, a, b));
     if (op == Op::divide && division == plain::Division::floor_for_integers && is_integral(a) && is_integral(b))
       return tavo::binary(tavo::BinaryOp::FloorDiv, a, b);
@@ -286,6 +300,7 @@ LoweredValue to_ns(const Term& term) {
 }
 
 LoweredValue finished(const Term& term) { return term.ns ? to_cycles(term.value) : term.value; }
+LoweredValue finished(Term&& term) { return term.ns ? to_cycles(term.value) : std::move(term.value); }
 
 void refuse_lists(const char* symbol, const LoweredValue& l, const LoweredValue& r) {
   if (l.is_list() || r.is_list())

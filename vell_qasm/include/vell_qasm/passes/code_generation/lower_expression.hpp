@@ -102,7 +102,14 @@ class LoweredValue {
 
   // The value as the SDK takes it; a TypeError for a list. A bit register gives the unsigned
   // integer of its bits, c[0] the lowest (a ValueError beyond 63 bits).
-  vell::tavo::Value scalar() const;
+  vell::tavo::Value scalar() const&;
+  vell::tavo::Value scalar() &&;  // moves the scalar out rather than copying it
+  // The scalar as held, without a copy; null for a list or a bit register (whose integer is
+  // built by scalar()).
+  const vell::tavo::Value* held_scalar() const {
+    if (register_) return nullptr;
+    return std::get_if<vell::tavo::Value>(&value_);
+  }
   // The plain value; nullopt for an SDK value or a list.
   std::optional<PlainValue> plain() const;
   // The elements; an AssertionError unless this is a list.
