@@ -21,10 +21,6 @@ std::optional<PlainValue> qasm_literal_value(const ast::QASMNode& node) {
   }
 }
 
-std::optional<PlainValue> qasm_literal_value(const ast::NodePtr& node) {
-  if (!node) return std::nullopt;
-  return qasm_literal_value(*node);
-}
 
 bool is_qasm_literal(const ast::QASMNode& node) { return qasm_literal_value(node).has_value(); }
 bool is_qasm_literal(const ast::NodePtr& node) { return node && is_qasm_literal(*node); }
