@@ -200,9 +200,10 @@ ast::ExprPtr binop_rule_result(const ast::BinaryExpression& node) {
 }
 
 ast::ExprPtr binop_rule_result(const ast::BinaryExpression& node, OperandTypes& types) {
+  const auto& ranges = rows_by_operator();
   const auto op = static_cast<std::size_t>(node.op);
-  if (op >= rows_by_operator().size()) return nullptr;
-  const RowRange range = rows_by_operator()[op];
+  if (op >= ranges.size()) return nullptr;
+  const RowRange range = ranges[op];
   if (range.first == range.last) return nullptr;
   std::optional<PlainValue> left = utils::qasm_literal_value(node.lhs);
   std::optional<PlainValue> right = utils::qasm_literal_value(node.rhs);

@@ -239,8 +239,10 @@ std::optional<BinaryExpressionModifier::Arguments> BinaryExpressionModifier::_ge
 }
 
 BinaryExpressionModifier::Function BinaryExpressionModifier::_get_func_to_calculate(const ast::BinaryExpression& node) {
-  for (const auto& [op, func] : BINARY_OPERATOR_TO_FUNCTION)
-    if (op == node.op) return func;
+  // The table follows the enumeration, whose values count from 1.
+  const auto i = static_cast<std::size_t>(node.op) - 1;
+  if (i < BINARY_OPERATOR_TO_FUNCTION.size() && BINARY_OPERATOR_TO_FUNCTION[i].first == node.op)
+    return BINARY_OPERATOR_TO_FUNCTION[i].second;
   return nullptr;
 }
 
