@@ -437,12 +437,27 @@ ast::Rewrite ConstantExpressionsTransformer::visit_ForInLoop(const ast::Ptr<ast:
   return generic_visit(node);
 }
 
+namespace {
+
+// Frees the operands of a replaced expression that nothing else holds before the expression
+// itself: they are mostly leaves, freed at once, where the freeing of the expression would first
+// gather them in a list.
+void drop_operands(ast::BinaryExpression& replaced) {
+  replaced.lhs.reset();
+  replaced.rhs.reset();
+}
+
+}  // namespace
+
 void ConstantExpressionsTransformer::fold_operand(ast::ExprPtr& child) {
   if (!child) return;
   ast::Expression& node = *child;
   if (ast::is_exactly<ast::BinaryExpression>(node)) {
     openqasm3::check_stack("a transformer's walk");
-    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node))) child = std::move(folded);
+    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node))) {
+      if (child.use_count() == 1) drop_operands(static_cast<ast::BinaryExpression&>(node));
+      child = std::move(folded);
+    }
     return;
   }
   // A node this walk has no handler for keeps its place; only its children are walked.
@@ -519,7 +534,10 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
       else if (!folded || folded != current.lhs) running = binary_result_type(current.op, *running, types.rhs());
     }
     // The next link out holds this one as its left operand. (This may free `current`.)
-    if (i > base && folded) chain_[i - 1]->lhs = std::move(folded);
+    if (i > base && folded) {
+      if (chain_[i - 1]->lhs.use_count() == 1) drop_operands(current);
+      chain_[i - 1]->lhs = std::move(folded);
+    }
   }
   return folded;
 }
