@@ -35,11 +35,34 @@ class InitialiserResolver : public ConstantsResolver {
     return node;
   }
 
+  // A flat chain a + b + c + ... leans left as deep as it is long: its left operands are entered
+  // in a loop, in the order of the generic walk (innermost left operand, then the right operands
+  // from the innermost link out), and only the right operands recurse.
+  ast::Rewrite visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) override {
+    std::vector<ast::BinaryExpression*> chain{node.get()};
+    while (chain.back()->lhs && ast::is_exactly<ast::BinaryExpression>(*chain.back()->lhs))
+      chain.push_back(static_cast<ast::BinaryExpression*>(chain.back()->lhs.get()));
+    resolve_operand(chain.back()->lhs);
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link) resolve_operand((*link)->rhs);
+    return node;
+  }
+
   std::vector<ast::Ptr<ast::Identifier>> unresolved;
   bool named_constant = false;
   unsigned chain_level = 0;  // the deepest chain level among the constants it named
 
  private:
+  // Sets the operand to its visit's result.
+  void resolve_operand(ast::ExprPtr& operand) {
+    if (!operand) return;
+    ast::Rewrite visited = visit(operand);
+    check(visited.is_node(), "An operand was resolved into no node or a list");
+    if (visited.node() == operand) return;
+    auto value = ast::dyn_cast<ast::Expression>(visited.node());
+    check(value != nullptr, "An operand was resolved into a node that is no expression");
+    operand = std::move(value);
+  }
+
   const std::unordered_map<std::string, unsigned>& _levels;
 };
 

@@ -262,3 +262,22 @@ TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
 
 }  // namespace
 }  // namespace vell_qasm::passes::code_resolving
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+using namespace vell_qasm::testing;
+
+// A constant defined by a long flat expression: its initialiser is resolved, and its uses folded,
+// without running out of stack.
+TEST(ConstInlining, AConstantOfManyTermsInlinesAndFolds) {
+  std::string terms = "1";
+  for (int i = 0; i < 15000; ++i) terms += " + 1";
+  auto root = inline_constants("const int c = " + terms + "; int x = c; int y = c + 1;");
+  ExpressionsOptimizationStep folding;
+  run_step(folding, root);
+  EXPECT_EQ(printed(root), printed("int x = 15001; int y = 15002;"));
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving
