@@ -12,7 +12,8 @@
 // so stored values hold no constant's name: `const int a = 2; const int b = a * 3; int x = b;`
 // leaves x = 2 * 3 and no `a`. OpenQASM declares a constant before its use, so an initialiser
 // that names a constant declared later in walk order (itself included) is a ValueError naming
-// both constants, never a name left behind whose declaration is gone.
+// both constants, never a name left behind whose declaration is gone. A flat chain a + b + ... in
+// an initialiser is entered in a loop, so that a constant of many terms needs no deep recursion.
 //
 // Chains: a constant's value holds the values of the constants its initialiser names, and so on
 // down the chain; a chain of 10^5 constants each defined from the one before would nest 10^5
