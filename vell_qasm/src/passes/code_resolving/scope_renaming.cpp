@@ -74,8 +74,34 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
     if (auto* io = ast::dyn_cast<ast::IODeclaration>(statement.get())) name = &io->identifier;
     if (name != nullptr && *name != nullptr) _visible.try_emplace((*name)->name);
   }
-  return generic_visit(node);
+  _visit_statements(node->statements);
+  return node;
 }
+
+namespace {
+
+// Whether a statement of this class may change what is in scope: it declares a name or holds a
+// block (outside classes may hold anything). Every other statement only reads names, and while
+// every visible name is its own there is nothing in it to rename.
+bool may_declare(ast::NodeKind kind) {
+  switch (kind) {
+    case ast::NodeKind::ClassicalDeclaration:
+    case ast::NodeKind::ConstantDeclaration:
+    case ast::NodeKind::IODeclaration:
+    case ast::NodeKind::ForInLoop:
+    case ast::NodeKind::CompoundStatement:
+    case ast::NodeKind::BranchingStatement:
+    case ast::NodeKind::WhileLoop:
+    case ast::NodeKind::SwitchStatement:
+    case ast::NodeKind::Box:
+    case ast::NodeKind::External:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
 
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   if (_renamings_visible == 0) return node;  // the common case: every visible name is its own
@@ -102,21 +128,21 @@ ast::Rewrite ScopeRenamer::visit_IndexExpression(const ast::Ptr<ast::IndexExpres
 // outer x): they are walked before the name is declared.
 ast::Rewrite ScopeRenamer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  generic_visit(node);
+  if (_renamings_visible > 0) generic_visit(node);
   node->identifier = _declare(identifier, node, "variable");
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  generic_visit(node);
+  if (_renamings_visible > 0) generic_visit(node);
   node->identifier = _declare(identifier, node, "constant");
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  generic_visit(node);
+  if (_renamings_visible > 0) generic_visit(node);
   node->identifier = _declare(identifier, node, "variable");
   return node;
 }
@@ -147,10 +173,12 @@ ast::Rewrite ScopeRenamer::visit_CalibrationDefinition(const ast::Ptr<ast::Calib
   return node;
 }
 
-void ScopeRenamer::_visit_statements(std::vector<ast::StmtPtr>& statements) {
+ast::Rewrite ScopeRenamer::visit_DurationOf(const ast::Ptr<ast::DurationOf>& node) { return node; }
+
+template <class Statement> void ScopeRenamer::_visit_statements(std::vector<ast::Ptr<Statement>>& statements) {
   // Every handler here gives its statement back: the statements are rewritten in place.
-  for (const ast::StmtPtr& statement : statements)
-    if (statement) visit(statement);
+  for (const ast::Ptr<Statement>& statement : statements)
+    if (statement && (_renamings_visible > 0 || may_declare(statement->kind()))) visit(statement);
 }
 
 void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
@@ -165,7 +193,8 @@ void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
 }
 
 ast::ExprPtr ScopeRenamer::_visit_expression(const ast::ExprPtr& expression) {
-  if (!expression) return expression;
+  // Expressions declare nothing: while every visible name is its own, they stay as they are.
+  if (!expression || _renamings_visible == 0) return expression;
   ast::Rewrite rewritten = visit(expression);
   check(rewritten.is_node(), "An expression is rewritten into an expression");
   auto result = ast::dyn_cast<ast::Expression>(rewritten.node());
@@ -192,7 +221,7 @@ ast::Rewrite ScopeRenamer::visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node)
 }
 
 ast::Rewrite ScopeRenamer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
-  if (node->set_declaration) {
+  if (node->set_declaration && _renamings_visible > 0) {
     ast::Rewrite set = visit(node->set_declaration);
     check(set.is_node(), "A loop's set is rewritten into a set");
     node->set_declaration = set.node();

@@ -19,7 +19,8 @@
 // Uses reached: identifiers in expressions, assignment and measurement targets, the names and
 // index lists of indexed identifiers (which the reference walk does not enter) and switch cases.
 // Not renamed: gate and function names, qubit registers, and gate, subroutine and calibration
-// definitions, which are not entered (their bodies see only constants, which global scope holds).
+// definitions, which are not entered (their bodies see only constants, which global scope holds),
+// nor the blocks of durationof expressions (no step after this one compiles them).
 //
 // The tree is rewritten in place; renamed uses are new Identifier nodes with the old node's span.
 #pragma once
@@ -70,6 +71,7 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
       const openqasm3::ast::Ptr<openqasm3::ast::SubroutineDefinition>& node) override;
   openqasm3::ast::Rewrite visit_CalibrationDefinition(
       const openqasm3::ast::Ptr<openqasm3::ast::CalibrationDefinition>& node) override;
+  openqasm3::ast::Rewrite visit_DurationOf(const openqasm3::ast::Ptr<openqasm3::ast::DurationOf>& node) override;
 
   openqasm3::ast::Rewrite visit_CompoundStatement(
       const openqasm3::ast::Ptr<openqasm3::ast::CompoundStatement>& node) override;
@@ -97,7 +99,9 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   void _close_scope();
   // Visits a block's statements in a scope of their own.
   void _visit_block(std::vector<openqasm3::ast::StmtPtr>& statements);
-  void _visit_statements(std::vector<openqasm3::ast::StmtPtr>& statements);
+  // Visits the statements that may need it: all of them while a renamed name is visible, else
+  // those that declare or hold blocks.
+  template <class Statement> void _visit_statements(std::vector<openqasm3::ast::Ptr<Statement>>& statements);
   openqasm3::ast::ExprPtr _visit_expression(const openqasm3::ast::ExprPtr& expression);
 
   // Name -> the declarations of that name visible now, innermost last. Every name declared so far,
