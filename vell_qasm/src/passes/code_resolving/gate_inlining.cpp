@@ -331,27 +331,44 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   }
 
   // Declarations are noted in program order: a parameter the body never reads is checked
-  // against them, and a real-typed name passes as a parameter without a cast.
+  // against them, and a real-typed name passes as a parameter without a cast. Types and
+  // expressions hold no gate calls (durationof blocks are not entered): the walk goes only where
+  // statements are.
   ast::Rewrite visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
     _declare(node->qubit, nullptr);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    ast::rewrite_field<ast::ForInLoop>(*this, "block", node->block);
+    return node;
   }
+  ast::Rewrite visit_BranchingStatement(const ast::Ptr<ast::BranchingStatement>& node) override {
+    ast::rewrite_field<ast::BranchingStatement>(*this, "if_block", node->if_block);
+    ast::rewrite_field<ast::BranchingStatement>(*this, "else_block", node->else_block);
+    return node;
+  }
+  ast::Rewrite visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node) override {
+    ast::rewrite_field<ast::WhileLoop>(*this, "block", node->block);
+    return node;
+  }
+  ast::Rewrite visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) override { return node; }
+  ast::Rewrite visit_QuantumMeasurementStatement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) override {
+    return node;
+  }
+  ast::Rewrite visit_DurationOf(const ast::Ptr<ast::DurationOf>& node) override { return node; }
   ast::Rewrite visit_ClassicalArgument(const ast::Ptr<ast::ClassicalArgument>& node) override {
     _declare(node->name, node->type);
     return generic_visit(node);
