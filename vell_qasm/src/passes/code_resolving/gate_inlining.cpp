@@ -591,7 +591,9 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     };
     if (!substitution) substitution = std::make_unique<IdentifierTransformer>(nullptr, std::vector<ast::NodePtr>{});
     std::vector<ast::NodePtr> out;
+    out.reserve(gate.node->body.size());
     std::vector<Frame> stack;
+    stack.reserve(4);  // most bodies call gates at most a few levels deep
     stack.push_back(Frame{&gate, std::move(substitution)});
     while (!stack.empty()) {
       Frame& frame = stack.back();
