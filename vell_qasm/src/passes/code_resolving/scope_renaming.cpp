@@ -68,11 +68,23 @@ ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>
 
 ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
   for (const ast::NodePtr& statement : node->statements) {
-    const ast::Ptr<ast::Identifier>* name = nullptr;
-    if (auto* classical = ast::dyn_cast<ast::ClassicalDeclaration>(statement.get())) name = &classical->identifier;
-    if (auto* constant = ast::dyn_cast<ast::ConstantDeclaration>(statement.get())) name = &constant->identifier;
-    if (auto* io = ast::dyn_cast<ast::IODeclaration>(statement.get())) name = &io->identifier;
-    if (name != nullptr && *name != nullptr) _visible.try_emplace((*name)->name);
+    if (!statement) continue;
+    // The class or one derived from it (no class of the library derives from these three).
+    const ast::Identifier* name = nullptr;
+    switch (statement->library_kind()) {
+      case ast::NodeKind::ClassicalDeclaration:
+        name = static_cast<const ast::ClassicalDeclaration&>(*statement).identifier.get();
+        break;
+      case ast::NodeKind::ConstantDeclaration:
+        name = static_cast<const ast::ConstantDeclaration&>(*statement).identifier.get();
+        break;
+      case ast::NodeKind::IODeclaration:
+        name = static_cast<const ast::IODeclaration&>(*statement).identifier.get();
+        break;
+      default:
+        break;
+    }
+    if (name != nullptr) _visible.try_emplace(name->name);
   }
   _visit_statements(node->statements);
   return node;
@@ -147,17 +159,17 @@ ast::Rewrite ScopeRenamer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration
   return node;
 }
 
+// A gate's or function's name is no variable: every field but the name is walked.
 ast::Rewrite ScopeRenamer::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
-  const ast::Ptr<ast::Identifier> name = node->name;  // a gate's name is no variable
-  generic_visit(node);
-  node->name = name;
+  ast::rewrite_field<ast::QuantumGate>(*this, "modifiers", node->modifiers);
+  ast::rewrite_field<ast::QuantumGate>(*this, "arguments", node->arguments);
+  ast::rewrite_field<ast::QuantumGate>(*this, "qubits", node->qubits);
+  ast::rewrite_field<ast::QuantumGate>(*this, "duration", node->duration);
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_FunctionCall(const ast::Ptr<ast::FunctionCall>& node) {
-  const ast::Ptr<ast::Identifier> name = node->name;
-  generic_visit(node);
-  node->name = name;
+  ast::rewrite_field<ast::FunctionCall>(*this, "arguments", node->arguments);
   return node;
 }
 
