@@ -26,43 +26,45 @@ void rewrite_index_lists(ast::QASMTransformer& transformer, std::vector<ast::Ind
 }
 
 ScopeRenamer::ScopeRenamer() {
-  _scopes.emplace_back();
+  _scope_starts.push_back(0);
   for (const auto& entry : CONSTANTS) {
-    std::vector<Binding>& bindings = _visible[entry.first];
-    bindings.push_back(Binding{0, entry.first});
-    _scopes.back().push_back(&bindings);
+    Entry& name = _visible[entry.first];
+    _bindings.push_back(Binding{0, &name, name.innermost});
+    name.innermost = _bindings.size() - 1;
   }
 }
 
-void ScopeRenamer::_open_scope() { _scopes.emplace_back(); }
+void ScopeRenamer::_open_scope() { _scope_starts.push_back(_bindings.size()); }
 
 void ScopeRenamer::_close_scope() {
-  // Map entries stay where they are (nothing is erased), so the pointers still hold.
-  for (std::vector<Binding>* bindings : _scopes.back()) {
-    if (bindings->back().renamed) --_renamings_visible;
-    bindings->pop_back();
+  while (_bindings.size() > _scope_starts.back()) {
+    const Binding& binding = _bindings.back();
+    if (!binding.renamed.empty()) --_renamings_visible;
+    binding.entry->innermost = binding.outer;
+    _bindings.pop_back();
   }
-  _scopes.pop_back();
+  _scope_starts.pop_back();
 }
 
 ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>& identifier,
                                                  const ast::NodePtr& declaration, const char* kind) {
   check(identifier != nullptr, "A declaration names what it declares");
-  const std::size_t depth = _scopes.size() - 1;
+  const std::size_t depth = _scope_starts.size() - 1;
   // An entry exists for every name declared so far and every global name: the name is taken.
   auto [entry, fresh] = _visible.try_emplace(identifier->name);
-  std::vector<Binding>& bindings = entry->second;
-  if (!bindings.empty() && bindings.back().depth == depth)
+  Entry& name = entry->second;
+  if (name.innermost != kNone && _bindings[name.innermost].depth == depth)
     throw parsing::RedeclarationException(declaration, identifier->name, kind);
   ast::Ptr<ast::Identifier> declared = identifier;
-  const bool renamed = depth > 0 && !fresh;
-  if (renamed) {
+  Binding binding{depth, &name, name.innermost};
+  if (depth > 0 && !fresh) {
     declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
     declared->span = identifier->span;
+    binding.renamed = declared->name;
     ++_renamings_visible;
   }
-  bindings.push_back(Binding{depth, declared->name, renamed});
-  _scopes.back().push_back(&bindings);
+  _bindings.push_back(std::move(binding));
+  name.innermost = _bindings.size() - 1;
   return declared;
 }
 
@@ -118,8 +120,10 @@ bool may_declare(ast::NodeKind kind) {
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   if (_renamings_visible == 0) return node;  // the common case: every visible name is its own
   auto found = _visible.find(node->name);
-  if (found == _visible.end() || found->second.empty() || !found->second.back().renamed) return node;
-  auto renamed = ast::make<ast::Identifier>(found->second.back().name);
+  if (found == _visible.end() || found->second.innermost == kNone) return node;
+  const std::string& name = _bindings[found->second.innermost].renamed;
+  if (name.empty()) return node;
+  auto renamed = ast::make<ast::Identifier>(name);
   renamed->span = node->span;
   return renamed;
 }
