@@ -248,7 +248,7 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
     auto copy = ast::make<ast::QuantumGate>(gate);
     copy->name = ast::make<ast::Identifier>(*gate.name);
     for (ast::ExprPtr& argument : copy->arguments)
-      if (!(argument = copy_expression(*argument, 0))) return nullptr;
+      if (!argument || !(argument = copy_expression(*argument, 0))) return nullptr;
     for (ast::NodePtr& qubit : copy->qubits) {
       if (!qubit || qubit->kind() != ast::NodeKind::Identifier) return nullptr;
       const ast::NodePtr* operand = operand_for(static_cast<const ast::Identifier&>(*qubit).name);
