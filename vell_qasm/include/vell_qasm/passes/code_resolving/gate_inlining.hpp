@@ -41,8 +41,8 @@
 // built only when a sink records DEBUG.
 //
 // The walk enters switch cases too (labels and blocks), since code generation emits case blocks;
-// it does not enter expressions, which hold no gate calls (a durationof block is left as written:
-// the compiler refuses it).
+// the other expressions it leaves alone, since they hold no gate calls (a durationof block is
+// left as written: the compiler refuses it).
 // The tree is rewritten in place; the returned OpenQasmProgram shares it, and a failure leaves
 // what was rewritten before it.
 #pragma once
