@@ -14,7 +14,17 @@ namespace ast = openqasm3::ast;
 namespace {
 
 // Equality by numeric value across booleans, integers and reals, without rounding the integer.
-bool numerically_equal(const PlainValue& a, const PlainValue& b) { return plain::compare(a, b) == 0; }
+// Two integral values (the common case: a literal operand against 0 or 1) compare as integers.
+bool numerically_equal(const PlainValue& a, const PlainValue& b) {
+  if (!std::holds_alternative<double>(a) && !std::holds_alternative<double>(b)) {
+    auto integer = [](const PlainValue& v) {
+      const bool* boolean = std::get_if<bool>(&v);
+      return boolean ? std::int64_t{*boolean} : std::get<std::int64_t>(v);
+    };
+    return integer(a) == integer(b);
+  }
+  return plain::compare(a, b) == 0;
+}
 
 }  // namespace
 
