@@ -35,6 +35,7 @@
 #pragma once
 
 #include <array>
+#include <memory_resource>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -178,7 +179,9 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // `top`, or null where it stays.
   openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top);
 
-  std::unordered_map<std::string, ValueType> declared_;
+  // Entries are never erased: their memory comes in blocks, freed with the walk.
+  std::pmr::monotonic_buffer_resource declared_memory_;
+  std::pmr::unordered_map<std::string, ValueType> declared_{&declared_memory_};
   // The links of the chains being folded and the spines being typed, innermost calls on top:
   // kept from call to call so that a chain costs no allocation.
   std::vector<openqasm3::ast::BinaryExpression*> chain_;
