@@ -369,20 +369,21 @@ ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression
   // Along the left spine in a loop: a flat chain a + b + ... is as deep as it is long. The spine
   // goes on spine_ above what enclosing calls keep there, so that no call allocates.
   const std::size_t base = spine_.size();
+  struct Unwind {
+    std::vector<const ast::BinaryExpression*>& spine;
+    std::size_t base;
+    ~Unwind() { spine.resize(base); }
+  } unwind{spine_, base};
   const ast::Expression* leaf = expression.get();
   while (ast::isa<ast::BinaryExpression>(*leaf)) {
     const auto& binary = static_cast<const ast::BinaryExpression&>(*leaf);
-    if (!binary.lhs) {
-      spine_.resize(base);
-      return ValueType::unknown;
-    }
+    if (!binary.lhs) return ValueType::unknown;
     spine_.push_back(&binary);
     leaf = binary.lhs.get();
   }
   ValueType type = leaf_type(*leaf);
   // By index: the right operands' calls grow spine_ above our part and shrink it back.
   for (std::size_t i = spine_.size(); i-- > base;) type = binary_result_type(spine_[i]->op, type, type_of(spine_[i]->rhs));
-  spine_.resize(base);
   return type;
 }
 
