@@ -7,6 +7,7 @@
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/node_type_counter.hpp"
+#include "vell_qasm/passes/parsing/node_search.hpp"
 
 namespace vell_qasm::passes::parsing {
 
@@ -61,15 +62,10 @@ bool lower_than_target(const std::string& version) {
 }
 
 // Whether the tree holds an input/output declaration anywhere the counting walk reaches (switch
-// cases and inner index lists included); stops descending once it has found one.
-class IODeclarationFinder : public Visitor<IODeclarationFinder> {
+// cases and inner index lists included).
+class IODeclarationFinder : public NodeSearch<IODeclarationFinder> {
  public:
-  bool found = false;
-
-  void generic_visit(ast::QASMNode& node) override {
-    if (!found) ast::QASMVisitor::generic_visit(node);
-  }
-  void visit_IODeclaration(ast::IODeclaration&) override { found = true; }
+  void visit_IODeclaration(ast::IODeclaration&) override { found(); }
   void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {
     generic_visit(node);
     for (auto& index : node.indices)
@@ -133,9 +129,7 @@ ast::StmtPtr IOVariablesTransformer::_get_new_declaration_node(const ast::Ptr<as
 }
 
 ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>& node) {
-  IODeclarationFinder finder;
-  finder.visit(*node);
-  if (finder.found) {
+  if (IODeclarationFinder().holds(*node)) {
     // The count is needed only for the record.
     logging::debug(logger(), [&] {
       return "Encountered existing (" + std::to_string(count_node_types(*node).of<ast::IODeclaration>()) +
