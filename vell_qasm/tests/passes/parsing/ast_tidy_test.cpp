@@ -49,6 +49,38 @@ TEST(AstTidy, ProgramWithInputsOrOutputsKeepsItsTree) {
   EXPECT_EQ(texts(capture.records(kLogger)), (std::vector<std::string>{"Encountered existing (2) I/O variables."}));
 }
 
+TEST(AstTidy, AnInputOrOutputAnywhereTheCountReachesKeepsTheTree) {
+  // The search for a declaration ends at the first one, from any depth; every place it may
+  // stand in, behind declarations that would otherwise be split, leaves the whole tree alone.
+  auto in_index = [](ast::NodePtr item) {
+    return ast::make<ast::QuantumReset>(ast::make<ast::IndexedIdentifier>(
+        id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(0)}, ast::IndexList{std::move(item)}}));
+  };
+  auto in_switch = [](std::vector<ast::ExprPtr> labels, std::vector<ast::StmtPtr> body) {
+    return ast::make<ast::SwitchStatement>(id("i"), std::vector<ast::SwitchCase>{{std::move(labels), block(body)}},
+                                           nullptr);
+  };
+  auto input = [] { return io_decl(ast::IOKeyword::input, "a"); };
+  auto while_loop = [](std::vector<ast::StmtPtr> body) {
+    return ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true), std::move(body));
+  };
+  const std::vector<std::pair<std::string, ast::StmtPtr>> places = {
+      {"top level", input()},
+      {"loop body in a loop body", while_loop({int_decl("w", lit(1)), while_loop({input()})})},
+      {"switch case block", in_switch({lit(0)}, {int_decl("k", lit(2)), input()})},
+      {"inner index list", in_index(input())},
+      {"inner index list of a switch case", in_switch({lit(1)}, {in_index(input())})},
+  };
+  for (const auto& [place, statement] : places) {
+    auto declaration = int_decl("x", lit(5));
+    auto root = program({declaration, int_decl("y", lit(6)), statement, int_decl("z", lit(7))});
+    auto before = ast::deep_copy(root);
+    tidy(root);
+    EXPECT_TRUE(ast::equal(root, before)) << place;
+    EXPECT_EQ(root->statements[0], declaration) << place;
+  }
+}
+
 TEST(AstTidy, WithoutInputsAndOutputsDeclarationsBecomeOutputsWithTheirValuesSplitOff) {
   auto x = int_decl("x", lit(5));
   auto b = bit_measured("b", "q");
