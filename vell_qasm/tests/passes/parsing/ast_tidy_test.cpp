@@ -121,6 +121,34 @@ TEST(AstTidy, WithoutInputsAndOutputsDeclarationsBecomeOutputsWithTheirValuesSpl
             (std::vector<std::string>{"No pre existing I/O variables, modified all variables."}));
 }
 
+TEST(AstTidy, AFailingDeclarationLeavesTheListAsTheGenericWalkDoes) {
+  // The rewrite enters only the statements that hold a declaration; a failure among them keeps
+  // what was rewritten before it and leaves the rest of the list, in order, as it stands.
+  auto before_gate = gate_on("h", {"q"});
+  auto nested = int_decl("n", lit(1));
+  auto loop = ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true), std::vector<ast::StmtPtr>{nested});
+  auto odd = int_decl("s", ast::make<ast::DiscreteSet>(std::vector<ast::ExprPtr>{lit(1)}));
+  odd->span = ast::Span{4, 2, 4, 20};
+  auto after = int_decl("z", lit(3));
+  auto root = program({int_decl("a", lit(2)), before_gate, loop, odd, gate_on("x", {"q"}), after});
+  try {
+    AstTidy()(wrap(root));
+    FAIL() << "no error";
+  } catch (const NotImplementedError& e) {
+    EXPECT_STREQ(e.what(), "Unsupported init type - <class 'openqasm3.ast.DiscreteSet'>");
+    ASSERT_TRUE(e.location().has_value());
+    EXPECT_EQ(e.location()->line, 4);
+  }
+  EXPECT_EQ(class_names(root->statements),
+            (std::vector<std::string>{"IODeclaration", "ClassicalAssignment", "QuantumGate", "WhileLoop",
+                                      "ClassicalDeclaration", "QuantumGate", "ClassicalDeclaration"}));
+  EXPECT_EQ(root->statements[2], before_gate);
+  EXPECT_EQ(class_names(loop->block), (std::vector<std::string>{"IODeclaration", "ClassicalAssignment"}));
+  EXPECT_EQ(root->statements[4], odd);
+  EXPECT_EQ(root->statements[6], after);
+  EXPECT_NE(after->init_expression, nullptr);
+}
+
 TEST(AstTidy, EmptyProgramIsRecordedAndGetsNoVersion) {
   auto root = program({});
   logging::Capture capture;
