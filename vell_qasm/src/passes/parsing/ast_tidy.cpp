@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "vell_qasm/errors.hpp"
@@ -198,7 +199,11 @@ ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>&
     });
     return node;
   }
-  rewrite_statements_at(*this, node->statements, survey.holding_declarations);
+  if (typeid(*this) == typeid(IOVariablesTransformer)) {
+    rewrite_statements_at(*this, node->statements, survey.holding_declarations);
+  } else {
+    QASMTransformer::generic_visit(node);  // a derived class may rewrite other nodes too
+  }
   logging::debug(logger(), "No pre existing I/O variables, modified all variables.");
   return node;
 }

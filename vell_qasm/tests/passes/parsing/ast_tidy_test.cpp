@@ -149,6 +149,26 @@ TEST(AstTidy, AFailingDeclarationLeavesTheListAsTheGenericWalkDoes) {
   EXPECT_NE(after->init_expression, nullptr);
 }
 
+TEST(AstTidy, ATransformerDerivedFromTheRewriteStillWalksEveryStatement) {
+  // The rewrite itself enters only the statements holding a declaration; a derived class, which
+  // may handle other nodes, gets the whole generic walk.
+  struct CountingGates : IOVariablesTransformer {
+    int gates = 0;
+    ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
+      ++gates;
+      return node;
+    }
+  };
+  auto loop = ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true),
+                                        std::vector<ast::StmtPtr>{gate_on("h", {"q"})});
+  auto root = program({gate_on("x", {"q"}), int_decl("a", lit(1)), loop});
+  CountingGates counting;
+  counting.visit(root);
+  EXPECT_EQ(counting.gates, 2);
+  EXPECT_EQ(class_names(root->statements),
+            (std::vector<std::string>{"QuantumGate", "IODeclaration", "ClassicalAssignment", "WhileLoop"}));
+}
+
 TEST(AstTidy, EmptyProgramIsRecordedAndGetsNoVersion) {
   auto root = program({});
   logging::Capture capture;
