@@ -181,15 +181,8 @@ TEST(NodeTypesValidator, AnAllowedKindPassedWithoutAskingStillLeavesEveryRefusal
     EXPECT_EQ(refused_node<DisallowedNodeTypeException>(validator, refused_in(make, refused)), refused) << place;
   }
 
-  // A criterion put in the validator's place is asked about every node, those of allowed kinds too.
-  std::vector<std::string> seen;
-  validator.criterion = refusing({}, seen);
   auto program = refused_in(inner_list, ast::make<ast::IntegerLiteral>(7));
-  EXPECT_EQ(validator(program), program);
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), "IndexedIdentifier"), 11);
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), "IntegerLiteral"), 11);
-
-  // So is a criterion wrapping the validator's own, though the answers it gets are the validator's.
+  // A criterion put in the validator's place, even one wrapping its own, is asked about every node.
   AllowedNodeTypesValidator wrapped(allowed);
   int asked = 0;
   wrapped.criterion = [own = wrapped.criterion, &asked](const ast::QASMNode& node) {
