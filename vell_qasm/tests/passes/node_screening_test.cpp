@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 
 #include "vell_qasm/configurations/hw_qubit.hpp"
