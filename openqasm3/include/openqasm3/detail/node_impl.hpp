@@ -72,8 +72,8 @@ void walk(QASMVisitor& v, std::vector<SwitchCase>& cases);  // entered only on r
 
 // ---- generic rewriting walk
 template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
-template <class T> void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
-  if (!p || p->transform_generically(t)) return;
+template <class T>
+[[gnu::noinline]] void rewrite_by_handler(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
   Rewrite r = p->transform_here(t, handle_ref(p));
   if (r.is_keep()) return;
   if (r.is_none()) {
@@ -83,6 +83,11 @@ template <class T> void rewrite(QASMTransformer& t, std::string_view owner, cons
   } else {
     throw_field_list(owner, name);
   }
+}
+// Inline: most nodes of most walks take the generic path, which needs no Rewrite.
+template <class T>
+[[gnu::always_inline]] inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
+  if (p && !p->transform_generically(t)) rewrite_by_handler(t, owner, name, p);
 }
 // When a visit fails, the list keeps the rewrites made before the failure and the elements not yet
 // rewritten: nothing of it is lost.
@@ -210,7 +215,7 @@ inline void deepen(SwitchCase& c, CopyMemo& memo) {
 // ---- detaching the children (freeing without recursion)
 template <class T> void detach(T&, std::vector<NodePtr>&) {}
 // A child that other handles still hold is only released here: its count drops, nothing is freed.
-template <class T> void detach(Ptr<T>& p, std::vector<NodePtr>& out) {
+template <class T> [[gnu::always_inline]] inline void detach(Ptr<T>& p, std::vector<NodePtr>& out) {
   if (!p) return;
   if (p.use_count() > 1) {
     p.reset();
@@ -361,7 +366,7 @@ template <class D, class Base> struct NodeImpl : Base {
     detail::NodeWalk how = detail::NodeWalk::handler;
     if constexpr (kind_of<D> != NodeKind::External) how = v.walk_of(kind_of<D>);
     if (how == detail::NodeWalk::skip) return;
-    check_stack("a visitor's walk");
+    guard_stack("a visitor's walk");
     if constexpr (std::is_base_of_v<Statement, D>) {
       v.walk_statement(*this, [&] { visit_here(v, self, how); });
     } else {
@@ -377,7 +382,7 @@ template <class D, class Base> struct NodeImpl : Base {
       const detail::NodeWalk how = t.walk_of(kind_of<D>);
       if (how == detail::NodeWalk::skip) return true;
       if (how == detail::NodeWalk::children) {
-        check_stack("a transformer's walk");
+        guard_stack("a transformer's walk");
         if constexpr (std::is_base_of_v<Statement, D>) {
           t.walk_statement(*this, [&] { NodeImpl::transform_children(t); });
         } else {
@@ -436,12 +441,16 @@ template <class D, class Base> struct NodeImpl : Base {
   }
   // The handler's rewrite of this node (its generic walk is not for it).
   Rewrite dispatch_transform(QASMTransformer& t, detail::HandleRef self) {
-    check_stack("a transformer's walk");
+    guard_stack("a transformer's walk");
     if constexpr (std::is_base_of_v<Statement, D>) {
       return t.walk_statement(*this, [&] { return detail::dispatch(t, std::static_pointer_cast<D>(self.get())); });
     } else {
       return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
     }
+  }
+  // check_stack, inlined: every node a walk enters pays it.
+  [[gnu::always_inline]] static void guard_stack(const char* walk) {
+    if (stack_nearly_full()) [[unlikely]] throw_stack_exhausted(walk);
   }
   [[no_unique_address]] detail::BridgeCount<D> bridge_count_;
   // See detail::prefetch.

@@ -96,7 +96,7 @@ inline bool bridges_alive() { return live_bridge_nodes.load(std::memory_order_re
 // outside class may meet that class anywhere, so nothing is skipped for it.
 struct ExternalHandlers {};
 
-inline NodeWalk walk_of(const DefaultHandlers& d, NodeKind kind) {
+[[gnu::always_inline]] inline NodeWalk walk_of(const DefaultHandlers& d, NodeKind kind) {
   const auto k = static_cast<std::size_t>(kind);
   if (!d.generic[k]) return NodeWalk::handler;
   return d.skip[k] && !bridges_alive() ? NodeWalk::skip : NodeWalk::children;
@@ -115,7 +115,7 @@ class QASMVisitor : public detail::StatementWalk {
   // (neither its handler nor generic_visit is overridden).
   bool walks_generically(NodeKind kind) { return walk_of(kind) != detail::NodeWalk::handler; }
   // How the walk treats a node of library class `kind`.
-  detail::NodeWalk walk_of(NodeKind kind) {
+  [[gnu::always_inline]] detail::NodeWalk walk_of(NodeKind kind) {
     if (!checked_) [[unlikely]] check_class();
     return detail::walk_of(*defaults_, kind);
   }
@@ -183,7 +183,7 @@ class QASMTransformer : public detail::StatementWalk {
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   SwitchCases switch_cases() const { return switch_cases_; }
   bool walks_generically(NodeKind kind) { return walk_of(kind) != detail::NodeWalk::handler; }
-  detail::NodeWalk walk_of(NodeKind kind) {
+  [[gnu::always_inline]] detail::NodeWalk walk_of(NodeKind kind) {
     if (!checked_) [[unlikely]] check_class();
     return detail::walk_of(*defaults_, kind);
   }
