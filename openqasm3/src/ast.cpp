@@ -165,27 +165,35 @@ bool defer_equal(const QASMNode& a, const QASMNode& b) {
 }
 
 namespace {
-// The list of the outermost destroy_node call running on this thread; null when none runs.
-thread_local std::vector<NodePtr>* t_detached = nullptr;
+// The nodes still to free of the destroy_node call running outermost on this thread. The list is
+// kept between calls (freeing happens node by node all along a compilation), trimmed back when a
+// large tree made it grow.
+struct Detached {
+  std::vector<NodePtr> list;
+  bool running = false;
+};
+thread_local Detached t_detached;
+constexpr std::size_t kKeptDetachedCapacity = 4096;
 }  // namespace
 
 void destroy_node(QASMNode* node) noexcept {
-  if (t_detached) {  // an outer call frees the children
-    node->detach_children(*t_detached);
+  Detached& d = t_detached;
+  if (d.running) {  // an outer call frees the children
+    node->detach_children(d.list);
     node->~QASMNode();
     return;
   }
   // The outermost call: dropping a detached node may detach its own children into the list.
-  std::vector<NodePtr> detached;
-  t_detached = &detached;
-  node->detach_children(detached);
+  d.running = true;
+  node->detach_children(d.list);
   node->~QASMNode();
-  while (!detached.empty()) {
-    NodePtr n = std::move(detached.back());
-    detached.pop_back();
+  while (!d.list.empty()) {
+    NodePtr n = std::move(d.list.back());
+    d.list.pop_back();
     n.reset();
   }
-  t_detached = nullptr;
+  if (d.list.capacity() > kKeptDetachedCapacity) std::vector<NodePtr>().swap(d.list);
+  d.running = false;
 }
 
 NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo) {
@@ -261,6 +269,13 @@ void throw_field_type(std::string_view owner, const char* field, const QASMNode&
   throw std::invalid_argument("cannot place " + std::string(got.class_name()) + " in field '" +
                               field + "' of " + std::string(owner) + " (expected " +
                               std::string(expected) + ")");
+}
+bool stands_in_statement_lists(const QASMNode& node) {
+  static constexpr KindSet statements = statement_kinds();
+  return statements[kind_index(node.library_kind())];
+}
+void throw_statement_field(std::string_view owner, const char* field, const QASMNode& got) {
+  throw_field_type(owner, field, got, "a node other than a statement");
 }
 void throw_field_list(std::string_view owner, const char* field) {
   throw std::invalid_argument("cannot place a list of nodes in field '" + std::string(field) +

@@ -273,6 +273,8 @@ struct QASMNode {
   // children generically and returns true (the node stays); otherwise does nothing and returns
   // false, and accept() must follow. No Rewrite is made for the node.
   virtual bool transform_generically(QASMTransformer& transformer) = 0;
+  // accept() for a node that transform_generically() left to its handler.
+  virtual Rewrite transform_here(QASMTransformer& transformer, detail::HandleRef self) = 0;
   // The generic walks over this node's children, in field order.
   virtual void visit_children(QASMVisitor& visitor) = 0;
   virtual void transform_children(QASMTransformer& transformer) = 0;

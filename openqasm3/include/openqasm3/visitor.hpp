@@ -9,7 +9,13 @@
 // QASMTransformer directly: the handlers it overrides are then known at compile time, and nodes
 // it has no handler for are walked without a call to their handler (several times faster for a
 // transformer). A walker derived from QASMVisitor directly, or from another walker class, is
-// walked correctly, through every handler.
+// walked correctly, through every handler. Such a walker also leaves alone every subtree that
+// cannot hold a node it handles (a walker of statements does not enter expressions), by a table of
+// which classes may stand below which, read from the field types (detail::KindReach); not a walker
+// that overrides generic_visit or handles an outside class, nor a class derived from the walker.
+// Trap: the table takes a field of type NodePtr outside a program's statement list to hold no
+// statement, as every parsed tree has it; the generic rewrite refuses one there, and a handler
+// must not put one there either.
 //
 // Trap: a handler that does not call generic_visit stops the descent below its node, and the
 // generic walk enters switch cases (labels, then block) only for a walker built with

@@ -33,8 +33,14 @@ void repr_string(std::string& out, std::string_view s);
 void repr_double(std::string& out, double v);
 void repr_span(std::string& out, const std::optional<Span>& span);
 
+// Whether `node` is a statement or a program, which a field of type NodePtr holds only in a
+// program's statement list (see KindReach).
+bool stands_in_statement_lists(const QASMNode& node);
+void throw_statement_field(std::string_view owner, const char* field, const QASMNode& got);
+
 template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* name, const NodePtr& n) {
   if constexpr (std::is_same_v<T, QASMNode>) {
+    if (stands_in_statement_lists(*n) && owner != "Program") throw_statement_field(owner, name, *n);
     return n;
   } else {
     auto p = dyn_cast<T>(n);  // casting.hpp, found when instantiated
@@ -66,9 +72,9 @@ void walk(QASMVisitor& v, std::vector<SwitchCase>& cases);  // entered only on r
 
 // ---- generic rewriting walk
 template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
-template <class T> void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
-  if (!p || p->transform_generically(t)) return;
-  Rewrite r = p->accept(t, handle_ref(p));
+template <class T>
+[[gnu::noinline]] void rewrite_by_handler(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
+  Rewrite r = p->transform_here(t, handle_ref(p));
   if (r.is_keep()) return;
   if (r.is_none()) {
     p = nullptr;
@@ -77,6 +83,11 @@ template <class T> void rewrite(QASMTransformer& t, std::string_view owner, cons
   } else {
     throw_field_list(owner, name);
   }
+}
+// Inline: most nodes of most walks take the generic path, which needs no Rewrite.
+template <class T>
+[[gnu::always_inline]] inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
+  if (p && !p->transform_generically(t)) rewrite_by_handler(t, owner, name, p);
 }
 // When a visit fails, the list keeps the rewrites made before the failure and the elements not yet
 // rewritten: nothing of it is lost.
@@ -105,7 +116,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
         if (rebuilt) out.push_back(std::move(list[i]));
         continue;
       }
-      Rewrite r = list[i]->accept(t, handle_ref(list[i]));
+      Rewrite r = list[i]->transform_here(t, handle_ref(list[i]));
       if (r.is_keep() || (r.is_node() && r.node().get() == list[i].get())) {
         if (rebuilt) out.push_back(std::move(list[i]));
         continue;
@@ -203,8 +214,14 @@ inline void deepen(SwitchCase& c, CopyMemo& memo) {
 
 // ---- detaching the children (freeing without recursion)
 template <class T> void detach(T&, std::vector<NodePtr>&) {}
-template <class T> void detach(Ptr<T>& p, std::vector<NodePtr>& out) {
-  if (p) out.push_back(std::move(p));
+// A child that other handles still hold is only released here: its count drops, nothing is freed.
+template <class T> [[gnu::always_inline]] inline void detach(Ptr<T>& p, std::vector<NodePtr>& out) {
+  if (!p) return;
+  if (p.use_count() > 1) {
+    p.reset();
+  } else {
+    out.push_back(std::move(p));
+  }
 }
 template <class T> void detach(std::vector<T>& list, std::vector<NodePtr>& out);
 template <class... T> void detach(std::variant<T...>& v, std::vector<NodePtr>& out) {
@@ -296,6 +313,22 @@ template <class Owner, class T> void rewrite_field(QASMTransformer& t, const cha
   detail::rewrite(t, Owner::kName, name, value);
 }
 
+namespace detail {
+template <class D> consteval bool is_bridge_class();  // nodes.hpp
+// Counts the live nodes of class D in live_bridge_nodes when the kind table does not describe
+// their children; nothing for every other class.
+template <class D> struct BridgeCount {
+  BridgeCount() noexcept {
+    if constexpr (is_bridge_class<D>()) live_bridge_nodes.fetch_add(1, std::memory_order_relaxed);
+  }
+  BridgeCount(const BridgeCount&) noexcept : BridgeCount() {}
+  BridgeCount& operator=(const BridgeCount&) noexcept { return *this; }
+  ~BridgeCount() {
+    if constexpr (is_bridge_class<D>()) live_bridge_nodes.fetch_sub(1, std::memory_order_relaxed);
+  }
+};
+}  // namespace detail
+
 template <class D, class Base> struct NodeImpl : Base {
   using Base::Base;
 
@@ -325,28 +358,31 @@ template <class D, class Base> struct NodeImpl : Base {
   }
 
   // Where the walker has no handler of its own for the class, straight to the generic walk: no
-  // handler call, no handle made. Every step of a walk passes here: a tree too deep for the
+  // handler call, no handle made; where nothing below the node concerns the walker, not even
+  // that. Every step of a walk that goes deeper passes a stack check: a tree too deep for the
   // stack stops the walk with StackExhausted.
   // A statement's walk runs as the walker's statement() (see StatementWalk).
   void accept(QASMVisitor& v, detail::HandleRef self) override {
+    detail::NodeWalk how = detail::NodeWalk::handler;
+    if constexpr (kind_of<D> != NodeKind::External) how = v.walk_of(kind_of<D>);
+    if (how == detail::NodeWalk::skip) return;
+    guard_stack("a visitor's walk");
     if constexpr (std::is_base_of_v<Statement, D>) {
-      v.walk_statement(*this, [&] { visit_here(v, self); });
+      v.walk_statement(*this, [&] { visit_here(v, self, how); });
     } else {
-      visit_here(v, self);
+      visit_here(v, self, how);
     }
   }
   Rewrite accept(QASMTransformer& t, detail::HandleRef self) override {
     if (NodeImpl::transform_generically(t)) return Rewrite::keep();
-    if constexpr (std::is_base_of_v<Statement, D>) {
-      return t.walk_statement(*this, [&] { return detail::dispatch(t, std::static_pointer_cast<D>(self.get())); });
-    } else {
-      return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
-    }
+    return NodeImpl::dispatch_transform(t, self);
   }
   bool transform_generically(QASMTransformer& t) override {
-    check_stack("a transformer's walk");
     if constexpr (kind_of<D> != NodeKind::External) {
-      if (t.walks_generically(kind_of<D>)) {
+      const detail::NodeWalk how = t.walk_of(kind_of<D>);
+      if (how == detail::NodeWalk::skip) return true;
+      if (how == detail::NodeWalk::children) {
+        guard_stack("a transformer's walk");
         if constexpr (std::is_base_of_v<Statement, D>) {
           t.walk_statement(*this, [&] { NodeImpl::transform_children(t); });
         } else {
@@ -356,6 +392,9 @@ template <class D, class Base> struct NodeImpl : Base {
       }
     }
     return false;
+  }
+  Rewrite transform_here(QASMTransformer& t, detail::HandleRef self) override {
+    return NodeImpl::dispatch_transform(t, self);
   }
   void visit_children(QASMVisitor& v) override {
     prefetch_children();
@@ -395,14 +434,25 @@ template <class D, class Base> struct NodeImpl : Base {
   }
 
  private:
-  void visit_here(QASMVisitor& v, detail::HandleRef self) {
-    check_stack("a visitor's walk");
-    if constexpr (kind_of<D> != NodeKind::External) {
-      if (v.walks_generically(kind_of<D>)) return NodeImpl::visit_children(v);
-    }
+  void visit_here(QASMVisitor& v, detail::HandleRef self, detail::NodeWalk how) {
+    if (how == detail::NodeWalk::children) return NodeImpl::visit_children(v);
     QASMVisitor::HandleScope scope(v, self);
     detail::dispatch(v, static_cast<D&>(*this));
   }
+  // The handler's rewrite of this node (its generic walk is not for it).
+  Rewrite dispatch_transform(QASMTransformer& t, detail::HandleRef self) {
+    guard_stack("a transformer's walk");
+    if constexpr (std::is_base_of_v<Statement, D>) {
+      return t.walk_statement(*this, [&] { return detail::dispatch(t, std::static_pointer_cast<D>(self.get())); });
+    } else {
+      return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
+    }
+  }
+  // check_stack, inlined: every node a walk enters pays it.
+  [[gnu::always_inline]] static void guard_stack(const char* walk) {
+    if (stack_nearly_full()) [[unlikely]] throw_stack_exhausted(walk);
+  }
+  [[no_unique_address]] detail::BridgeCount<D> bridge_count_;
   // See detail::prefetch.
   void prefetch_children() {
     std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));

@@ -114,3 +114,121 @@ template <class S> auto node_list_fields_opener(S&) { return std::tuple_cat(std:
 ); }
 
 }  // namespace openqasm3::ast
+
+namespace openqasm3::ast::detail {
+
+template <class C> struct BaseOf;
+#define NODE(Class, Base) \
+  template <> struct BaseOf<Class> { using type = Base; };
+#include "openqasm3/nodes.def"
+
+using KindSet = std::array<bool, kNodeKinds>;
+template <class T> struct TypeTag {};
+constexpr std::size_t kind_index(NodeKind k) { return static_cast<std::size_t>(k); }
+
+// Statements stand only in statement fields (typed so) and in a program's statement list.
+consteval KindSet statement_kinds() {
+  KindSet s{};
+#define NODE(Class, Base) s[kind_index(NodeKind::Class)] = std::is_base_of_v<Statement, Class> || std::is_same_v<Class, Program>;
+#include "openqasm3/nodes.def"
+  return s;
+}
+
+// The library classes that are T or derive from it, but the bridges of `excluded`.
+template <class T> consteval void add_derived(KindSet& s, const KindSet& excluded) {
+#define NODE(Class, Base)                                                                     \
+  if constexpr (std::is_base_of_v<T, Class>) {                                                \
+    if (!excluded[kind_index(NodeKind::Class)]) s[kind_index(NodeKind::Class)] = true;        \
+  }
+#include "openqasm3/nodes.def"
+}
+
+// The kinds a field of type T may hold directly; `statement_list`: a program's statement list.
+template <class T> consteval void add_held(KindSet&, bool, const KindSet&, TypeTag<T>) {}
+template <class T> consteval void add_held(KindSet& s, bool statement_list, const KindSet& excluded, TypeTag<Ptr<T>>) {
+  if constexpr (std::is_same_v<T, QASMNode>) {
+    const KindSet statements = statement_kinds();
+    for (std::size_t k = 1; k < kNodeKinds; ++k)
+      if (!excluded[k] && (statement_list || !statements[k])) s[k] = true;
+  } else {
+    add_derived<T>(s, excluded);
+  }
+}
+template <class T> consteval void add_held(KindSet& s, bool statement_list, const KindSet& excluded, TypeTag<std::vector<T>>) {
+  add_held(s, statement_list, excluded, TypeTag<T>{});
+}
+template <class... T>
+consteval void add_held(KindSet& s, bool statement_list, const KindSet& excluded, TypeTag<std::variant<T...>>) {
+  (add_held(s, statement_list, excluded, TypeTag<T>{}), ...);
+}
+consteval void add_held(KindSet& s, bool statement_list, const KindSet& excluded, TypeTag<SwitchCase>) {
+  add_held(s, statement_list, excluded, TypeTag<decltype(SwitchCase::values)>{});
+  add_held(s, statement_list, excluded, TypeTag<decltype(SwitchCase::block)>{});
+}
+
+// The kinds the fields of library class C (its bases' included) hold directly.
+template <class C, std::size_t... I> consteval void add_own_fields(KindSet& s, const KindSet& excluded, std::index_sequence<I...>) {
+  (add_held(s, std::is_same_v<C, Program>, excluded, TypeTag<own_field_t<C, I>>{}), ...);
+}
+template <class C> consteval void add_fields(KindSet& s, const KindSet& excluded) {
+  if constexpr (!std::is_same_v<C, QASMNode>) {
+    add_own_fields<C>(s, excluded, std::make_index_sequence<own_field_count<C>>());
+    add_fields<typename BaseOf<C>::type>(s, excluded);
+  }
+}
+
+consteval KindReach compute_kind_reach() {
+  KindReach r;
+  const KindSet none{};
+  const KindSet statements = statement_kinds();
+  std::array<KindSet, kNodeKinds> direct{};
+#define NODE(Class, Base) add_fields<Class>(direct[kind_index(NodeKind::Class)], none);
+#include "openqasm3/nodes.def"
+  for (std::size_t k = 1; k < kNodeKinds; ++k)
+    for (std::size_t j = 1; j < kNodeKinds && !statements[k]; ++j)
+      if (direct[k][j] && statements[j]) r.bridge[k] = true;
+  // Again without the bridges, then closed under "stands below".
+#define NODE(Class, Base)                                     \
+  direct[kind_index(NodeKind::Class)] = KindSet{};            \
+  add_fields<Class>(direct[kind_index(NodeKind::Class)], r.bridge);
+#include "openqasm3/nodes.def"
+  // Transitive closure (Warshall, on rows of bits: compile-time evaluation counts every step):
+  // after step j, the paths through kinds up to j are known.
+  constexpr std::size_t kWords = (kNodeKinds + 63) / 64;
+  std::array<std::array<std::uint64_t, kWords>, kNodeKinds> rows{};
+  for (std::size_t k = 0; k < kNodeKinds; ++k)
+    for (std::size_t i = 0; i < kNodeKinds; ++i)
+      if (direct[k][i]) rows[k][i / 64] |= std::uint64_t{1} << (i % 64);
+  for (std::size_t j = 1; j < kNodeKinds; ++j)
+    for (std::size_t k = 1; k < kNodeKinds; ++k)
+      if ((rows[k][j / 64] >> (j % 64)) & 1)
+        for (std::size_t w = 0; w < kWords; ++w) rows[k][w] |= rows[j][w];
+  for (std::size_t k = 0; k < kNodeKinds; ++k)
+    for (std::size_t i = 0; i < kNodeKinds; ++i) r.below[k][i] = (rows[k][i / 64] >> (i % 64)) & 1;
+  return r;
+}
+
+template <class Void> struct KindReachOf {
+  static constexpr KindReach value = compute_kind_reach();
+};
+
+// Whether nodes of class D escape the kind table: a library bridge, or an outside class with a
+// node field of its own.
+template <class T> struct HoldsNodes : std::false_type {};
+template <class T> struct HoldsNodes<Ptr<T>> : std::is_base_of<QASMNode, T> {};
+template <class T> struct HoldsNodes<std::vector<T>> : HoldsNodes<T> {};
+template <class... T> struct HoldsNodes<std::variant<T...>> : std::disjunction<HoldsNodes<T>...> {};
+template <> struct HoldsNodes<SwitchCase> : std::true_type {};
+template <class T> struct HoldsNodes<Field<T>> : HoldsNodes<std::remove_const_t<T>> {};
+template <class D> consteval bool is_bridge_class() {
+  if constexpr (kind_of<D> != NodeKind::External) {
+    return KindReachOf<void>::value.bridge[kind_index(kind_of<D>)];
+  } else {
+    using Own = decltype(D::own_fields(std::declval<D&>()));
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+      return (HoldsNodes<std::tuple_element_t<I, Own>>::value || ...);
+    }(std::make_index_sequence<std::tuple_size_v<Own>>());
+  }
+}
+
+}  // namespace openqasm3::ast::detail

@@ -1,6 +1,8 @@
 // Visitor and transformer bases; included by ast.hpp, read visitor.hpp for the contract.
 #pragma once
 
+#include <atomic>
+
 namespace openqasm3::ast {
 
 // Whether a generic walk enters the cases of a switch statement (their label expressions, then
@@ -57,12 +59,48 @@ class StatementWalk {
 
 // Which handlers of a walker class are the library's own (neither the handler nor generic_visit
 // is overridden), so that the walk can go straight to a node's children there: known at compile
-// time for walkers derived from VisitorFor<D> / TransformerFor<D>.
+// time for walkers derived from VisitorFor<D> / TransformerFor<D>. Among those, `skip` marks the
+// kinds below which no node the walker handles can stand (see KindReach): the walk leaves their
+// children alone.
 struct DefaultHandlers {
   std::array<bool, kNodeKinds> generic{};
+  std::array<bool, kNodeKinds> skip{};
 };
 // Every handler counts as the walker's own: always right, only slower.
 inline constexpr DefaultHandlers kNoDefaultHandlers{};
+
+// How a walk treats a node of a given kind: its handler, the generic walk of its children, or
+// nothing at all (nothing below it concerns the walker).
+enum class NodeWalk : unsigned char { handler, children, skip };
+
+// For each library kind, the library kinds that may stand below a node of it, at any depth,
+// read from the node classes' field types: a field of type Ptr<T> (alone, in a list or variant,
+// in a switch case) holds T and every class derived from T. A field of type NodePtr holds any
+// class but a statement or a program, except a program's statement list: that is what such a
+// field holds in every tree the parser builds (an operand, an initial value, an index), and the
+// generic rewrite refuses a statement there (the tree's fields hold what their types in the
+// reference allow). A non-statement class with statement fields (DurationOf, a "bridge") is left
+// out: while any bridge node is alive, walks skip nothing. Defined with the node classes.
+struct KindReach {
+  std::array<std::array<bool, kNodeKinds>, kNodeKinds> below{};
+  std::array<bool, kNodeKinds> bridge{};
+};
+template <class Void> struct KindReachOf;
+
+// How many nodes are alive whose children the kind table does not describe: nodes of the
+// library's bridge classes and of outside classes with node fields of their own.
+inline std::atomic<long> live_bridge_nodes{0};
+inline bool bridges_alive() { return live_bridge_nodes.load(std::memory_order_relaxed) != 0; }
+
+// The common base of ExternalVisit<C> / ExternalTransform<C>: a walker with a handler for an
+// outside class may meet that class anywhere, so nothing is skipped for it.
+struct ExternalHandlers {};
+
+[[gnu::always_inline]] inline NodeWalk walk_of(const DefaultHandlers& d, NodeKind kind) {
+  const auto k = static_cast<std::size_t>(kind);
+  if (!d.generic[k]) return NodeWalk::handler;
+  return d.skip[k] && !bridges_alive() ? NodeWalk::skip : NodeWalk::children;
+}
 }  // namespace detail
 
 // A read-only walk. `visit(node)` calls the handler for the node's exact class; every handler
@@ -75,9 +113,11 @@ class QASMVisitor : public detail::StatementWalk {
   SwitchCases switch_cases() const { return switch_cases_; }
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
-  bool walks_generically(NodeKind kind) {
+  bool walks_generically(NodeKind kind) { return walk_of(kind) != detail::NodeWalk::handler; }
+  // How the walk treats a node of library class `kind`.
+  [[gnu::always_inline]] detail::NodeWalk walk_of(NodeKind kind) {
     if (!checked_) [[unlikely]] check_class();
-    return defaults_->generic[static_cast<std::size_t>(kind)];
+    return detail::walk_of(*defaults_, kind);
   }
   // A node visited by reference has no handle (see handle()).
   void visit(QASMNode& node);
@@ -142,9 +182,10 @@ class QASMTransformer : public detail::StatementWalk {
  public:
   explicit QASMTransformer(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   SwitchCases switch_cases() const { return switch_cases_; }
-  bool walks_generically(NodeKind kind) {
+  bool walks_generically(NodeKind kind) { return walk_of(kind) != detail::NodeWalk::handler; }
+  [[gnu::always_inline]] detail::NodeWalk walk_of(NodeKind kind) {
     if (!checked_) [[unlikely]] check_class();
-    return defaults_->generic[static_cast<std::size_t>(kind)];
+    return detail::walk_of(*defaults_, kind);
   }
   Rewrite visit(const NodePtr& node);
   virtual Rewrite generic_visit(const NodePtr& node);
@@ -196,8 +237,24 @@ template <class D> consteval DefaultHandlers transformer_defaults() {
   }
   return out;
 }
-template <class D> inline constexpr DefaultHandlers kVisitorDefaults = visitor_defaults<D>();
-template <class D> inline constexpr DefaultHandlers kTransformerDefaults = transformer_defaults<D>();
+// Marks the kinds below which the walker D handles nothing. Not for a walker with a handler of an
+// outside class, whose nodes the kind table does not place.
+template <class D> consteval DefaultHandlers with_skips(DefaultHandlers out) {
+  if constexpr (!std::is_base_of_v<ExternalHandlers, D>) {
+    // One table for every walker: its argument depends on D only so that it is read once the
+    // node classes are complete.
+    const KindReach& reach = KindReachOf<std::conditional_t<true, void, D>>::value;
+    for (std::size_t k = 0; k < kNodeKinds; ++k) {
+      if (!out.generic[k]) continue;
+      bool reaches = false;
+      for (std::size_t j = 0; j < kNodeKinds && !reaches; ++j) reaches = reach.below[k][j] && !out.generic[j];
+      out.skip[k] = !reaches;
+    }
+  }
+  return out;
+}
+template <class D> inline constexpr DefaultHandlers kVisitorDefaults = with_skips<D>(visitor_defaults<D>());
+template <class D> inline constexpr DefaultHandlers kTransformerDefaults = with_skips<D>(transformer_defaults<D>());
 }  // namespace detail
 
 // The bases to derive walkers from, naming the walker class itself (struct Collect :
@@ -222,12 +279,12 @@ template <class D> class TransformerFor : public QASMTransformer {
 // Handlers for node classes defined outside this library. A visitor that derives from
 // ExternalVisit<C> receives nodes of exact class C in visit_external; other visitors walk them
 // generically.
-template <class C> class ExternalVisit {
+template <class C> class ExternalVisit : public detail::ExternalHandlers {
  public:
   virtual ~ExternalVisit() = default;
   virtual void visit_external(C& node) = 0;
 };
-template <class C> class ExternalTransform {
+template <class C> class ExternalTransform : public detail::ExternalHandlers {
  public:
   virtual ~ExternalTransform() = default;
   virtual Rewrite visit_external(const Ptr<C>& node) = 0;
