@@ -10,6 +10,7 @@ namespace vell_qasm::passes::code_generation {
 
 namespace ast = openqasm3::ast;
 using configurations::create_hw_qubit;
+using configurations::HwQubit;
 
 namespace {
 
@@ -137,29 +138,28 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 _QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,
                                  const std::unordered_set<std::string>* single_qubits)
     : _single_qubits(single_qubits) {
-  _qubits_mapping.reserve(qubits_mapping.size());
-  for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
+  for (const auto& [name, run] : qubits_mapping) _qubits_mapping.insert_or_assign(name, &run);
 }
 
-const std::vector<HwQubitIndex>* _QubitsResolver::_run(const std::string& name) const {
-  auto found = _qubits_mapping.find(name);
-  return found == _qubits_mapping.end() ? nullptr : found->second;
+const std::vector<HwQubitIndex>* _QubitsResolver::_run(std::string_view name) const {
+  const auto* found = _qubits_mapping.find(name);
+  return found == nullptr ? nullptr : *found;
 }
 
-ast::Rewrite _QubitsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
-  const auto* run = _run(node->name);
-  if (run == nullptr) return node;
-  if (run->size() != 1) throw UnindexedQubitRegisterException(node->name, static_cast<std::int64_t>(run->size()));
+ast::Ptr<HwQubit> _QubitsResolver::_qubit_of(const ast::Identifier& node) const {
+  const auto* run = _run(node.name);
+  if (run == nullptr) return nullptr;
+  if (run->size() != 1) throw UnindexedQubitRegisterException(node.name, static_cast<std::int64_t>(run->size()));
   return create_hw_qubit(run->front());
 }
 
-ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
-  if (node->name == nullptr) return node;
-  const std::string& name = node->name->name;
+ast::Ptr<HwQubit> _QubitsResolver::_qubit_of(const ast::IndexedIdentifier& node) const {
+  if (node.name == nullptr) return nullptr;
+  const std::string& name = node.name->name;
   const auto* run = _run(name);
-  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node->name)) return node;
-  check(node->indices.size() == 1, "Only 1-length indexing is allowed");
-  const std::optional<std::int64_t> value = literal_index(extract_single_index(node->indices.front()));
+  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return nullptr;
+  check(node.indices.size() == 1, "Only 1-length indexing is allowed");
+  const std::optional<std::int64_t> value = literal_index(extract_single_index(node.indices.front()));
   check(value.has_value(), "Only explicit qubit pointers are supported");
   const auto size = static_cast<std::int64_t>(run->size());
   if (*value < 0 || *value >= size)
@@ -168,11 +168,49 @@ ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::Indexe
   return create_hw_qubit((*run)[static_cast<std::size_t>(*value)]);
 }
 
+ast::Rewrite _QubitsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
+  if (auto qubit = _qubit_of(*node)) return qubit;
+  return node;
+}
+
+ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
+  if (auto qubit = _qubit_of(*node)) return qubit;
+  return node;
+}
+
+ast::NodePtr _QubitsResolver::_rewritten_reference(const ast::NodePtr& operand) const {
+  if (ast::is_exactly<ast::IndexedIdentifier>(*operand)) {
+    if (auto qubit = _qubit_of(static_cast<const ast::IndexedIdentifier&>(*operand))) return qubit;
+    return operand;
+  }
+  if (ast::is_exactly<ast::Identifier>(*operand)) {
+    if (auto qubit = _qubit_of(static_cast<const ast::Identifier&>(*operand))) return qubit;
+    return operand;
+  }
+  if (ast::is_exactly<HwQubit>(*operand)) return operand;  // no child to walk
+  return nullptr;
+}
+
+void _QubitsResolver::_rewrite_operands(std::vector<ast::NodePtr>& operands) {
+  for (ast::NodePtr& operand : operands) {
+    if (operand == nullptr) continue;
+    if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
+      if (rewritten != operand) operand = std::move(rewritten);
+      continue;
+    }
+    // Another kind of operand, which a handler might turn into several or none: the generic
+    // rewriting of the whole list, which leaves the operands already rewritten as they are.
+    ast::rewrite_field<ast::QuantumGate>(*this, "qubits", operands);
+    return;
+  }
+}
+
 const std::vector<HwQubitIndex>* _QubitsResolver::_whole_register(const ast::NodePtr& operand) const {
   if (!is_plain_identifier(operand)) return nullptr;
   const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-  if (_single_qubits != nullptr && _single_qubits->contains(name)) return nullptr;
-  return _run(name);
+  const auto* run = _run(name);
+  if (run == nullptr || (_single_qubits != nullptr && _single_qubits->contains(name))) return nullptr;
+  return run;
 }
 
 std::vector<ast::NodePtr> _QubitsResolver::_spliced(const std::vector<ast::NodePtr>& operands) {
@@ -184,10 +222,16 @@ std::vector<ast::NodePtr> _QubitsResolver::_spliced(const std::vector<ast::NodeP
                      [](HwQubitIndex index) { return ast::NodePtr(create_hw_qubit(index)); });
       continue;
     }
-    ast::Rewrite rewritten = visit(operand);
     if (operand == nullptr) {
       qubits.push_back(operand);  // kept, as the generic walk keeps it
-    } else if (rewritten.is_node()) {
+      continue;
+    }
+    if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
+      qubits.push_back(std::move(rewritten));
+      continue;
+    }
+    ast::Rewrite rewritten = visit(operand);
+    if (rewritten.is_node()) {
       qubits.push_back(rewritten.node());
     } else if (rewritten.is_list()) {
       qubits.insert(qubits.end(), rewritten.list().begin(), rewritten.list().end());
@@ -207,12 +251,10 @@ ast::Rewrite _QubitsResolver::visit_DelayInstruction(const ast::Ptr<ast::DelayIn
   return node;
 }
 
-std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast::NodePtr> operands,
-                                                            const ast::QASMNode& statement,
-                                                            std::string_view what) const {
+std::optional<std::size_t> _QubitsResolver::_broadcast_size(const ast::QuantumGate& call) const {
   std::optional<std::size_t> size;
   const std::string* first = nullptr;
-  for (const ast::NodePtr& operand : operands) {
+  for (const ast::NodePtr& operand : call.qubits) {
     const auto* run = _whole_register(operand);
     if (run == nullptr) continue;
     const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
@@ -222,9 +264,9 @@ std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast:
     } else if (*size != run->size()) {
       throw located(ValueError("The qubit registers '" + *first + "' of " +
                                qubits_text(static_cast<std::int64_t>(*size)) + " and '" + name + "' of " +
-                               qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one " +
-                               std::string(what)),
-                    statement);
+                               qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one call of " +
+                               (call.name ? call.name->name : std::string("a gate"))),
+                    call);
     }
   }
   return size;
@@ -233,14 +275,26 @@ std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast:
 ast::NodePtr _QubitsResolver::_operand_at(const ast::NodePtr& operand, std::size_t k) {
   if (const auto* run = _whole_register(operand)) return create_hw_qubit((*run)[k]);
   if (operand == nullptr) return operand;
+  if (ast::NodePtr rewritten = _rewritten_reference(operand)) return rewritten;
   ast::Rewrite rewritten = visit(operand);
   return rewritten.is_node() ? rewritten.node() : operand;
 }
 
+// The fields of a gate call, in the order the generic walk takes them.
+static_assert(std::tuple_size_v<decltype(ast::QuantumGate::all_fields(std::declval<ast::QuantumGate&>()))> == 6);
+
 ast::Rewrite _QubitsResolver::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
-  const std::optional<std::size_t> size =
-      _broadcast_size(node->qubits, *node, "call of " + (node->name ? node->name->name : std::string("a gate")));
-  if (!size) return generic_visit(node);
+  const std::optional<std::size_t> size = _broadcast_size(*node);
+  if (!size) {
+    // The generic walk, but with the operands rewritten in place rather than into a new list.
+    ast::rewrite_field<ast::QuantumGate>(*this, "annotations", node->annotations);
+    ast::rewrite_field<ast::QuantumGate>(*this, "modifiers", node->modifiers);
+    ast::rewrite_field<ast::QuantumGate>(*this, "name", node->name);
+    ast::rewrite_field<ast::QuantumGate>(*this, "arguments", node->arguments);
+    _rewrite_operands(node->qubits);
+    ast::rewrite_field<ast::QuantumGate>(*this, "duration", node->duration);
+    return node;
+  }
   std::vector<ast::NodePtr> calls;
   calls.reserve(*size);
   for (std::size_t k = 0; k < *size; ++k) {
@@ -279,14 +333,14 @@ ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<a
     if (!is_plain_identifier(node->target))
       throw located(ValueError(bits + " must be a bit register of that size"), *node);
     target = static_cast<const ast::Identifier*>(node->target.get());
-    if (auto found = _classical_sizes.find(target->name); found != _classical_sizes.end()) {
-      if (found->second < 0 && run->size() == 1) return generic_visit(node);  // its one qubit, as before
-      if (found->second < 0)
+    if (const std::optional<std::int64_t> bits_size = _classical_size(target->name)) {
+      if (*bits_size < 0 && run->size() == 1) return generic_visit(node);  // its one qubit, as before
+      if (*bits_size < 0)
         throw located(ValueError("The variable '" + target->name + "' is no register: " + bits +
                                  " must be a bit register of that size"),
                       *node);
-      if (found->second != static_cast<std::int64_t>(run->size()))
-        throw located(ValueError("The bit register '" + target->name + "' of " + std::to_string(found->second) +
+      if (*bits_size != static_cast<std::int64_t>(run->size()))
+        throw located(ValueError("The bit register '" + target->name + "' of " + std::to_string(*bits_size) +
                                  " bits and the qubit register '" + register_name + "' of " +
                                  qubits_text(static_cast<std::int64_t>(run->size())) +
                                  " differ in size in one measurement"),
@@ -314,11 +368,19 @@ ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<a
 }
 
 ast::Rewrite _QubitsResolver::visit_TavoDeclaration(const ast::Ptr<TavoDeclaration>& node) {
-  if (node->var) {
-    const auto* array = dynamic_cast<const tavo_var::TavoArr*>(node->var.get());
-    _classical_sizes.insert_or_assign(node->var->name(), array ? array->size : std::int64_t{-1});
-  }
+  if (node->var) _classical_variables.push_back(node->var.get());
   return node;
+}
+
+std::optional<std::int64_t> _QubitsResolver::_classical_size(const std::string& name) {
+  for (; _classical_indexed < _classical_variables.size(); ++_classical_indexed) {
+    const tavo_var::TavoVarBase& var = *_classical_variables[_classical_indexed];
+    const auto* array = dynamic_cast<const tavo_var::TavoArr*>(&var);
+    _classical_sizes.insert_or_assign(var.name(), array ? array->size : std::int64_t{-1});
+  }
+  auto found = _classical_sizes.find(name);
+  if (found == _classical_sizes.end()) return std::nullopt;
+  return found->second;
 }
 
 ast::Rewrite _QubitsResolver::visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>&) { return nullptr; }
@@ -333,7 +395,7 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
  public:
 
   ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
-    if (node->name) _gates.insert(node->name->name);
+    if (node->name) _gates.insert_or_assign(node->name->name, true);
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
@@ -362,19 +424,19 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
     for (const ast::NodePtr& operand : node->qubits) {
       if (!is_plain_identifier(operand)) continue;
       const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-      auto found = _registers.find(name);
-      if (found == _registers.end()) continue;
-      if (!found->second)
+      const std::optional<std::int64_t>* found = _registers.find(name);
+      if (found == nullptr) continue;
+      if (!*found)
         throw located(NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" +
                                           node->name->name +
                                           "' has a size that is no integer literal; pass its qubits one by one"),
                       *node);
       if (!size) {
-        size = found->second;
+        size = *found;
         first = &name;
-      } else if (*size != *found->second) {
+      } else if (*size != **found) {
         throw located(ValueError("The qubit registers '" + *first + "' of " + qubits_text(*size) + " and '" + name +
-                                 "' of " + qubits_text(*found->second) + " differ in size in one call of " +
+                                 "' of " + qubits_text(**found) + " differ in size in one call of " +
                                  node->name->name),
                       *node);
       }
@@ -399,8 +461,8 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
   }
 
  private:
-  std::unordered_set<std::string> _gates;
-  std::unordered_map<std::string, std::optional<std::int64_t>> _registers;  // nullopt: size not known
+  utils::NameMap<bool> _gates;
+  utils::NameMap<std::optional<std::int64_t>> _registers;  // nullopt: size not known
   std::unordered_map<std::string, std::int64_t> _literal_constants;
 };
 

@@ -57,6 +57,7 @@
 #include "vell_qasm/passes/code_generation/io_binding.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
@@ -162,21 +163,35 @@ class _QubitsResolver : public Transformer<_QubitsResolver>, public TavoDeclarat
 
  private:
   // The run of a register, or null when `name` is no register.
-  const std::vector<HwQubitIndex>* _run(const std::string& name) const;
+  const std::vector<HwQubitIndex>* _run(std::string_view name) const;
+  // The hardware qubit `node` names, or null when it names no register.
+  openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::Identifier& node) const;
+  openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::IndexedIdentifier& node) const;
+  // `operand` as its handler would rewrite it, when it is a plain or indexed identifier or a hardware
+  // qubit (without a handler call); null for any other operand.
+  openqasm3::ast::NodePtr _rewritten_reference(const openqasm3::ast::NodePtr& operand) const;
+  // The generic rewriting of a gate's operand list, made in place.
+  void _rewrite_operands(std::vector<openqasm3::ast::NodePtr>& operands);
   // The run of `operand` when it is a register used whole, else null.
   const std::vector<HwQubitIndex>* _whole_register(const openqasm3::ast::NodePtr& operand) const;
   // An operand list with its whole registers replaced by their qubits.
   std::vector<openqasm3::ast::NodePtr> _spliced(const std::vector<openqasm3::ast::NodePtr>& operands);
-  // The common size of the whole registers among `operands`, nullopt when there is none;
-  // ValueError when two differ. `statement` is what the message names.
-  std::optional<std::size_t> _broadcast_size(std::span<const openqasm3::ast::NodePtr> operands,
-                                             const openqasm3::ast::QASMNode& statement, std::string_view what) const;
+  // The common size of the whole registers among the operands of `call`, nullopt when there is
+  // none; ValueError when two differ.
+  std::optional<std::size_t> _broadcast_size(const openqasm3::ast::QuantumGate& call) const;
   // `operand` for repetition k: qubit k of a whole register, or the operand rewritten.
   openqasm3::ast::NodePtr _operand_at(const openqasm3::ast::NodePtr& operand, std::size_t k);
+  // The size of the classical array declared last under `name` so far (-1 for a scalar), nullopt
+  // when none is.
+  std::optional<std::int64_t> _classical_size(const std::string& name);
 
-  std::unordered_map<std::string, const std::vector<HwQubitIndex>*> _qubits_mapping;
+  utils::NameMap<const std::vector<HwQubitIndex>*> _qubits_mapping;
   const std::unordered_set<std::string>* _single_qubits;
-  std::unordered_map<std::string, std::int64_t> _classical_sizes;
+  // The classical variables in declaration order, indexed by name only when a measurement asks
+  // (the variables are the declarations' own, which stay in the tree during the walk).
+  std::vector<const tavo_var::TavoVarBase*> _classical_variables;
+  std::size_t _classical_indexed = 0;
+  std::unordered_map<std::string_view, std::int64_t> _classical_sizes;
 };
 
 // GateCallBroadcast: repeats a call of a gate the program defines once per qubit where whole
