@@ -125,6 +125,19 @@ TEST(QubitAllocator, ReferencesThatNameNoSingleQubitAreRefused) {
                            "Index 0 is out of range for the qubit register 'q' of 0 qubits");
 }
 
+// A gate call's fields are rewritten in the generic walk's order (its arguments before its
+// operands), and an operand that is no qubit reference leaves the rest of the list rewritten too.
+TEST(QubitAllocator, GateCallFieldsInWalkOrder) {
+  expect_throw<UnindexedQubitRegisterException>(
+      [] { allocate("qubit[3] q; rx(q) q[5];"); },
+      "The qubit register 'q' of 3 qubits is used without an index where one qubit is expected");
+  auto indexed = [](std::int64_t k) {
+    return ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(k)}});
+  };
+  auto odd = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(2)), gate("h", {indexed(1), lit(7), indexed(0)})});
+  EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(odd)), "h $1, 7, $0;\n");
+}
+
 TEST(QubitAllocator, AWholeRegisterStandsForEachOfItsQubits) {
   struct Case {
     const char* source;
