@@ -119,10 +119,22 @@ void _QubitsCollector::_visit(const ast::NodePtr& node) {
   if (node) visit(*node);
 }
 
+// Whether the walk of `node` can meet nothing to collect: a plain name indexed by anything but
+// a set (the walk enters no other index, and a plain name holds no hardware qubit).
+static bool holds_nothing_to_collect(const ast::IndexedIdentifier& node) {
+  if (node.name != nullptr && !ast::is_exactly<ast::Identifier>(*node.name)) return false;
+  return std::none_of(node.indices.begin(), node.indices.end(),
+                      [](const ast::IndexElement& index) { return std::holds_alternative<ast::Ptr<ast::DiscreteSet>>(index); });
+}
+
 void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
-  // A plain identifier has nothing below it to collect, and the rewriting resolves it as an
-  // operand; anything else (an indexed identifier, a hardware qubit) is walked.
-  if (operand && !ast::is_exactly<ast::Identifier>(*operand)) visit(*operand);
+  // The rewriting resolves a plain or indexed identifier as an operand, never as an identifier;
+  // what stands below one is walked only for the hardware qubits it may hold.
+  if (operand == nullptr || ast::is_exactly<ast::Identifier>(*operand)) return;
+  if (ast::is_exactly<ast::IndexedIdentifier>(*operand) &&
+      holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand)))
+    return;
+  visit(*operand);
 }
 
 // The walks below are the generic ones (annotations hold no node), operands aside.
