@@ -11,9 +11,10 @@
 //      (TooManyRequiredQubitsException), then the named qubits the machine lacks
 //      (CallingUnsupportedQubitsException); then each register in declaration order takes the
 //      lowest hardware qubits still free, never one the program names itself;
-//   3. rewriting (_QubitsResolver): q[i] becomes the register's i-th hardware qubit (an index
-//      that folds to an integer literal, such as 3 - 1 after constant inlining, counts as one);
-//      declarations are removed.
+//   3. rewriting (_QubitsResolver, or the cheaper _QubitOperandsResolver where the collection
+//      found that no name outside a qubit operand can be a register's): q[i] becomes the
+//      register's i-th hardware qubit (an index that folds to an integer literal, such as 3 - 1
+//      after constant inlining, counts as one); declarations are removed.
 //
 // A register used whole stands for all of its qubits, in order (a qubit declared without a size is
 // one qubit, not a register):
