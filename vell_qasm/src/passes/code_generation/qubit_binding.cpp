@@ -238,7 +238,12 @@ ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& n
   const auto* run = _run(name);
   if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return nullptr;
   check(node.indices.size() == 1, "Only 1-length indexing is allowed");
-  const std::optional<std::int64_t> value = literal_index(extract_single_index(node.indices.front()));
+  // Mostly one integer literal, read in place; any other index takes the checks of its own.
+  const auto* list = std::get_if<ast::IndexList>(&node.indices.front());
+  const std::optional<std::int64_t> value =
+      list && list->size() == 1 && list->front() && ast::is_exactly<ast::IntegerLiteral>(*list->front())
+          ? static_cast<const ast::IntegerLiteral&>(*list->front()).value
+          : literal_index(extract_single_index(node.indices.front()));
   check(value.has_value(), "Only explicit qubit pointers are supported");
   const auto size = static_cast<std::int64_t>(run->size());
   if (*value < 0 || *value >= size)
