@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 #include <type_traits>
 
 #include "openqasm3/visitor.hpp"
@@ -29,6 +30,28 @@ TEST(HwQubit, CreateSetsNameAndIndex) {
   EXPECT_NE(q->node_class(), ast::node_class_of<ast::Identifier>());
   EXPECT_EQ(q->node_class().text(), "<class 'vell_qasm.configurations.hw_qubit.HwQubit'>");
   EXPECT_EQ(ast::repr(*q), "HwQubit(span=None, name='$7', index=7)");
+}
+
+// Nodes are carved from shared slabs: many nodes, freed in any order and on any thread (also
+// after the thread that made them has ended), each keep their own fields.
+TEST(HwQubit, NodesOutliveEachOtherAndTheirThread) {
+  std::vector<ast::Ptr<HwQubit>> kept;
+  for (HwQubitIndex i = 0; i < 1000; ++i) {
+    auto q = create_hw_qubit(i);
+    if (i % 3 != 0) kept.push_back(std::move(q));  // every third freed at once
+  }
+  std::vector<ast::Ptr<HwQubit>> from_thread;
+  std::thread([&] {
+    for (HwQubitIndex i = 0; i < 300; ++i) from_thread.push_back(create_hw_qubit(-i));
+  }).join();
+  for (std::size_t i = 0; i < kept.size(); i += 2) kept[i].reset();
+  std::thread([&] { from_thread.resize(100); }).join();  // freed on another thread
+  for (std::size_t i = 1; i < kept.size(); i += 2) {
+    const auto expected = static_cast<HwQubitIndex>(i / 2 * 3 + 2);  // kept: 1, 2, 4, 5, 7, 8...
+    ASSERT_EQ(kept[i]->index, expected);
+    ASSERT_EQ(kept[i]->name, "$" + std::to_string(expected));
+  }
+  for (HwQubitIndex i = 0; i < 100; ++i) ASSERT_EQ(from_thread[static_cast<std::size_t>(i)]->name, "$" + std::to_string(-i));
 }
 
 TEST(HwQubit, EqualityByValueAndExactClass) {

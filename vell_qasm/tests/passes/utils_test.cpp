@@ -66,5 +66,42 @@ TEST(IsInsideScope, FollowsTheEnteredProgramScope) {
   EXPECT_FALSE(is_inside_scope());
 }
 
+// The screening by length and first character must never hide a member: names that share one
+// or both with a member, long names (lengths from 63 up share one screening bit) and the empty
+// name are all told apart by the lookup itself.
+TEST(NameMap, ScreeningNeverHidesAMember) {
+  const std::string long_a(70, 'a'), long_b = std::string(69, 'a') + "b", longer_a(100, 'a');
+  NameMap<int> names;
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(names.find("q"), nullptr);
+  names.insert_or_assign("q", 1);
+  names.insert_or_assign("reg", 2);
+  names.insert_or_assign(long_a, 3);
+  names.insert_or_assign("reg", 4);  // the last value wins
+  struct Case {
+    std::string name;
+    const int* expected;
+  };
+  const int one = 1, four = 4, three = 3;
+  const std::vector<Case> cases = {
+      {"q", &one},         {"reg", &four},     {long_a, &three},   {"x", nullptr},    {"qq", nullptr},
+      {"rex", nullptr},    {"re", nullptr},    {"Q", nullptr},     {long_b, nullptr}, {longer_a, nullptr},
+      {"", nullptr},       {"regs", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int* found = names.find(c.name);
+    ASSERT_EQ(found == nullptr, c.expected == nullptr);
+    if (found) {
+      EXPECT_EQ(*found, *c.expected);
+    }
+    EXPECT_EQ(names.contains(c.name), c.expected != nullptr);
+  }
+  names.insert_or_assign("", 5);
+  ASSERT_NE(names.find(""), nullptr);
+  EXPECT_EQ(*names.find(""), 5);
+  EXPECT_FALSE(names.empty());
+}
+
 }  // namespace
 }  // namespace vell_qasm::passes::utils

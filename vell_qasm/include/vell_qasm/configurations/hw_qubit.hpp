@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
@@ -45,7 +46,7 @@ class HwQubit : public openqasm3::ast::NodeImpl<HwQubit, openqasm3::ast::Identif
   HwQubitIndex index = 0;
 
   // Public only so that std::make_shared can reach it; the key keeps it create_hw_qubit's.
-  HwQubit(Key, std::string name_, HwQubitIndex index_) : index(index_) { name = std::move(name_); }
+  HwQubit(Key, std::string_view name_, HwQubitIndex index_) : index(index_) { name.assign(name_); }
 
   template <class S>
   static auto own_fields(S& s) {

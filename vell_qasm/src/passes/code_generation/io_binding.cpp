@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <typeinfo>
 
 #include "vell_qasm/errors.hpp"
 
@@ -93,12 +94,16 @@ ast::Rewrite DeclarationsResolver::visit_ClassicalAssignment(const ast::Ptr<ast:
         found != _array_sizes.end() && literal->values.size() > static_cast<std::uint64_t>(found->second))
       throw ArrayInitializerException(name, literal, found->second);
   }
-  return generic_visit(node);
+  // An assignment holds a target and an expression, never a declaration: nothing below to resolve.
+  return node;
 }
 
 ast::Ptr<TavoDeclaration> DeclarationsResolver::_note_size(ast::Ptr<TavoDeclaration> declaration) {
-  if (const auto* array = dynamic_cast<const tavo_var::TavoArr*>(declaration->var.get()))
-    _array_sizes.insert_or_assign(array->name(), std::max<std::int64_t>(array->size, 0));
+  // TavoArr is final: its exact type is cheaper to test than a cast is to try.
+  if (const tavo_var::TavoVarBase* var = declaration->var.get(); var && typeid(*var) == typeid(tavo_var::TavoArr)) {
+    const auto& array = static_cast<const tavo_var::TavoArr&>(*var);
+    _array_sizes.insert_or_assign(array.name(), std::max<std::int64_t>(array.size, 0));
+  }
   return declaration;
 }
 

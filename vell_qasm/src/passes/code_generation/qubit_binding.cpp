@@ -10,6 +10,7 @@ namespace vell_qasm::passes::code_generation {
 
 namespace ast = openqasm3::ast;
 using configurations::create_hw_qubit;
+using configurations::HwQubit;
 
 namespace {
 
@@ -93,6 +94,81 @@ void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
 
 void _QubitsCollector::visit_HwQubit(configurations::HwQubit& node) { explicitly_stated_hw_qubits.insert(node.index); }
 
+std::size_t _QubitsCollector::_name_key(std::string_view name) {
+  const std::size_t length = name.size() < 63 ? name.size() : 63;
+  return length * 256 + (name.empty() ? 0 : static_cast<unsigned char>(name.front()));
+}
+
+bool _QubitsCollector::rewriting_needs_names() const {
+  if (_measures_into_names) return true;
+  return std::any_of(declaration_to_size.begin(), declaration_to_size.end(),
+                     [&](const auto& declared) { return _names_seen.test(_name_key(declared.first)); });
+}
+
+void _QubitsCollector::visit_Identifier(ast::Identifier& node) {
+  if (_below_indexed == 0) _names_seen.set(_name_key(node.name));
+}
+
+void _QubitsCollector::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
+  ++_below_indexed;
+  generic_visit(node);
+  --_below_indexed;
+}
+
+void _QubitsCollector::_visit(const ast::NodePtr& node) {
+  if (node) visit(*node);
+}
+
+// Whether the walk of `node` can meet nothing to collect: a plain name indexed by anything but
+// a set (the walk enters no other index, and a plain name holds no hardware qubit).
+static bool holds_nothing_to_collect(const ast::IndexedIdentifier& node) {
+  if (node.name != nullptr && !ast::is_exactly<ast::Identifier>(*node.name)) return false;
+  return std::none_of(node.indices.begin(), node.indices.end(),
+                      [](const ast::IndexElement& index) { return std::holds_alternative<ast::Ptr<ast::DiscreteSet>>(index); });
+}
+
+void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
+  // The rewriting resolves a plain or indexed identifier as an operand, never as an identifier;
+  // what stands below one is walked only for the hardware qubits it may hold.
+  if (operand == nullptr || ast::is_exactly<ast::Identifier>(*operand)) return;
+  if (ast::is_exactly<ast::IndexedIdentifier>(*operand) &&
+      holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand)))
+    return;
+  visit(*operand);
+}
+
+// The walks below are the generic ones (annotations hold no node), operands aside.
+void _QubitsCollector::visit_QuantumGate(ast::QuantumGate& node) {
+  for (const auto& modifier : node.modifiers) _visit(modifier);
+  _visit(node.name);
+  for (const auto& argument : node.arguments) _visit(argument);
+  for (const auto& operand : node.qubits) _visit_operand(operand);
+  _visit(node.duration);
+}
+
+void _QubitsCollector::visit_QuantumBarrier(ast::QuantumBarrier& node) {
+  for (const auto& operand : node.qubits) _visit_operand(operand);
+}
+
+void _QubitsCollector::visit_DelayInstruction(ast::DelayInstruction& node) {
+  _visit(node.duration);
+  for (const auto& operand : node.qubits) _visit_operand(operand);
+}
+
+void _QubitsCollector::visit_QuantumReset(ast::QuantumReset& node) { _visit_operand(node.qubits); }
+
+void _QubitsCollector::visit_QuantumMeasurementStatement(ast::QuantumMeasurementStatement& node) {
+  const auto* measurement = ast::dyn_cast<ast::QuantumMeasurement>(node.measure.get());
+  if (measurement && is_plain_identifier(measurement->qubit) && is_plain_identifier(node.target))
+    _measures_into_names = true;
+  if (node.measure && ast::is_exactly<ast::QuantumMeasurement>(*node.measure)) {
+    _visit_operand(static_cast<const ast::QuantumMeasurement&>(*node.measure).qubit);
+  } else {
+    _visit(node.measure);
+  }
+  _visit(node.target);
+}
+
 // ---- allocation ----
 
 DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationSizes& declaration_to_size,
@@ -134,32 +210,40 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
 
 // ---- rewriting ----
 
-_QubitsResolver::_QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,
-                                 const std::unordered_set<std::string>* single_qubits)
+template <class D>
+_QubitsRewriting<D>::_QubitsRewriting(const DeclaredQubitsMapping& qubits_mapping,
+                                      const std::unordered_set<std::string>* single_qubits)
     : _single_qubits(single_qubits) {
-  _qubits_mapping.reserve(qubits_mapping.size());
-  for (const auto& [name, run] : qubits_mapping) _qubits_mapping.emplace(name, &run);
+  for (const auto& [name, run] : qubits_mapping) _qubits_mapping.insert_or_assign(name, &run);
 }
 
-const std::vector<HwQubitIndex>* _QubitsResolver::_run(const std::string& name) const {
-  auto found = _qubits_mapping.find(name);
-  return found == _qubits_mapping.end() ? nullptr : found->second;
+template <class D>
+const std::vector<HwQubitIndex>* _QubitsRewriting<D>::_run(std::string_view name) const {
+  const auto* found = _qubits_mapping.find(name);
+  return found == nullptr ? nullptr : *found;
 }
 
-ast::Rewrite _QubitsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
-  const auto* run = _run(node->name);
-  if (run == nullptr) return node;
-  if (run->size() != 1) throw UnindexedQubitRegisterException(node->name, static_cast<std::int64_t>(run->size()));
+template <class D>
+ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::Identifier& node) const {
+  const auto* run = _run(node.name);
+  if (run == nullptr) return nullptr;
+  if (run->size() != 1) throw UnindexedQubitRegisterException(node.name, static_cast<std::int64_t>(run->size()));
   return create_hw_qubit(run->front());
 }
 
-ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
-  if (node->name == nullptr) return node;
-  const std::string& name = node->name->name;
+template <class D>
+ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& node) const {
+  if (node.name == nullptr) return nullptr;
+  const std::string& name = node.name->name;
   const auto* run = _run(name);
-  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node->name)) return node;
-  check(node->indices.size() == 1, "Only 1-length indexing is allowed");
-  const std::optional<std::int64_t> value = literal_index(extract_single_index(node->indices.front()));
+  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return nullptr;
+  check(node.indices.size() == 1, "Only 1-length indexing is allowed");
+  // Mostly one integer literal, read in place; any other index takes the checks of its own.
+  const auto* list = std::get_if<ast::IndexList>(&node.indices.front());
+  const std::optional<std::int64_t> value =
+      list && list->size() == 1 && list->front() && ast::is_exactly<ast::IntegerLiteral>(*list->front())
+          ? static_cast<const ast::IntegerLiteral&>(*list->front()).value
+          : literal_index(extract_single_index(node.indices.front()));
   check(value.has_value(), "Only explicit qubit pointers are supported");
   const auto size = static_cast<std::int64_t>(run->size());
   if (*value < 0 || *value >= size)
@@ -168,14 +252,75 @@ ast::Rewrite _QubitsResolver::visit_IndexedIdentifier(const ast::Ptr<ast::Indexe
   return create_hw_qubit((*run)[static_cast<std::size_t>(*value)]);
 }
 
-const std::vector<HwQubitIndex>* _QubitsResolver::_whole_register(const ast::NodePtr& operand) const {
-  if (!is_plain_identifier(operand)) return nullptr;
-  const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-  if (_single_qubits != nullptr && _single_qubits->contains(name)) return nullptr;
-  return _run(name);
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
+  if (auto qubit = _qubit_of(*node)) return qubit;
+  return node;
 }
 
-std::vector<ast::NodePtr> _QubitsResolver::_spliced(const std::vector<ast::NodePtr>& operands) {
+template <class D>
+ast::NodePtr _QubitsRewriting<D>::_rewritten_reference(const ast::NodePtr& operand) const {
+  if (ast::is_exactly<ast::IndexedIdentifier>(*operand)) {
+    if (auto qubit = _qubit_of(static_cast<const ast::IndexedIdentifier&>(*operand))) return qubit;
+    return operand;
+  }
+  if (ast::is_exactly<ast::Identifier>(*operand)) {
+    if (auto qubit = _qubit_of(static_cast<const ast::Identifier&>(*operand))) return qubit;
+    return operand;
+  }
+  if (ast::is_exactly<HwQubit>(*operand)) return operand;  // no child to walk
+  return nullptr;
+}
+
+template <class D>
+void _QubitsRewriting<D>::_rewrite_operands(std::vector<ast::NodePtr>& operands) {
+  for (ast::NodePtr& operand : operands) {
+    if (operand == nullptr) continue;
+    if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
+      if (rewritten != operand) operand = std::move(rewritten);
+      continue;
+    }
+    // Another kind of operand, which a handler might turn into several or none: the generic
+    // rewriting of the whole list, which leaves the operands already rewritten as they are.
+    ast::rewrite_field<ast::QuantumGate>(*this, "qubits", operands);
+    return;
+  }
+}
+
+template <class D>
+template <class Owner>
+void _QubitsRewriting<D>::_rewrite_operand(const char* name, ast::NodePtr& operand) {
+  if (operand == nullptr) return;
+  if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
+    if (rewritten != operand) operand = std::move(rewritten);
+    return;
+  }
+  ast::rewrite_field<Owner>(*this, name, operand);
+}
+
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::_walk_measurement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
+  ast::rewrite_field<ast::QuantumMeasurementStatement>(*this, "annotations", node->annotations);
+  if (node->measure && ast::is_exactly<ast::QuantumMeasurement>(*node->measure)) {
+    _rewrite_operand<ast::QuantumMeasurement>("qubit", static_cast<ast::QuantumMeasurement&>(*node->measure).qubit);
+  } else {
+    ast::rewrite_field<ast::QuantumMeasurementStatement>(*this, "measure", node->measure);
+  }
+  ast::rewrite_field<ast::QuantumMeasurementStatement>(*this, "target", node->target);
+  return node;
+}
+
+template <class D>
+const std::vector<HwQubitIndex>* _QubitsRewriting<D>::_whole_register(const ast::NodePtr& operand) const {
+  if (!is_plain_identifier(operand)) return nullptr;
+  const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
+  const auto* run = _run(name);
+  if (run == nullptr || (_single_qubits != nullptr && _single_qubits->contains(name))) return nullptr;
+  return run;
+}
+
+template <class D>
+std::vector<ast::NodePtr> _QubitsRewriting<D>::_spliced(const std::vector<ast::NodePtr>& operands) {
   std::vector<ast::NodePtr> qubits;
   qubits.reserve(operands.size());
   for (const ast::NodePtr& operand : operands) {
@@ -184,10 +329,16 @@ std::vector<ast::NodePtr> _QubitsResolver::_spliced(const std::vector<ast::NodeP
                      [](HwQubitIndex index) { return ast::NodePtr(create_hw_qubit(index)); });
       continue;
     }
-    ast::Rewrite rewritten = visit(operand);
     if (operand == nullptr) {
       qubits.push_back(operand);  // kept, as the generic walk keeps it
-    } else if (rewritten.is_node()) {
+      continue;
+    }
+    if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
+      qubits.push_back(std::move(rewritten));
+      continue;
+    }
+    ast::Rewrite rewritten = this->visit(operand);
+    if (rewritten.is_node()) {
       qubits.push_back(rewritten.node());
     } else if (rewritten.is_list()) {
       qubits.insert(qubits.end(), rewritten.list().begin(), rewritten.list().end());
@@ -196,23 +347,24 @@ std::vector<ast::NodePtr> _QubitsResolver::_spliced(const std::vector<ast::NodeP
   return qubits;
 }
 
-ast::Rewrite _QubitsResolver::visit_QuantumBarrier(const ast::Ptr<ast::QuantumBarrier>& node) {
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_QuantumBarrier(const ast::Ptr<ast::QuantumBarrier>& node) {
   // A barrier and a delay take any number of qubits: a whole register stands for all of them.
   node->qubits = _spliced(node->qubits);
   return node;
 }
 
-ast::Rewrite _QubitsResolver::visit_DelayInstruction(const ast::Ptr<ast::DelayInstruction>& node) {
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_DelayInstruction(const ast::Ptr<ast::DelayInstruction>& node) {
   node->qubits = _spliced(node->qubits);
   return node;
 }
 
-std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast::NodePtr> operands,
-                                                            const ast::QASMNode& statement,
-                                                            std::string_view what) const {
+template <class D>
+std::optional<std::size_t> _QubitsRewriting<D>::_broadcast_size(const ast::QuantumGate& call) const {
   std::optional<std::size_t> size;
   const std::string* first = nullptr;
-  for (const ast::NodePtr& operand : operands) {
+  for (const ast::NodePtr& operand : call.qubits) {
     const auto* run = _whole_register(operand);
     if (run == nullptr) continue;
     const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
@@ -222,25 +374,46 @@ std::optional<std::size_t> _QubitsResolver::_broadcast_size(std::span<const ast:
     } else if (*size != run->size()) {
       throw located(ValueError("The qubit registers '" + *first + "' of " +
                                qubits_text(static_cast<std::int64_t>(*size)) + " and '" + name + "' of " +
-                               qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one " +
-                               std::string(what)),
-                    statement);
+                               qubits_text(static_cast<std::int64_t>(run->size())) + " differ in size in one call of " +
+                               (call.name ? call.name->name : std::string("a gate"))),
+                    call);
     }
   }
   return size;
 }
 
-ast::NodePtr _QubitsResolver::_operand_at(const ast::NodePtr& operand, std::size_t k) {
+template <class D>
+ast::NodePtr _QubitsRewriting<D>::_operand_at(const ast::NodePtr& operand, std::size_t k) {
   if (const auto* run = _whole_register(operand)) return create_hw_qubit((*run)[k]);
   if (operand == nullptr) return operand;
-  ast::Rewrite rewritten = visit(operand);
+  if (ast::NodePtr rewritten = _rewritten_reference(operand)) return rewritten;
+  ast::Rewrite rewritten = this->visit(operand);
   return rewritten.is_node() ? rewritten.node() : operand;
 }
 
-ast::Rewrite _QubitsResolver::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
-  const std::optional<std::size_t> size =
-      _broadcast_size(node->qubits, *node, "call of " + (node->name ? node->name->name : std::string("a gate")));
-  if (!size) return generic_visit(node);
+// The fields of the statements whose walks are written out here, in the generic walk's order.
+template <class Node> constexpr std::size_t kFields =
+    std::tuple_size_v<decltype(Node::all_fields(std::declval<Node&>()))>;
+static_assert(kFields<ast::QuantumGate> == 6);  // annotations, modifiers, name, arguments, qubits, duration
+static_assert(kFields<ast::QuantumReset> == 2);  // annotations, qubits
+static_assert(kFields<ast::QuantumMeasurementStatement> == 3);  // annotations, measure, target
+static_assert(kFields<ast::QuantumMeasurement> == 1);  // qubit
+static_assert(kFields<ast::QuantumBarrier> == 2);  // annotations, qubits
+static_assert(kFields<ast::DelayInstruction> == 3);  // annotations, duration, qubits
+
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
+  const std::optional<std::size_t> size = _broadcast_size(*node);
+  if (!size) {
+    // The generic walk, but with the operands rewritten in place rather than into a new list.
+    ast::rewrite_field<ast::QuantumGate>(*this, "annotations", node->annotations);
+    ast::rewrite_field<ast::QuantumGate>(*this, "modifiers", node->modifiers);
+    ast::rewrite_field<ast::QuantumGate>(*this, "name", node->name);
+    ast::rewrite_field<ast::QuantumGate>(*this, "arguments", node->arguments);
+    _rewrite_operands(node->qubits);
+    ast::rewrite_field<ast::QuantumGate>(*this, "duration", node->duration);
+    return node;
+  }
   std::vector<ast::NodePtr> calls;
   calls.reserve(*size);
   for (std::size_t k = 0; k < *size; ++k) {
@@ -251,9 +424,15 @@ ast::Rewrite _QubitsResolver::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>
   return calls;
 }
 
-ast::Rewrite _QubitsResolver::visit_QuantumReset(const ast::Ptr<ast::QuantumReset>& node) {
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_QuantumReset(const ast::Ptr<ast::QuantumReset>& node) {
   const auto* run = _whole_register(node->qubits);
-  if (run == nullptr) return generic_visit(node);
+  if (run == nullptr) {
+    // The generic walk, the operand rewritten directly.
+    ast::rewrite_field<ast::QuantumReset>(*this, "annotations", node->annotations);
+    _rewrite_operand<ast::QuantumReset>("qubits", node->qubits);
+    return node;
+  }
   std::vector<ast::NodePtr> resets;
   resets.reserve(run->size());
   for (HwQubitIndex index : *run) {
@@ -264,10 +443,11 @@ ast::Rewrite _QubitsResolver::visit_QuantumReset(const ast::Ptr<ast::QuantumRese
   return resets;
 }
 
-ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_QuantumMeasurementStatement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) {
   const auto* measurement = ast::dyn_cast<ast::QuantumMeasurement>(node->measure.get());
   const auto* run = measurement ? _whole_register(measurement->qubit) : nullptr;
-  if (run == nullptr) return generic_visit(node);
+  if (run == nullptr) return _walk_measurement(node);
   const std::string& register_name = static_cast<const ast::Identifier&>(*measurement->qubit).name;
 
   const ast::Identifier* target = nullptr;
@@ -275,18 +455,18 @@ ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<a
     const std::string bits = "the target of the measurement of the qubit register '" + register_name + "' of " +
                              qubits_text(static_cast<std::int64_t>(run->size()));
     // A one-qubit register into one bit (`measure q -> c[0];`): its one qubit, as before.
-    if (!is_plain_identifier(node->target) && run->size() == 1) return generic_visit(node);
+    if (!is_plain_identifier(node->target) && run->size() == 1) return _walk_measurement(node);
     if (!is_plain_identifier(node->target))
       throw located(ValueError(bits + " must be a bit register of that size"), *node);
     target = static_cast<const ast::Identifier*>(node->target.get());
-    if (auto found = _classical_sizes.find(target->name); found != _classical_sizes.end()) {
-      if (found->second < 0 && run->size() == 1) return generic_visit(node);  // its one qubit, as before
-      if (found->second < 0)
+    if (const std::optional<std::int64_t> bits_size = _classical_size(target->name)) {
+      if (*bits_size < 0 && run->size() == 1) return _walk_measurement(node);  // its one qubit, as before
+      if (*bits_size < 0)
         throw located(ValueError("The variable '" + target->name + "' is no register: " + bits +
                                  " must be a bit register of that size"),
                       *node);
-      if (found->second != static_cast<std::int64_t>(run->size()))
-        throw located(ValueError("The bit register '" + target->name + "' of " + std::to_string(found->second) +
+      if (*bits_size != static_cast<std::int64_t>(run->size()))
+        throw located(ValueError("The bit register '" + target->name + "' of " + std::to_string(*bits_size) +
                                  " bits and the qubit register '" + register_name + "' of " +
                                  qubits_text(static_cast<std::int64_t>(run->size())) +
                                  " differ in size in one measurement"),
@@ -313,15 +493,33 @@ ast::Rewrite _QubitsResolver::visit_QuantumMeasurementStatement(const ast::Ptr<a
   return measurements;
 }
 
-ast::Rewrite _QubitsResolver::visit_TavoDeclaration(const ast::Ptr<TavoDeclaration>& node) {
-  if (node->var) {
-    const auto* array = dynamic_cast<const tavo_var::TavoArr*>(node->var.get());
-    _classical_sizes.insert_or_assign(node->var->name(), array ? array->size : std::int64_t{-1});
+template <class D>
+std::optional<std::int64_t> _QubitsRewriting<D>::_classical_size(const std::string& name) {
+  for (; _classical_indexed < _classical_variables.size(); ++_classical_indexed) {
+    const tavo_var::TavoVarBase& var = *_classical_variables[_classical_indexed];
+    const auto* array = dynamic_cast<const tavo_var::TavoArr*>(&var);
+    _classical_sizes.insert_or_assign(var.name(), array ? array->size : std::int64_t{-1});
   }
+  auto found = _classical_sizes.find(name);
+  if (found == _classical_sizes.end()) return std::nullopt;
+  return found->second;
+}
+
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>&) { return nullptr; }
+
+ast::Rewrite _QubitsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
+  if (auto qubit = _qubit_of(*node)) return qubit;
   return node;
 }
 
-ast::Rewrite _QubitsResolver::visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>&) { return nullptr; }
+ast::Rewrite _QubitsResolver::visit_TavoDeclaration(const ast::Ptr<TavoDeclaration>& node) {
+  if (node->var) _classical_variables.push_back(node->var.get());
+  return node;
+}
+
+template class _QubitsRewriting<_QubitsResolver>;
+template class _QubitsRewriting<_QubitOperandsResolver>;
 
 // ---- broadcasting calls of user gates ----
 
@@ -333,7 +531,7 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
  public:
 
   ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
-    if (node->name) _gates.insert(node->name->name);
+    if (node->name) _gates.insert_or_assign(node->name->name, true);
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
@@ -362,19 +560,19 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
     for (const ast::NodePtr& operand : node->qubits) {
       if (!is_plain_identifier(operand)) continue;
       const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-      auto found = _registers.find(name);
-      if (found == _registers.end()) continue;
-      if (!found->second)
+      const std::optional<std::int64_t>* found = _registers.find(name);
+      if (found == nullptr) continue;
+      if (!*found)
         throw located(NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" +
                                           node->name->name +
                                           "' has a size that is no integer literal; pass its qubits one by one"),
                       *node);
       if (!size) {
-        size = found->second;
+        size = *found;
         first = &name;
-      } else if (*size != *found->second) {
+      } else if (*size != **found) {
         throw located(ValueError("The qubit registers '" + *first + "' of " + qubits_text(*size) + " and '" + name +
-                                 "' of " + qubits_text(*found->second) + " differ in size in one call of " +
+                                 "' of " + qubits_text(**found) + " differ in size in one call of " +
                                  node->name->name),
                       *node);
       }
@@ -399,8 +597,8 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
   }
 
  private:
-  std::unordered_set<std::string> _gates;
-  std::unordered_map<std::string, std::optional<std::int64_t>> _registers;  // nullopt: size not known
+  utils::NameMap<bool> _gates;
+  utils::NameMap<std::optional<std::int64_t>> _registers;  // nullopt: size not known
   std::unordered_map<std::string, std::int64_t> _literal_constants;
 };
 
@@ -427,7 +625,11 @@ programs::ProgramPtr QubitAllocator::operator()(const programs::ProgramPtr& prog
   collector.visit(tree);
   const DeclaredQubitsMapping mapping = _map_declared_qubits_to_explicit_qubits(
       collector.declaration_to_size, collector.explicitly_stated_hw_qubits, *_machine_setup);
-  _QubitsResolver resolver(mapping, &collector.single_qubits);
+  if (collector.rewriting_needs_names()) {
+    _QubitsResolver resolver(mapping, &collector.single_qubits);
+    return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
+  }
+  _QubitOperandsResolver resolver(mapping, &collector.single_qubits);
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
 }
 

@@ -125,6 +125,45 @@ TEST(QubitAllocator, ReferencesThatNameNoSingleQubitAreRefused) {
                            "Index 0 is out of range for the qubit register 'q' of 0 qubits");
 }
 
+// A gate call's fields are rewritten in the generic walk's order (its arguments before its
+// operands), and an operand that is no qubit reference leaves the rest of the list rewritten too.
+TEST(QubitAllocator, GateCallFieldsInWalkOrder) {
+  expect_throw<UnindexedQubitRegisterException>(
+      [] { allocate("qubit[3] q; rx(q) q[5];"); },
+      "The qubit register 'q' of 3 qubits is used without an index where one qubit is expected");
+  auto indexed = [](std::int64_t k) {
+    return ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(k)}});
+  };
+  auto odd = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(2)), gate("h", {indexed(1), lit(7), indexed(0)})});
+  EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(odd)), "h $1, 7, $0;\n");
+}
+
+// The rewriting looks at every name only when the collection saw one that may name a register
+// outside the qubit operands; either way the result is the same.
+TEST(QubitAllocator, NamesOutsideOperandsAreFoundWhereverTheyStand) {
+  struct Case {
+    const char* source;
+    const char* rewritten;
+  };
+  const Case cases[] = {
+      // A one-qubit register named in an expression is its qubit.
+      {"qubit[1] r; x = r + 1;", "x = $0 + 1;\n"},
+      {"qubit[1] r; if (r == 1) { h r[0]; }", "if ($0 == 1) {\n  h $0;\n}\n"},
+      // Names that look like a register's (same length and first letter) but are none.
+      {"qubit[2] qa; qb = 1; h qa[1];", "qb = 1;\nh $1;\n"},
+      // Registers named in qubit operands only.
+      {"qubit r; qubit[2] q; h r; cx r, q[1]; reset r; measure r -> c[0]; barrier r, q; delay[10ns] r;",
+       "h $0;\ncx $0, $2;\nreset $0;\nc[0] = measure $0;\nbarrier $0, $1, $2;\ndelay[10.0ns] $0;\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(allocate(c.source), c.rewritten);
+  }
+  expect_throw<UnindexedQubitRegisterException>(
+      [] { allocate("qubit[2] q; int i; i = q;"); },
+      "The qubit register 'q' of 2 qubits is used without an index where one qubit is expected");
+}
+
 TEST(QubitAllocator, AWholeRegisterStandsForEachOfItsQubits) {
   struct Case {
     const char* source;

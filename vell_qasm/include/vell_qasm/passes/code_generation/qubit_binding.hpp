@@ -11,9 +11,10 @@
 //      (TooManyRequiredQubitsException), then the named qubits the machine lacks
 //      (CallingUnsupportedQubitsException); then each register in declaration order takes the
 //      lowest hardware qubits still free, never one the program names itself;
-//   3. rewriting (_QubitsResolver): q[i] becomes the register's i-th hardware qubit (an index
-//      that folds to an integer literal, such as 3 - 1 after constant inlining, counts as one);
-//      declarations are removed.
+//   3. rewriting (_QubitsResolver, or the cheaper _QubitOperandsResolver where the collection
+//      found that no name outside a qubit operand can be a register's): q[i] becomes the
+//      register's i-th hardware qubit (an index that folds to an integer literal, such as 3 - 1
+//      after constant inlining, counts as one); declarations are removed.
 //
 // A register used whole stands for all of its qubits, in order (a qubit declared without a size is
 // one qubit, not a register):
@@ -39,10 +40,10 @@
 // to be integer literals already.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string_view>
 #include <set>
 #include <string>
@@ -57,6 +58,7 @@
 #include "vell_qasm/passes/code_generation/io_binding.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
@@ -126,11 +128,34 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
   // The names declared without a size (`qubit q;`): single qubits, never broadcast.
   std::unordered_set<std::string> single_qubits;
 
+  // Whether the rewriting must look at every identifier and every classical declaration: some
+  // identifier outside the qubit operands of a statement may name a register (names are told
+  // apart by length and first character only, so the answer may be yes for none), or a plain
+  // name is measured into a plain name (whose declared size the rewriting checks).
+  bool rewriting_needs_names() const;
+
   void visit_QubitDeclaration(openqasm3::ast::QubitDeclaration& node) override;
   void visit_HwQubit(configurations::HwQubit& node) override;
+  // The walk as the generic one, noting the names of identifiers but not of qubit operands (the
+  // rewriting resolves those itself) nor of identifiers below an indexed identifier (which the
+  // rewriting does not enter).
+  void visit_Identifier(openqasm3::ast::Identifier& node) override;
+  void visit_IndexedIdentifier(openqasm3::ast::IndexedIdentifier& node) override;
+  void visit_QuantumGate(openqasm3::ast::QuantumGate& node) override;
+  void visit_QuantumBarrier(openqasm3::ast::QuantumBarrier& node) override;
+  void visit_DelayInstruction(openqasm3::ast::DelayInstruction& node) override;
+  void visit_QuantumReset(openqasm3::ast::QuantumReset& node) override;
+  void visit_QuantumMeasurementStatement(openqasm3::ast::QuantumMeasurementStatement& node) override;
 
  private:
+  void _visit(const openqasm3::ast::NodePtr& node);
+  void _visit_operand(const openqasm3::ast::NodePtr& operand);
+  static std::size_t _name_key(std::string_view name);
+
   std::unordered_map<std::string, std::int64_t> _declared;
+  int _below_indexed = 0;
+  std::bitset<64 * 256> _names_seen;  // by _name_key
+  bool _measures_into_names = false;
 };
 
 // Allocation; changes none of its arguments. OverflowError when the sizes add up beyond int64.
@@ -138,14 +163,17 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
                                                       const std::set<HwQubitIndex>& explicitly_stated_hw_qubits,
                                                       const configurations::MachineSetup& machine_setup);
 
-// Rewriting; see the top of this file for what each reference becomes.
-class _QubitsResolver : public Transformer<_QubitsResolver>, public TavoDeclarationTransform {
+// Rewriting; see the top of this file for what each reference becomes. Two walkers share it (D):
+// _QubitsResolver also looks at every identifier (a register named in an expression) and every
+// classical declaration (the sizes of measurement targets); _QubitOperandsResolver, for a tree in
+// which the collection found no need of either, leaves them alone, so that its walk can pass
+// expressions by.
+template <class D> class _QubitsRewriting : public Transformer<D> {
  public:
   // `single_qubits`: the names declared without a size (kept by reference; may be null).
-  explicit _QubitsResolver(const DeclaredQubitsMapping& qubits_mapping,
-                           const std::unordered_set<std::string>* single_qubits = nullptr);
+  explicit _QubitsRewriting(const DeclaredQubitsMapping& qubits_mapping,
+                            const std::unordered_set<std::string>* single_qubits = nullptr);
 
-  openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
   openqasm3::ast::Rewrite visit_IndexedIdentifier(
       const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override;
   openqasm3::ast::Rewrite visit_QuantumBarrier(const openqasm3::ast::Ptr<openqasm3::ast::QuantumBarrier>& node) override;
@@ -157,26 +185,60 @@ class _QubitsResolver : public Transformer<_QubitsResolver>, public TavoDeclarat
       const openqasm3::ast::Ptr<openqasm3::ast::QuantumMeasurementStatement>& node) override;
   openqasm3::ast::Rewrite visit_QubitDeclaration(
       const openqasm3::ast::Ptr<openqasm3::ast::QubitDeclaration>& node) override;
-  // Notes the size of a classical array (-1 for a scalar) for measurement targets.
-  openqasm3::ast::Rewrite visit_TavoDeclaration(const openqasm3::ast::Ptr<TavoDeclaration>& node) override;
+
+ protected:
+  // The hardware qubit `node` names, or null when it names no register.
+  openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::Identifier& node) const;
+
+  // The classical variables in declaration order (filled by _QubitsResolver), indexed by name
+  // only when a measurement asks (the variables are the declarations' own, which stay in the
+  // tree during the walk).
+  std::vector<const tavo_var::TavoVarBase*> _classical_variables;
 
  private:
   // The run of a register, or null when `name` is no register.
-  const std::vector<HwQubitIndex>* _run(const std::string& name) const;
+  const std::vector<HwQubitIndex>* _run(std::string_view name) const;
+  openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::IndexedIdentifier& node) const;
+  // `operand` as its handler would rewrite it, when it is a plain or indexed identifier or a hardware
+  // qubit (without a handler call); null for any other operand.
+  openqasm3::ast::NodePtr _rewritten_reference(const openqasm3::ast::NodePtr& operand) const;
+  // The generic rewriting of a single operand (field `name` of class Owner), made in place.
+  template <class Owner> void _rewrite_operand(const char* name, openqasm3::ast::NodePtr& operand);
+  // The generic rewriting of a gate's operand list, made in place.
+  void _rewrite_operands(std::vector<openqasm3::ast::NodePtr>& operands);
+  // The generic walk of a measurement statement, its measured qubit rewritten in place.
+  openqasm3::ast::Rewrite _walk_measurement(const openqasm3::ast::Ptr<openqasm3::ast::QuantumMeasurementStatement>& node);
   // The run of `operand` when it is a register used whole, else null.
   const std::vector<HwQubitIndex>* _whole_register(const openqasm3::ast::NodePtr& operand) const;
   // An operand list with its whole registers replaced by their qubits.
   std::vector<openqasm3::ast::NodePtr> _spliced(const std::vector<openqasm3::ast::NodePtr>& operands);
-  // The common size of the whole registers among `operands`, nullopt when there is none;
-  // ValueError when two differ. `statement` is what the message names.
-  std::optional<std::size_t> _broadcast_size(std::span<const openqasm3::ast::NodePtr> operands,
-                                             const openqasm3::ast::QASMNode& statement, std::string_view what) const;
+  // The common size of the whole registers among the operands of `call`, nullopt when there is
+  // none; ValueError when two differ.
+  std::optional<std::size_t> _broadcast_size(const openqasm3::ast::QuantumGate& call) const;
   // `operand` for repetition k: qubit k of a whole register, or the operand rewritten.
   openqasm3::ast::NodePtr _operand_at(const openqasm3::ast::NodePtr& operand, std::size_t k);
+  // The size of the classical array declared last under `name` so far (-1 for a scalar), nullopt
+  // when none is.
+  std::optional<std::int64_t> _classical_size(const std::string& name);
 
-  std::unordered_map<std::string, const std::vector<HwQubitIndex>*> _qubits_mapping;
+  utils::NameMap<const std::vector<HwQubitIndex>*> _qubits_mapping;
   const std::unordered_set<std::string>* _single_qubits;
-  std::unordered_map<std::string, std::int64_t> _classical_sizes;
+  std::size_t _classical_indexed = 0;
+  std::unordered_map<std::string_view, std::int64_t> _classical_sizes;
+};
+
+class _QubitsResolver final : public _QubitsRewriting<_QubitsResolver>, public TavoDeclarationTransform {
+ public:
+  using _QubitsRewriting::_QubitsRewriting;
+
+  openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
+  // Notes the declaration for the sizes of measurement targets.
+  openqasm3::ast::Rewrite visit_TavoDeclaration(const openqasm3::ast::Ptr<TavoDeclaration>& node) override;
+};
+
+class _QubitOperandsResolver final : public _QubitsRewriting<_QubitOperandsResolver> {
+ public:
+  using _QubitsRewriting::_QubitsRewriting;
 };
 
 // GateCallBroadcast: repeats a call of a gate the program defines once per qubit where whole
