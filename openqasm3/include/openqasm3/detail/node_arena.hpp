@@ -1,0 +1,133 @@
+// Memory for the nodes of a parse or of a whole compilation.
+//
+// A parse builds hundreds of thousands of small nodes in one go, and every step of a compilation
+// makes more. Taking each from the general allocator costs more than the parse itself, scatters
+// the nodes of one statement over the heap (a walk then misses the caches at every node), and
+// touches fresh memory page by page (a page fault per 4 KiB is slow on virtual machines). Nodes
+// are therefore carved from 2 MiB blocks, backed by huge pages where the system offers them, and
+// a few blocks of finished arenas are kept for the next one to reuse.
+//
+// A small source (an include file of a few lines) must not cost a huge page: its arena is made
+// for the length of its source, and while that is short its first block is kept on ordinary
+// pages, so that only the pages its nodes touch take memory (the block's 2 MiB are address space
+// alone). Every further block, and every block of a long source, asks for huge pages. Each node is
+// an ordinary std::shared_ptr made with allocate_shared and ArenaAllocator (ast.hpp); the blocks
+// are handed back when the last node of the arena is gone. Memory of a node freed early is not
+// reused before then.
+//
+// The arena counts its live nodes. While its owner (a parse, a compilation) runs, the count
+// carries a large bias that the owner removes when it is done (release_owner), so that nodes
+// dropped meanwhile cannot bring it to zero early, and making a node touches no atomic. Node
+// destruction may happen on any thread; only the count and the block cache are shared then.
+//
+// Every block starts on a 2 MiB boundary and records its arena, so that a node finds its arena from
+// its own address: the allocator stored with each node is empty (a pointer per node would be 8
+// bytes more of every node for a walk to read past). The arena nodes come from is the thread's
+// current one (NodeArenaScope); a thread without one takes them from the general allocator.
+//
+// Trap: a node kept alive keeps its whole arena's blocks alive.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace openqasm3::ast::detail {
+
+class NodeArena {
+ public:
+  // An arena for the nodes of `source_bytes` bytes of source text.
+  static NodeArena* create(std::size_t source_bytes) { return new NodeArena(source_bytes >= kSmallSourceBytes); }
+
+  // How many arenas of the process are alive (whose owner runs or whose nodes are still held).
+  static std::size_t live_arenas() noexcept;
+
+  // Sources shorter than this start on ordinary pages: their nodes fill a small part of a block
+  // (a parse takes several bytes of nodes per source byte).
+  static constexpr std::size_t kSmallSourceBytes = 64 * 1024;
+
+  NodeArena(const NodeArena&) = delete;
+  NodeArena& operator=(const NodeArena&) = delete;
+
+  // The owner makes no more nodes here: from now on the arena lives exactly as long as its nodes.
+  void release_owner() {
+    const std::size_t delta = allocated_ - kBias;  // unsigned wrap-around is intended
+    if (live_.fetch_add(delta, std::memory_order_acq_rel) + delta == 0) delete this;
+  }
+
+  void node_destroyed() {
+    if (live_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  // Blocks are this large and aligned to it; no allocation may need more than a block holds.
+  static constexpr std::size_t kBlockSize = std::size_t{2} << 20;
+  static constexpr std::size_t kMaxAllocation = 64 * 1024;
+
+  // The arena nodes made on this thread come from, or null.
+  static NodeArena*& current() noexcept {
+    static thread_local NodeArena* arena = nullptr;
+    return arena;
+  }
+  // The arena that `p`, allocated by allocate(), came from.
+  static NodeArena* owner_of(const void* p) noexcept;
+
+  void* allocate(std::size_t size, std::size_t align) {
+    ++allocated_;
+    std::size_t offset = (align - reinterpret_cast<std::uintptr_t>(cur_) % align) % align;
+    if (static_cast<std::size_t>(end_ - cur_) < offset + size) {
+      grow(size + align);
+      offset = (align - reinterpret_cast<std::uintptr_t>(cur_) % align) % align;
+    }
+    char* p = cur_ + offset;
+    cur_ = p + size;
+    return p;
+  }
+
+  struct Block;
+
+ private:
+  static constexpr std::size_t kBias = std::size_t{1} << 62;
+
+  explicit NodeArena(bool huge_pages);
+  ~NodeArena();
+  void grow(std::size_t at_least);
+
+  Block* head_ = nullptr;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t allocated_ = 0;
+  bool huge_pages_;  // whether the next block is to be backed by huge pages
+  std::atomic<std::size_t> live_{kBias};
+};
+
+}  // namespace openqasm3::ast::detail
+
+namespace openqasm3::ast {
+
+// While the scope lives, the nodes this thread makes (make(), copies, the parser) come from one
+// arena, which lives until the scope and every node made in it are gone. Inside an enclosing
+// scope of the same thread it adds nothing: the enclosing arena is used. `source_bytes` is the
+// length of the source the nodes are made for (it sizes the first block's backing).
+//
+// Meant for a run that makes nodes in bulk and keeps most of them together (a parse, a
+// compilation); a node made here and kept long keeps the whole arena's memory alive.
+class NodeArenaScope {
+ public:
+  explicit NodeArenaScope(std::size_t source_bytes)
+      : owned_(detail::NodeArena::current() ? nullptr : detail::NodeArena::create(source_bytes)) {
+    if (owned_) detail::NodeArena::current() = owned_;
+  }
+  ~NodeArenaScope() {
+    if (!owned_) return;
+    detail::NodeArena::current() = nullptr;
+    owned_->release_owner();
+  }
+  NodeArenaScope(const NodeArenaScope&) = delete;
+  NodeArenaScope& operator=(const NodeArenaScope&) = delete;
+
+ private:
+  detail::NodeArena* owned_;
+};
+
+}  // namespace openqasm3::ast
