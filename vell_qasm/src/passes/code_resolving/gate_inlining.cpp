@@ -184,12 +184,14 @@ class UndeclaredNames : public Visitor<UndeclaredNames> {
 // Puts the call's own nodes in for the formal names of one expansion.
 class IdentifierTransformer : public Transformer<IdentifierTransformer> {
  public:
-  explicit IdentifierTransformer(std::unordered_map<std::string, ast::NodePtr> args_transformation)
-      : args_transformation(std::move(args_transformation)) {}
+  // `formals` (formal name to its index among parameters then qubits) null: nothing is put in,
+  // the formals stay as they are. Else `operands[k]` is the call's node for formal k.
+  IdentifierTransformer(const std::unordered_map<std::string, std::size_t>* formals,
+                        std::vector<ast::NodePtr> operands)
+      : formals_(formals), operands_(std::move(operands)) {}
 
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
-    auto found = args_transformation.find(node->name);
-    if (found != args_transformation.end()) return found->second;
+    if (const ast::NodePtr* operand = operand_for(node->name)) return *operand;
     return node;
   }
 
@@ -211,20 +213,93 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
   // An operand of a call in the body with the formals put in: a formal is the caller's node itself.
   ast::NodePtr substitute_operand(const ast::NodePtr& operand) {
     if (operand && ast::is_exactly<ast::Identifier>(*operand)) {
-      auto found = args_transformation.find(static_cast<const ast::Identifier&>(*operand).name);
-      if (found != args_transformation.end()) return found->second;
+      if (const ast::NodePtr* found = operand_for(static_cast<const ast::Identifier&>(*operand).name)) return *found;
     }
     return substitute(operand);
   }
 
   // A fresh statement for one call: a copy of `statement` with the formals put in.
   ast::NodePtr substitute(const ast::NodePtr& statement) {
-    if (args_transformation.empty()) return ast::deep_copy_unshared(statement);
+    if (!statement) return nullptr;
+    if (formals_ == nullptr) return ast::deep_copy_unshared(statement);
+    if (ast::NodePtr copy = copy_direct(*statement)) return copy;
     ast::Rewrite result = visit(ast::deep_copy_unshared(statement));
     return result.is_node() ? result.node() : nullptr;
   }
 
-  std::unordered_map<std::string, ast::NodePtr> args_transformation;
+ private:
+  const ast::NodePtr* operand_for(const std::string& name) const {
+    if (formals_ == nullptr) return nullptr;
+    auto found = formals_->find(name);
+    return found == formals_->end() ? nullptr : &operands_[found->second];
+  }
+
+  // Gate bodies are mostly calls of gates on formal names with arithmetic on formals and
+  // literals. Such a statement is copied here with the formals put in as it is copied, which
+  // gives what copying and then walking it gives, without copying the formals' identifiers
+  // only to drop them. Null for any other shape (and for a formal whose node cannot stand in
+  // its place), which the copy and walk above handle, failures included.
+  ast::NodePtr copy_direct(const ast::QASMNode& node) {
+    if (node.kind() != ast::NodeKind::QuantumGate) return copy_expression(node, 0);
+    const auto& gate = static_cast<const ast::QuantumGate&>(node);
+    if (!gate.annotations.empty() || !gate.modifiers.empty() || !gate.name ||
+        gate.name->kind() != ast::NodeKind::Identifier)
+      return nullptr;
+    auto copy = ast::make<ast::QuantumGate>(gate);
+    copy->name = ast::make<ast::Identifier>(*gate.name);
+    for (ast::ExprPtr& argument : copy->arguments)
+      if (!argument || !(argument = copy_expression(*argument, 0))) return nullptr;
+    for (ast::NodePtr& qubit : copy->qubits) {
+      if (!qubit || qubit->kind() != ast::NodeKind::Identifier) return nullptr;
+      const ast::NodePtr* operand = operand_for(static_cast<const ast::Identifier&>(*qubit).name);
+      qubit = operand ? *operand : ast::make<ast::Identifier>(static_cast<const ast::Identifier&>(*qubit));
+      if (!qubit) return nullptr;
+    }
+    if (gate.duration && !(copy->duration = copy_expression(*gate.duration, 0))) return nullptr;
+    return copy;
+  }
+
+  // Null for a shape left to the walk; deep expressions are left to it too (it does not recurse).
+  ast::ExprPtr copy_expression(const ast::QASMNode& node, int depth) {
+    if (depth > 32) return nullptr;
+    switch (node.kind()) {
+      case ast::NodeKind::Identifier: {
+        const auto& identifier = static_cast<const ast::Identifier&>(node);
+        const ast::NodePtr* operand = operand_for(identifier.name);
+        if (!operand) return ast::make<ast::Identifier>(identifier);
+        return *operand ? ast::dyn_cast<ast::Expression>(*operand) : nullptr;
+      }
+      case ast::NodeKind::IntegerLiteral:
+        return ast::make<ast::IntegerLiteral>(static_cast<const ast::IntegerLiteral&>(node));
+      case ast::NodeKind::FloatLiteral:
+        return ast::make<ast::FloatLiteral>(static_cast<const ast::FloatLiteral&>(node));
+      case ast::NodeKind::UnaryExpression: {
+        const auto& unary = static_cast<const ast::UnaryExpression&>(node);
+        if (!unary.expression) return nullptr;
+        auto operand = copy_expression(*unary.expression, depth + 1);
+        if (!operand) return nullptr;
+        auto copy = ast::make<ast::UnaryExpression>(unary);
+        copy->expression = std::move(operand);
+        return copy;
+      }
+      case ast::NodeKind::BinaryExpression: {
+        const auto& binary = static_cast<const ast::BinaryExpression&>(node);
+        if (!binary.lhs || !binary.rhs) return nullptr;
+        auto lhs = copy_expression(*binary.lhs, depth + 1);
+        auto rhs = lhs ? copy_expression(*binary.rhs, depth + 1) : nullptr;
+        if (!rhs) return nullptr;
+        auto copy = ast::make<ast::BinaryExpression>(binary);
+        copy->lhs = std::move(lhs);
+        copy->rhs = std::move(rhs);
+        return copy;
+      }
+      default:
+        return nullptr;
+    }
+  }
+
+  const std::unordered_map<std::string, std::size_t>* formals_;
+  std::vector<ast::NodePtr> operands_;
 };
 
 class GateResolverTransformer;
@@ -331,27 +406,44 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   }
 
   // Declarations are noted in program order: a parameter the body never reads is checked
-  // against them, and a real-typed name passes as a parameter without a cast.
+  // against them, and a real-typed name passes as a parameter without a cast. Types and
+  // expressions hold no gate calls (durationof blocks are not entered): the walk goes only where
+  // statements are.
   ast::Rewrite visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
     _declare(node->qubit, nullptr);
-    return generic_visit(node);
+    return node;
   }
   ast::Rewrite visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) override {
     _declare(node->identifier, node->type);
-    return generic_visit(node);
+    ast::rewrite_field<ast::ForInLoop>(*this, "block", node->block);
+    return node;
   }
+  ast::Rewrite visit_BranchingStatement(const ast::Ptr<ast::BranchingStatement>& node) override {
+    ast::rewrite_field<ast::BranchingStatement>(*this, "if_block", node->if_block);
+    ast::rewrite_field<ast::BranchingStatement>(*this, "else_block", node->else_block);
+    return node;
+  }
+  ast::Rewrite visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node) override {
+    ast::rewrite_field<ast::WhileLoop>(*this, "block", node->block);
+    return node;
+  }
+  ast::Rewrite visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) override { return node; }
+  ast::Rewrite visit_QuantumMeasurementStatement(const ast::Ptr<ast::QuantumMeasurementStatement>& node) override {
+    return node;
+  }
+  ast::Rewrite visit_DurationOf(const ast::Ptr<ast::DurationOf>& node) override { return node; }
   ast::Rewrite visit_ClassicalArgument(const ast::Ptr<ast::ClassicalArgument>& node) override {
     _declare(node->name, node->type);
     return generic_visit(node);
@@ -462,16 +554,15 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) const {
     const auto& gate_def = *gate.node;
     const std::size_t parameters = gate_def.arguments.size();
-    std::unordered_map<std::string, ast::NodePtr> transformation;
-    transformation.reserve(parameters + gate_def.qubits.size());
+    std::vector<ast::NodePtr> operands;
+    operands.reserve(parameters + gate_def.qubits.size());
     for (std::size_t i = 0; i < parameters; ++i) {
       auto argument = ast::dyn_cast<ast::Expression>(operand(i));
       if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
-      transformation.insert_or_assign(gate_def.arguments[i]->name, as_real(argument, _declared));
+      operands.push_back(as_real(argument, _declared));
     }
-    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i)
-      transformation.insert_or_assign(gate_def.qubits[i]->name, operand(parameters + i));
-    return std::make_unique<IdentifierTransformer>(std::move(transformation));
+    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i) operands.push_back(operand(parameters + i));
+    return std::make_unique<IdentifierTransformer>(&gate.formals, std::move(operands));
   }
 
   void _check_declared(const ast::ExprPtr& argument, const ast::QuantumGateDefinition& gate_def) const {
@@ -498,9 +589,11 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       std::unique_ptr<IdentifierTransformer> substitution;
       std::size_t next = 0;
     };
-    if (!substitution) substitution = std::make_unique<IdentifierTransformer>(std::unordered_map<std::string, ast::NodePtr>{});
+    if (!substitution) substitution = std::make_unique<IdentifierTransformer>(nullptr, std::vector<ast::NodePtr>{});
     std::vector<ast::NodePtr> out;
+    out.reserve(gate.node->body.size());
     std::vector<Frame> stack;
+    stack.reserve(4);  // most bodies call gates at most a few levels deep
     stack.push_back(Frame{&gate, std::move(substitution)});
     while (!stack.empty()) {
       Frame& frame = stack.back();

@@ -26,62 +26,104 @@ void rewrite_index_lists(ast::QASMTransformer& transformer, std::vector<ast::Ind
 }
 
 ScopeRenamer::ScopeRenamer() {
-  _scopes.emplace_back();
+  _scope_starts.push_back(0);
   for (const auto& entry : CONSTANTS) {
-    std::vector<Binding>& bindings = _visible[entry.first];
-    bindings.push_back(Binding{0, entry.first});
-    _scopes.back().push_back(&bindings);
+    Entry& name = _visible[entry.first];
+    _bindings.push_back(Binding{0, &name, name.innermost});
+    name.innermost = _bindings.size() - 1;
   }
 }
 
-void ScopeRenamer::_open_scope() { _scopes.emplace_back(); }
+void ScopeRenamer::_open_scope() { _scope_starts.push_back(_bindings.size()); }
 
 void ScopeRenamer::_close_scope() {
-  // Map entries stay where they are (nothing is erased), so the pointers still hold.
-  for (std::vector<Binding>* bindings : _scopes.back()) {
-    if (bindings->back().renamed) --_renamings_visible;
-    bindings->pop_back();
+  while (_bindings.size() > _scope_starts.back()) {
+    const Binding& binding = _bindings.back();
+    if (!binding.renamed.empty()) --_renamings_visible;
+    binding.entry->innermost = binding.outer;
+    _bindings.pop_back();
   }
-  _scopes.pop_back();
+  _scope_starts.pop_back();
 }
 
 ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>& identifier,
                                                  const ast::NodePtr& declaration, const char* kind) {
   check(identifier != nullptr, "A declaration names what it declares");
-  const std::size_t depth = _scopes.size() - 1;
+  const std::size_t depth = _scope_starts.size() - 1;
   // An entry exists for every name declared so far and every global name: the name is taken.
   auto [entry, fresh] = _visible.try_emplace(identifier->name);
-  std::vector<Binding>& bindings = entry->second;
-  if (!bindings.empty() && bindings.back().depth == depth)
+  Entry& name = entry->second;
+  if (name.innermost != kNone && _bindings[name.innermost].depth == depth)
     throw parsing::RedeclarationException(declaration, identifier->name, kind);
   ast::Ptr<ast::Identifier> declared = identifier;
-  const bool renamed = depth > 0 && !fresh;
-  if (renamed) {
+  Binding binding{depth, &name, name.innermost};
+  if (depth > 0 && !fresh) {
     declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
     declared->span = identifier->span;
+    binding.renamed = declared->name;
     ++_renamings_visible;
   }
-  bindings.push_back(Binding{depth, declared->name, renamed});
-  _scopes.back().push_back(&bindings);
+  _bindings.push_back(std::move(binding));
+  name.innermost = _bindings.size() - 1;
   return declared;
 }
 
 ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
   for (const ast::NodePtr& statement : node->statements) {
-    const ast::Ptr<ast::Identifier>* name = nullptr;
-    if (auto* classical = ast::dyn_cast<ast::ClassicalDeclaration>(statement.get())) name = &classical->identifier;
-    if (auto* constant = ast::dyn_cast<ast::ConstantDeclaration>(statement.get())) name = &constant->identifier;
-    if (auto* io = ast::dyn_cast<ast::IODeclaration>(statement.get())) name = &io->identifier;
-    if (name != nullptr && *name != nullptr) _visible.try_emplace((*name)->name);
+    if (!statement) continue;
+    // The class or one derived from it (no class of the library derives from these three).
+    const ast::Identifier* name = nullptr;
+    switch (statement->library_kind()) {
+      case ast::NodeKind::ClassicalDeclaration:
+        name = static_cast<const ast::ClassicalDeclaration&>(*statement).identifier.get();
+        break;
+      case ast::NodeKind::ConstantDeclaration:
+        name = static_cast<const ast::ConstantDeclaration&>(*statement).identifier.get();
+        break;
+      case ast::NodeKind::IODeclaration:
+        name = static_cast<const ast::IODeclaration&>(*statement).identifier.get();
+        break;
+      default:
+        break;
+    }
+    if (name != nullptr) _visible.try_emplace(name->name);
   }
-  return generic_visit(node);
+  _visit_statements(node->statements);
+  return node;
 }
+
+namespace {
+
+// Whether a statement of this class may change what is in scope: it declares a name or holds a
+// block (outside classes may hold anything). Every other statement only reads names, and while
+// every visible name is its own there is nothing in it to rename.
+bool may_declare(ast::NodeKind kind) {
+  switch (kind) {
+    case ast::NodeKind::ClassicalDeclaration:
+    case ast::NodeKind::ConstantDeclaration:
+    case ast::NodeKind::IODeclaration:
+    case ast::NodeKind::ForInLoop:
+    case ast::NodeKind::CompoundStatement:
+    case ast::NodeKind::BranchingStatement:
+    case ast::NodeKind::WhileLoop:
+    case ast::NodeKind::SwitchStatement:
+    case ast::NodeKind::Box:
+    case ast::NodeKind::External:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
 
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   if (_renamings_visible == 0) return node;  // the common case: every visible name is its own
   auto found = _visible.find(node->name);
-  if (found == _visible.end() || found->second.empty() || !found->second.back().renamed) return node;
-  auto renamed = ast::make<ast::Identifier>(found->second.back().name);
+  if (found == _visible.end() || found->second.innermost == kNone) return node;
+  const std::string& name = _bindings[found->second.innermost].renamed;
+  if (name.empty()) return node;
+  auto renamed = ast::make<ast::Identifier>(name);
   renamed->span = node->span;
   return renamed;
 }
@@ -102,36 +144,36 @@ ast::Rewrite ScopeRenamer::visit_IndexExpression(const ast::Ptr<ast::IndexExpres
 // outer x): they are walked before the name is declared.
 ast::Rewrite ScopeRenamer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  generic_visit(node);
+  if (_renamings_visible > 0) generic_visit(node);
   node->identifier = _declare(identifier, node, "variable");
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  generic_visit(node);
+  if (_renamings_visible > 0) generic_visit(node);
   node->identifier = _declare(identifier, node, "constant");
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  generic_visit(node);
+  if (_renamings_visible > 0) generic_visit(node);
   node->identifier = _declare(identifier, node, "variable");
   return node;
 }
 
+// A gate's or function's name is no variable: every field but the name is walked.
 ast::Rewrite ScopeRenamer::visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) {
-  const ast::Ptr<ast::Identifier> name = node->name;  // a gate's name is no variable
-  generic_visit(node);
-  node->name = name;
+  ast::rewrite_field<ast::QuantumGate>(*this, "modifiers", node->modifiers);
+  ast::rewrite_field<ast::QuantumGate>(*this, "arguments", node->arguments);
+  ast::rewrite_field<ast::QuantumGate>(*this, "qubits", node->qubits);
+  ast::rewrite_field<ast::QuantumGate>(*this, "duration", node->duration);
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_FunctionCall(const ast::Ptr<ast::FunctionCall>& node) {
-  const ast::Ptr<ast::Identifier> name = node->name;
-  generic_visit(node);
-  node->name = name;
+  ast::rewrite_field<ast::FunctionCall>(*this, "arguments", node->arguments);
   return node;
 }
 
@@ -147,10 +189,12 @@ ast::Rewrite ScopeRenamer::visit_CalibrationDefinition(const ast::Ptr<ast::Calib
   return node;
 }
 
-void ScopeRenamer::_visit_statements(std::vector<ast::StmtPtr>& statements) {
+ast::Rewrite ScopeRenamer::visit_DurationOf(const ast::Ptr<ast::DurationOf>& node) { return node; }
+
+template <class Statement> void ScopeRenamer::_visit_statements(std::vector<ast::Ptr<Statement>>& statements) {
   // Every handler here gives its statement back: the statements are rewritten in place.
-  for (const ast::StmtPtr& statement : statements)
-    if (statement) visit(statement);
+  for (const ast::Ptr<Statement>& statement : statements)
+    if (statement && (_renamings_visible > 0 || may_declare(statement->kind()))) visit(statement);
 }
 
 void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
@@ -165,7 +209,8 @@ void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
 }
 
 ast::ExprPtr ScopeRenamer::_visit_expression(const ast::ExprPtr& expression) {
-  if (!expression) return expression;
+  // Expressions declare nothing: while every visible name is its own, they stay as they are.
+  if (!expression || _renamings_visible == 0) return expression;
   ast::Rewrite rewritten = visit(expression);
   check(rewritten.is_node(), "An expression is rewritten into an expression");
   auto result = ast::dyn_cast<ast::Expression>(rewritten.node());
@@ -192,7 +237,7 @@ ast::Rewrite ScopeRenamer::visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node)
 }
 
 ast::Rewrite ScopeRenamer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
-  if (node->set_declaration) {
+  if (node->set_declaration && _renamings_visible > 0) {
     ast::Rewrite set = visit(node->set_declaration);
     check(set.is_node(), "A loop's set is rewritten into a set");
     node->set_declaration = set.node();

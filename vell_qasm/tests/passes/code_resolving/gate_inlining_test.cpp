@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "resolving_test_support.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/logging.hpp"
@@ -155,6 +157,43 @@ TEST(GateInlining, AFormalUsedTwiceIsOneNodeAndQubitsWinOverParameters) {
             printed("h a; rz(pi * float(c)) b;"));
   EXPECT_EQ(printed(inline_gates("gate g(x) a { x a; rz(x) a; } gate k x { h x; x x; } g(0.5) q; k r;")),
             printed("x q; rz(0.5) q; h r; x r;"));
+}
+
+TEST(GateInlining, EveryBodyShapeExpandsIntoFreshNodesWithTheBodysSpans) {
+  // Calls on names with arithmetic are copied with the formals put in as they are copied; other
+  // shapes are copied and then walked. Either way: the body's text with the call's nodes, no node
+  // of the banked body in the program, spans of the body kept.
+  std::string deep = "t", deep_expanded = "y";
+  for (int i = 0; i < 40; ++i) deep += " + t", deep_expanded += " + y";
+  struct Case {
+    std::string body;
+    std::string expected;
+  };
+  const std::vector<Case> cases{
+      {"rz(-t * 2 + 1.5) a; cx a, b; h b;", "rz(-y * 2 + 1.5) q; cx q, r; h r;"},
+      {"rz(t / 4) a; rx(-(t - 1)) b; cx b, a;", "rz(y / 4) q; rx(-(y - 1)) r; cx r, q;"},
+      {"rz(pi * t) a; rx(k) b;", "rz(pi * y) q; rx(k) r;"},
+      {"rz(sin(t)) a; rx(float(t) + t) b;", "rz(sin(y)) q; rx(float(y) + y) r;"},
+      {"@note\n rz(t) a; h b;", "@note\nrz(y) q; h r;"},
+      {"rz(" + deep + ") a;", "rz(" + deep_expanded + ") q;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    auto tree = openqasm3::parse("float y; gate g(t) a, b { " + c.body + " } g(y) q, r;");
+    auto definition = statement<ast::QuantumGateDefinition>(tree, 1);
+    const auto call = statement<ast::QuantumGate>(tree, 2);
+    GateInlining step(built_ins());
+    run_step(step, tree);
+    EXPECT_EQ(printed(tree), printed("float y;" + c.expected));
+    std::vector<ast::NodePtr> banked = all_nodes(definition);
+    for (auto& node : all_nodes(tree))
+      EXPECT_EQ(std::find(banked.begin(), banked.end(), node), banked.end()) << ast::repr(node);
+    for (std::size_t i = 0; i < definition->body.size(); ++i)
+      EXPECT_EQ(tree->statements.at(i + 1)->span, definition->body[i]->span);
+    // Every use of a formal is the call's own node.
+    for (std::size_t i = 1; i < tree->statements.size(); ++i)
+      for (auto& y : identifiers_named(tree->statements[i], "y")) EXPECT_EQ(y, call->arguments[0]);
+  }
 }
 
 TEST(GateInlining, OnlyTheParametersAndOperandsOfTheCallAreCarried) {

@@ -48,6 +48,38 @@ TEST(ScopeRenaming, ShadowingDeclarationsAndTheirUsesGetNamesOfTheirOwn) {
   }
 }
 
+TEST(ScopeRenaming, UsesOfEveryKindAreRenamedExactlyWhileTheRenamedNameIsVisible) {
+  // Statements that only read names are walked only while a renamed name is visible: every kind
+  // of use in the block of a renamed x reads x.1, and none before it or after the block does.
+  struct Case {
+    const char* source;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"qubit[2] q; bit[2] c; int x; rz(x) q[x]; { rz(x) q[x]; int x; rz(x) q[x]; c[x] = measure q[x]; "
+       "x += x; reset q[x]; barrier q[x]; } rz(x) q[x]; c[x] = measure q[x];",
+       "qubit[2] q;\nbit[2] c;\nint x;\nrz(x) q[x];\n{\n  rz(x) q[x];\n  int x.1;\n  rz(x.1) q[x.1];\n"
+       "  c[x.1] = measure q[x.1];\n  x.1 += x.1;\n  reset q[x.1];\n  barrier q[x.1];\n}\nrz(x) q[x];\n"
+       "c[x] = measure q[x];\n"},
+      // Conditions, ranges, labels, durations and initialisers in and below the block.
+      {"int x; int y; { int x; while (x > 0) { if (x == 1) { y = x; } } for int i in [0:x] { y = x; } "
+       "switch (x) { case 1 { y = x; } } box[x * 1ns] { } int z = x; } y = x;",
+       "int x;\nint y;\n{\n  int x.1;\n  while (x.1 > 0) {\n    if (x.1 == 1) {\n      y = x.1;\n    }\n  }\n"
+       "  for int i in [0:x.1] {\n    y = x.1;\n  }\n  switch (x.1) {\n    case 1 {\n      y = x.1;\n    }\n  }\n"
+       "  box[x.1 * 1.0ns] {\n  }\n  int z = x.1;\n}\ny = x;\n"},
+      // A block reached while nothing renamed is visible still declares, and renames below.
+      {"int x; if (true) { while (true) { { int x = 2; x = 3; } } }",
+       "int x;\nif (true) {\n  while (true) {\n    {\n      int x.1 = 2;\n      x.1 = 3;\n    }\n  }\n}\n"},
+      // A durationof's block is left as written.
+      {"int x; { int x; duration d = durationof({ x = 1; }); }",
+       "int x;\n{\n  int x.1;\n  duration d = durationof({\n    x = 1;\n  });\n}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(renamed(c.source), c.expected);
+  }
+}
+
 TEST(ScopeRenaming, ASecondDeclarationInOneScopeIsRefused) {
   struct Case {
     const char* source;

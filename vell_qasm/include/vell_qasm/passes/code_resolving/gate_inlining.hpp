@@ -40,7 +40,9 @@
 // banked or dropped, built-in call met in a body or at top level and call expanded; their text is
 // built only when a sink records DEBUG.
 //
-// The walk enters switch cases too (labels and blocks), since code generation emits case blocks.
+// The walk enters switch cases too (labels and blocks), since code generation emits case blocks;
+// the other expressions it leaves alone, since they hold no gate calls (a durationof block is
+// left as written: the compiler refuses it).
 // The tree is rewritten in place; the returned OpenQasmProgram shares it, and a failure leaves
 // what was rewritten before it.
 #pragma once

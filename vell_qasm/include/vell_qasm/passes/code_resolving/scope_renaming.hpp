@@ -19,7 +19,8 @@
 // Uses reached: identifiers in expressions, assignment and measurement targets, the names and
 // index lists of indexed identifiers (which the reference walk does not enter) and switch cases.
 // Not renamed: gate and function names, qubit registers, and gate, subroutine and calibration
-// definitions, which are not entered (their bodies see only constants, which global scope holds).
+// definitions, which are not entered (their bodies see only constants, which global scope holds),
+// nor the blocks of durationof expressions (no step after this one compiles them).
 //
 // The tree is rewritten in place; renamed uses are new Identifier nodes with the old node's span.
 #pragma once
@@ -70,6 +71,7 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
       const openqasm3::ast::Ptr<openqasm3::ast::SubroutineDefinition>& node) override;
   openqasm3::ast::Rewrite visit_CalibrationDefinition(
       const openqasm3::ast::Ptr<openqasm3::ast::CalibrationDefinition>& node) override;
+  openqasm3::ast::Rewrite visit_DurationOf(const openqasm3::ast::Ptr<openqasm3::ast::DurationOf>& node) override;
 
   openqasm3::ast::Rewrite visit_CompoundStatement(
       const openqasm3::ast::Ptr<openqasm3::ast::CompoundStatement>& node) override;
@@ -82,10 +84,16 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   openqasm3::ast::Rewrite visit_Box(const openqasm3::ast::Ptr<openqasm3::ast::Box>& node) override;
 
  private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // A name declared so far: its innermost visible declaration (in _bindings), kNone when none is.
+  struct Entry {
+    std::size_t innermost = kNone;
+  };
   struct Binding {
     std::size_t depth;
-    std::string name;  // the name the declaration goes by from now on
-    bool renamed = false;
+    Entry* entry;           // its name's
+    std::size_t outer;      // the declaration of the same name it hides, or kNone
+    std::string renamed{};  // the name it goes by when that differs from the source's, else empty
   };
 
   // Enters the declaration of `identifier` into the innermost scope and returns the identifier it
@@ -97,14 +105,18 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   void _close_scope();
   // Visits a block's statements in a scope of their own.
   void _visit_block(std::vector<openqasm3::ast::StmtPtr>& statements);
-  void _visit_statements(std::vector<openqasm3::ast::StmtPtr>& statements);
+  // Visits the statements that may need it: all of them while a renamed name is visible, else
+  // those that declare or hold blocks.
+  template <class Statement> void _visit_statements(std::vector<openqasm3::ast::Ptr<Statement>>& statements);
   openqasm3::ast::ExprPtr _visit_expression(const openqasm3::ast::ExprPtr& expression);
 
-  // Name -> the declarations of that name visible now, innermost last. Every name declared so far,
-  // and every name the global scope declares, has an entry.
-  std::unordered_map<std::string, std::vector<Binding>> _visible;
-  // Per open scope, the entries of the names declared in it.
-  std::vector<std::vector<std::vector<Binding>*>> _scopes;
+  // Every name declared so far, and every name the global scope declares, has an entry (entries
+  // stay where they are: nothing is erased).
+  std::unordered_map<std::string, Entry> _visible;
+  // The visible declarations, the innermost scope's last.
+  std::vector<Binding> _bindings;
+  // Per open scope, the index in _bindings of its first declaration.
+  std::vector<std::size_t> _scope_starts;
   std::int64_t _renamed = 0;
   std::size_t _renamings_visible = 0;  // visible bindings whose name differs from the source's
 };
