@@ -57,6 +57,28 @@ TEST(NodeArena, LivesAsLongAsItsOwnerOrItsLastNode) {
   }
 }
 
+TEST(NodeArena, ANodeDroppedWhileTheScopeRunsLeavesItsSlotToTheNextOfItsSize) {
+  const std::size_t before = live();
+  NodePtr kept;
+  {
+    NodeArenaScope scope(100);
+    auto first = id("a");
+    const void* slot = first.get();
+    first.reset();
+    auto same_size = id("b");
+    EXPECT_EQ(same_size.get(), slot);
+    auto other_size = bin("+", same_size, num(1));
+    EXPECT_NE(static_cast<const void*>(other_size.get()), slot);
+    // Slots left unused when the scope ends do not keep the arena alive.
+    other_size.reset();
+    same_size.reset();
+    kept = id("c");
+  }
+  EXPECT_EQ(live(), before + 1);
+  kept.reset();
+  EXPECT_EQ(live(), before);
+}
+
 TEST(NodeArena, OneArenaPerScopeNestingOrParsingInside) {
   const std::size_t before = live();
   Ptr<Program> parsed;

@@ -257,7 +257,7 @@ template <class T> struct ArenaAllocator {
     if (n != 1) throw std::bad_array_new_length();
     return static_cast<T*>(NodeArena::current()->allocate(sizeof(T), alignof(T)));
   }
-  void deallocate(T* p, std::size_t) noexcept { NodeArena::owner_of(p)->node_destroyed(); }
+  void deallocate(T* p, std::size_t) noexcept { NodeArena::owner_of(p)->node_destroyed(p, sizeof(T)); }
   template <class U> void destroy(U* p) noexcept { NodeAllocator<U>().destroy(p); }
 
   template <class U> bool operator==(const ArenaAllocator<U>&) const { return true; }

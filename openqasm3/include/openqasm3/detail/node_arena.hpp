@@ -12,8 +12,9 @@
 // pages, so that only the pages its nodes touch take memory (the block's 2 MiB are address space
 // alone). Every further block, and every block of a long source, asks for huge pages. Each node is
 // an ordinary std::shared_ptr made with allocate_shared and ArenaAllocator (ast.hpp); the blocks
-// are handed back when the last node of the arena is gone. Memory of a node freed early is not
-// reused before then.
+// are handed back when the last node of the arena is gone. A node freed on the owner's thread
+// while the owner runs (a node a step replaced) leaves its slot to the next node of its size;
+// memory of nodes freed otherwise is not reused before the arena goes.
 //
 // The arena counts its live nodes. While its owner (a parse, a compilation) runs, the count
 // carries a large bias that the owner removes when it is done (release_owner), so that nodes
@@ -51,12 +52,21 @@ class NodeArena {
   NodeArena& operator=(const NodeArena&) = delete;
 
   // The owner makes no more nodes here: from now on the arena lives exactly as long as its nodes.
+  // Slots kept for reuse count as allocated and are never freed: they leave the count here.
   void release_owner() {
-    const std::size_t delta = allocated_ - kBias;  // unsigned wrap-around is intended
+    const std::size_t delta = allocated_ - reusable_ - kBias;  // unsigned wrap-around is intended
     if (live_.fetch_add(delta, std::memory_order_acq_rel) + delta == 0) delete this;
   }
 
-  void node_destroyed() {
+  // The node in `p`, of `size` bytes, is gone.
+  void node_destroyed(void* p, std::size_t size) noexcept {
+    if (this == current() && reusable(size) && reinterpret_cast<std::uintptr_t>(p) % kReuseStep == 0) {
+      // The owner's thread, while it runs: nothing else touches the slot lists.
+      *static_cast<void**>(p) = reuse_[size / kReuseStep];
+      reuse_[size / kReuseStep] = p;
+      ++reusable_;
+      return;
+    }
     if (live_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
@@ -73,6 +83,13 @@ class NodeArena {
   static NodeArena* owner_of(const void* p) noexcept;
 
   void* allocate(std::size_t size, std::size_t align) {
+    if (reusable(size) && align <= kReuseStep) {
+      if (void* slot = reuse_[size / kReuseStep]) {
+        reuse_[size / kReuseStep] = *static_cast<void**>(slot);
+        --reusable_;
+        return slot;
+      }
+    }
     ++allocated_;
     std::size_t offset = (align - reinterpret_cast<std::uintptr_t>(cur_) % align) % align;
     if (static_cast<std::size_t>(end_ - cur_) < offset + size) {
@@ -88,6 +105,11 @@ class NodeArena {
 
  private:
   static constexpr std::size_t kBias = std::size_t{1} << 62;
+  // Freed slots are kept by exact size, for sizes up to kMaxReused (a node's size is a multiple of
+  // its alignment; a slot serves nodes aligned to at most kReuseStep).
+  static constexpr std::size_t kReuseStep = alignof(void*);
+  static constexpr std::size_t kMaxReused = 1024;
+  static bool reusable(std::size_t size) { return size <= kMaxReused && size % kReuseStep == 0; }
 
   explicit NodeArena(bool huge_pages);
   ~NodeArena();
@@ -97,6 +119,8 @@ class NodeArena {
   char* cur_ = nullptr;
   char* end_ = nullptr;
   std::size_t allocated_ = 0;
+  std::size_t reusable_ = 0;  // slots in reuse_
+  void* reuse_[kMaxReused / kReuseStep + 1] = {};
   bool huge_pages_;  // whether the next block is to be backed by huge pages
   std::atomic<std::size_t> live_{kBias};
 };
