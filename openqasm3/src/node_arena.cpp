@@ -66,6 +66,8 @@ NodeArena::Block* map_block(bool huge) {
 }
 
 void release_block(NodeArena::Block* block) {
+  // Whoever maps or takes this memory next finds it as fresh memory.
+  unpoison_arena_memory(block, kBlockSize);
   {
     BlockCache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
@@ -134,6 +136,7 @@ void NodeArena::grow(std::size_t at_least) {
   head_ = block;
   cur_ = reinterpret_cast<char*>(block) + sizeof(Block);
   end_ = reinterpret_cast<char*>(block) + kBlockSize;
+  poison_arena_memory(cur_, static_cast<std::size_t>(end_ - cur_));
 }
 
 }  // namespace openqasm3::ast::detail

@@ -34,7 +34,31 @@
 #include <cstdint>
 #include <utility>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OPENQASM3_NODE_ARENA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OPENQASM3_NODE_ARENA_ASAN 1
+#endif
+#endif
+#if defined(OPENQASM3_NODE_ARENA_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace openqasm3::ast::detail {
+
+// Under AddressSanitizer, arena memory that holds no live node is poisoned, so that a use of a
+// freed node is reported as it would be for the general allocator.
+inline void poison_arena_memory([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t size) noexcept {
+#if defined(OPENQASM3_NODE_ARENA_ASAN)
+  ASAN_POISON_MEMORY_REGION(p, size);
+#endif
+}
+inline void unpoison_arena_memory([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t size) noexcept {
+#if defined(OPENQASM3_NODE_ARENA_ASAN)
+  ASAN_UNPOISON_MEMORY_REGION(p, size);
+#endif
+}
 
 class NodeArena {
  public:
@@ -65,8 +89,11 @@ class NodeArena {
       *static_cast<void**>(p) = reuse_[size / kReuseStep];
       reuse_[size / kReuseStep] = p;
       ++reusable_;
+      poison_arena_memory(p, size);
       return;
     }
+    // A slot that shares no shadow granule with a neighbour (whose owner may be allocating now).
+    if (reinterpret_cast<std::uintptr_t>(p) % 8 == 0 && size % 8 == 0) poison_arena_memory(p, size);
     if (live_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
@@ -85,6 +112,7 @@ class NodeArena {
   void* allocate(std::size_t size, std::size_t align) {
     if (reusable(size) && align <= kReuseStep) {
       if (void* slot = reuse_[size / kReuseStep]) {
+        unpoison_arena_memory(slot, size);
         reuse_[size / kReuseStep] = *static_cast<void**>(slot);
         --reusable_;
         return slot;
@@ -98,6 +126,7 @@ class NodeArena {
     }
     char* p = cur_ + offset;
     cur_ = p + size;
+    unpoison_arena_memory(p, size);
     return p;
   }
 
