@@ -7,15 +7,16 @@
 
 namespace vell_qasm::logging {
 
+constinit std::atomic<std::size_t> detail::attached_sinks{0};
+
 namespace {
 struct Registry {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<spdlog::logger>, std::less<>> loggers;
   std::shared_ptr<spdlog::sinks::dist_sink_mt> sink = std::make_shared<spdlog::sinks::dist_sink_mt>();
-  // The sinks attached through add_sink, read by is_recorded; `attached` spares the lock when
-  // there are none, as in a normal run.
+  // The sinks attached through add_sink, read by is_recorded (detail::attached_sinks counts them,
+  // sparing the lock when there are none, as in a normal run).
   std::vector<spdlog::sink_ptr> sinks;
-  std::atomic<std::size_t> attached{0};
 };
 Registry& registry() {
   static Registry r;
@@ -39,19 +40,18 @@ void add_sink(const spdlog::sink_ptr& sink) {
   std::lock_guard lock(r.mutex);
   r.sink->add_sink(sink);
   r.sinks.push_back(sink);
-  r.attached = r.sinks.size();
+  detail::attached_sinks = r.sinks.size();
 }
 void remove_sink(const spdlog::sink_ptr& sink) {
   auto& r = registry();
   std::lock_guard lock(r.mutex);
   r.sink->remove_sink(sink);
   std::erase(r.sinks, sink);
-  r.attached = r.sinks.size();
+  detail::attached_sinks = r.sinks.size();
 }
 
-bool is_recorded(spdlog::level::level_enum level) {
+bool detail::is_recorded_by_sinks(spdlog::level::level_enum level) {
   auto& r = registry();
-  if (r.attached.load(std::memory_order_relaxed) == 0) return false;
   std::lock_guard lock(r.mutex);
   for (const auto& sink : r.sinks)
     if (sink->should_log(level)) return true;

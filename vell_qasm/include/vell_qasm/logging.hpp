@@ -6,6 +6,8 @@
 // (use logger->log(level, spdlog::string_view_t(text)) or the helpers below).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,8 +31,17 @@ inline void debug(spdlog::logger& logger, const std::string& text) {
   logger.log(spdlog::level::debug, spdlog::string_view_t(text));
 }
 
+namespace detail {
+// How many sinks add_sink attached: none in a normal run, where every record is lost.
+extern std::atomic<std::size_t> attached_sinks;
+bool is_recorded_by_sinks(spdlog::level::level_enum level);
+}  // namespace detail
+
 // Whether an attached sink records `level`: without one, a record is lost before it is written.
-bool is_recorded(spdlog::level::level_enum level);
+// Inline, as steps ask it for every record they might make.
+inline bool is_recorded(spdlog::level::level_enum level) {
+  return detail::attached_sinks.load(std::memory_order_relaxed) != 0 && detail::is_recorded_by_sinks(level);
+}
 
 // A DEBUG record whose text is built by `make_text` only when some sink records DEBUG, for records
 // that print subtrees.

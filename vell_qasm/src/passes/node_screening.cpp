@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 #include <typeindex>
+#include <typeinfo>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -34,7 +36,16 @@ AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_)
 
 AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_view class_name)
     : Validation(std::nullopt, class_name),
+      QASMVisitor(ast::SwitchCases::enter),
       criterion(std::move(criterion_)) {}
+
+AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_view class_name,
+                                           const ast::detail::DefaultHandlers& passed, const std::type_info& declared)
+    : Validation(std::nullopt, class_name),
+      QASMVisitor(ast::SwitchCases::enter, passed, declared),
+      criterion(std::move(criterion_)) {}
+
+void AllowedNodeScreening::failed_in(ast::QASMNode& statement) { locate_failure(statement); }
 
 void AllowedNodeScreening::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
   generic_visit(node);
@@ -58,32 +69,49 @@ void AllowedNodeScreening::_raise_exception(const ast::NodePtr& node) { throw In
 
 namespace {
 
-constexpr std::size_t kNodeKinds = 1
-#define NODE(Class, Base) +1
+// The library kinds whose handler in the validator is the visitor's own, which only calls
+// generic_visit: a node of such a kind, once its kind is known to be allowed, may skip the
+// handler. The others (the walk into inner index lists) keep theirs.
+constexpr std::array<bool, ast::kNodeKinds> kScreenedGenerically = [] {
+  std::array<bool, ast::kNodeKinds> out{};
+#define NODE(Class, Base)                                                           \
+  out[static_cast<std::size_t>(ast::NodeKind::Class)] =                            \
+      std::is_same_v<decltype(&AllowedNodeTypesValidator::visit_##Class),         \
+                     void (ast::QASMVisitor::*)(ast::Class&)>;
 #include "openqasm3/nodes.def"
-    ;
+  return out;
+}();
 
 }  // namespace
 
 // The set is asked once per node kind in a run: the answers of the library's classes are kept in
 // a table indexed by kind, those of outside classes (few, such as HwQubit) in a short list. A run
-// starts with no answers, so that a set changed between runs is read afresh.
+// starts with no answers, so that a set changed between runs is read afresh. While the validator's
+// own criterion is in place, an allowed library kind is also marked in `passed`, the table the
+// walk reads to go straight to a node's children.
 struct AllowedNodeTypesValidator::Answers {
   explicit Answers(std::shared_ptr<NodeClassSet> types_) : types(std::move(types_)) {}
   std::shared_ptr<NodeClassSet> types;
-  std::array<std::int8_t, kNodeKinds> by_kind{};  // 0 unknown, 1 allowed, -1 refused
+  std::array<std::int8_t, ast::kNodeKinds> by_kind{};  // 0 unknown, 1 allowed, -1 refused
   std::vector<std::pair<std::type_index, bool>> outside;
+  ast::detail::DefaultHandlers passed;
+  bool pass_allowed = false;
 
-  void forget() {
+  void forget(bool pass_allowed_kinds) {
     by_kind.fill(0);
     outside.clear();
+    passed = {};
+    pass_allowed = pass_allowed_kinds;
   }
 
   bool allows(const ast::QASMNode& node) {
     const auto kind = static_cast<std::size_t>(node.kind());
     if (kind != static_cast<std::size_t>(ast::NodeKind::External)) {
       std::int8_t& answer = by_kind[kind];
-      if (answer == 0) answer = types->contains(node.node_class()) ? 1 : -1;
+      if (answer == 0) {
+        answer = types->contains(node.node_class()) ? 1 : -1;
+        if (answer > 0 && pass_allowed) passed.generic[kind] = kScreenedGenerically[kind];
+      }
       return answer > 0;
     }
     const ast::NodeClass& node_class = node.node_class();
@@ -95,6 +123,12 @@ struct AllowedNodeTypesValidator::Answers {
   }
 };
 
+// Recognised by its class, so that a criterion put in its place is asked about every node.
+struct AllowedNodeTypesValidator::OwnCriterion {
+  std::shared_ptr<Answers> answers;
+  bool operator()(const ast::QASMNode& node) const { return answers->allows(node); }
+};
+
 AllowedNodeTypesValidator::AllowedNodeTypesValidator(std::shared_ptr<NodeClassSet> allowed_node_types)
     : AllowedNodeTypesValidator([&] {
         if (!allowed_node_types)
@@ -103,11 +137,12 @@ AllowedNodeTypesValidator::AllowedNodeTypesValidator(std::shared_ptr<NodeClassSe
       }(), "AllowedNodeTypesValidator") {}
 
 AllowedNodeTypesValidator::AllowedNodeTypesValidator(std::shared_ptr<Answers> answers, std::string_view class_name)
-    : AllowedNodeScreening([answers](const ast::QASMNode& node) { return answers->allows(node); }, class_name),
+    : AllowedNodeScreening(OwnCriterion{answers}, class_name, answers->passed, typeid(AllowedNodeTypesValidator)),
       _answers(std::move(answers)) {}
 
 programs::ProgramPtr AllowedNodeTypesValidator::operator()(const programs::ProgramPtr& program) {
-  _answers->forget();
+  const OwnCriterion* own = criterion.target<OwnCriterion>();
+  _answers->forget(own != nullptr && own->answers == _answers);
   return AllowedNodeScreening::operator()(program);
 }
 

@@ -132,7 +132,7 @@ bool PassPipeline::_infer_behavior(const Step& step, const std::optional<std::st
 }
 
 programs::ProgramPtr PassPipeline::operator()(const programs::ProgramPtr& program) {
-  logging::debug(logger(), "Pass '" + name + "': starting");
+  logging::debug(logger(), [&] { return "Pass '" + name + "': starting"; });
   programs::ProgramPtr current = program;
   for (const StepPtr& step : steps) {
     if (!step) throw TypeError("'NoneType' object is not callable");
@@ -150,7 +150,8 @@ programs::ProgramPtr PassPipeline::operator()(const programs::ProgramPtr& progra
 programs::ProgramPtr PassPipeline::_run_optimization(const programs::ProgramPtr& current_program,
                                                      Optimization& optimization) {
   if (_should_skip_optimization(optimization)) {
-    logging::debug(logger(), "Pass '" + name + "': skipping optimization step '" + optimization.name + "'");
+    logging::debug(logger(),
+                   [&] { return "Pass '" + name + "': skipping optimization step '" + optimization.name + "'"; });
     return current_program;
   }
   try {
@@ -174,7 +175,7 @@ programs::ProgramPtr PassPipeline::_run_optimization(const programs::ProgramPtr&
 
 void PassPipeline::_run_validation(const programs::ProgramPtr& current_program, Validation& validation) {
   if (_should_skip_validation(validation)) {
-    logging::debug(logger(), "Pass '" + name + "': skipping validation step '" + validation.name + "'");
+    logging::debug(logger(), [&] { return "Pass '" + name + "': skipping validation step '" + validation.name + "'"; });
     return;
   }
   validation(current_program);

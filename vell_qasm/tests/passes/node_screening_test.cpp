@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "vell_qasm/configurations/hw_qubit.hpp"
 #include "vell_qasm/errors.hpp"
 
@@ -134,6 +136,72 @@ TEST(NodeTypesValidator, ComparesExactClassesThroughTheSharedSet) {
 
   allowed->erase(ast::node_class_of<ast::Include>());
   EXPECT_EQ(refused_node<DisallowedNodeTypeException>(validator, t.program), t.include);
+}
+
+TEST(NodeTypesValidator, AnAllowedKindPassedWithoutAskingStillLeavesEveryRefusalToBeFound) {
+  // Ten gates on indexed qubits first, so that every kind of them is known to be allowed before
+  // the refused node comes: the refused node is found wherever the full walk reaches it.
+  auto refused_in = [](std::function<ast::StmtPtr(ast::NodePtr)> make, ast::NodePtr refused) {
+    std::vector<ast::NodePtr> statements;
+    for (int i = 0; i < 10; ++i) {
+      auto qubit = ast::make<ast::IndexedIdentifier>(ast::make<ast::Identifier>("q"),
+                                                     std::vector<ast::IndexElement>{ast::IndexList{
+                                                         ast::make<ast::IntegerLiteral>(i)}});
+      statements.push_back(ast::make<ast::QuantumGate>(std::vector<ast::Ptr<ast::QuantumGateModifier>>{},
+                                                       ast::make<ast::Identifier>("h"), std::vector<ast::ExprPtr>{},
+                                                       std::vector<ast::NodePtr>{qubit}));
+    }
+    statements.push_back(make(refused));
+    return std::make_shared<programs::OpenQasmProgram>(ast::make<ast::Program>(statements));
+  };
+  auto call = [] { return ast::make<ast::FunctionCall>(ast::make<ast::Identifier>("f"), std::vector<ast::ExprPtr>{}); };
+  auto reset_of = [](ast::NodePtr qubit) { return ast::make<ast::QuantumReset>(qubit); };
+  auto inner_list = [&](ast::NodePtr item) {
+    return reset_of(ast::make<ast::IndexedIdentifier>(
+        ast::make<ast::Identifier>("q"), std::vector<ast::IndexElement>{ast::IndexList{std::move(item)}}));
+  };
+  auto case_label = [](ast::NodePtr label) {
+    return ast::make<ast::SwitchStatement>(
+        ast::make<ast::Identifier>("x"),
+        std::vector<ast::SwitchCase>{{{std::static_pointer_cast<ast::Expression>(label)},
+                                      ast::make<ast::CompoundStatement>(std::vector<ast::StmtPtr>{})}},
+        nullptr);
+  };
+  const std::vector<std::pair<std::string, std::function<ast::StmtPtr(ast::NodePtr)>>> places = {
+      {"inner index list", inner_list}, {"switch case label", case_label}, {"hardware qubit", reset_of}};
+  auto allowed = std::make_shared<NodeClassSet>(std::initializer_list<ast::NodeClass>{
+      ast::node_class_of<ast::Program>(), ast::node_class_of<ast::QuantumGate>(), ast::node_class_of<ast::Identifier>(),
+      ast::node_class_of<ast::IndexedIdentifier>(), ast::node_class_of<ast::IntegerLiteral>(),
+      ast::node_class_of<ast::QuantumReset>(), ast::node_class_of<ast::SwitchStatement>(),
+      ast::node_class_of<ast::CompoundStatement>()});
+  AllowedNodeTypesValidator validator(allowed);
+  for (const auto& [place, make] : places) {
+    ast::NodePtr refused = place == "hardware qubit" ? ast::NodePtr(create_hw_qubit(2)) : ast::NodePtr(call());
+    EXPECT_EQ(refused_node<DisallowedNodeTypeException>(validator, refused_in(make, refused)), refused) << place;
+  }
+
+  auto program = refused_in(inner_list, ast::make<ast::IntegerLiteral>(7));
+  // A criterion put in the validator's place, even one wrapping its own, is asked about every node.
+  AllowedNodeTypesValidator wrapped(allowed);
+  int asked = 0;
+  wrapped.criterion = [own = wrapped.criterion, &asked](const ast::QASMNode& node) {
+    ++asked;
+    return own(node);
+  };
+  EXPECT_EQ(wrapped(program), program);
+  EXPECT_EQ(asked, 1 + 10 * 5 + 4);
+
+  // A class derived from the validator hears of every refused node, of kinds met before too.
+  struct Noting : AllowedNodeTypesValidator {
+    using AllowedNodeTypesValidator::AllowedNodeTypesValidator;
+    std::vector<ast::NodePtr> refused;
+    void _raise_exception(const ast::NodePtr& node) override { refused.push_back(node); }
+  };
+  Noting noting(std::make_shared<NodeClassSet>(std::initializer_list<ast::NodeClass>{
+      ast::node_class_of<ast::Program>(), ast::node_class_of<ast::QuantumGate>(),
+      ast::node_class_of<ast::Identifier>(), ast::node_class_of<ast::IndexedIdentifier>()}));
+  EXPECT_EQ(noting(program), program);
+  EXPECT_EQ(noting.refused.size(), 12u);  // every IntegerLiteral and the QuantumReset
 }
 
 TEST(NodeTypesValidator, RefusesAMissingSetAndNonTreePrograms) {

@@ -12,13 +12,17 @@
 //
 // AllowedNodeTypesValidator accepts a node exactly when the node's own class is in its set: a
 // node of a class derived from a member is refused. The set is shared with its owner, not copied,
-// so classes added or removed later count from the next node examined on.
+// so classes added or removed later count from the next run on. Within a run it asks the set once
+// per node class, and nodes of a library class found allowed cost the walk nothing more: the
+// walk passes them as the generic walk does, without a handler call. A criterion put in place of
+// its own, or a class derived from it, is asked about every node.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <unordered_set>
 
 #include "openqasm3/ast.hpp"
@@ -53,7 +57,7 @@ class DisallowedNodeTypeException : public InvalidFeatureException {
   explicit DisallowedNodeTypeException(openqasm3::ast::NodePtr node);
 };
 
-class AllowedNodeScreening : public Validation, public Visitor<AllowedNodeScreening> {
+class AllowedNodeScreening : public Validation, public openqasm3::ast::QASMVisitor {
  public:
   void visit_IndexedIdentifier(openqasm3::ast::IndexedIdentifier& node) override;
   // Whether a node is acceptable.
@@ -73,6 +77,13 @@ class AllowedNodeScreening : public Validation, public Visitor<AllowedNodeScreen
  protected:
   // For derived classes: `class_name` is the derived class's own name.
   AllowedNodeScreening(Criterion criterion, std::string_view class_name);
+  // For a derived class `declared` whose criterion answers by node kind alone: the library kinds
+  // that `passed` marks go straight to their children, without the criterion (see QASMVisitor).
+  AllowedNodeScreening(Criterion criterion, std::string_view class_name,
+                       const openqasm3::ast::detail::DefaultHandlers& passed, const std::type_info& declared);
+
+  // A failure leaving a statement's walk gets that statement's position, as in every walk.
+  void failed_in(openqasm3::ast::QASMNode& statement) override;
 
   // Reports a refused node. An override that returns lets the walk go on into the node's children.
   virtual void _raise_exception(const openqasm3::ast::NodePtr& node);
@@ -90,6 +101,7 @@ class AllowedNodeTypesValidator : public AllowedNodeScreening {
 
  private:
   struct Answers;
+  struct OwnCriterion;  // the criterion it is built with
   AllowedNodeTypesValidator(std::shared_ptr<Answers> answers, std::string_view class_name);
   std::shared_ptr<Answers> _answers;
 };

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/node_type_counter.hpp"
+#include "vell_qasm/passes/parsing/node_search.hpp"
 
 namespace vell_qasm::passes::parsing {
 
@@ -60,23 +62,78 @@ bool lower_than_target(const std::string& version) {
   return pieces.size() < target.size();
 }
 
-// Whether the tree holds an input/output declaration anywhere the counting walk reaches (switch
-// cases and inner index lists included); stops descending once it has found one.
-class IODeclarationFinder : public Visitor<IODeclarationFinder> {
+// One walk of the whole tree before the input/output rewrite, over everything the counting walk
+// reaches (switch cases and inner index lists included). It ends at the first input/output
+// declaration; otherwise it notes which statements of the program's own list hold a classical
+// declaration. The rewrite changes nothing but classical declarations, so those statements are
+// the only ones its walk needs to enter.
+class DeclarationSurvey : public NodeSearch<DeclarationSurvey> {
  public:
-  bool found = false;
+  explicit DeclarationSurvey(const ast::Program& root) : root_(&root) {}
 
-  void generic_visit(ast::QASMNode& node) override {
-    if (!found) ast::QASMVisitor::generic_visit(node);
+  // The positions in the root's list, in order, once a walk has found no input/output declaration.
+  std::vector<std::size_t> holding_declarations;
+
+  void visit_Program(ast::Program& node) override {
+    if (&node != root_) return generic_visit(node);
+    // The statements are the root's only child nodes.
+    holding_declarations.clear();
+    for (std::size_t i = 0; i < node.statements.size(); ++i) {
+      declaration_ = false;
+      visit(node.statements[i]);
+      if (declaration_) holding_declarations.push_back(i);
+    }
   }
-  void visit_IODeclaration(ast::IODeclaration&) override { found = true; }
+  void visit_IODeclaration(ast::IODeclaration&) override { found(); }
+  void visit_ClassicalDeclaration(ast::ClassicalDeclaration& node) override {
+    declaration_ = true;
+    generic_visit(node);
+  }
   void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {
     generic_visit(node);
     for (auto& index : node.indices)
       if (auto* list = std::get_if<ast::IndexList>(&index))
         for (auto& item : *list) visit(item);
   }
+
+ private:
+  const ast::Program* root_;
+  bool declaration_ = false;
 };
+
+// The generic rewrite of a program's statement list by `transformer`, entering only the statements
+// at the given positions (ascending): it leaves the others as they are. Each rewrite is spliced in
+// as the generic walk splices it, and a failure leaves the list as the generic walk's failure does:
+// the statements rewritten before it, then the failing one and the rest as they stand.
+void rewrite_statements_at(ast::QASMTransformer& transformer, std::vector<ast::NodePtr>& statements,
+                           const std::vector<std::size_t>& positions) {
+  if (positions.empty()) return;
+  std::vector<ast::NodePtr> out;
+  out.reserve(statements.size() + positions.size());  // a declaration becomes at most two statements
+  auto next = positions.begin();
+  std::size_t i = 0;
+  try {
+    for (; i < statements.size(); ++i) {
+      if (next == positions.end() || *next != i) {
+        out.push_back(std::move(statements[i]));
+        continue;
+      }
+      ++next;
+      const ast::Rewrite rewrite = transformer.visit(statements[i]);
+      if (rewrite.is_node()) {
+        out.push_back(rewrite.node());
+      } else if (rewrite.is_list()) {
+        for (const ast::NodePtr& statement : rewrite.list())
+          if (statement) out.push_back(statement);
+      }
+    }
+  } catch (...) {
+    for (; i < statements.size(); ++i) out.push_back(std::move(statements[i]));
+    statements.swap(out);
+    throw;
+  }
+  statements.swap(out);
+}
 
 std::string join_target_version() {
   std::string text;
@@ -133,9 +190,8 @@ ast::StmtPtr IOVariablesTransformer::_get_new_declaration_node(const ast::Ptr<as
 }
 
 ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>& node) {
-  IODeclarationFinder finder;
-  finder.visit(*node);
-  if (finder.found) {
+  DeclarationSurvey survey(*node);
+  if (survey.holds(*node)) {
     // The count is needed only for the record.
     logging::debug(logger(), [&] {
       return "Encountered existing (" + std::to_string(count_node_types(*node).of<ast::IODeclaration>()) +
@@ -143,7 +199,11 @@ ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>&
     });
     return node;
   }
-  QASMTransformer::generic_visit(node);
+  if (typeid(*this) == typeid(IOVariablesTransformer)) {
+    rewrite_statements_at(*this, node->statements, survey.holding_declarations);
+  } else {
+    QASMTransformer::generic_visit(node);  // a derived class may rewrite other nodes too
+  }
   logging::debug(logger(), "No pre existing I/O variables, modified all variables.");
   return node;
 }

@@ -164,11 +164,18 @@ std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::sha
       included_files.size() > kMaxInclusionNesting)
     throw DeepInclusionError(included_files);
 
+  // A program without includes (most of them, and every included file at the bottom) keeps its
+  // list as it is. Otherwise the list is rebuilt aside, so that a failure leaves it untouched.
+  const auto is_include = [](const ast::NodePtr& statement) { return ast::isa<ast::Include>(statement); };
+  const auto first_include = std::find_if(program->statements.begin(), program->statements.end(), is_include);
+  if (first_include == program->statements.end()) return program;
   std::vector<ast::NodePtr> statements;
   statements.reserve(program->statements.size());
+  statements.assign(program->statements.begin(), first_include);
   // The chain of the files one level down; only its last name changes from include to include.
   std::vector<std::string> sub_chain;
-  for (const ast::NodePtr& statement : program->statements) {
+  for (auto it = first_include; it != program->statements.end(); ++it) {
+    const ast::NodePtr& statement = *it;
     auto include = ast::dyn_cast<ast::Include>(statement);
     if (!include) {
       statements.push_back(statement);

@@ -49,6 +49,38 @@ TEST(AstTidy, ProgramWithInputsOrOutputsKeepsItsTree) {
   EXPECT_EQ(texts(capture.records(kLogger)), (std::vector<std::string>{"Encountered existing (2) I/O variables."}));
 }
 
+TEST(AstTidy, AnInputOrOutputAnywhereTheCountReachesKeepsTheTree) {
+  // The search for a declaration ends at the first one, from any depth; every place it may
+  // stand in, behind declarations that would otherwise be split, leaves the whole tree alone.
+  auto in_index = [](ast::NodePtr item) {
+    return ast::make<ast::QuantumReset>(ast::make<ast::IndexedIdentifier>(
+        id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(0)}, ast::IndexList{std::move(item)}}));
+  };
+  auto in_switch = [](std::vector<ast::ExprPtr> labels, std::vector<ast::StmtPtr> body) {
+    return ast::make<ast::SwitchStatement>(id("i"), std::vector<ast::SwitchCase>{{std::move(labels), block(body)}},
+                                           nullptr);
+  };
+  auto input = [] { return io_decl(ast::IOKeyword::input, "a"); };
+  auto while_loop = [](std::vector<ast::StmtPtr> body) {
+    return ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true), std::move(body));
+  };
+  const std::vector<std::pair<std::string, ast::StmtPtr>> places = {
+      {"top level", input()},
+      {"loop body in a loop body", while_loop({int_decl("w", lit(1)), while_loop({input()})})},
+      {"switch case block", in_switch({lit(0)}, {int_decl("k", lit(2)), input()})},
+      {"inner index list", in_index(input())},
+      {"inner index list of a switch case", in_switch({lit(1)}, {in_index(input())})},
+  };
+  for (const auto& [place, statement] : places) {
+    auto declaration = int_decl("x", lit(5));
+    auto root = program({declaration, int_decl("y", lit(6)), statement, int_decl("z", lit(7))});
+    auto before = ast::deep_copy(root);
+    tidy(root);
+    EXPECT_TRUE(ast::equal(root, before)) << place;
+    EXPECT_EQ(root->statements[0], declaration) << place;
+  }
+}
+
 TEST(AstTidy, WithoutInputsAndOutputsDeclarationsBecomeOutputsWithTheirValuesSplitOff) {
   auto x = int_decl("x", lit(5));
   auto b = bit_measured("b", "q");
@@ -87,6 +119,54 @@ TEST(AstTidy, WithoutInputsAndOutputsDeclarationsBecomeOutputsWithTheirValuesSpl
 
   EXPECT_EQ(texts(capture.records(kLogger)),
             (std::vector<std::string>{"No pre existing I/O variables, modified all variables."}));
+}
+
+TEST(AstTidy, AFailingDeclarationLeavesTheListAsTheGenericWalkDoes) {
+  // The rewrite enters only the statements that hold a declaration; a failure among them keeps
+  // what was rewritten before it and leaves the rest of the list, in order, as it stands.
+  auto before_gate = gate_on("h", {"q"});
+  auto nested = int_decl("n", lit(1));
+  auto loop = ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true), std::vector<ast::StmtPtr>{nested});
+  auto odd = int_decl("s", ast::make<ast::DiscreteSet>(std::vector<ast::ExprPtr>{lit(1)}));
+  odd->span = ast::Span{4, 2, 4, 20};
+  auto after = int_decl("z", lit(3));
+  auto root = program({int_decl("a", lit(2)), before_gate, loop, odd, gate_on("x", {"q"}), after});
+  try {
+    AstTidy()(wrap(root));
+    FAIL() << "no error";
+  } catch (const NotImplementedError& e) {
+    EXPECT_STREQ(e.what(), "Unsupported init type - <class 'openqasm3.ast.DiscreteSet'>");
+    ASSERT_TRUE(e.location().has_value());
+    EXPECT_EQ(e.location()->line, 4);
+  }
+  EXPECT_EQ(class_names(root->statements),
+            (std::vector<std::string>{"IODeclaration", "ClassicalAssignment", "QuantumGate", "WhileLoop",
+                                      "ClassicalDeclaration", "QuantumGate", "ClassicalDeclaration"}));
+  EXPECT_EQ(root->statements[2], before_gate);
+  EXPECT_EQ(class_names(loop->block), (std::vector<std::string>{"IODeclaration", "ClassicalAssignment"}));
+  EXPECT_EQ(root->statements[4], odd);
+  EXPECT_EQ(root->statements[6], after);
+  EXPECT_NE(after->init_expression, nullptr);
+}
+
+TEST(AstTidy, ATransformerDerivedFromTheRewriteStillWalksEveryStatement) {
+  // The rewrite itself enters only the statements holding a declaration; a derived class, which
+  // may handle other nodes, gets the whole generic walk.
+  struct CountingGates : IOVariablesTransformer {
+    int gates = 0;
+    ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
+      ++gates;
+      return node;
+    }
+  };
+  auto loop = ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true),
+                                        std::vector<ast::StmtPtr>{gate_on("h", {"q"})});
+  auto root = program({gate_on("x", {"q"}), int_decl("a", lit(1)), loop});
+  CountingGates counting;
+  counting.visit(root);
+  EXPECT_EQ(counting.gates, 2);
+  EXPECT_EQ(class_names(root->statements),
+            (std::vector<std::string>{"QuantumGate", "IODeclaration", "ClassicalAssignment", "WhileLoop"}));
 }
 
 TEST(AstTidy, EmptyProgramIsRecordedAndGetsNoVersion) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "../front_tree_builders.hpp"
 #include "vell_qasm/configurations/hw_qubit.hpp"
 #include "vell_qasm/errors.hpp"
@@ -67,6 +69,34 @@ TEST(HwQubitResolver, IndexBeyondInt64IsAnErrorNotAWrapAround) {
     } catch (const OverflowError& e) {
       EXPECT_EQ(std::string(e.what()), "The hardware qubit " + name + " has an index too large to represent");
     }
+  }
+}
+
+TEST(HwQubitResolver, ALoneHardwareQubitDeepInTheTreeIsStillFound) {
+  // The tree is rewritten only once a walk has met a hardware-qubit name: one name, alone in the
+  // tree and deep inside it, decides.
+  auto negated_sum = [](ast::ExprPtr operand) {
+    return ast::make<ast::BinaryExpression>(ast::BinaryOperator::plus, lit(1),
+                                            ast::make<ast::UnaryExpression>(ast::UnaryOperator::negate, operand));
+  };
+  auto in_argument = [&](ast::ExprPtr q) -> ast::StmtPtr {
+    auto g = gate("rx", {id("r")});
+    g->arguments.push_back(negated_sum(negated_sum(q)));
+    return g;
+  };
+  auto in_set_index = [](ast::ExprPtr q) -> ast::StmtPtr {
+    auto set = ast::make<ast::DiscreteSet>(std::vector<ast::ExprPtr>{q});
+    return gate("h", {ast::make<ast::IndexedIdentifier>(id("r"), std::vector<ast::IndexElement>{set})});
+  };
+  auto in_case_label = [](ast::ExprPtr q) -> ast::StmtPtr {
+    return ast::make<ast::SwitchStatement>(id("i"), std::vector<ast::SwitchCase>{{{q}, block({})}}, nullptr);
+  };
+  for (const auto& place :
+       std::vector<std::function<ast::StmtPtr(ast::ExprPtr)>>{in_argument, in_set_index, in_case_label}) {
+    auto hardware = id("$6");
+    auto root = program({gate_on("h", {"r"}), place(hardware), gate_on("x", {"r"})});
+    resolve(root);
+    EXPECT_EQ(hardware.use_count(), 1) << "the identifier is replaced";
   }
 }
 

@@ -33,8 +33,10 @@ namespace vell_qasm::passes::parsing {
 
 class IOVariablesTransformer : public DeclarationInitSplitting<IOVariablesTransformer> {
  public:
-  // Counts the input/output declarations of the whole tree first; with none, walks the tree
-  // generically (declarations become outputs), otherwise leaves it alone. Returns `node`.
+  // Looks for input/output declarations in the whole tree first; with none, rewrites the tree as
+  // its generic walk would (declarations become outputs), entering only the statements of the
+  // program's list that hold a classical declaration (a derived class gets the whole walk, for
+  // the other handlers it may have); otherwise leaves it alone. Returns `node`.
   openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
 
  protected:

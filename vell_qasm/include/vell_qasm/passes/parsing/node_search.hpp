@@ -1,0 +1,46 @@
+// NodeSearch<D>: a read-only walk that only asks whether a tree holds a node of some kind, for the
+// front-end steps that decide from the answer whether to walk the tree at all.
+//
+// D derives from NodeSearch<D> (as from Visitor<D>), handles the node classes it looks for and
+// calls found() in a handler on a match: the walk ends there, from any depth, and holds(root)
+// answers true. Every node D has no handler for is passed without a handler call, so a tree
+// without a match costs one plain walk. A real failure of the walk (a tree too deep for the stack)
+// leaves it as from any walk, with the innermost statement's position.
+#pragma once
+
+#include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/walker.hpp"
+
+namespace vell_qasm::passes::parsing {
+
+template <class D> class NodeSearch : public Visitor<D> {
+ public:
+  using Visitor<D>::Visitor;
+
+  bool holds(openqasm3::ast::QASMNode& root) {
+    try {
+      this->visit(root);
+    } catch (const Found&) {
+      return true;
+    }
+    return false;
+  }
+
+ protected:
+  [[noreturn]] static void found() { throw Found{}; }
+
+  void failed_in(openqasm3::ast::QASMNode& statement) override {
+    try {
+      throw;
+    } catch (const Found&) {
+      // The end of the search, not a failure.
+    } catch (...) {
+      Visitor<D>::failed_in(statement);
+    }
+  }
+
+ private:
+  struct Found {};
+};
+
+}  // namespace vell_qasm::passes::parsing
