@@ -8,24 +8,6 @@ namespace ast = openqasm3::ast;
 
 bool is_inside_scope() { return vell::tavo::is_inside_scope(); }
 
-std::optional<PlainValue> qasm_literal_value(const ast::QASMNode& node) {
-  switch (node.library_kind()) {
-    case ast::NodeKind::BooleanLiteral:
-      return static_cast<const ast::BooleanLiteral&>(node).value;
-    case ast::NodeKind::IntegerLiteral:
-      return static_cast<const ast::IntegerLiteral&>(node).value;
-    case ast::NodeKind::FloatLiteral:
-      return static_cast<const ast::FloatLiteral&>(node).value;
-    default:
-      return std::nullopt;
-  }
-}
-
-std::optional<PlainValue> qasm_literal_value(const ast::NodePtr& node) {
-  if (!node) return std::nullopt;
-  return qasm_literal_value(*node);
-}
-
 bool is_qasm_literal(const ast::QASMNode& node) { return qasm_literal_value(node).has_value(); }
 bool is_qasm_literal(const ast::NodePtr& node) { return node && is_qasm_literal(*node); }
 

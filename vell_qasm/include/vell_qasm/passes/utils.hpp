@@ -31,9 +31,25 @@ bool is_inside_scope();
 bool is_qasm_literal(const openqasm3::ast::QASMNode& node);
 bool is_qasm_literal(const openqasm3::ast::NodePtr& node);
 
-// The plain value of such a literal, of the literal's own kind; nullopt for any other node.
-std::optional<PlainValue> qasm_literal_value(const openqasm3::ast::QASMNode& node);
-std::optional<PlainValue> qasm_literal_value(const openqasm3::ast::NodePtr& node);
+// The plain value of such a literal, of the literal's own kind; nullopt for any other node (or a
+// null pointer). A handle of any node class is read where it stands, with no NodePtr made of it.
+// Inline: folding asks it several times per expression node.
+inline std::optional<PlainValue> qasm_literal_value(const openqasm3::ast::QASMNode& node) {
+  switch (node.library_kind()) {
+    case openqasm3::ast::NodeKind::BooleanLiteral:
+      return static_cast<const openqasm3::ast::BooleanLiteral&>(node).value;
+    case openqasm3::ast::NodeKind::IntegerLiteral:
+      return static_cast<const openqasm3::ast::IntegerLiteral&>(node).value;
+    case openqasm3::ast::NodeKind::FloatLiteral:
+      return static_cast<const openqasm3::ast::FloatLiteral&>(node).value;
+    default:
+      return std::nullopt;
+  }
+}
+template <class T> std::optional<PlainValue> qasm_literal_value(const openqasm3::ast::Ptr<T>& node) {
+  if (!node) return std::nullopt;
+  return qasm_literal_value(static_cast<const openqasm3::ast::QASMNode&>(*node));
+}
 
 // A new literal node holding `value`: BooleanLiteral, IntegerLiteral or FloatLiteral, by the
 // value's kind. No span.

@@ -1,5 +1,8 @@
 #include "vell_qasm/passes/code_resolving/assign_lowering.hpp"
 
+#include <array>
+#include <optional>
+
 #include "vell_qasm/errors.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -8,11 +11,35 @@ namespace ast = openqasm3::ast;
 
 ClassicalAssignmentToBinaryExpression::ClassicalAssignmentToBinaryExpression() {}
 
-ast::BinaryOperator ClassicalAssignmentToBinaryExpression::_extract_binary_operation(ast::AssignmentOperator operator_) {
-  std::string_view operation = ast::symbol(operator_);
+namespace {
+
+// The binary operator whose symbol is that of `operator_` less the final "=", if any.
+std::optional<ast::BinaryOperator> binary_twin(ast::AssignmentOperator operator_, std::string_view& operation) {
+  operation = ast::symbol(operator_);
   check(operation.ends_with(OPENQASM_ASSIGNMENT_OPERATOR_SYMBOL));
   operation.remove_suffix(OPENQASM_ASSIGNMENT_OPERATOR_SYMBOL.size());
-  if (auto found = ast::from_symbol<ast::BinaryOperator>(operation)) return *found;
+  return ast::from_symbol<ast::BinaryOperator>(operation);
+}
+
+// binary_twin of every operator (the enumeration counts from 1), found once.
+constexpr std::size_t kAssignmentOperators = static_cast<std::size_t>(ast::AssignmentOperator::power_assign) + 1;
+const std::array<std::optional<ast::BinaryOperator>, kAssignmentOperators>& binary_twins() {
+  static const auto twins = [] {
+    std::array<std::optional<ast::BinaryOperator>, kAssignmentOperators> out{};
+    std::string_view operation;
+    for (std::size_t i = 1; i < out.size(); ++i) out[i] = binary_twin(static_cast<ast::AssignmentOperator>(i), operation);
+    return out;
+  }();
+  return twins;
+}
+
+}  // namespace
+
+ast::BinaryOperator ClassicalAssignmentToBinaryExpression::_extract_binary_operation(ast::AssignmentOperator operator_) {
+  const auto i = static_cast<std::size_t>(operator_);
+  if (i > 0 && i < kAssignmentOperators && binary_twins()[i]) return *binary_twins()[i];
+  std::string_view operation;
+  if (auto found = binary_twin(operator_, operation)) return *found;
   throw KeyError("'" + std::string(operation) + "'");
 }
 

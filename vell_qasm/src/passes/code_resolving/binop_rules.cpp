@@ -14,7 +14,17 @@ namespace ast = openqasm3::ast;
 namespace {
 
 // Equality by numeric value across booleans, integers and reals, without rounding the integer.
-bool numerically_equal(const PlainValue& a, const PlainValue& b) { return plain::compare(a, b) == 0; }
+// Two integral values (the common case: a literal operand against 0 or 1) compare as integers.
+bool numerically_equal(const PlainValue& a, const PlainValue& b) {
+  if (!std::holds_alternative<double>(a) && !std::holds_alternative<double>(b)) {
+    auto integer = [](const PlainValue& v) {
+      const bool* boolean = std::get_if<bool>(&v);
+      return boolean ? std::int64_t{*boolean} : std::get<std::int64_t>(v);
+    };
+    return integer(a) == integer(b);
+  }
+  return plain::compare(a, b) == 0;
+}
 
 }  // namespace
 
@@ -174,22 +184,58 @@ bool keeps_type(const BinopRule& row, const ast::BinaryExpression& node, const a
   return answer == expression;
 }
 
+// The rows of each operator stand together in the table: [first, last) by operator, found once.
+struct RowRange {
+  std::size_t first = 0, last = 0;
+};
+const std::array<RowRange, 20>& rows_by_operator() {
+  static const std::array<RowRange, 20> ranges = [] {
+    std::array<RowRange, 20> out{};
+    for (std::size_t i = CASES_TO_RETURN_FUNCTION.size(); i-- > 0;) {
+      RowRange& range = out.at(static_cast<std::size_t>(CASES_TO_RETURN_FUNCTION[i].op));
+      if (range.first == range.last) range.first = range.last = i + 1;
+      check(range.first == i + 1, "The rows of an operator stand together");
+      range.first = i;
+    }
+    return out;
+  }();
+  return ranges;
+}
+
 }  // namespace
 
+ast::ExprPtr binop_rule_result(const ast::BinaryExpression& node) {
+  LiteralTypesOnly types(node);
+  return binop_rule_result(node, types);
+}
+
+ast::ExprPtr binop_rule_result(const ast::BinaryExpression& node, OperandTypes& types) {
+  const auto& ranges = rows_by_operator();
+  const auto op = static_cast<std::size_t>(node.op);
+  if (op >= ranges.size()) return nullptr;
+  const RowRange range = ranges[op];
+  if (range.first == range.last) return nullptr;
+  std::optional<PlainValue> left = utils::qasm_literal_value(node.lhs);
+  std::optional<PlainValue> right = utils::qasm_literal_value(node.rhs);
+  for (std::size_t i = range.first; i < range.last; ++i) {
+    const BinopRule& row = CASES_TO_RETURN_FUNCTION[i];
+    if (!matches(row.lhs, left) || !matches(row.rhs, right)) continue;
+    ast::ExprPtr result = row.answer(node.lhs, node.rhs);
+    if (keeps_type(row, node, result, types)) return result;
+  }
+  return nullptr;
+}
+
 ast::ExprPtr calculate_binop_rules(const ast::Ptr<ast::BinaryExpression>& node) {
-  LiteralTypesOnly types(*node);
-  return calculate_binop_rules(node, types);
+  ast::ExprPtr result = binop_rule_result(*node);
+  if (!result) return node;
+  return result;
 }
 
 ast::ExprPtr calculate_binop_rules(const ast::Ptr<ast::BinaryExpression>& node, OperandTypes& types) {
-  std::optional<PlainValue> left = utils::qasm_literal_value(node->lhs);
-  std::optional<PlainValue> right = utils::qasm_literal_value(node->rhs);
-  for (const auto& row : CASES_TO_RETURN_FUNCTION) {
-    if (row.op != node->op || !matches(row.lhs, left) || !matches(row.rhs, right)) continue;
-    ast::ExprPtr result = row.answer(node->lhs, node->rhs);
-    if (keeps_type(row, *node, result, types)) return result;
-  }
-  return node;
+  ast::ExprPtr result = binop_rule_result(*node, types);
+  if (!result) return node;
+  return result;
 }
 
 }  // namespace vell_qasm::passes::code_resolving

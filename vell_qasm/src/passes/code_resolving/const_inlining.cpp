@@ -21,17 +21,29 @@ class InitialiserResolver : public ConstantsResolver {
  public:
   using ConstantsResolver::ConstantsResolver;
 
-  InitialiserResolver(const ConstantsTable& constants, const std::unordered_map<std::string, unsigned>& levels)
-      : ConstantsResolver(constants), _levels(levels) {}
+  InitialiserResolver(const ConstantsTable& constants, const ConstantNameScreen& screen,
+                      const std::unordered_map<std::string, unsigned>& levels)
+      : ConstantsResolver(constants, screen), _levels(levels) {}
 
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
-    auto found = _constants.find(node->name);
-    if (found != _constants.end()) {
+    if (const ast::ExprPtr* value = _find(node->name)) {
       named_constant = true;
       if (auto level = _levels.find(node->name); level != _levels.end()) chain_level = std::max(chain_level, level->second);
-      return found->second;
+      return *value;
     }
     unresolved.push_back(node);
+    return node;
+  }
+
+  // A flat chain a + b + c + ... leans left as deep as it is long: its left operands are entered
+  // in a loop, in the order of the generic walk (innermost left operand, then the right operands
+  // from the innermost link out), and only the right operands recurse.
+  ast::Rewrite visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) override {
+    std::vector<ast::BinaryExpression*> chain{node.get()};
+    while (chain.back()->lhs && ast::is_exactly<ast::BinaryExpression>(*chain.back()->lhs))
+      chain.push_back(static_cast<ast::BinaryExpression*>(chain.back()->lhs.get()));
+    resolve_operand(chain.back()->lhs);
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link) resolve_operand((*link)->rhs);
     return node;
   }
 
@@ -40,6 +52,17 @@ class InitialiserResolver : public ConstantsResolver {
   unsigned chain_level = 0;  // the deepest chain level among the constants it named
 
  private:
+  // Sets the operand to its visit's result.
+  void resolve_operand(ast::ExprPtr& operand) {
+    if (!operand) return;
+    ast::Rewrite visited = visit(operand);
+    check(visited.is_node(), "An operand was resolved into no node or a list");
+    if (visited.node() == operand) return;
+    auto value = ast::dyn_cast<ast::Expression>(visited.node());
+    check(value != nullptr, "An operand was resolved into a node that is no expression");
+    operand = std::move(value);
+  }
+
   const std::unordered_map<std::string, unsigned>& _levels;
 };
 
@@ -51,15 +74,19 @@ std::string position_text(const ast::QASMNode& node) {
 
 }  // namespace
 
+ConstantNameScreen::ConstantNameScreen(const ConstantsTable& constants) {
+  for (const auto& entry : constants) add(entry.first);
+}
+
 ConstantsGatherer::ConstantsGatherer()
-    : _constants(CONSTANTS.begin(), CONSTANTS.end()) {}
+    : _constants(CONSTANTS.begin(), CONSTANTS.end()), _screen(_constants) {}
 
 ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   check(node->identifier != nullptr && node->init_expression != nullptr);
   const std::string& name = node->identifier->name;
   if (_constants.contains(name)) throw parsing::RedeclarationException(node, name);
 
-  InitialiserResolver resolver(_constants, _chain_levels);
+  InitialiserResolver resolver(_constants, _screen, _chain_levels);
   ast::Rewrite resolved = resolver.visit(node->init_expression);
   auto value = resolved.is_node() ? ast::dyn_cast<ast::Expression>(resolved.node()) : nullptr;
   check(value != nullptr);
@@ -88,26 +115,35 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
   }
   _chain_levels.emplace(name, level);
   _constants.emplace(name, std::move(value));
+  _screen.add(name);
   return nullptr;
 }
 
 ConstantsResolver::ConstantsResolver(const ConstantsTable& constants)
-    : _constants(constants) {}
+    : _constants(constants), _own_screen(constants) {}
+
+ConstantsResolver::ConstantsResolver(const ConstantsTable& constants, const ConstantNameScreen& screen)
+    : _constants(constants), _given_screen(&screen) {}
+
+const ast::ExprPtr* ConstantsResolver::_find(const std::string& name) const {
+  if (!(_given_screen ? *_given_screen : _own_screen).may_hold(name)) return nullptr;
+  auto found = _constants.find(name);
+  return found == _constants.end() ? nullptr : &found->second;
+}
 
 ast::Rewrite ConstantsResolver::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
-  auto found = _constants.find(node->name);
-  if (found != _constants.end()) return found->second;
+  if (const ast::ExprPtr* value = _find(node->name)) return *value;
   return node;
 }
 
 void ConstantsResolver::_refuse_constant_target(const ast::NodePtr& target, std::string_view owner,
                                                 const char* field) const {
   if (!target || !ast::is_exactly<ast::Identifier>(*target)) return;
-  auto found = _constants.find(static_cast<const ast::Identifier&>(*target).name);
-  if (found == _constants.end()) return;
-  throw TypeError("cannot place " + std::string(found->second->class_name()) + " in field '" + field + "' of " +
-                  std::string(owner) + " (expected Identifier or IndexedIdentifier): '" + found->first +
-                  "' is a constant");
+  const std::string& name = static_cast<const ast::Identifier&>(*target).name;
+  const ast::ExprPtr* value = _find(name);
+  if (!value) return;
+  throw TypeError("cannot place " + std::string((*value)->class_name()) + " in field '" + field + "' of " +
+                  std::string(owner) + " (expected Identifier or IndexedIdentifier): '" + name + "' is a constant");
 }
 
 ast::Rewrite ConstantsResolver::visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) {
@@ -139,7 +175,7 @@ programs::ProgramPtr ConstInlining::operator()(const programs::ProgramPtr& progr
   const auto& tree = programs::open_qasm_tree(program);
   ConstantsGatherer gatherer;
   gatherer.visit(tree);
-  ConstantsResolver resolver(gatherer.constants());
+  ConstantsResolver resolver(gatherer.constants(), gatherer.screen());
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
 }
 

@@ -190,18 +190,25 @@ namespace vell_qasm::passes::code_resolving {
 template <class Modifier, class Node>
 template <class... Context>
 ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node, Context&... context) {
-  std::optional<typename Modifier::Arguments> arguments = Modifier::_get_literal_arguments(*node);
-  typename Modifier::Function func = arguments ? Modifier::_get_func_to_calculate(*node) : nullptr;
+  ast::ExprPtr new_node = replacement(*node, context...);
+  if (!new_node) return node;
+  return new_node;
+}
+
+template <class Modifier, class Node>
+template <class... Context>
+ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement(const Node& node, Context&... context) {
+  std::optional<typename Modifier::Arguments> arguments = Modifier::_get_literal_arguments(node);
+  typename Modifier::Function func = arguments ? Modifier::_get_func_to_calculate(node) : nullptr;
   if (!arguments || !func) {
+    // A rule gives one of the operands or a new literal, or nothing where the node stays.
     ast::ExprPtr new_node = Modifier::_calculate_heuristics(node, context...);
-    // A rule gives the node itself, one of its operands or a new literal. Only the node itself is
-    // structurally equal to the node (no tree equals a part of itself), so identity decides.
-    if (new_node != node)
-      logging::debug(logger(), [&] { return "Replaced " + ast::repr(*node) + " by " + ast::repr(new_node) + "."; });
+    if (new_node)
+      logging::debug(logger(), [&] { return "Replaced " + ast::repr(node) + " by " + ast::repr(new_node) + "."; });
     return new_node;
   }
   // The expression's text is needed only for a record or an error: built then, from the values.
-  auto expression_str = [&] { return Modifier::_create_expression_string(*node, *arguments); };
+  auto expression_str = [&] { return Modifier::_create_expression_string(node, *arguments); };
   PlainValue new_value;
   try {
     new_value = Modifier::_calculate(func, *arguments);
@@ -232,17 +239,18 @@ std::optional<BinaryExpressionModifier::Arguments> BinaryExpressionModifier::_ge
 }
 
 BinaryExpressionModifier::Function BinaryExpressionModifier::_get_func_to_calculate(const ast::BinaryExpression& node) {
-  for (const auto& [op, func] : BINARY_OPERATOR_TO_FUNCTION)
-    if (op == node.op) return func;
+  // The table follows the enumeration, whose values count from 1.
+  const auto i = static_cast<std::size_t>(node.op) - 1;
+  if (i < BINARY_OPERATOR_TO_FUNCTION.size() && BINARY_OPERATOR_TO_FUNCTION[i].first == node.op)
+    return BINARY_OPERATOR_TO_FUNCTION[i].second;
   return nullptr;
 }
 
-ast::ExprPtr BinaryExpressionModifier::_calculate_heuristics(const ast::Ptr<ast::BinaryExpression>& node) {
-  return calculate_binop_rules(node);
+ast::ExprPtr BinaryExpressionModifier::_calculate_heuristics(const ast::BinaryExpression& node) {
+  return binop_rule_result(node);
 }
-ast::ExprPtr BinaryExpressionModifier::_calculate_heuristics(const ast::Ptr<ast::BinaryExpression>& node,
-                                                             OperandTypes& types) {
-  return calculate_binop_rules(node, types);
+ast::ExprPtr BinaryExpressionModifier::_calculate_heuristics(const ast::BinaryExpression& node, OperandTypes& types) {
+  return binop_rule_result(node, types);
 }
 
 std::string BinaryExpressionModifier::_create_expression_string(const ast::BinaryExpression& node,
@@ -268,8 +276,11 @@ UnaryExpressionModifier::Function UnaryExpressionModifier::_get_func_to_calculat
   return nullptr;
 }
 
-ast::ExprPtr UnaryExpressionModifier::_calculate_heuristics(const ast::Ptr<ast::UnaryExpression>& node) {
-  return resolve_minus_minus_heuristic(node);
+ast::ExprPtr UnaryExpressionModifier::_calculate_heuristics(const ast::UnaryExpression& node) {
+  if (node.op != ast::UnaryOperator::negate) return nullptr;
+  auto* inner = ast::dyn_cast<ast::UnaryExpression>(node.expression.get());
+  if (!inner || inner->op != ast::UnaryOperator::negate) return nullptr;
+  return inner->expression;
 }
 
 std::string UnaryExpressionModifier::_create_expression_string(const ast::UnaryExpression& node,
@@ -282,10 +293,9 @@ std::string UnaryExpressionModifier::_create_expression_string(const ast::UnaryE
 }
 
 ast::ExprPtr UnaryExpressionModifier::resolve_minus_minus_heuristic(const ast::Ptr<ast::UnaryExpression>& node) {
-  if (node->op != ast::UnaryOperator::negate) return node;
-  auto inner = ast::dyn_cast<ast::UnaryExpression>(node->expression);
-  if (!inner || inner->op != ast::UnaryOperator::negate) return node;
-  return inner->expression;
+  ast::ExprPtr operand = _calculate_heuristics(*node);
+  if (!operand) return node;
+  return operand;
 }
 
 std::optional<FunctionCallModifier::Arguments> FunctionCallModifier::_get_literal_arguments(
@@ -307,7 +317,7 @@ FunctionCallModifier::Function FunctionCallModifier::_get_func_to_calculate(cons
   return nullptr;
 }
 
-ast::ExprPtr FunctionCallModifier::_calculate_heuristics(const ast::Ptr<ast::FunctionCall>& node) { return node; }
+ast::ExprPtr FunctionCallModifier::_calculate_heuristics(const ast::FunctionCall&) { return nullptr; }
 
 std::string FunctionCallModifier::_create_expression_string(const ast::FunctionCall& node,
                                                             const Arguments& arguments) {
@@ -356,17 +366,24 @@ void ConstantExpressionsTransformer::declare(const ast::Ptr<ast::Identifier>& na
 ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression) const {
   if (!expression) return ValueType::unknown;
   openqasm3::check_stack("constant folding");
-  // Along the left spine in a loop: a flat chain a + b + ... is as deep as it is long.
-  const ast::Expression* base = expression.get();
-  std::vector<const ast::BinaryExpression*> spine;
-  while (ast::isa<ast::BinaryExpression>(*base)) {
-    const auto& binary = static_cast<const ast::BinaryExpression&>(*base);
-    spine.push_back(&binary);
+  // Along the left spine in a loop: a flat chain a + b + ... is as deep as it is long. The spine
+  // goes on spine_ above what enclosing calls keep there, so that no call allocates.
+  const std::size_t base = spine_.size();
+  struct Unwind {
+    std::vector<const ast::BinaryExpression*>& spine;
+    std::size_t base;
+    ~Unwind() { spine.resize(base); }
+  } unwind{spine_, base};
+  const ast::Expression* leaf = expression.get();
+  while (ast::isa<ast::BinaryExpression>(*leaf)) {
+    const auto& binary = static_cast<const ast::BinaryExpression&>(*leaf);
     if (!binary.lhs) return ValueType::unknown;
-    base = binary.lhs.get();
+    spine_.push_back(&binary);
+    leaf = binary.lhs.get();
   }
-  ValueType type = leaf_type(*base);
-  for (auto it = spine.rbegin(); it != spine.rend(); ++it) type = binary_result_type((*it)->op, type, type_of((*it)->rhs));
+  ValueType type = leaf_type(*leaf);
+  // By index: the right operands' calls grow spine_ above our part and shrink it back.
+  for (std::size_t i = spine_.size(); i-- > base;) type = binary_result_type(spine_[i]->op, type, type_of(spine_[i]->rhs));
   return type;
 }
 
@@ -421,14 +438,42 @@ ast::Rewrite ConstantExpressionsTransformer::visit_ForInLoop(const ast::Ptr<ast:
   return generic_visit(node);
 }
 
-ast::ExprPtr ConstantExpressionsTransformer::rewritten(const ast::ExprPtr& child) {
-  if (!child) return child;
-  ast::Rewrite visited = visit(child);
-  if (visited.is_none()) return nullptr;
+namespace {
+
+// Frees the operands of a replaced expression that nothing else holds before the expression
+// itself: they are mostly leaves, freed at once, where the freeing of the expression would first
+// gather them in a list.
+void drop_operands(ast::BinaryExpression& replaced) {
+  replaced.lhs.reset();
+  replaced.rhs.reset();
+}
+
+}  // namespace
+
+void ConstantExpressionsTransformer::fold_operand(ast::ExprPtr& child) {
+  if (!child) return;
+  ast::Expression& node = *child;
+  if (ast::is_exactly<ast::BinaryExpression>(node)) {
+    openqasm3::check_stack("a transformer's walk");
+    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node))) {
+      if (child.use_count() == 1) drop_operands(static_cast<ast::BinaryExpression&>(node));
+      child = std::move(folded);
+    }
+    return;
+  }
+  // A node this walk has no handler for keeps its place; only its children are walked.
+  if (node.transform_generically(*this)) return;
+  ast::Rewrite visited = node.accept(*this, ast::detail::handle_ref(child));
+  if (visited.is_keep()) return;
+  if (visited.is_none()) {
+    child = nullptr;
+    return;
+  }
   check(visited.is_node(), "An expression was rewritten into a list");
+  if (visited.node().get() == child.get()) return;
   auto expression = ast::dyn_cast<ast::Expression>(visited.node());
   check(expression != nullptr, "An expression was rewritten into a node that is no expression");
-  return expression;
+  child = std::move(expression);
 }
 
 namespace {
@@ -457,36 +502,50 @@ class ChainTypes : public OperandTypes {
 
 }  // namespace
 
-ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) {
+ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& top) {
   // A flat chain a + b + c + ... leans left as deep as it is long: its links are folded in a
   // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
-  // link itself), and only the right operands recurse.
-  if (!node->lhs || !ast::is_exactly<ast::BinaryExpression>(*node->lhs)) {  // no chain
-    node->lhs = rewritten(node->lhs);
-    node->rhs = rewritten(node->rhs);
-    std::optional<ValueType> unknown;
-    ChainTypes types(*this, *node, unknown);
-    return BinaryExpressionModifier::run(node, types);
+  // link itself), and only the right operands recurse. The links go on chain_ above those of the
+  // chains this one stands in.
+  const std::size_t base = chain_.size();
+  struct Unwind {
+    std::vector<ast::BinaryExpression*>& chain;
+    std::size_t base;
+    ~Unwind() { chain.resize(base); }
+  } unwind{chain_, base};
+  ast::BinaryExpression* link = &top;
+  chain_.push_back(link);
+  while (link->lhs && ast::is_exactly<ast::BinaryExpression>(*link->lhs)) {
+    link = static_cast<ast::BinaryExpression*>(link->lhs.get());
+    chain_.push_back(link);
   }
-  std::vector<ast::Ptr<ast::BinaryExpression>> chain{node};
-  while (chain.back()->lhs && ast::is_exactly<ast::BinaryExpression>(*chain.back()->lhs))
-    chain.push_back(std::static_pointer_cast<ast::BinaryExpression>(chain.back()->lhs));
-  ast::ExprPtr folded = rewritten(chain.back()->lhs);
-  std::optional<ValueType> running;  // the type of `folded`, once asked for
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    const ast::Ptr<ast::BinaryExpression>& link = *it;
-    link->lhs = std::move(folded);
-    link->rhs = rewritten(link->rhs);
-    ChainTypes types(*this, *link, running);
-    folded = BinaryExpressionModifier::run(link, types);
+  fold_operand(link->lhs);
+  std::optional<ValueType> running;  // the type of the folded left operand, once asked for
+  ast::ExprPtr folded;               // the replacement of the link, null where it stays
+  // By index: the right operands' chains grow chain_ above our part and shrink it back.
+  for (std::size_t i = chain_.size(); i-- > base;) {
+    ast::BinaryExpression& current = *chain_[i];
+    fold_operand(current.rhs);
+    ChainTypes types(*this, current, running);
+    folded = BinaryExpressionModifier::replacement(current, types);
     if (auto value = utils::qasm_literal_value(folded)) {
       running = type_of_value(*value);
     } else if (running) {
-      if (folded == link->rhs) running = types.rhs();
-      else if (folded != link->lhs) running = binary_result_type(link->op, *running, types.rhs());
+      if (folded && folded == current.rhs) running = types.rhs();
+      else if (!folded || folded != current.lhs) running = binary_result_type(current.op, *running, types.rhs());
+    }
+    // The next link out holds this one as its left operand. (This may free `current`.)
+    if (i > base && folded) {
+      if (chain_[i - 1]->lhs.use_count() == 1) drop_operands(current);
+      chain_[i - 1]->lhs = std::move(folded);
     }
   }
   return folded;
+}
+
+ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) {
+  if (ast::ExprPtr folded = fold_chain(*node)) return folded;
+  return node;
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_UnaryExpression(const ast::Ptr<ast::UnaryExpression>& node) {
   return generic_modify_node(node);
@@ -501,14 +560,20 @@ ast::ExprPtr ConstantExpressionsTransformer::generic_modify_node(const ast::Node
   check(visited.is_node() && visited.node()->node_class() == before,
         "Node was modified during the generic visit, aborting.");
   const ast::NodePtr& folded = visited.node();
-  if (auto call = ast::dyn_cast<ast::FunctionCall>(folded)) return FunctionCallModifier::run(call);
-  if (auto unary = ast::dyn_cast<ast::UnaryExpression>(folded)) return UnaryExpressionModifier::run(unary);
-  if (auto binary = ast::dyn_cast<ast::BinaryExpression>(folded)) {
+  ast::ExprPtr replacement;
+  if (auto* call = ast::dyn_cast<ast::FunctionCall>(folded.get())) {
+    replacement = FunctionCallModifier::replacement(*call);
+  } else if (auto* unary = ast::dyn_cast<ast::UnaryExpression>(folded.get())) {
+    replacement = UnaryExpressionModifier::replacement(*unary);
+  } else if (auto* binary = ast::dyn_cast<ast::BinaryExpression>(folded.get())) {
     std::optional<ValueType> running;
     ChainTypes types(*this, *binary, running);
-    return BinaryExpressionModifier::run(binary, types);
+    replacement = BinaryExpressionModifier::replacement(*binary, types);
+  } else {
+    throw NotImplementedError("Unsupported visit node: " + folded->node_class().text());
   }
-  throw NotImplementedError("Unsupported visit node: " + folded->node_class().text());
+  if (replacement) return replacement;
+  return std::static_pointer_cast<ast::Expression>(folded);
 }
 
 ExpressionsOptimizationStep::ExpressionsOptimizationStep(std::optional<std::string> name)

@@ -15,9 +15,10 @@ void rewrite_index_lists(ast::QASMTransformer& transformer, ast::IndexElement& i
   auto* list = std::get_if<ast::IndexList>(&index);
   if (list == nullptr) return;
   for (ast::NodePtr& element : *list) {
-    if (!element) continue;
-    ast::Rewrite rewritten = transformer.visit(element);
-    if (rewritten.is_node()) element = rewritten.node();
+    // Most elements are literals the transformer has no handler for: no Rewrite made for them.
+    if (!element || element->transform_generically(transformer)) continue;
+    ast::Rewrite rewritten = element->accept(transformer, ast::detail::handle_ref(element));
+    if (rewritten.is_node() && rewritten.node() != element) element = rewritten.node();
   }
 }
 

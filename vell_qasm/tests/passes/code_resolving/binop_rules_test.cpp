@@ -209,6 +209,11 @@ TEST(BinopRules, PatternsMatchByValueButTrueOnlyTheBooleanLiteral) {
   EXPECT_TRUE(matches(BooleanOnly{true}, PlainValue(true)));
   EXPECT_FALSE(matches(BooleanOnly{true}, PlainValue(std::int64_t{1})));
   EXPECT_FALSE(matches(BooleanOnly{true}, PlainValue(false)));
+  // A boolean counts as 0 or 1 against a number pattern, and a number pattern as itself.
+  EXPECT_TRUE(matches(zero, PlainValue(false)));
+  EXPECT_TRUE(matches(PlainValue(true), PlainValue(std::int64_t{1})));
+  EXPECT_FALSE(matches(PlainValue(std::int64_t{1}), PlainValue(false)));
+  EXPECT_FALSE(matches(zero, PlainValue(std::int64_t{-1})));
 }
 
 TEST(BinopRules, LiteralOfTheExponentsKindRefusesOtherNodeKinds) {

@@ -226,3 +226,58 @@ TEST(ConstInlining, IndexListsAreResolvedToo) {
 
 }  // namespace
 }  // namespace vell_qasm::passes::code_resolving
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+using namespace vell_qasm::testing;
+
+// The screen only spares lookups: a name sharing a constant's length and first and last bytes
+// still goes to the table, and a constant entered after the screen was made is found.
+TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
+  ConstantNameScreen screen(CONSTANTS);
+  for (const char* name : {"pi", "\u03c0", "tau", "\u03c4", "euler", "\u2107"}) EXPECT_TRUE(screen.may_hold(name)) << name;
+  screen.add("");
+  screen.add("K");
+  EXPECT_TRUE(screen.may_hold(""));
+  EXPECT_TRUE(screen.may_hold("K"));
+
+  struct Case {
+    std::string source;
+    std::string expected;
+  };
+  for (const auto& c : std::vector<Case>{
+           // Look-alikes of tau and euler (same length, same first and last byte) stay names.
+           {"const int K = 3; int p = tau + tou + eager + euler + K + k + KK;",
+            "int p = 6.283185307179586 + tou + eager + 2.718281828459045 + 3 + k + KK;"},
+           // Declared after its uses, and in a block: the screen grows with the table.
+           {"int a = later + 1; if (c) { const int later = 5; } int b = later;", "int a = 5 + 1; if (c) { } int b = 5;"},
+           // Names made of multi-byte characters, and a constant used in another's initialiser.
+           {"const float \u03b1\u03b2 = \u03c4 / 2; const float \u03b3 = \u03b1\u03b2 * 2; float g = \u03b3 + \u03b1\u03b3;",
+            "float g = 6.283185307179586 / 2 * 2 + \u03b1\u03b3;"},
+       }) {
+    EXPECT_EQ(printed(inline_constants(c.source)), printed(c.expected)) << c.source;
+  }
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving
+
+namespace vell_qasm::passes::code_resolving {
+namespace {
+
+using namespace vell_qasm::testing;
+
+// A constant defined by a long flat expression: its initialiser is resolved, and its uses folded,
+// without running out of stack.
+TEST(ConstInlining, AConstantOfManyTermsInlinesAndFolds) {
+  std::string terms = "1";
+  for (int i = 0; i < 15000; ++i) terms += " + 1";
+  auto root = inline_constants("const int c = " + terms + "; int x = c; int y = c + 1;");
+  ExpressionsOptimizationStep folding;
+  run_step(folding, root);
+  EXPECT_EQ(printed(root), printed("int x = 15001; int y = 15002;"));
+}
+
+}  // namespace
+}  // namespace vell_qasm::passes::code_resolving

@@ -547,6 +547,18 @@ TEST(ExprFolding, LongFlatChainsFoldWithoutExhaustingTheStack) {
   EXPECT_EQ(openqasm3::dumps(*collapsed), "x");
 }
 
+// An operand that stands at several places (as constant inlining leaves a constant's value) is
+// folded where it stands each time and stays whole for its other places.
+TEST(ExprFolding, AnOperandSharedByTwoExpressionsStaysWholeForTheOther) {
+  auto shared = bin(BO::plus, I(1), I(2));
+  auto first = ast::make<ast::ExpressionStatement>(bin(BO::times, bin(BO::minus, shared, I(1)), x()));
+  auto second = ast::make<ast::ExpressionStatement>(bin(BO::plus, x(), bin(BO::times, shared, I(4))));
+  auto tree = ast::make<ast::Program>(std::vector<ast::NodePtr>{first, second});
+  ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
+  EXPECT_EQ(openqasm3::dumps(*tree), "2 * x;\nx + 12;\n");
+  EXPECT_EQ(openqasm3::dumps(*shared), "1 + 2");
+}
+
 // Folding never changes a type: an identity applies only where its result has the type of the
 // expression it replaces, as the declarations seen so far tell it.
 TEST(ExprFolding, IdentitiesKeepTheTypeOfWhatTheyReplace) {

@@ -96,5 +96,8 @@ extern const std::array<BinopRule, 21> CASES_TO_RETURN_FUNCTION;
 openqasm3::ast::ExprPtr calculate_binop_rules(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node);
 openqasm3::ast::ExprPtr calculate_binop_rules(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node,
                                               OperandTypes& types);
+// The same, null where no row applies (the expression stays): for a walk that holds no handle of it.
+openqasm3::ast::ExprPtr binop_rule_result(const openqasm3::ast::BinaryExpression& node);
+openqasm3::ast::ExprPtr binop_rule_result(const openqasm3::ast::BinaryExpression& node, OperandTypes& types);
 
 }  // namespace vell_qasm::passes::code_resolving

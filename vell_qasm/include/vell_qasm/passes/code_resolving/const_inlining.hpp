@@ -12,7 +12,8 @@
 // so stored values hold no constant's name: `const int a = 2; const int b = a * 3; int x = b;`
 // leaves x = 2 * 3 and no `a`. OpenQASM declares a constant before its use, so an initialiser
 // that names a constant declared later in walk order (itself included) is a ValueError naming
-// both constants, never a name left behind whose declaration is gone.
+// both constants, never a name left behind whose declaration is gone. A flat chain a + b + ... in
+// an initialiser is entered in a loop, so that a constant of many terms needs no deep recursion.
 //
 // Chains: a constant's value holds the values of the constants its initialiser names, and so on
 // down the chain; a chain of 10^5 constants each defined from the one before would nest 10^5
@@ -40,8 +41,11 @@
 // what was rewritten before it.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "openqasm3/ast.hpp"
@@ -51,6 +55,26 @@
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::code_resolving {
+
+// A screen in front of the table: most identifiers name no constant, and a name whose length and
+// first and last bytes match no constant's is answered without hashing it. A name it lets pass
+// may still be none.
+class ConstantNameScreen {
+ public:
+  ConstantNameScreen() = default;
+  explicit ConstantNameScreen(const ConstantsTable& constants);
+
+  void add(std::string_view name) { bits_[slot(name) / 64] |= std::uint64_t{1} << (slot(name) % 64); }
+  bool may_hold(std::string_view name) const { return (bits_[slot(name) / 64] >> (slot(name) % 64)) & 1; }
+
+ private:
+  static unsigned slot(std::string_view name) {
+    if (name.empty()) return 0;
+    return (static_cast<unsigned>(name.size()) * 61u + static_cast<unsigned char>(name.front()) * 7u +
+            static_cast<unsigned char>(name.back())) % 256u;
+  }
+  std::array<std::uint64_t, 4> bits_{};
+};
 
 class ConstantsGatherer : public Transformer<ConstantsGatherer> {
  public:
@@ -64,6 +88,7 @@ class ConstantsGatherer : public Transformer<ConstantsGatherer> {
 
   // The gatherer's own table, not a copy.
   const ConstantsTable& constants() const { return _constants; }
+  const ConstantNameScreen& screen() const { return _screen; }
 
  private:
   // A name met in an initialiser while it was no constant yet, with where it was met.
@@ -73,6 +98,7 @@ class ConstantsGatherer : public Transformer<ConstantsGatherer> {
   };
 
   ConstantsTable _constants;
+  ConstantNameScreen _screen;  // of _constants
   std::unordered_map<std::string, EarlyUse> _early_uses;
   // How many constants down a chain each constant's value stands (0: names no constant).
   std::unordered_map<std::string, unsigned> _chain_levels;
@@ -82,6 +108,9 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
  public:
   // Trap: keeps a reference to `constants`, which must outlive the resolver.
   explicit ConstantsResolver(const ConstantsTable& constants);
+  // The same with the screen of `constants`, which must outlive the resolver and be kept up to
+  // date with the table.
+  ConstantsResolver(const ConstantsTable& constants, const ConstantNameScreen& screen);
 
   // The stored node for the identifier's name, else the identifier itself.
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
@@ -98,10 +127,16 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
       const openqasm3::ast::Ptr<openqasm3::ast::IndexExpression>& node) override;
 
  protected:
+  // The table's stored node for `name`, or null.
+  const openqasm3::ast::ExprPtr* _find(const std::string& name) const;
+
   const ConstantsTable& _constants;
 
  private:
   void _refuse_constant_target(const openqasm3::ast::NodePtr& target, std::string_view owner, const char* field) const;
+
+  ConstantNameScreen _own_screen;                       // when none was given
+  const ConstantNameScreen* _given_screen = nullptr;
 };
 
 class ConstInlining : public Step {

@@ -35,6 +35,7 @@
 #pragma once
 
 #include <array>
+#include <memory_resource>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -69,7 +70,8 @@ PlainValue _div(const PlainValue& x, const PlainValue& y);
 //   _get_literal_arguments(node) -> optional<Arguments>   the operand values, nullopt unless all
 //                                                           are literals
 //   _get_func_to_calculate(node) -> Function or nullptr   nullptr when nothing computes it
-//   _calculate_heuristics(node) -> ExprPtr                 the rule's result, or node itself
+//   _calculate_heuristics(node) -> ExprPtr                 the rule's result, null when no rule
+//                                                           changes the node
 //   _create_expression_string(node, arguments) -> string   the text that messages name
 //   _calculate(func, arguments) -> PlainValue              applies func (throws when refused)
 // The host's two internal signals (operands not all literals, no function) are the two empty
@@ -77,8 +79,12 @@ PlainValue _div(const PlainValue& x, const PlainValue& y);
 // `context` (the operand types, for a binary expression) is handed on to _calculate_heuristics.
 template <class Modifier, class Node> class ExpressionModifier {
  public:
+  // The replacement, or `node` itself.
   template <class... Context>
   static openqasm3::ast::ExprPtr run(const openqasm3::ast::Ptr<Node>& node, Context&... context);
+  // The replacement, or null where the node stays: the walk needs no handle of the node.
+  template <class... Context>
+  static openqasm3::ast::ExprPtr replacement(const Node& node, Context&... context);
 };
 
 class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModifier, openqasm3::ast::BinaryExpression> {
@@ -91,9 +97,8 @@ class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModif
   static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::BinaryExpression& node);
   static Function _get_func_to_calculate(const openqasm3::ast::BinaryExpression& node);
   // The rules of binop_rules; without `types` only literal operands have a known type.
-  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node);
-  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::BinaryExpression>& node,
-                                                       OperandTypes& types);
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::BinaryExpression& node);
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::BinaryExpression& node, OperandTypes& types);
   // "1 + 2", "True && False"
   static std::string _create_expression_string(const openqasm3::ast::BinaryExpression& node, const Arguments& arguments);
   static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments[0], arguments[1]); }
@@ -108,7 +113,7 @@ class UnaryExpressionModifier : public ExpressionModifier<UnaryExpressionModifie
 
   static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::UnaryExpression& node);
   static Function _get_func_to_calculate(const openqasm3::ast::UnaryExpression& node);
-  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::UnaryExpression>& node);
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::UnaryExpression& node);
   // "-(5)", "~(2.5)"
   static std::string _create_expression_string(const openqasm3::ast::UnaryExpression& node, const Arguments& arguments);
   static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments[0]); }
@@ -128,8 +133,8 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 
   static std::optional<Arguments> _get_literal_arguments(const openqasm3::ast::FunctionCall& node);
   static Function _get_func_to_calculate(const openqasm3::ast::FunctionCall& node);
-  // No rule: the node itself.
-  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::Ptr<openqasm3::ast::FunctionCall>& node);
+  // No rule: null.
+  static openqasm3::ast::ExprPtr _calculate_heuristics(const openqasm3::ast::FunctionCall& node);
   // "pow(2, 10)", "sin()"
   static std::string _create_expression_string(const openqasm3::ast::FunctionCall& node, const Arguments& arguments);
   static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments); }
@@ -137,7 +142,9 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
 // expressions and calls are then replaced by generic_modify_node's result. A chain of binary
-// expressions along their left operands is folded in a loop, not by recursion. Declarations met
+// expressions along their left operands is folded in a loop, not by recursion, and the operands
+// of a binary expression are folded in their fields, with no Rewrite made for an operand that
+// stays. Declarations met
 // on the way (classical, input/output, constant, loop variables) give their names a type for the
 // identities; a name declared with two different types has none.
 class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTransformer> {
@@ -166,10 +173,19 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
  private:
   ValueType leaf_type(const openqasm3::ast::Expression& node) const;
   void declare(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& name, const openqasm3::ast::TypePtr& type);
-  // The visit's result for an expression child (null stays null).
-  openqasm3::ast::ExprPtr rewritten(const openqasm3::ast::ExprPtr& child);
+  // Sets the operand field `child` to its visit's result (null stays null).
+  void fold_operand(openqasm3::ast::ExprPtr& child);
+  // The chain of binary expressions down the left operands of `top`, folded; the replacement of
+  // `top`, or null where it stays.
+  openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top);
 
-  std::unordered_map<std::string, ValueType> declared_;
+  // Entries are never erased: their memory comes in blocks, freed with the walk.
+  std::pmr::monotonic_buffer_resource declared_memory_;
+  std::pmr::unordered_map<std::string, ValueType> declared_{&declared_memory_};
+  // The links of the chains being folded and the spines being typed, innermost calls on top:
+  // kept from call to call so that a chain costs no allocation.
+  std::vector<openqasm3::ast::BinaryExpression*> chain_;
+  mutable std::vector<const openqasm3::ast::BinaryExpression*> spine_;
 };
 
 class ExpressionsOptimizationStep : public Optimization {
