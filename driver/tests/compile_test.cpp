@@ -131,6 +131,35 @@ TEST(Failures, AnExceptionWithoutTextIsNamedByItsClass) {
   EXPECT_FALSE(failure.line);
 }
 
+// The nodes of a compilation share one arena, which must not outlive it: the program made
+// holds no node, and a failure leaves none behind.
+TEST(Memory, NoNodeArenaOutlivesACompilation) {
+  struct Case {
+    const char* source;
+    bool fails;
+  };
+  const std::vector<Case> cases{
+      {"OPENQASM 3.0;\nqubit[2] q;\nconst int n = 3;\nfor int i in [0:n] { cx q[0], q[1]; }\nbit b = measure q[0];\n",
+       false},
+      {"OPENQASM 3.0;\ninclude \"stdgates.inc\";\nqubit q;\nh q;\n", false},
+      {"OPENQASM 3.0;\nqubit q;\nundefined_gate q;\n", true},
+      {"OPENQASM 3.0;\nqubit q;\nx q\n", true},  // a parse failure
+  };
+  const std::size_t before = openqasm3::ast::detail::NodeArena::live_arenas();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    if (c.fails) {
+      EXPECT_ANY_THROW(compile(c.source, demo_compile_options()));
+    } else {
+      auto program = compile(c.source, demo_compile_options());
+      std::ostringstream out;
+      program->dsl_program().write_listing(out);
+      EXPECT_FALSE(out.str().empty());
+    }
+    EXPECT_EQ(openqasm3::ast::detail::NodeArena::live_arenas(), before);
+  }
+}
+
 TEST(Inputs, CommandLineValuesParseAsBoolIntOrReal) {
   using passes::code_generation::InputValue;
   EXPECT_EQ(parse_input_value("true"), InputValue(true));

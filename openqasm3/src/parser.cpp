@@ -20,7 +20,6 @@
 
 #include "openqasm3/parser.hpp"
 #include "openqasm3/stack_guard.hpp"
-#include "parser_arena.hpp"
 #include "parser_lexer.hpp"
 #include "precedence.hpp"
 
@@ -102,7 +101,6 @@ std::string strip_quotes(std::string_view s) { return std::string(s.substr(1, s.
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(without_byte_order_mark(text)), lex_(text_) {}
-  ~Parser() { arena_->release_parser(); }
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
@@ -110,7 +108,7 @@ class Parser {
 
  private:
   template <class T, class... A> Ptr<T> mk(A&&... args) {
-    return std::allocate_shared<T>(alloc_, std::forward<A>(args)...);
+    return std::allocate_shared<T>(ast::detail::ArenaAllocator<T>(), std::forward<A>(args)...);
   }
   // An identifier made from a name token: its span ends on its last character.
   Ptr<Identifier> name_identifier(const Token& t) {
@@ -307,9 +305,8 @@ class Parser {
 
   std::string_view text_;
   parsing::Lexer lex_;
-  parsing::NodeArena* arena_ = parsing::NodeArena::create(text_.size());
-  parsing::ArenaScope arena_scope_{arena_};  // every node of this parse comes from arena_
-  parsing::ArenaAllocator<char> alloc_;
+  // Every node of this parse comes from an arena: its own, or the one of the compilation it runs in.
+  ast::NodeArenaScope arena_scope_{text_.size()};
   Token buf_[4];
   int head_ = 0;
   int count_ = 0;

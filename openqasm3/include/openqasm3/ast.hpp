@@ -25,6 +25,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,8 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "openqasm3/detail/node_arena.hpp"
 
 namespace openqasm3::ast {
 
@@ -240,7 +243,27 @@ template <class T> struct NodeAllocator {
   }
   template <class U> bool operator==(const NodeAllocator<U>&) const { return true; }
 };
+// The allocator of nodes made while the thread has a current arena (NodeArenaScope): carves them
+// from the arena and frees them into the arena they came from, as NodeAllocator does otherwise.
+// Holds nothing: the node's control block records which of the two made it.
+template <class T> struct ArenaAllocator {
+  using value_type = T;
+  static_assert(sizeof(T) + alignof(T) <= NodeArena::kMaxAllocation, "a node must fit an arena block");
+
+  ArenaAllocator() = default;
+  template <class U> ArenaAllocator(const ArenaAllocator<U>&) {}
+
+  T* allocate(std::size_t n) {
+    if (n != 1) throw std::bad_array_new_length();
+    return static_cast<T*>(NodeArena::current()->allocate(sizeof(T), alignof(T)));
+  }
+  void deallocate(T* p, std::size_t) noexcept { NodeArena::owner_of(p)->node_destroyed(p, sizeof(T)); }
+  template <class U> void destroy(U* p) noexcept { NodeAllocator<U>().destroy(p); }
+
+  template <class U> bool operator==(const ArenaAllocator<U>&) const { return true; }
+};
 template <class T, class... Args> Ptr<T> make_node(Args&&... args) {
+  if (NodeArena::current()) return std::allocate_shared<T>(ArenaAllocator<T>(), std::forward<Args>(args)...);
   return std::allocate_shared<T>(NodeAllocator<T>(), std::forward<Args>(args)...);
 }
 }
@@ -329,7 +352,8 @@ template <class T> Ptr<T> deep_copy_unshared(const Ptr<T>& node) {
   return std::static_pointer_cast<T>(deep_copy_unshared_node(node));
 }
 
-// A new node. Nodes made here (and by copies and the parser) are freed without recursion.
+// A new node, from the thread's current arena when it has one (NodeArenaScope). Nodes made here
+// (and by copies and the parser) are freed without recursion.
 template <class T, class... Args> Ptr<T> make(Args&&... args) {
   return detail::make_node<T>(std::forward<Args>(args)...);
 }

@@ -1,6 +1,7 @@
-#include "parser_arena.hpp"
+#include "openqasm3/detail/node_arena.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 
@@ -8,7 +9,7 @@
 #include <sys/mman.h>
 #endif
 
-namespace openqasm3::parsing {
+namespace openqasm3::ast::detail {
 
 struct alignas(std::max_align_t) NodeArena::Block {
   Block* next;
@@ -22,7 +23,7 @@ namespace {
 constexpr std::size_t kBlockSize = NodeArena::kBlockSize;  // one huge page
 constexpr std::size_t kCachedBlocks = 16;
 
-// Blocks of finished parses, kept for the next parse: memory already faulted in is much
+// Blocks of finished arenas, kept for the next one: memory already faulted in is much
 // cheaper to fill than fresh memory.
 struct BlockCache {
   std::mutex mutex;
@@ -65,6 +66,8 @@ NodeArena::Block* map_block(bool huge) {
 }
 
 void release_block(NodeArena::Block* block) {
+  // Whoever maps or takes this memory next finds it as fresh memory.
+  unpoison_arena_memory(block, kBlockSize);
   {
     BlockCache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
@@ -82,7 +85,15 @@ void release_block(NodeArena::Block* block) {
   ::operator delete(static_cast<void*>(block), std::align_val_t(kBlockSize));
 }
 
+std::atomic<std::size_t> live_arena_count{0};
+
 }  // namespace
+
+NodeArena::NodeArena(bool huge_pages) : huge_pages_(huge_pages) {
+  live_arena_count.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::size_t NodeArena::live_arenas() noexcept { return live_arena_count.load(std::memory_order_relaxed); }
 
 NodeArena* NodeArena::owner_of(const void* p) noexcept {
   const auto address = reinterpret_cast<std::uintptr_t>(p);
@@ -95,6 +106,7 @@ NodeArena::~NodeArena() {
     release_block(head_);
     head_ = next;
   }
+  live_arena_count.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void NodeArena::grow(std::size_t at_least) {
@@ -110,20 +122,21 @@ void NodeArena::grow(std::size_t at_least) {
   if (!block) {
     block = map_block(huge_pages_);
   } else if (huge_pages_ && !block->huge) {
-    advise(block, true);  // a cached small-parse block taken by a large parse
+    advise(block, true);  // a cached small-source block taken by a large arena
   }
   if (!block) {
     block = static_cast<Block*>(::operator new(kBlockSize, std::align_val_t(kBlockSize)));
     block->mapped = false;
     block->huge = false;
   }
-  // A parse that needs a second block is no small one.
+  // An arena that needs a second block is no small one.
   huge_pages_ = true;
   block->next = head_;
   block->arena = this;
   head_ = block;
   cur_ = reinterpret_cast<char*>(block) + sizeof(Block);
   end_ = reinterpret_cast<char*>(block) + kBlockSize;
+  poison_arena_memory(cur_, static_cast<std::size_t>(end_ - cur_));
 }
 
-}  // namespace openqasm3::parsing
+}  // namespace openqasm3::ast::detail
