@@ -226,42 +226,19 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
 }
 
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<IndexElement>& list) {
-  // As for lists of nodes: rebuilt only from the first element whose visit changes something, and
-  // kept whole when a visit fails.
-  std::vector<IndexElement> out;
-  bool rebuilt = false;
-  std::size_t i = 0;
-  try {
-    for (; i < list.size(); ++i) {
-      auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]);
-      if (!set || !*set) {  // an inner list of one bracket pair: kept, not entered
-        if (rebuilt) out.push_back(std::move(list[i]));
-        continue;
-      }
-      Rewrite r = (*set)->accept(t, handle_ref(*set));
-      if (r.is_keep() || (r.is_node() && r.node().get() == set->get())) {
-        if (rebuilt) out.push_back(std::move(list[i]));
-        continue;
-      }
-      std::vector<IndexElement> items;
-      if (r.is_node()) {
-        items.emplace_back(cast_for_field<DiscreteSet>(owner, name, r.node()));
-      } else if (r.is_list()) {
-        for (auto& n : r.list())
-          if (n) items.emplace_back(cast_for_field<DiscreteSet>(owner, name, n));
-      }
-      if (!rebuilt) {
-        out.reserve(list.size());
-        for (std::size_t j = 0; j < i; ++j) out.push_back(std::move(list[j]));
-        rebuilt = true;
-      }
-      for (auto& e : items) out.push_back(std::move(e));
+  rewrite_elements(list, [&](IndexElement& e, std::vector<IndexElement>& items) {
+    auto* set = std::get_if<Ptr<DiscreteSet>>(&e);
+    if (!set || !*set) return false;  // an inner list of one bracket pair: kept, not entered
+    Rewrite r = (*set)->accept(t, handle_ref(*set));
+    if (r.is_keep() || (r.is_node() && r.node().get() == set->get())) return false;
+    if (r.is_node()) {
+      items.emplace_back(cast_for_field<DiscreteSet>(owner, name, r.node()));
+    } else if (r.is_list()) {
+      for (auto& n : r.list())
+        if (n) items.emplace_back(cast_for_field<DiscreteSet>(owner, name, n));
     }
-  } catch (...) {
-    if (rebuilt) finish_partly(list, out, i);
-    throw;
-  }
-  if (rebuilt) list.swap(out);
+    return true;
+  });
 }
 
 void throw_field_type(std::string_view owner, const char* field, const QASMNode& got,

@@ -73,6 +73,24 @@ TEST(VisitorDispatch, OutsideClassesReachTheirOwnHandlerNeverTheBases) {
   EXPECT_EQ(q->node_class().text(), "<class 'tests.outside.OutsideQubit'>");
 }
 
+TEST(VisitorDispatch, EachWalkerObjectReachesItsOwnOutsideHandler) {
+  // The handler's place in a walker is found once per walker class: walkers of the same class,
+  // and of another class in between, still each receive their own calls.
+  auto program = make<Program>(std::vector<NodePtr>{make<OutsideQubit>("$1", 1)});
+  OutsideRecorder first, second;
+  Recorder without;
+  for (int round = 0; round < 2; ++round) {
+    first.visit(*program);
+    without.visit(*program);
+    second.visit(*program);
+  }
+  const std::vector<std::string> twice{"generic Program", "OutsideQubit $1", "generic Program", "OutsideQubit $1"};
+  EXPECT_EQ(first.seen, twice);
+  EXPECT_EQ(second.seen, twice);
+  EXPECT_EQ(without.seen, (std::vector<std::string>{"generic Program", "generic OutsideQubit",
+                                                    "generic Program", "generic OutsideQubit"}));
+}
+
 TEST(VisitorDispatch, LibraryClassesNeverReachABaseClassHandler) {
   auto program = make<Program>(std::vector<NodePtr>{make<BreakStatement>(), stmt(id("x"))});
   Recorder r;
@@ -367,6 +385,90 @@ TEST(GenericTransform, AFailingVisitLeavesTheListWithTheRewritesMadeBeforeItAndN
   EXPECT_EQ(kinds(block->statements), (std::vector<std::string>{"QuantumBarrier", "gate x", "gate boom", "gate y"}));
   EXPECT_EQ(block->statements[2], boom);
   EXPECT_EQ(block->statements[3], y);
+}
+
+// A statement list rewritten in place: every sequence of kept, replaced, dropped and spliced
+// elements, with a failure anywhere, ends with each element once, in order.
+TEST(GenericTransform, MixedRewritesOfAListKeepOrderAndLoseNothingOnAFailure) {
+  // By the first letter of each gate's name: k keeps it, r replaces it (by its name in capitals),
+  // d drops it, e yields an empty list, s splices two new gates in front of it, t fails in the
+  // visit, x yields an expression, which no statement list takes; `_` stands for a null element.
+  struct Ops : TransformerFor<Ops> {
+    Rewrite visit_QuantumGate(const Ptr<QuantumGate>& g) override {
+      const std::string& n = g->name->name;
+      switch (n[0]) {
+        case 'r': {
+          std::string upper = n;
+          upper[0] = 'R';
+          return gate(upper, {}, {});
+        }
+        case 'd': return {};
+        case 'e': return std::vector<NodePtr>{};
+        case 's': return std::vector<StmtPtr>{gate(n + "a", {}, {}), gate(n + "b", {}, {}), g};
+        case 't': throw std::runtime_error("t");
+        case 'x': return id("x");
+        default: return g;
+      }
+    }
+  };
+  auto names = [](const std::vector<StmtPtr>& list) {
+    std::string out;
+    for (const auto& s : list) {
+      if (!out.empty()) out += ' ';
+      out += s ? std::static_pointer_cast<QuantumGate>(s)->name->name : "_";
+    }
+    return out;
+  };
+  struct Case {
+    const char* input;
+    const char* output;
+    bool fails;
+  };
+  const Case cases[] = {
+      {"k1 k2 k3", "k1 k2 k3", false},
+      {"r1 k2 d3 k4 r5", "R1 k2 k4 R5", false},
+      {"d1 e2 k3 _ k4 e5", "k3 _ k4", false},
+      {"d1 d2 s3 k4 k5", "s3a s3b s3 k4 k5", false},
+      {"s1 k2 k3 s4 k5", "s1a s1b s1 k2 k3 s4a s4b s4 k5", false},
+      {"s1 s2 d3 d4 d5 d6 d7 k8", "s1a s1b s1 s2a s2b s2 k8", false},
+      {"s1 d2 d3 d4 k5", "s1a s1b s1 k5", false},
+      {"k1 s2", "k1 s2a s2b s2", false},
+      {"_ s1 _", "_ s1a s1b s1 _", false},
+      {"k1 s2 t3 k4", "k1 s2a s2b s2 t3 k4", true},
+      {"s1 k2 k3 t4", "s1a s1b s1 k2 k3 t4", true},
+      {"d1 r2 t3 d4", "R2 t3 d4", true},
+      {"d1 d2 d3 s4 t5 k6", "s4a s4b s4 t5 k6", true},
+      {"s1 d2 x3 k4", "s1a s1b s1 x3 k4", true},
+      {"t1 d2", "t1 d2", true},
+  };
+  for (const Case& c : cases) {
+    std::vector<StmtPtr> list;
+    for (std::size_t b = 0, e; b < std::string_view(c.input).size(); b = e + 1) {
+      e = std::string_view(c.input).find(' ', b);
+      if (e == std::string_view::npos) e = std::string_view(c.input).size();
+      std::string name(c.input + b, c.input + e);
+      list.push_back(name == "_" ? nullptr : gate(name, {}, {}));
+    }
+    auto block = make<CompoundStatement>(list);
+    Ops t;
+    bool failed = false;
+    try {
+      t.visit(block);
+    } catch (const std::exception&) {
+      failed = true;
+    }
+    EXPECT_EQ(failed, c.fails) << c.input;
+    EXPECT_EQ(names(block->statements), c.output) << c.input;
+    // Kept elements and those left by a failure are the original nodes, not copies.
+    for (const auto& s : block->statements) {
+      for (const auto& original : list) {
+        if (s && original && std::static_pointer_cast<QuantumGate>(s)->name->name ==
+                                  std::static_pointer_cast<QuantumGate>(original)->name->name) {
+          EXPECT_EQ(s, original) << c.input;
+        }
+      }
+    }
+  }
 }
 
 TEST(GenericTransform, NodeFieldsAreReplacedOrCleared) {

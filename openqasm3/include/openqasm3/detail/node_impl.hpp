@@ -49,6 +49,14 @@ template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* nam
   }
 }
 
+// ---- prefetching: a walk asks for a node's children before it enters the first of them, so
+// that the memory of all of them is on its way at once rather than one after the other.
+template <class T> void prefetch(const T&) {}
+template <class T> void prefetch(const Ptr<T>& p) { __builtin_prefetch(p.get()); }
+template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
+  if (!list.empty()) __builtin_prefetch(list.front().get());
+}
+
 // ---- generic read-only walk
 template <class T> void walk(QASMVisitor&, T&) {}
 template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
@@ -89,58 +97,76 @@ template <class T>
 [[gnu::always_inline]] inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
   if (p && !p->transform_generically(t)) rewrite_by_handler(t, owner, name, p);
 }
+// Rewrites a list in one pass, in place: `visit(element, items)` returns false to keep the
+// element, or true after putting into `items` what takes its place (nothing drops it). Kept and
+// replacing elements are written back over the slots already read, so that a list of which one
+// element changes is not copied; only what a splice puts beyond the slots read so far waits in a
+// queue, which the next slots read take in turn. Each element moves at most twice.
 // When a visit fails, the list keeps the rewrites made before the failure and the elements not yet
-// rewritten: nothing of it is lost.
-template <class L> void finish_partly(L& list, L& out, std::size_t next) {
-  for (std::size_t j = next; j < list.size(); ++j) out.push_back(std::move(list[j]));
-  list.swap(out);
-}
-
-// The list is rebuilt only from the first element whose visit changes something; until then the
-// elements stay where they are.
-template <class T>
-void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
-  if (list.empty()) return;  // most annotation, modifier and argument lists: nothing to set up
-  std::vector<Ptr<T>> out;
-  bool rebuilt = false;
+// rewritten: nothing of it is lost. Elements replaced or dropped are freed once the whole list is
+// rewritten, as when the list was rebuilt aside.
+template <class E, class Visit> void rewrite_elements(std::vector<E>& list, Visit&& visit) {
+  std::vector<E> items;    // what the visit of one element yields
+  std::vector<E> queue;    // the results for which no slot is free yet, from `head` on
+  std::vector<E> retired;  // the elements replaced or dropped
+  std::size_t head = 0;
+  std::size_t w = 0;  // list[0, w) is rewritten; the slots [w, i) are free
   std::size_t i = 0;
   try {
+    // By index, re-reading the size: a handler may change the list it is walked from.
     for (; i < list.size(); ++i) {
-      if (!list[i]) {
-        if (rebuilt) out.push_back(nullptr);
-        continue;
-      }
       // The next element is read as soon as this one's subtree is walked: fetch it meanwhile.
-      if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
-      if (list[i]->transform_generically(t)) {
-        if (rebuilt) out.push_back(std::move(list[i]));
-        continue;
+      if (i + 1 < list.size()) prefetch(list[i + 1]);
+      if (!visit(list[i], items)) {
+        if (head == queue.size()) {
+          if (w != i) list[w] = std::move(list[i]);
+          ++w;
+          continue;
+        }
+        queue.push_back(std::move(list[i]));
+      } else {
+        retired.push_back(std::move(list[i]));
+        for (auto& e : items) queue.push_back(std::move(e));
+        items.clear();
       }
-      Rewrite r = list[i]->transform_here(t, handle_ref(list[i]));
-      if (r.is_keep() || (r.is_node() && r.node().get() == list[i].get())) {
-        if (rebuilt) out.push_back(std::move(list[i]));
-        continue;
-      }
-      if (!rebuilt) {
-        out.reserve(list.size() + (r.is_list() ? r.list().size() : 0));
-        for (std::size_t j = 0; j < i; ++j) out.push_back(std::move(list[j]));
-        rebuilt = true;
-      }
-      if (r.is_node()) {
-        auto node = cast_for_field<T>(owner, name, r.node());
-        out.push_back(std::move(node));
-      } else if (r.is_list()) {
-        std::vector<Ptr<T>> items;
-        for (auto& n : r.list())
-          if (n) items.push_back(cast_for_field<T>(owner, name, n));
-        for (auto& n : items) out.push_back(std::move(n));
+      // The queue is nonempty only while no slot is free: then w == i + 1 after this.
+      while (head < queue.size() && w <= i) list[w++] = std::move(queue[head++]);
+      if (head == queue.size()) {
+        queue.clear();
+        head = 0;
       }
     }
   } catch (...) {
-    if (rebuilt) finish_partly(list, out, i);
+    // list[0, w), then the queue, then list[i, end); a nonempty queue means w == i.
+    if (head < queue.size()) {
+      list.insert(list.begin() + static_cast<std::ptrdiff_t>(i), std::make_move_iterator(queue.begin() + static_cast<std::ptrdiff_t>(head)),
+                  std::make_move_iterator(queue.end()));
+    } else if (w < i) {
+      list.erase(list.begin() + static_cast<std::ptrdiff_t>(w), list.begin() + static_cast<std::ptrdiff_t>(i));
+    }
     throw;
   }
-  if (rebuilt) list.swap(out);
+  if (w < list.size()) list.erase(list.begin() + static_cast<std::ptrdiff_t>(w), list.end());
+  if (head < queue.size())
+    list.insert(list.end(), std::make_move_iterator(queue.begin() + static_cast<std::ptrdiff_t>(head)),
+              std::make_move_iterator(queue.end()));
+}
+
+template <class T>
+void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
+  if (list.empty()) return;  // most annotation, modifier and argument lists: nothing to set up
+  rewrite_elements(list, [&](Ptr<T>& p, std::vector<Ptr<T>>& items) {
+    if (!p || p->transform_generically(t)) return false;
+    Rewrite r = p->transform_here(t, handle_ref(p));
+    if (r.is_keep() || (r.is_node() && r.node().get() == p.get())) return false;
+    if (r.is_node()) {
+      items.push_back(cast_for_field<T>(owner, name, r.node()));
+    } else if (r.is_list()) {
+      for (auto& n : r.list())
+        if (n) items.push_back(cast_for_field<T>(owner, name, n));
+    }
+    return true;
+  });
 }
 inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, IndexElement& e) {
   std::visit([&](auto& x) { rewrite(t, owner, name, x); }, e);
@@ -270,14 +296,6 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
     repr_value(out, list[i]);
   }
   out += ']';
-}
-
-// ---- prefetching: a walk asks for a node's children before it enters the first of them, so
-// that the memory of all of them is on its way at once rather than one after the other.
-template <class T> void prefetch(const T&) {}
-template <class T> void prefetch(const Ptr<T>& p) { __builtin_prefetch(p.get()); }
-template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
-  if (!list.empty()) __builtin_prefetch(list.front().get());
 }
 
 // ---- per field kind: node fields go through the walks above, payloads are left alone

@@ -296,15 +296,31 @@ namespace detail {
   inline Rewrite dispatch(QASMTransformer& t, const Ptr<Class>& n) { return t.visit_##Class(n); }
 #include "openqasm3/nodes.def"
 
-// Whether a walker has a handler for an outside class depends on the walker's class alone. Most
-// walkers have none, and a cross cast that fails searches the walker's whole hierarchy: the last
-// walker class found without one (per outside class and thread) skips the cast.
+// Whether a walker has a handler for an outside class, and where in the walker object it lies,
+// depend on the walker's class alone (a complete object's layout is its class's), while the cross
+// cast that finds it searches the walker's whole hierarchy. So the cast is made once per walker
+// class met (per outside class and thread): the last class found without a handler skips it, and
+// the last class found with one reuses the handler's offset in the object.
+// Trap: a walker class that inherits a handler base virtually and walks from its constructor or
+// destructor, while it is a base of a class under construction, has another layout than its
+// complete objects: such a class must not share a thread with complete objects of its own.
 template <class Handler, class Walker> Handler* external_handler(Walker& walker) {
+  struct Found {
+    const std::type_info* type = nullptr;
+    std::ptrdiff_t offset = 0;
+  };
   thread_local const std::type_info* without = nullptr;
+  thread_local Found with;
   const std::type_info& type = typeid(walker);
+  char* const object = reinterpret_cast<char*>(&walker);
+  if (with.type != nullptr && *with.type == type) return reinterpret_cast<Handler*>(object + with.offset);
   if (without != nullptr && *without == type) return nullptr;
   auto* handler = dynamic_cast<Handler*>(&walker);
-  if (handler == nullptr) without = &type;
+  if (handler == nullptr) {
+    without = &type;
+  } else {
+    with = {&type, reinterpret_cast<char*>(handler) - object};
+  }
   return handler;
 }
 template <class C> void dispatch(QASMVisitor& v, C& n) {
