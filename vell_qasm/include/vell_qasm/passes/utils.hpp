@@ -1,5 +1,5 @@
 // Small helpers shared by several steps: whether an SDK program scope is open, the literal nodes
-// that stand for plain values, and a map of names that most names miss cheaply (NameMap).
+// that stand for plain values, and a screen and map of names that most names miss cheaply (NameScreen, NameMap).
 //
 // Plain values (`PlainValue`) are bool, int64 and double; the literal nodes that hold them
 // (`SupportedLiteralTypes`) are BooleanLiteral, IntegerLiteral and FloatLiteral. Only these three
@@ -62,22 +62,43 @@ template <class T> std::optional<PlainValue> qasm_literal_value(const openqasm3:
 // value's kind. No span.
 openqasm3::ast::ExprPtr create_literal(const PlainValue& value);
 
-// A map from names to values for a walk that asks about every identifier it meets while only a
-// few names are members (qubit registers, user gates). A name whose length and first character
-// no member has is answered without hashing; the others are looked up.
+// A screen in front of a table of names, for walks that ask about every identifier they meet
+// while only a few names are members: a name whose length and first byte no member has is
+// answered without hashing it. A name it lets pass may still be none.
+class NameScreen {
+ public:
+  void add(std::string_view name) {
+    _lengths |= _length_bit(name);
+    if (!name.empty()) _firsts[_first(name) / 64] |= std::uint64_t{1} << (_first(name) % 64);
+  }
+  bool may_hold(std::string_view name) const {
+    if ((_lengths & _length_bit(name)) == 0) return false;
+    return name.empty() || (_firsts[_first(name) / 64] >> (_first(name) % 64) & 1) != 0;
+  }
+
+ private:
+  static std::uint64_t _length_bit(std::string_view name) {
+    return std::uint64_t{1} << (name.size() < 63 ? name.size() : 63);  // 63: that long or longer
+  }
+  static unsigned _first(std::string_view name) { return static_cast<unsigned char>(name.front()); }
+
+  std::uint64_t _lengths = 0;
+  std::array<std::uint64_t, 4> _firsts{};
+};
+
+// A map from names to values, screened (NameScreen).
 template <class V> class NameMap {
  public:
   bool empty() const { return _map.empty(); }
   // The value of `name`, or null. Valid until the next insertion.
   const V* find(std::string_view name) const {
-    if (!_may_hold(name)) return nullptr;
+    if (!_screen.may_hold(name)) return nullptr;
     auto found = _map.find(name);
     return found == _map.end() ? nullptr : &found->second;
   }
   bool contains(std::string_view name) const { return find(name) != nullptr; }
   void insert_or_assign(std::string_view name, V value) {
-    _lengths |= _length_bit(name);
-    if (!name.empty()) _firsts[_first(name) / 64] |= std::uint64_t{1} << (_first(name) % 64);
+    _screen.add(name);
     auto found = _map.find(name);
     if (found != _map.end()) {
       found->second = std::move(value);
@@ -91,17 +112,8 @@ template <class V> class NameMap {
     using is_transparent = void;
     std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
   };
-  static std::uint64_t _length_bit(std::string_view name) {
-    return std::uint64_t{1} << (name.size() < 63 ? name.size() : 63);  // 63: that long or longer
-  }
-  static unsigned _first(std::string_view name) { return static_cast<unsigned char>(name.front()); }
-  bool _may_hold(std::string_view name) const {
-    if ((_lengths & _length_bit(name)) == 0) return false;
-    return name.empty() || (_firsts[_first(name) / 64] >> (_first(name) % 64) & 1) != 0;
-  }
 
-  std::uint64_t _lengths = 0;
-  std::array<std::uint64_t, 4> _firsts{};
+  NameScreen _screen;
   std::unordered_map<std::string, V, Hash, std::equal_to<>> _map;
 };
 

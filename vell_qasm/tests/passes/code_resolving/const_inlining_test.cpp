@@ -232,7 +232,7 @@ namespace {
 
 using namespace vell_qasm::testing;
 
-// The screen only spares lookups: a name sharing a constant's length and first and last bytes
+// The screen only spares lookups: a name sharing a constant's length and first byte
 // still goes to the table, and a constant entered after the screen was made is found.
 TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
   ConstantNameScreen screen(CONSTANTS);

@@ -41,8 +41,6 @@
 // what was rewritten before it.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,29 +49,17 @@
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
-// A screen in front of the table: most identifiers name no constant, and a name whose length and
-// first and last bytes match no constant's is answered without hashing it. A name it lets pass
-// may still be none.
-class ConstantNameScreen {
+// The screen of a table of constants (see utils::NameScreen): most identifiers name no constant.
+class ConstantNameScreen : public utils::NameScreen {
  public:
   ConstantNameScreen() = default;
   explicit ConstantNameScreen(const ConstantsTable& constants);
-
-  void add(std::string_view name) { bits_[slot(name) / 64] |= std::uint64_t{1} << (slot(name) % 64); }
-  bool may_hold(std::string_view name) const { return (bits_[slot(name) / 64] >> (slot(name) % 64)) & 1; }
-
- private:
-  static unsigned slot(std::string_view name) {
-    if (name.empty()) return 0;
-    return (static_cast<unsigned>(name.size()) * 61u + static_cast<unsigned char>(name.front()) * 7u +
-            static_cast<unsigned char>(name.back())) % 256u;
-  }
-  std::array<std::uint64_t, 4> bits_{};
 };
 
 class ConstantsGatherer : public Transformer<ConstantsGatherer> {
