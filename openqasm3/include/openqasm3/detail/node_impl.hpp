@@ -103,21 +103,33 @@ template <class T>
 // element changes is not copied; only what a splice puts beyond the slots read so far waits in a
 // queue, which the next slots read take in turn. Each element moves at most twice.
 // When a visit fails, the list keeps the rewrites made before the failure and the elements not yet
-// rewritten: nothing of it is lost. Elements replaced or dropped are freed once the whole list is
-// rewritten, as when the list was rebuilt aside.
+// rewritten: nothing of it is lost.
+template <class E, class Visit>
+[[gnu::noinline]] void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& items, Visit& visit);
 template <class E, class Visit> void rewrite_elements(std::vector<E>& list, Visit&& visit) {
-  std::vector<E> items;    // what the visit of one element yields
+  // Until an element changes, nothing is set up and nothing moves.
+  std::vector<E> items;
+  // By index, re-reading the size: a handler may change the list it is walked from.
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    // The next element is read as soon as this one's subtree is walked: fetch it meanwhile.
+    if (i + 1 < list.size()) prefetch(list[i + 1]);
+    if (visit(list[i], items)) return rewrite_elements_from(list, i, items, visit);
+  }
+}
+// The rest of the list from element i, whose visit put into `items` what takes its place.
+template <class E, class Visit>
+void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& items, Visit& visit) {
   std::vector<E> queue;    // the results for which no slot is free yet, from `head` on
-  std::vector<E> retired;  // the elements replaced or dropped
   std::size_t head = 0;
-  std::size_t w = 0;  // list[0, w) is rewritten; the slots [w, i) are free
-  std::size_t i = 0;
+  std::size_t w = i;  // list[0, w) is rewritten; the slots [w, i) are free
+  bool changed = true;
   try {
-    // By index, re-reading the size: a handler may change the list it is walked from.
     for (; i < list.size(); ++i) {
-      // The next element is read as soon as this one's subtree is walked: fetch it meanwhile.
-      if (i + 1 < list.size()) prefetch(list[i + 1]);
-      if (!visit(list[i], items)) {
+      if (!changed) {
+        if (i + 1 < list.size()) prefetch(list[i + 1]);
+        changed = visit(list[i], items);
+      }
+      if (!changed) {
         if (head == queue.size()) {
           if (w != i) list[w] = std::move(list[i]);
           ++w;
@@ -125,7 +137,13 @@ template <class E, class Visit> void rewrite_elements(std::vector<E>& list, Visi
         }
         queue.push_back(std::move(list[i]));
       } else {
-        retired.push_back(std::move(list[i]));
+        changed = false;
+        list[i] = E();  // what it held is freed now, as a node field's replaced node is
+        if (items.size() == 1 && head == queue.size()) {
+          list[w++] = std::move(items.front());
+          items.clear();
+          continue;
+        }
         for (auto& e : items) queue.push_back(std::move(e));
         items.clear();
       }
