@@ -170,9 +170,9 @@ class QASMVisitor : public detail::StatementWalk {
 // A rewriting walk. `visit(node)` returns the handler's Rewrite for the node's exact class; every
 // handler defaults to `generic_visit`, which rewrites the children and returns the node itself.
 //
-// The generic walk, field by field: a list of nodes is rebuilt element by element (a visit that
-// yields nothing drops the element, a list is spliced in its place, a node replaces it) and then
-// refilled in place; list elements that are not nodes (switch cases, the inner lists of an
+// The generic walk, field by field: a list of nodes is rewritten element by element, in place (a
+// visit that yields nothing drops the element, a list is spliced in its place, a node replaces
+// it; what an element held is freed as it is replaced or dropped); list elements that are not nodes (switch cases, the inner lists of an
 // IndexedIdentifier's indices) are kept and not entered, unless the transformer was built with
 // SwitchCases::enter: then each case's labels are rewritten as a list of expressions and its
 // block as a CompoundStatement field. A node field is set to its visit's node
