@@ -224,19 +224,25 @@ const std::vector<HwQubitIndex>* _QubitsRewriting<D>::_run(std::string_view name
 }
 
 template <class D>
-ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::Identifier& node) const {
+std::optional<HwQubitIndex> _QubitsRewriting<D>::_index_of(const ast::Identifier& node) const {
   const auto* run = _run(node.name);
-  if (run == nullptr) return nullptr;
+  if (run == nullptr) return std::nullopt;
   if (run->size() != 1) throw UnindexedQubitRegisterException(node.name, static_cast<std::int64_t>(run->size()));
-  return create_hw_qubit(run->front());
+  return run->front();
 }
 
 template <class D>
-ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& node) const {
-  if (node.name == nullptr) return nullptr;
+ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::Identifier& node) const {
+  const std::optional<HwQubitIndex> index = _index_of(node);
+  return index ? create_hw_qubit(*index) : nullptr;
+}
+
+template <class D>
+std::optional<HwQubitIndex> _QubitsRewriting<D>::_index_of(const ast::IndexedIdentifier& node) const {
+  if (node.name == nullptr) return std::nullopt;
   const std::string& name = node.name->name;
   const auto* run = _run(name);
-  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return nullptr;
+  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return std::nullopt;
   check(node.indices.size() == 1, "Only 1-length indexing is allowed");
   // Mostly one integer literal, read in place; any other index takes the checks of its own.
   const auto* list = std::get_if<ast::IndexList>(&node.indices.front());
@@ -249,7 +255,13 @@ ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& n
   if (*value < 0 || *value >= size)
     throw IndexError("Index " + std::to_string(*value) + " is out of range for the qubit register '" + name +
                      "' of " + qubits_text(size));
-  return create_hw_qubit((*run)[static_cast<std::size_t>(*value)]);
+  return (*run)[static_cast<std::size_t>(*value)];
+}
+
+template <class D>
+ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& node) const {
+  const std::optional<HwQubitIndex> index = _index_of(node);
+  return index ? create_hw_qubit(*index) : nullptr;
 }
 
 template <class D>
@@ -273,13 +285,30 @@ ast::NodePtr _QubitsRewriting<D>::_rewritten_reference(const ast::NodePtr& opera
 }
 
 template <class D>
+bool _QubitsRewriting<D>::_rewrite_reference(ast::NodePtr& operand) const {
+  std::optional<HwQubitIndex> index;
+  if (ast::is_exactly<ast::IndexedIdentifier>(*operand)) {
+    index = _index_of(static_cast<const ast::IndexedIdentifier&>(*operand));
+  } else if (ast::is_exactly<ast::Identifier>(*operand)) {
+    index = _index_of(static_cast<const ast::Identifier&>(*operand));
+  } else {
+    return ast::is_exactly<HwQubit>(*operand);  // no child to walk
+  }
+  if (index) {
+    // The reference goes first: its node, mostly held here alone, leaves its slot of the
+    // compilation's arena to the hardware qubit made next (a q[i] and an HwQubit are of one size),
+    // memory just read rather than fresh memory.
+    operand.reset();
+    operand = create_hw_qubit(*index);
+  }
+  return true;
+}
+
+template <class D>
 void _QubitsRewriting<D>::_rewrite_operands(std::vector<ast::NodePtr>& operands) {
   for (ast::NodePtr& operand : operands) {
     if (operand == nullptr) continue;
-    if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
-      if (rewritten != operand) operand = std::move(rewritten);
-      continue;
-    }
+    if (_rewrite_reference(operand)) continue;
     // Another kind of operand, which a handler might turn into several or none: the generic
     // rewriting of the whole list, which leaves the operands already rewritten as they are.
     ast::rewrite_field<ast::QuantumGate>(*this, "qubits", operands);
@@ -290,11 +319,7 @@ void _QubitsRewriting<D>::_rewrite_operands(std::vector<ast::NodePtr>& operands)
 template <class D>
 template <class Owner>
 void _QubitsRewriting<D>::_rewrite_operand(const char* name, ast::NodePtr& operand) {
-  if (operand == nullptr) return;
-  if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
-    if (rewritten != operand) operand = std::move(rewritten);
-    return;
-  }
+  if (operand == nullptr || _rewrite_reference(operand)) return;
   ast::rewrite_field<Owner>(*this, name, operand);
 }
 

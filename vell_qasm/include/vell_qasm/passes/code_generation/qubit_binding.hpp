@@ -199,9 +199,14 @@ template <class D> class _QubitsRewriting : public Transformer<D> {
   // The run of a register, or null when `name` is no register.
   const std::vector<HwQubitIndex>* _run(std::string_view name) const;
   openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::IndexedIdentifier& node) const;
+  // The hardware qubit of a qubit reference, nullopt when it names no register.
+  std::optional<HwQubitIndex> _index_of(const openqasm3::ast::Identifier& node) const;
+  std::optional<HwQubitIndex> _index_of(const openqasm3::ast::IndexedIdentifier& node) const;
   // `operand` as its handler would rewrite it, when it is a plain or indexed identifier or a hardware
   // qubit (without a handler call); null for any other operand.
   openqasm3::ast::NodePtr _rewritten_reference(const openqasm3::ast::NodePtr& operand) const;
+  // _rewritten_reference made in place: false, `operand` untouched, for any other operand.
+  bool _rewrite_reference(openqasm3::ast::NodePtr& operand) const;
   // The generic rewriting of a single operand (field `name` of class Owner), made in place.
   template <class Owner> void _rewrite_operand(const char* name, openqasm3::ast::NodePtr& operand);
   // The generic rewriting of a gate's operand list, made in place.
