@@ -354,6 +354,20 @@ TEST(GateInlining, ParametersAreRealNumbers) {
             printed("float f; if (b) { int f; rz(float(f)) q; }"));
 }
 
+// Many declarations: each name keeps whether it is real, its redeclaration included, however
+// many names come between; an undeclared name stays undeclared.
+TEST(GateInlining, ManyDeclaredNamesKeepTheirTypes) {
+  std::string declarations, expected;
+  for (int i = 0; i < 700; ++i)
+    declarations += (i % 2 ? "int n" : "float n") + std::to_string(i) + ";\n";
+  declarations += "int n0;\n";  // n0 is no longer surely real
+  const std::string gates = "gate half(c) a { rz(c / 2) a; } gate g(t) a { h a; }\n";
+  EXPECT_EQ(printed(inline_gates(gates + declarations + "half(n0) q; half(n1) q; half(n698) q; half(n699) q;")),
+            printed(declarations + "rz(float(n0) / 2) q; rz(float(n1) / 2) q; rz(n698 / 2) q; rz(float(n699) / 2) q;"));
+  EXPECT_EQ(printed(inline_gates(gates + declarations + "g(n350 + n699) q;")), printed(declarations + "h q;"));
+  EXPECT_THROW(inline_gates(gates + declarations + "g(n700) q;"), UndeclaredArgumentException);
+}
+
 std::string doubling_chain(int levels, const std::string& link) {
   std::string source = "gate g0(t) a { rz(t) a; }\n";
   for (int i = 1; i <= levels; ++i) {
