@@ -109,7 +109,20 @@ void _QubitsCollector::visit_Identifier(ast::Identifier& node) {
   if (_below_indexed == 0) _names_seen.set(_name_key(node.name));
 }
 
+bool _QubitsCollector::rewriting_needs_indexed_names() const {
+  if (_indexed_unknown) return true;
+  return std::any_of(declaration_to_size.begin(), declaration_to_size.end(),
+                     [&](const auto& declared) { return _indexed_names_seen.test(_name_key(declared.first)); });
+}
+
 void _QubitsCollector::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
+  if (_at_operand) {
+    _at_operand = false;  // resolved whole by the rewriting, which enters nothing below it
+  } else if (node.name != nullptr && ast::is_exactly<ast::Identifier>(*node.name)) {
+    _indexed_names_seen.set(_name_key(node.name->name));
+  } else {
+    _indexed_unknown = true;
+  }
   ++_below_indexed;
   generic_visit(node);
   --_below_indexed;
@@ -131,9 +144,18 @@ void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
   // The rewriting resolves a plain or indexed identifier as an operand, never as an identifier;
   // what stands below one is walked only for the hardware qubits it may hold.
   if (operand == nullptr || ast::is_exactly<ast::Identifier>(*operand)) return;
-  if (ast::is_exactly<ast::IndexedIdentifier>(*operand) &&
-      holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand)))
+  if (ast::is_exactly<HwQubit>(*operand)) {
+    visit(*operand);
     return;
+  }
+  if (!ast::is_exactly<ast::IndexedIdentifier>(*operand)) {
+    // Another kind: the rewriting walks it, and the rest of its list, through the handlers.
+    _indexed_unknown = true;
+    visit(*operand);
+    return;
+  }
+  if (holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand))) return;
+  _at_operand = true;
   visit(*operand);
 }
 
@@ -265,7 +287,7 @@ ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& n
 }
 
 template <class D>
-ast::Rewrite _QubitsRewriting<D>::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
+ast::Rewrite _QubitsRewriting<D>::_rewrite_indexed(const ast::Ptr<ast::IndexedIdentifier>& node) const {
   if (auto qubit = _qubit_of(*node)) return qubit;
   return node;
 }
@@ -545,6 +567,7 @@ ast::Rewrite _QubitsResolver::visit_TavoDeclaration(const ast::Ptr<TavoDeclarati
 
 template class _QubitsRewriting<_QubitsResolver>;
 template class _QubitsRewriting<_QubitOperandsResolver>;
+template class _QubitsRewriting<_QubitStatementsResolver>;
 
 // ---- broadcasting calls of user gates ----
 
@@ -654,7 +677,11 @@ programs::ProgramPtr QubitAllocator::operator()(const programs::ProgramPtr& prog
     _QubitsResolver resolver(mapping, &collector.single_qubits);
     return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
   }
-  _QubitOperandsResolver resolver(mapping, &collector.single_qubits);
+  if (collector.rewriting_needs_indexed_names()) {
+    _QubitOperandsResolver resolver(mapping, &collector.single_qubits);
+    return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
+  }
+  _QubitStatementsResolver resolver(mapping, &collector.single_qubits);
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
 }
 
