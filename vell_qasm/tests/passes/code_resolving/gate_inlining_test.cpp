@@ -49,6 +49,17 @@ TEST(GateSignature, ValueByNameWithItsText) {
             GateSignature{"cu"});
 }
 
+// A set of signatures is asked by bare name as by signature, with the same answer.
+TEST(GateSignature, SetsAreAskedByName) {
+  const GateSignatures set{{"h"}, {"cx"}, {""}};
+  for (const char* name : {"h", "cx", "", "x", "hh", "c"}) {
+    const bool expected = set.count(GateSignature{name}) == 1;
+    EXPECT_EQ(set.contains(std::string_view(name)), expected) << name;
+    EXPECT_EQ(set.find(std::string(name)) != set.end(), expected) << name;
+  }
+  EXPECT_EQ(set.size(), 3u);
+}
+
 TEST(GateInlining, BuiltInCallsStayAsTheyAreWithoutArityChecks) {
   logging::Capture capture;
   auto root = openqasm3::parse("qubit[2] q; h q[0]; rz(0.5, 7) q[0], q[1], q[1]; cx q; U(1, 2, 3) $0;");
