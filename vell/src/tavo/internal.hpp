@@ -255,18 +255,23 @@ struct MeasureStmt : Stmt {
 
 enum class BlockKind : std::uint8_t { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
 
+// Most blocks (stream-processing sections, if, while, switch cases) need a condition at most: a
+// loop's further parts live in LoopStmt, which extends the record only for the loops.
 struct BlockStmt : Stmt {
   BlockStmt() : Stmt(StmtKind::Block) {}
   BlockKind kind = BlockKind::If;
   bool unsafe = false;
-  Value first;   // condition, for's init, switch value, case value
-  Value second;  // for's condition
-  Value third;   // for's update
-  Expr variable;  // for, for_each
-  ValueList values;  // for_each over plain values
-  Expr array;        // for_each over an array
+  Value first;  // condition, for's init, switch value, case value
   Block body;
   Block* else_body = nullptr;  // if, once else_ opened it
+  bool is_loop() const { return kind == BlockKind::For || kind == BlockKind::ForEach; }
+};
+struct LoopStmt : BlockStmt {
+  Value second;      // for's condition
+  Value third;       // for's update
+  Expr variable;     // for, for_each
+  ValueList values;  // for_each over plain values
+  Expr array;        // for_each over an array
 };
 
 // A name of the process-wide table behind Name: made once, never freed, never changed.

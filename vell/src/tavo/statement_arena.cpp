@@ -316,8 +316,13 @@ ProgramState::~ProgramState() {
           auto* s = static_cast<BlockStmt*>(stmt);
           if (s->body.first) chains.push_back(s->body.first);
           if (s->else_body && s->else_body->first) chains.push_back(s->else_body->first);
-          destroy(s->values);
-          s->~BlockStmt();
+          if (s->is_loop()) {
+            auto* loop = static_cast<LoopStmt*>(s);
+            destroy(loop->values);
+            loop->~LoopStmt();
+          } else {
+            s->~BlockStmt();
+          }
           break;
         }
       }
