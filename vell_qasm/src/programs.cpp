@@ -21,7 +21,15 @@ std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTran
 
 // ---- VariablesDB ----
 
-std::size_t VariablesDB::probe(std::string_view name, std::size_t hash) const {
+namespace {
+
+std::uint32_t hash_of(std::string_view name) {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
+}
+
+}  // namespace
+
+std::size_t VariablesDB::probe(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
@@ -43,7 +51,7 @@ void VariablesDB::grow() {
 
 const tavo_var::TavoVarPtr* VariablesDB::find(std::string_view name) const {
   if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[probe(name, std::hash<std::string_view>()(name))];
+  const Slot& slot = slots_[probe(name, hash_of(name))];
   return slot.entry == kEmpty ? nullptr : &entries_[slot.entry].second;
 }
 
@@ -55,15 +63,16 @@ const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
 
 void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
+  check(entries_.size() < kEmpty, "VariablesDB holds fewer than 2^32 - 1 variables");
   if ((entries_.size() + 1) * 2 > slots_.size()) grow();
-  const std::size_t hash = std::hash<std::string_view>()(key.name);
+  const std::uint32_t hash = hash_of(key.name);
   Slot& slot = slots_[probe(key.name, hash)];
   if (slot.entry != kEmpty) {
     entries_[slot.entry].second = std::move(var);
     return;
   }
   entries_.emplace_back(key, std::move(var));
-  slot = Slot{hash, entries_.size() - 1};
+  slot = Slot{hash, static_cast<std::uint32_t>(entries_.size() - 1)};
 }
 
 tavo_var::TavoVarPtr VariablesDB::get(const VariableSignature& key) const {
