@@ -136,8 +136,9 @@ struct ExprNode {
 };
 
 // Statements are compact records in the program's arena (statement_arena.cpp): they never move
-// once recorded, and a block lists its statements as a chain. Element, pulse and tag names are
-// interned per program (NameId); a list of element names is an interned list (NamesId).
+// once recorded, and a block lists its statements as a chain. Element and pulse names are
+// interned per program (NameId); a list of element names is an interned list (NamesId). A
+// save_all's tag, one per saved variable and seldom repeated, is copied into the arena instead.
 using NameId = std::uint32_t;
 using NamesId = std::uint32_t;
 
@@ -221,8 +222,11 @@ struct SaveStmt : Stmt {
   std::shared_ptr<const StreamInfo> stream;
 };
 struct SaveAllStmt : Stmt {
-  SaveAllStmt(std::shared_ptr<const StreamInfo> s, NameId t) : Stmt(StmtKind::SaveAll), tag(t), stream(std::move(s)) {}
-  NameId tag;
+  SaveAllStmt(std::shared_ptr<const StreamInfo> s, std::string_view t)
+      : Stmt(StmtKind::SaveAll), tag_size(t.size()), tag_data(t.data()), stream(std::move(s)) {}
+  std::string_view tag() const { return {tag_data, tag_size}; }
+  std::size_t tag_size;
+  const char* tag_data;  // in the arena
   std::shared_ptr<const StreamInfo> stream;
 };
 struct AlignStmt : Stmt {
@@ -376,6 +380,8 @@ struct ProgramState {
   }
   // The values in the arena, each converted to `type` (which it fits). Under the mutex.
   ValueList values(std::span<const Value> values, DType type);
+  // A copy of `text` in the arena. Under the mutex.
+  std::string_view text(std::string_view text);
 };
 
 enum class FrameKind { Program, Block, Switch, StreamProcessing };

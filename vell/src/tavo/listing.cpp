@@ -254,7 +254,7 @@ class Lister {
     put("save_all ");
     out_.text(s.stream->name);
     out_.character(' ');
-    name(s.tag);
+    out_.text(quoted(s.tag()));
     out_.character('\n');
   }
 

@@ -258,6 +258,13 @@ ValueList ProgramState::values(std::span<const Value> values, DType type) {
   return list;
 }
 
+std::string_view ProgramState::text(std::string_view text) {
+  if (text.empty()) return {};
+  char* data = static_cast<char*>(arena.allocate(text.size(), 1));
+  std::memcpy(data, text.data(), text.size());
+  return {data, text.size()};
+}
+
 namespace {
 
 void destroy(ValueList& list) {

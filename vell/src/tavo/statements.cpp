@@ -241,7 +241,7 @@ void ResultStreamSource::save_all(const std::string& tag) const {
   stream_of(operation, frame, *this);
   if (tag.empty()) throw TavoValueError(std::string(operation), "the tag must not be empty");
   std::lock_guard lock(frame.program->mutex);
-  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->names.name(tag));
+  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->text(tag));
 }
 
 Expr declare(DType type, const Value& value) {
