@@ -21,25 +21,63 @@ std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTran
 
 // ---- VariablesDB ----
 
-const tavo_var::TavoVarPtr& VariablesDB::operator[](const VariableSignature& key) const {
-  const auto found = index_.find(key);
-  if (found == index_.end()) throw UndeclaredVariableReferenceException(key.text());
-  return entries_[found->second].second;
+namespace {
+
+std::uint32_t hash_of(std::string_view name) {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
+}
+
+}  // namespace
+
+std::size_t VariablesDB::probe(std::string_view name, std::uint32_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.entry == kEmpty || (slot.hash == hash && entries_[slot.entry].first.name == name)) return i;
+  }
+}
+
+void VariablesDB::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.entry == kEmpty) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].entry != kEmpty) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+const tavo_var::TavoVarPtr* VariablesDB::find(std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const Slot& slot = slots_[probe(name, hash_of(name))];
+  return slot.entry == kEmpty ? nullptr : &entries_[slot.entry].second;
+}
+
+const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
+  const tavo_var::TavoVarPtr* found = find(name);
+  if (found == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name));
+  return *found;
 }
 
 void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
-  const auto [found, inserted] = index_.try_emplace(key, entries_.size());
-  if (inserted) {
-    entries_.emplace_back(key, std::move(var));
-  } else {
-    entries_[found->second].second = std::move(var);
+  check(entries_.size() < kEmpty, "VariablesDB holds fewer than 2^32 - 1 variables");
+  if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+  const std::uint32_t hash = hash_of(key.name);
+  Slot& slot = slots_[probe(key.name, hash)];
+  if (slot.entry != kEmpty) {
+    entries_[slot.entry].second = std::move(var);
+    return;
   }
+  entries_.emplace_back(key, std::move(var));
+  slot = Slot{hash, static_cast<std::uint32_t>(entries_.size() - 1)};
 }
 
 tavo_var::TavoVarPtr VariablesDB::get(const VariableSignature& key) const {
-  const auto found = index_.find(key);
-  return found == index_.end() ? nullptr : entries_[found->second].second;
+  const tavo_var::TavoVarPtr* found = find(key.name);
+  return found == nullptr ? nullptr : *found;
 }
 
 // ---- Tavo1Program ----
@@ -85,7 +123,7 @@ const tavo_var::AllExps& Tavo1Program::operator[](const std::string& item) const
 }
 
 const tavo_var::TavoVarPtr& Tavo1Program::_get_var(const std::string& item) const {
-  return variables_db()[VariableSignature{item}];
+  return _variables_db.at(item);
 }
 
 }  // namespace vell_qasm::programs

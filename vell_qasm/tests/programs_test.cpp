@@ -5,7 +5,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <iterator>
 #include <unordered_set>
+#include <vector>
 
 #include "vell_qasm/passes/utils.hpp"
 
@@ -79,6 +81,34 @@ TEST(VariablesDB, ReplacingAnEntryKeepsItsPlace) {
   // Signatures are values.
   std::unordered_set<VariableSignature> set{{"a"}, {"a"}, {"b"}};
   EXPECT_EQ(set.size(), 2u);
+}
+
+// The index grows as names arrive: every name stays found through the growths, under every way
+// of asking, names that share a prefix or differ in length only are told apart, and replacing
+// a name in a grown table still keeps its place.
+TEST(VariablesDB, NamesStayFoundAcrossGrowthAndLookalikesStayApart) {
+  VariablesDB db;
+  std::vector<std::shared_ptr<TavoVar>> vars;
+  for (int i = 0; i < 1000; ++i) {
+    vars.push_back(int_var("v" + std::to_string(i)));
+    db.insert_or_assign({vars.back()->name()}, vars.back());
+  }
+  for (int i = 0; i < 1000; ++i) {
+    const std::string name = "v" + std::to_string(i);
+    ASSERT_EQ(db.at(name), vars[static_cast<std::size_t>(i)]) << name;
+    ASSERT_EQ(db.get({name}), vars[static_cast<std::size_t>(i)]) << name;
+  }
+  for (const std::string absent : {"", "v", "v1000", "v01", "v1 ", "V1", "v9999"}) {
+    EXPECT_EQ(db.find(absent), nullptr) << absent;
+    EXPECT_FALSE(db.contains({absent})) << absent;
+    EXPECT_THROW((void)db.at(absent), UndeclaredVariableReferenceException) << absent;
+  }
+  auto replacement = int_var("v500");
+  db.insert_or_assign({"v500"}, replacement);
+  EXPECT_EQ(db.size(), 1000u);
+  EXPECT_EQ(db.at("v500"), replacement);
+  EXPECT_EQ(std::next(db.begin(), 500)->second, replacement);
+  EXPECT_EQ(std::prev(db.end())->first.name, "v999");
 }
 
 // ---- the program under construction ----

@@ -115,29 +115,33 @@ std::shared_ptr<T> make_pooled(A&&... args) {
   return std::allocate_shared<T>(PoolAllocator<std::remove_const_t<T>>(), std::forward<A>(args)...);
 }
 
-enum class NodeKind { Variable, Array, Cell, Binary, Unary, Math, Cast };
+enum class NodeKind : std::uint8_t { Variable, Array, Cell, Binary, Unary, Math, Cast };
 
 struct ExprNode {
   ExprNode() = default;
   // Built in place, where it is held: expressions are made by the hundred thousand.
   ExprNode(NodeKind kind_, DType dtype_, int depth_, std::uint64_t program_id_, std::shared_ptr<const VarInfo> var_,
            int op_, const Value& lhs_, const Value& rhs_)
-      : kind(kind_), dtype(dtype_), depth(depth_), program_id(program_id_), var(std::move(var_)), op(op_), lhs(lhs_),
-        rhs(rhs_) {}
+      : kind(kind_), op(static_cast<std::uint8_t>(op_)), depth(static_cast<std::uint16_t>(depth_)), dtype(dtype_),
+        program_id(program_id_), var(std::move(var_)), lhs(lhs_), rhs(rhs_) {}
+  // The small fields share one word: with its control block, a node then takes 96 bytes of its
+  // pool rather than 112.
   NodeKind kind = NodeKind::Variable;
+  std::uint8_t op = 0;      // BinaryOp, UnaryOp, MathFunction or CastKind
+  std::uint16_t depth = 1;  // at most kMaxExpressionDepth
   DType dtype = DType::Int;
-  int depth = 1;
   // The program whose variables the expression reads; 0 when it reads none.
   std::uint64_t program_id = 0;
   std::shared_ptr<const VarInfo> var;  // Variable, Array, Cell (the array)
-  int op = 0;                          // BinaryOp, UnaryOp, MathFunction or CastKind
   Value lhs;                           // the operand; a cell's index
   Value rhs;
 };
+static_assert(kMaxExpressionDepth <= 0xffff, "an expression's depth fits its node");
 
 // Statements are compact records in the program's arena (statement_arena.cpp): they never move
-// once recorded, and a block lists its statements as a chain. Element, pulse and tag names are
-// interned per program (NameId); a list of element names is an interned list (NamesId).
+// once recorded, and a block lists its statements as a chain. Element and pulse names are
+// interned per program (NameId); a list of element names is an interned list (NamesId). A
+// save_all's tag, one per saved variable and seldom repeated, is copied into the arena instead.
 using NameId = std::uint32_t;
 using NamesId = std::uint32_t;
 
@@ -221,8 +225,11 @@ struct SaveStmt : Stmt {
   std::shared_ptr<const StreamInfo> stream;
 };
 struct SaveAllStmt : Stmt {
-  SaveAllStmt(std::shared_ptr<const StreamInfo> s, NameId t) : Stmt(StmtKind::SaveAll), tag(t), stream(std::move(s)) {}
-  NameId tag;
+  SaveAllStmt(std::shared_ptr<const StreamInfo> s, std::string_view t)
+      : Stmt(StmtKind::SaveAll), tag_size(t.size()), tag_data(t.data()), stream(std::move(s)) {}
+  std::string_view tag() const { return {tag_data, tag_size}; }
+  std::size_t tag_size;
+  const char* tag_data;  // in the arena
   std::shared_ptr<const StreamInfo> stream;
 };
 struct AlignStmt : Stmt {
@@ -255,18 +262,23 @@ struct MeasureStmt : Stmt {
 
 enum class BlockKind : std::uint8_t { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
 
+// Most blocks (stream-processing sections, if, while, switch cases) need a condition at most: a
+// loop's further parts live in LoopStmt, which extends the record only for the loops.
 struct BlockStmt : Stmt {
   BlockStmt() : Stmt(StmtKind::Block) {}
   BlockKind kind = BlockKind::If;
   bool unsafe = false;
-  Value first;   // condition, for's init, switch value, case value
-  Value second;  // for's condition
-  Value third;   // for's update
-  Expr variable;  // for, for_each
-  ValueList values;  // for_each over plain values
-  Expr array;        // for_each over an array
+  Value first;  // condition, for's init, switch value, case value
   Block body;
   Block* else_body = nullptr;  // if, once else_ opened it
+  bool is_loop() const { return kind == BlockKind::For || kind == BlockKind::ForEach; }
+};
+struct LoopStmt : BlockStmt {
+  Value second;      // for's condition
+  Value third;       // for's update
+  Expr variable;     // for, for_each
+  ValueList values;  // for_each over plain values
+  Expr array;        // for_each over an array
 };
 
 // A name of the process-wide table behind Name: made once, never freed, never changed.
@@ -371,6 +383,8 @@ struct ProgramState {
   }
   // The values in the arena, each converted to `type` (which it fits). Under the mutex.
   ValueList values(std::span<const Value> values, DType type);
+  // A copy of `text` in the arena. Under the mutex.
+  std::string_view text(std::string_view text);
 };
 
 enum class FrameKind { Program, Block, Switch, StreamProcessing };

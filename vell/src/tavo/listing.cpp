@@ -254,7 +254,7 @@ class Lister {
     put("save_all ");
     out_.text(s.stream->name);
     out_.character(' ');
-    name(s.tag);
+    out_.text(quoted(s.tag()));
     out_.character('\n');
   }
 
@@ -330,28 +330,32 @@ class Lister {
         put("while ");
         value(s.first);
         break;
-      case BlockKind::For:
+      case BlockKind::For: {
+        const auto& loop = static_cast<const LoopStmt&>(s);
         put("for ");
-        value(s.variable);
+        value(loop.variable);
         put(" = ");
-        value(s.first);
+        value(loop.first);
         put("; ");
-        value(s.second);
+        value(loop.second);
         put("; ");
-        value(s.variable);
+        value(loop.variable);
         put(" = ");
-        value(s.third);
+        value(loop.third);
         break;
-      case BlockKind::ForEach:
+      }
+      case BlockKind::ForEach: {
+        const auto& loop = static_cast<const LoopStmt&>(s);
         put("for_each ");
-        value(s.variable);
+        value(loop.variable);
         put(" in ");
-        if (s.array.empty()) {
-          list(s.values);
+        if (loop.array.empty()) {
+          list(loop.values);
         } else {
-          value(s.array);
+          value(loop.array);
         }
         break;
+      }
       case BlockKind::Switch:
         put("switch ");
         value(s.first);

@@ -258,6 +258,13 @@ ValueList ProgramState::values(std::span<const Value> values, DType type) {
   return list;
 }
 
+std::string_view ProgramState::text(std::string_view text) {
+  if (text.empty()) return {};
+  char* data = static_cast<char*>(arena.allocate(text.size(), 1));
+  std::memcpy(data, text.data(), text.size());
+  return {data, text.size()};
+}
+
 namespace {
 
 void destroy(ValueList& list) {
@@ -316,8 +323,13 @@ ProgramState::~ProgramState() {
           auto* s = static_cast<BlockStmt*>(stmt);
           if (s->body.first) chains.push_back(s->body.first);
           if (s->else_body && s->else_body->first) chains.push_back(s->else_body->first);
-          destroy(s->values);
-          s->~BlockStmt();
+          if (s->is_loop()) {
+            auto* loop = static_cast<LoopStmt*>(s);
+            destroy(loop->values);
+            loop->~LoopStmt();
+          } else {
+            s->~BlockStmt();
+          }
           break;
         }
       }

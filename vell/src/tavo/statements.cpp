@@ -158,7 +158,7 @@ void append(Frame& frame, A&&... args) {
 
 // Records a block statement, filled in by `fill`, and opens its body. `frame` is the top of the
 // stack, which growing the stack invalidates: it is read before the stack grows.
-template <class Fill>
+template <class Record = BlockStmt, class Fill>
 ScopeGuard open_block(Frame& frame, BlockKind block_kind, FrameKind kind, Fill&& fill, DType value_type = DType::Int) {
   std::shared_ptr<ProgramState> program = frame.program;
   Block* outer = frame.block;
@@ -167,7 +167,7 @@ ScopeGuard open_block(Frame& frame, BlockKind block_kind, FrameKind kind, Fill&&
   Block* inner = nullptr;
   {
     std::lock_guard lock(program->mutex);
-    BlockStmt* stmt = program->append<BlockStmt>(*outer);
+    Record* stmt = program->append<Record>(*outer);
     stmt->kind = block_kind;
     fill(*program, *stmt);
     inner = &stmt->body;
@@ -241,7 +241,7 @@ void ResultStreamSource::save_all(const std::string& tag) const {
   stream_of(operation, frame, *this);
   if (tag.empty()) throw TavoValueError(std::string(operation), "the tag must not be empty");
   std::lock_guard lock(frame.program->mutex);
-  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->names.name(tag));
+  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->text(tag));
 }
 
 Expr declare(DType type, const Value& value) {
@@ -469,7 +469,7 @@ ScopeGuard for_(const Expr& variable, const Value& init, const Value& condition,
   check_fit(operation, init, scalar_value(operation, frame, init, "the initial value"), var.dtype, var.name);
   check_condition(operation, frame, condition);
   check_fit(operation, update, scalar_value(operation, frame, update, "the update"), var.dtype, var.name);
-  return open_block(frame, BlockKind::For, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) {
+  return open_block<LoopStmt>(frame, BlockKind::For, FrameKind::Block, [&](ProgramState&, LoopStmt& stmt) {
     stmt.variable = variable;
     stmt.first = init;
     stmt.second = condition;
@@ -485,7 +485,7 @@ ScopeGuard for_each_(const Expr& variable, const std::vector<Value>& values) {
     plain_value(operation, value, "a value of the list");
     check_fit(operation, value, dtype_of(value), var.dtype, var.name);
   }
-  return open_block(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState& program, BlockStmt& stmt) {
+  return open_block<LoopStmt>(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState& program, LoopStmt& stmt) {
     stmt.variable = variable;
     stmt.values = program.values(values, var.dtype);
   });
@@ -505,7 +505,7 @@ ScopeGuard for_each_(const Expr& variable, const Expr& array) {
                                        std::string(dtype_name(node.dtype)) + " do not fit " + var.name + " of type " +
                                        std::string(dtype_name(var.dtype)));
   }
-  return open_block(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) {
+  return open_block<LoopStmt>(frame, BlockKind::ForEach, FrameKind::Block, [&](ProgramState&, LoopStmt& stmt) {
     stmt.variable = variable;
     stmt.array = array;
   });

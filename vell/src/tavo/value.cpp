@@ -137,7 +137,7 @@ std::uint64_t joined_program(std::string_view operation, const Operand& a, const
 
 int joined_depth(std::string_view operation, const Operand& a, const Operand* b) {
   int depth = a.node ? a.node->depth : 0;
-  if (b != nullptr && b->node != nullptr) depth = std::max(depth, b->node->depth);
+  if (b != nullptr && b->node != nullptr) depth = std::max<int>(depth, b->node->depth);
   if (depth + 1 > kMaxExpressionDepth) {
     throw TavoValueError(std::string(operation),
                          "expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels");

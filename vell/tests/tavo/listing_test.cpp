@@ -198,3 +198,22 @@ TEST(Listing, RealsReadAsTheirOwnTextsHoweverOftenTheyRecur) {
     for (double real : reals) expected += "frame_rotation " + tavo::text(Value(real)) + " on \"q0.xy\"\n";
   EXPECT_EQ(listing, expected);
 }
+
+TEST(Listing, SaveAllTagsReadAsGivenQuotedLikeEveryName) {
+  // Tags are kept apart from element and pulse names: each reads as its own text, quoted as an
+  // input stream's name is, also when it repeats, is long, or is also an element's name.
+  const std::vector<std::string> tags = {"n", "n", "q0.xy", "a \"b\"\\\n", std::string(300, 't'), "v123456789012345"};
+  const std::string listing = record([&] {
+    auto stream = tavo::declare_stream();
+    tavo::play("x90", "q0.xy");
+    auto processing = tavo::stream_processing();
+    for (const std::string& tag : tags) stream.save_all(tag);
+  });
+  std::string expected = "declare_stream s0\nplay \"x90\" on \"q0.xy\"\nstream_processing:\n";
+  for (const std::string& tag : tags) {
+    const std::string input = record([&] { tavo::declare_input_stream(DType::Int, tag, std::int64_t{0}); });
+    const std::string quoted = input.substr(input.find(" from ") + 6, input.size() - input.find(" from ") - 7);
+    expected += "  save_all s0 " + quoted + "\n";
+  }
+  EXPECT_EQ(listing, expected);
+}

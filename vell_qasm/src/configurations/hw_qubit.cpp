@@ -99,8 +99,13 @@ template <class T> struct SlabAllocator {
 openqasm3::ast::Ptr<HwQubit> create_hw_qubit(HwQubitIndex index) {
   char name[24] = {'$'};  // "$" and at most 20 characters of an int64
   char* end = std::to_chars(name + 1, name + sizeof name, index).ptr;
-  return std::allocate_shared<HwQubit>(SlabAllocator<HwQubit>(), HwQubit::Key{},
-                                       std::string_view(name, static_cast<std::size_t>(end - name)), index);
+  const std::string_view text(name, static_cast<std::size_t>(end - name));
+  // Within a compilation, from its node arena like any other node: there the node mostly takes
+  // the slot of the qubit reference it replaces, just freed.
+  namespace detail = openqasm3::ast::detail;
+  if (detail::NodeArena::current())
+    return std::allocate_shared<HwQubit>(detail::ArenaAllocator<HwQubit>(), HwQubit::Key{}, text, index);
+  return std::allocate_shared<HwQubit>(SlabAllocator<HwQubit>(), HwQubit::Key{}, text, index);
 }
 
 std::string ExactQubitPattern::repr() const { return "ExactQubitPattern(" + std::to_string(_value) + ")"; }

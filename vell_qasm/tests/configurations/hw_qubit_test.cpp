@@ -54,6 +54,28 @@ TEST(HwQubit, NodesOutliveEachOtherAndTheirThread) {
   for (HwQubitIndex i = 0; i < 100; ++i) ASSERT_EQ(from_thread[static_cast<std::size_t>(i)]->name, "$" + std::to_string(-i));
 }
 
+// Within a compilation's node arena a hardware qubit takes the slot of a qubit reference just
+// freed (the two are of one size), and like any node outlives the scope it was made in.
+TEST(HwQubit, MadeInTheCurrentNodeArena) {
+  std::vector<ast::Ptr<HwQubit>> kept;
+  {
+    ast::NodeArenaScope arena(1 << 20);
+    for (HwQubitIndex i = 0; i < 3; ++i) {
+      ast::IndexList index{ast::make<ast::IntegerLiteral>(i)};
+      auto reference = ast::make<ast::IndexedIdentifier>(ast::make<ast::Identifier>("q"),
+                                                         std::vector<ast::IndexElement>{std::move(index)});
+      const void* slot = reference.get();
+      reference.reset();
+      kept.push_back(create_hw_qubit(i));
+      EXPECT_EQ(static_cast<const void*>(kept.back().get()), slot) << i;
+    }
+  }
+  for (HwQubitIndex i = 0; i < 3; ++i) {
+    EXPECT_EQ(kept[static_cast<std::size_t>(i)]->index, i);
+    EXPECT_EQ(kept[static_cast<std::size_t>(i)]->name, "$" + std::to_string(i));
+  }
+}
+
 TEST(HwQubit, EqualityByValueAndExactClass) {
   auto a = create_hw_qubit(5);
   auto b = create_hw_qubit(5);

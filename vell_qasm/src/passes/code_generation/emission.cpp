@@ -1,6 +1,7 @@
 #include "vell_qasm/passes/code_generation/emission.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -370,8 +371,10 @@ tavo::Value CodeGenerationVisitor::_evaluated_once(const ast::ExprPtr& source, c
   return held;
 }
 
-// Where assignments and measurements write, in walk order, and which of those writes lie in the
-// body of each for loop: a loop's writes are one run of positions.
+// Where assignments and measurements in for-loop bodies write, in walk order, and which of those
+// writes lie in the body of each for loop: a loop's writes are one run of positions. Writes outside
+// every loop body are never asked about and are not noted: in most programs they are nearly all
+// of them.
 struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   Assignments() : QASMVisitor(ast::SwitchCases::enter) {}
 
@@ -382,8 +385,15 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   std::vector<std::pair<std::uint32_t, std::size_t>> noted;
   std::vector<std::size_t> positions;  // by name number, then ascending
   std::vector<std::size_t> starts;     // name number -> its first place in positions; one more at the end
-  std::unordered_map<const ast::ForInLoop*, std::pair<std::size_t, std::size_t>> loops;
+  // Every loop met with its run, sorted by address at finish: a loop is recorded without an
+  // allocation of its own.
+  struct Loop {
+    const ast::ForInLoop* loop;
+    std::pair<std::size_t, std::size_t> run;
+  };
+  std::vector<Loop> loops;
   std::size_t next = 0;
+  std::size_t loop_depth = 0;
 
   // Expressions hold no statements: the walk stops at the statements that hold only
   // expressions (and operands), which are most of a program's nodes.
@@ -408,8 +418,10 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   }
   void visit_ForInLoop(ast::ForInLoop& node) override {
     const std::size_t first = next;
+    ++loop_depth;
     walk(node.block);
-    loops.insert_or_assign(&node, std::make_pair(first, next));
+    --loop_depth;
+    loops.push_back({&node, {first, next}});
   }
   void walk(const std::vector<ast::StmtPtr>& statements) {
     for (const ast::StmtPtr& statement : statements) visit(statement);
@@ -424,9 +436,20 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     for (const auto& [number, position] : noted) positions[fill[number]++] = position;
     noted.clear();
     noted.shrink_to_fit();
+    // A loop walked twice (a tree that shares a block) keeps its first run: both are the same.
+    std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return std::less<>()(a.loop, b.loop); });
+  }
+
+  // The run of `loop`, or none when the walk did not meet it.
+  std::optional<std::pair<std::size_t, std::size_t>> run_of(const ast::ForInLoop& loop) const {
+    auto at = std::lower_bound(loops.begin(), loops.end(), &loop,
+                               [](const Loop& entry, const ast::ForInLoop* key) { return std::less<>()(entry.loop, key); });
+    if (at == loops.end() || at->loop != &loop) return std::nullopt;
+    return at->run;
   }
 
   bool in(const std::string& name, std::pair<std::size_t, std::size_t> run) const {
+    if (run.first == run.second) return false;
     auto found = name_numbers.find(name);
     if (found == name_numbers.end()) return false;
     const auto first = positions.begin() + static_cast<std::ptrdiff_t>(starts[found->second]);
@@ -437,6 +460,7 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
 
  private:
   void note(const ast::NodePtr& target) {
+    if (loop_depth == 0) return;
     const std::string* name = nullptr;
     if (const auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) name = &identifier->name;
     if (const auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get()); indexed && indexed->name)
@@ -459,11 +483,11 @@ void CodeGenerationVisitor::visit_Program(ast::Program& node) {
 
 bool CodeGenerationVisitor::_is_assigned_in(const std::string& name, const ast::ForInLoop& loop) const {
   if (_assignments) {
-    if (auto found = _assignments->loops.find(&loop); found != _assignments->loops.end())
-      return _assignments->in(name, found->second);
+    if (const auto run = _assignments->run_of(loop)) return _assignments->in(name, *run);
   }
-  // A walk that did not start at the program: look at the body itself.
+  // A walk that did not start at the program: look at the body itself, as a loop's.
   Assignments body;
+  ++body.loop_depth;
   for (const ast::StmtPtr& statement : loop.block) body.visit(statement);
   body.finish();
   return body.in(name, {0, body.next});

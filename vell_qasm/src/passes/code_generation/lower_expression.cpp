@@ -18,7 +18,6 @@ namespace vell_qasm::passes::code_generation {
 
 namespace ast = openqasm3::ast;
 namespace tavo = vell::tavo;
-using programs::VariableSignature;
 using programs::VariablesDB;
 
 // ---- LoweredValue ----
@@ -417,7 +416,7 @@ class Lowering {
   Term unary(const ast::UnaryExpression& node) { return apply_unary(node.op, term(node.expression)); }
 
  private:
-  const tavo_var::TavoVarPtr& variable(const std::string& name) { return db_[VariableSignature{name}]; }
+  const tavo_var::TavoVarPtr& variable(const std::string& name) { return db_.at(name); }
 
   Term dispatch(const ast::Expression& node) {
     if (auto value = utils::qasm_literal_value(node)) return {from_plain(*value)};

@@ -109,7 +109,20 @@ void _QubitsCollector::visit_Identifier(ast::Identifier& node) {
   if (_below_indexed == 0) _names_seen.set(_name_key(node.name));
 }
 
+bool _QubitsCollector::rewriting_needs_indexed_names() const {
+  if (_indexed_unknown) return true;
+  return std::any_of(declaration_to_size.begin(), declaration_to_size.end(),
+                     [&](const auto& declared) { return _indexed_names_seen.test(_name_key(declared.first)); });
+}
+
 void _QubitsCollector::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
+  if (_at_operand) {
+    _at_operand = false;  // resolved whole by the rewriting, which enters nothing below it
+  } else if (node.name != nullptr && ast::is_exactly<ast::Identifier>(*node.name)) {
+    _indexed_names_seen.set(_name_key(node.name->name));
+  } else {
+    _indexed_unknown = true;
+  }
   ++_below_indexed;
   generic_visit(node);
   --_below_indexed;
@@ -131,9 +144,18 @@ void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
   // The rewriting resolves a plain or indexed identifier as an operand, never as an identifier;
   // what stands below one is walked only for the hardware qubits it may hold.
   if (operand == nullptr || ast::is_exactly<ast::Identifier>(*operand)) return;
-  if (ast::is_exactly<ast::IndexedIdentifier>(*operand) &&
-      holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand)))
+  if (ast::is_exactly<HwQubit>(*operand)) {
+    visit(*operand);
     return;
+  }
+  if (!ast::is_exactly<ast::IndexedIdentifier>(*operand)) {
+    // Another kind: the rewriting walks it, and the rest of its list, through the handlers.
+    _indexed_unknown = true;
+    visit(*operand);
+    return;
+  }
+  if (holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand))) return;
+  _at_operand = true;
   visit(*operand);
 }
 
@@ -224,19 +246,25 @@ const std::vector<HwQubitIndex>* _QubitsRewriting<D>::_run(std::string_view name
 }
 
 template <class D>
-ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::Identifier& node) const {
+std::optional<HwQubitIndex> _QubitsRewriting<D>::_index_of(const ast::Identifier& node) const {
   const auto* run = _run(node.name);
-  if (run == nullptr) return nullptr;
+  if (run == nullptr) return std::nullopt;
   if (run->size() != 1) throw UnindexedQubitRegisterException(node.name, static_cast<std::int64_t>(run->size()));
-  return create_hw_qubit(run->front());
+  return run->front();
 }
 
 template <class D>
-ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& node) const {
-  if (node.name == nullptr) return nullptr;
+ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::Identifier& node) const {
+  const std::optional<HwQubitIndex> index = _index_of(node);
+  return index ? create_hw_qubit(*index) : nullptr;
+}
+
+template <class D>
+std::optional<HwQubitIndex> _QubitsRewriting<D>::_index_of(const ast::IndexedIdentifier& node) const {
+  if (node.name == nullptr) return std::nullopt;
   const std::string& name = node.name->name;
   const auto* run = _run(name);
-  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return nullptr;
+  if (run == nullptr || !ast::is_exactly<ast::Identifier>(*node.name)) return std::nullopt;
   check(node.indices.size() == 1, "Only 1-length indexing is allowed");
   // Mostly one integer literal, read in place; any other index takes the checks of its own.
   const auto* list = std::get_if<ast::IndexList>(&node.indices.front());
@@ -249,11 +277,17 @@ ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& n
   if (*value < 0 || *value >= size)
     throw IndexError("Index " + std::to_string(*value) + " is out of range for the qubit register '" + name +
                      "' of " + qubits_text(size));
-  return create_hw_qubit((*run)[static_cast<std::size_t>(*value)]);
+  return (*run)[static_cast<std::size_t>(*value)];
 }
 
 template <class D>
-ast::Rewrite _QubitsRewriting<D>::visit_IndexedIdentifier(const ast::Ptr<ast::IndexedIdentifier>& node) {
+ast::Ptr<HwQubit> _QubitsRewriting<D>::_qubit_of(const ast::IndexedIdentifier& node) const {
+  const std::optional<HwQubitIndex> index = _index_of(node);
+  return index ? create_hw_qubit(*index) : nullptr;
+}
+
+template <class D>
+ast::Rewrite _QubitsRewriting<D>::_rewrite_indexed(const ast::Ptr<ast::IndexedIdentifier>& node) const {
   if (auto qubit = _qubit_of(*node)) return qubit;
   return node;
 }
@@ -273,13 +307,30 @@ ast::NodePtr _QubitsRewriting<D>::_rewritten_reference(const ast::NodePtr& opera
 }
 
 template <class D>
+bool _QubitsRewriting<D>::_rewrite_reference(ast::NodePtr& operand) const {
+  std::optional<HwQubitIndex> index;
+  if (ast::is_exactly<ast::IndexedIdentifier>(*operand)) {
+    index = _index_of(static_cast<const ast::IndexedIdentifier&>(*operand));
+  } else if (ast::is_exactly<ast::Identifier>(*operand)) {
+    index = _index_of(static_cast<const ast::Identifier&>(*operand));
+  } else {
+    return ast::is_exactly<HwQubit>(*operand);  // no child to walk
+  }
+  if (index) {
+    // The reference goes first: its node, mostly held here alone, leaves its slot of the
+    // compilation's arena to the hardware qubit made next (a q[i] and an HwQubit are of one size),
+    // memory just read rather than fresh memory.
+    operand.reset();
+    operand = create_hw_qubit(*index);
+  }
+  return true;
+}
+
+template <class D>
 void _QubitsRewriting<D>::_rewrite_operands(std::vector<ast::NodePtr>& operands) {
   for (ast::NodePtr& operand : operands) {
     if (operand == nullptr) continue;
-    if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
-      if (rewritten != operand) operand = std::move(rewritten);
-      continue;
-    }
+    if (_rewrite_reference(operand)) continue;
     // Another kind of operand, which a handler might turn into several or none: the generic
     // rewriting of the whole list, which leaves the operands already rewritten as they are.
     ast::rewrite_field<ast::QuantumGate>(*this, "qubits", operands);
@@ -290,11 +341,7 @@ void _QubitsRewriting<D>::_rewrite_operands(std::vector<ast::NodePtr>& operands)
 template <class D>
 template <class Owner>
 void _QubitsRewriting<D>::_rewrite_operand(const char* name, ast::NodePtr& operand) {
-  if (operand == nullptr) return;
-  if (ast::NodePtr rewritten = _rewritten_reference(operand)) {
-    if (rewritten != operand) operand = std::move(rewritten);
-    return;
-  }
+  if (operand == nullptr || _rewrite_reference(operand)) return;
   ast::rewrite_field<Owner>(*this, name, operand);
 }
 
@@ -520,6 +567,7 @@ ast::Rewrite _QubitsResolver::visit_TavoDeclaration(const ast::Ptr<TavoDeclarati
 
 template class _QubitsRewriting<_QubitsResolver>;
 template class _QubitsRewriting<_QubitOperandsResolver>;
+template class _QubitsRewriting<_QubitStatementsResolver>;
 
 // ---- broadcasting calls of user gates ----
 
@@ -629,7 +677,11 @@ programs::ProgramPtr QubitAllocator::operator()(const programs::ProgramPtr& prog
     _QubitsResolver resolver(mapping, &collector.single_qubits);
     return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
   }
-  _QubitOperandsResolver resolver(mapping, &collector.single_qubits);
+  if (collector.rewriting_needs_indexed_names()) {
+    _QubitOperandsResolver resolver(mapping, &collector.single_qubits);
+    return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
+  }
+  _QubitStatementsResolver resolver(mapping, &collector.single_qubits);
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
 }
 

@@ -1,5 +1,6 @@
 #include "vell_qasm/passes/code_resolving/gate_inlining.hpp"
 
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -98,8 +99,65 @@ bool is_real_type(const ast::NodePtr& type) {
 }
 
 // The names declared so far in program order, each with whether every declaration of it so far
-// holds a real number.
-using DeclaredNames = std::unordered_map<std::string, bool>;
+// holds a real number. A long program declares a name every few statements: the names are kept
+// in one character buffer and found through one array probed in place, since a hash map's
+// allocation per name (and its rehashing, which visits every node) cost more than the lookups
+// it serves.
+class DeclaredNames {
+ public:
+  // Null when `name` is not declared; valid until the next declare().
+  const bool* find(std::string_view name) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t hash = std::hash<std::string_view>()(name);
+    for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
+      const Slot& slot = slots_[i];
+      if (!slot.used) return nullptr;
+      if (slot.hash == hash && text(slot) == name) return &slot.real;
+    }
+  }
+  bool contains(std::string_view name) const { return find(name) != nullptr; }
+
+  void declare(std::string_view name, bool real) {
+    if ((used_ + 1) * 4 > slots_.size() * 3) grow();  // at most three slots in four taken
+    const std::size_t hash = std::hash<std::string_view>()(name);
+    std::size_t i = hash & mask();
+    for (; slots_[i].used; i = (i + 1) & mask()) {
+      Slot& slot = slots_[i];
+      if (slot.hash == hash && text(slot) == name) {
+        slot.real = slot.real && real;
+        return;
+      }
+    }
+    slots_[i] = Slot{hash, names_.size(), name.size(), true, real};
+    names_.append(name);
+    ++used_;
+  }
+
+ private:
+  struct Slot {
+    std::size_t hash = 0;
+    std::size_t offset = 0;  // of the name in names_
+    std::size_t length = 0;
+    bool used = false;
+    bool real = false;
+  };
+  std::size_t mask() const { return slots_.size() - 1; }
+  std::string_view text(const Slot& slot) const { return std::string_view(names_).substr(slot.offset, slot.length); }
+  void grow() {
+    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (!slot.used) continue;
+      std::size_t i = slot.hash & mask();
+      while (slots_[i].used) i = (i + 1) & mask();
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;  // a power of two of them
+  std::size_t used_ = 0;
+  std::string names_;
+};
 
 // Whether `node` surely is a real number (a float), so that a gate parameter may take it as it
 // is. Unsure (deep expressions included) means no: the caller casts.
@@ -113,8 +171,8 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
     case ast::NodeKind::Identifier: {
       const auto& name = static_cast<const ast::Identifier&>(*node).name;
       if (CONSTANTS.contains(name)) return true;
-      auto found = declared.find(name);
-      return found != declared.end() && found->second;
+      const bool* real = declared.find(name);
+      return real != nullptr && *real;
     }
     case ast::NodeKind::UnaryExpression: {
       const auto& unary = static_cast<const ast::UnaryExpression&>(*node);
@@ -455,17 +513,19 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   // A plain lookup: a user gate's call is no failure of the built-in test.
   bool _is_built_in(const ast::QuantumGate& node) const {
-    return _built_in_gates->contains(GateSignature{gate_name(node)});
+    return _built_in_gates->contains(std::string_view(gate_name(node)));
   }
 
   // The banked gate of a call checked before (the body scan).
   const BankedGate& _bank_entry(const ast::QuantumGate& node) const {
-    return *_signature_to_definition.at(GateSignature{gate_name(node)});
+    auto banked = _signature_to_definition.find(std::string_view(gate_name(node)));
+    check(banked != _signature_to_definition.end());
+    return *banked->second;
   }
 
   // The banked gate of a call, its counts checked.
   const BankedGate& _get_gate_definition(const ast::Ptr<ast::QuantumGate>& node) const {
-    auto banked = _signature_to_definition.find(GateSignature{gate_name(*node)});
+    auto banked = _signature_to_definition.find(std::string_view(gate_name(*node)));
     if (banked == _signature_to_definition.end()) throw SignatureNotFoundException(node);
     _validate_calling_arguments(banked->second->node, node);
     return *banked->second;
@@ -474,9 +534,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
  private:
   void _declare(const ast::Ptr<ast::Identifier>& name, const ast::NodePtr& type) {
     if (!name) return;
-    const bool real = is_real_type(type);
-    auto [entry, fresh] = _declared.try_emplace(name->name, real);
-    if (!fresh) entry->second = entry->second && real;
+    _declared.declare(name->name, is_real_type(type));
   }
 
   void _add_gate(std::shared_ptr<BankedGate> gate) {
@@ -653,7 +711,8 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     if (gate_def->qubits.size() != node->qubits.size()) throw ArgumentsMismatchException(node, gate_def, "qubit");
   }
 
-  std::unordered_map<GateSignature, std::shared_ptr<BankedGate>> _signature_to_definition;
+  std::unordered_map<GateSignature, std::shared_ptr<BankedGate>, GateSignatureHash, GateSignatureEqual>
+      _signature_to_definition;
   std::shared_ptr<const GateSignatures> _built_in_gates;
   const std::int64_t _max_expansion;
   // Syntax nodes produced (or about to be) by the run's expansions.

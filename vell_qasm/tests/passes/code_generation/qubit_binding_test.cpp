@@ -151,6 +151,11 @@ TEST(QubitAllocator, NamesOutsideOperandsAreFoundWhereverTheyStand) {
       {"qubit[1] r; if (r == 1) { h r[0]; }", "if ($0 == 1) {\n  h $0;\n}\n"},
       // Names that look like a register's (same length and first letter) but are none.
       {"qubit[2] qa; qb = 1; h qa[1];", "qb = 1;\nh $1;\n"},
+      {"qubit[2] qa; qb[0] = 1; h qa[1];", "qb[0] = 1;\nh $1;\n"},
+      // An indexed register outside the qubit operands: in a measurement that is an expression, also
+      // in a block.
+      {"qubit[2] q; bit b; b = measure q[1];", "bit b;\nb = measure $1;\n"},
+      {"qubit[2] q; if (c[0] == 1) { b = measure q[0]; }", "if (c[0] == 1) {\n  b = measure $0;\n}\n"},
       // Registers named in qubit operands only.
       {"qubit r; qubit[2] q; h r; cx r, q[1]; reset r; measure r -> c[0]; barrier r, q; delay[10ns] r;",
        "h $0;\ncx $0, $2;\nreset $0;\nc[0] = measure $0;\nbarrier $0, $1, $2;\ndelay[10.0ns] $0;\n"},

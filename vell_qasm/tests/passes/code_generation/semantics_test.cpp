@@ -103,6 +103,29 @@ TEST(CodeGenerationSemantics, AssignmentsToTheLoopVariableAreFoundInEveryNestedB
   }
 }
 
+TEST(CodeGenerationSemantics, OnlyWritesInsideTheLoopsBodyMakeItsEndBeCopied) {
+  // The loop's end `n` is read in place unless the body writes it: writes before or after the
+  // loop, or in another loop, do not count; one in a loop nested in the body does.
+  struct Case {
+    const char* before;
+    const char* body;
+    const char* after;
+    bool copied;
+  };
+  const Case cases[] = {
+      {"n = 4;", "rx(0.1) q;", "n = 5;", false},
+      {"for int j in [0:1] { n = 2; }", "rx(0.1) q;", "for int j in [0:1] { n = 2; }", false},
+      {"", "for int k in [0:1] { n = 2; }", "", true},
+      {"", "if (true) { n = 2; }", "n = 5;", true},
+      {"", "b = measure q;", "", false},
+  };
+  for (const Case& c : cases) {
+    const std::string listing = listing_of(std::string("int n = 3; qubit q; bit b; ") + c.before +
+                                           " for int i in [0:n] { " + c.body + " } " + c.after);
+    EXPECT_EQ(listing.find("<= v0)") == std::string::npos, c.copied) << c.before << " | " << c.body << "\n" << listing;
+  }
+}
+
 TEST(CodeGenerationSemantics, RefusedPrograms) {
   expect_throw<parsing::RedeclarationException>([] { listing_of("int k = 1;\nint k = 2;"); },
                                                 "The variable 'k' is declared again at line 2, column 0.");

@@ -49,6 +49,17 @@ TEST(GateSignature, ValueByNameWithItsText) {
             GateSignature{"cu"});
 }
 
+// A set of signatures is asked by bare name as by signature, with the same answer.
+TEST(GateSignature, SetsAreAskedByName) {
+  const GateSignatures set{{"h"}, {"cx"}, {""}};
+  for (const char* name : {"h", "cx", "", "x", "hh", "c"}) {
+    const bool expected = set.count(GateSignature{name}) == 1;
+    EXPECT_EQ(set.contains(std::string_view(name)), expected) << name;
+    EXPECT_EQ(set.find(std::string(name)) != set.end(), expected) << name;
+  }
+  EXPECT_EQ(set.size(), 3u);
+}
+
 TEST(GateInlining, BuiltInCallsStayAsTheyAreWithoutArityChecks) {
   logging::Capture capture;
   auto root = openqasm3::parse("qubit[2] q; h q[0]; rz(0.5, 7) q[0], q[1], q[1]; cx q; U(1, 2, 3) $0;");
@@ -352,6 +363,20 @@ TEST(GateInlining, ParametersAreRealNumbers) {
   // A name declared both real and not (in two scopes) is cast.
   EXPECT_EQ(printed(inline_gates("gate g(c) a { rz(c) a; } float f; if (b) { int f; g(f) q; }")),
             printed("float f; if (b) { int f; rz(float(f)) q; }"));
+}
+
+// Many declarations: each name keeps whether it is real, its redeclaration included, however
+// many names come between; an undeclared name stays undeclared.
+TEST(GateInlining, ManyDeclaredNamesKeepTheirTypes) {
+  std::string declarations, expected;
+  for (int i = 0; i < 700; ++i)
+    declarations += (i % 2 ? "int n" : "float n") + std::to_string(i) + ";\n";
+  declarations += "int n0;\n";  // n0 is no longer surely real
+  const std::string gates = "gate half(c) a { rz(c / 2) a; } gate g(t) a { h a; }\n";
+  EXPECT_EQ(printed(inline_gates(gates + declarations + "half(n0) q; half(n1) q; half(n698) q; half(n699) q;")),
+            printed(declarations + "rz(float(n0) / 2) q; rz(float(n1) / 2) q; rz(n698 / 2) q; rz(float(n699) / 2) q;"));
+  EXPECT_EQ(printed(inline_gates(gates + declarations + "g(n350 + n699) q;")), printed(declarations + "h q;"));
+  EXPECT_THROW(inline_gates(gates + declarations + "g(n700) q;"), UndeclaredArgumentException);
 }
 
 std::string doubling_chain(int levels, const std::string& link) {

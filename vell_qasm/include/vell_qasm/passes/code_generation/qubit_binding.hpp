@@ -11,8 +11,9 @@
 //      (TooManyRequiredQubitsException), then the named qubits the machine lacks
 //      (CallingUnsupportedQubitsException); then each register in declaration order takes the
 //      lowest hardware qubits still free, never one the program names itself;
-//   3. rewriting (_QubitsResolver, or the cheaper _QubitOperandsResolver where the collection
-//      found that no name outside a qubit operand can be a register's): q[i] becomes the
+//   3. rewriting (_QubitsResolver, or the cheaper _QubitOperandsResolver or
+//      _QubitStatementsResolver where the collection found that no name, or no name nor indexed
+//      name, outside a qubit operand can be a register's): q[i] becomes the
 //      register's i-th hardware qubit (an index that folds to an integer literal, such as 3 - 1
 //      after constant inlining, counts as one); declarations are removed.
 //
@@ -133,6 +134,10 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
   // apart by length and first character only, so the answer may be yes for none), or a plain
   // name is measured into a plain name (whose declared size the rewriting checks).
   bool rewriting_needs_names() const;
+  // Whether the rewriting must look at indexed identifiers outside the qubit operands it
+  // resolves itself: some such identifier (told apart as above) may name a register, or an
+  // operand of another kind may hold one.
+  bool rewriting_needs_indexed_names() const;
 
   void visit_QubitDeclaration(openqasm3::ast::QubitDeclaration& node) override;
   void visit_HwQubit(configurations::HwQubit& node) override;
@@ -155,6 +160,9 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
   std::unordered_map<std::string, std::int64_t> _declared;
   int _below_indexed = 0;
   std::bitset<64 * 256> _names_seen;  // by _name_key
+  std::bitset<64 * 256> _indexed_names_seen;  // by _name_key, indexed identifiers outside operands
+  bool _indexed_unknown = false;  // an indexed identifier of no plain name, or an odd operand
+  bool _at_operand = false;  // the indexed identifier visited next is an operand
   bool _measures_into_names = false;
 };
 
@@ -163,19 +171,19 @@ DeclaredQubitsMapping _map_declared_qubits_to_explicit_qubits(const DeclarationS
                                                       const std::set<HwQubitIndex>& explicitly_stated_hw_qubits,
                                                       const configurations::MachineSetup& machine_setup);
 
-// Rewriting; see the top of this file for what each reference becomes. Two walkers share it (D):
-// _QubitsResolver also looks at every identifier (a register named in an expression) and every
-// classical declaration (the sizes of measurement targets); _QubitOperandsResolver, for a tree in
-// which the collection found no need of either, leaves them alone, so that its walk can pass
-// expressions by.
+// Rewriting; see the top of this file for what each reference becomes. Three walkers share it
+// (D): _QubitsResolver also looks at every identifier (a register named in an expression) and
+// every classical declaration (the sizes of measurement targets); _QubitOperandsResolver, for a
+// tree in which the collection found no need of either, leaves them alone but still looks at every
+// indexed identifier; _QubitStatementsResolver, where no indexed identifier outside the operands
+// can name a register either, looks only at the statements that take qubits, so that its walk
+// passes expressions by.
 template <class D> class _QubitsRewriting : public Transformer<D> {
  public:
   // `single_qubits`: the names declared without a size (kept by reference; may be null).
   explicit _QubitsRewriting(const DeclaredQubitsMapping& qubits_mapping,
                             const std::unordered_set<std::string>* single_qubits = nullptr);
 
-  openqasm3::ast::Rewrite visit_IndexedIdentifier(
-      const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override;
   openqasm3::ast::Rewrite visit_QuantumBarrier(const openqasm3::ast::Ptr<openqasm3::ast::QuantumBarrier>& node) override;
   openqasm3::ast::Rewrite visit_DelayInstruction(
       const openqasm3::ast::Ptr<openqasm3::ast::DelayInstruction>& node) override;
@@ -189,6 +197,8 @@ template <class D> class _QubitsRewriting : public Transformer<D> {
  protected:
   // The hardware qubit `node` names, or null when it names no register.
   openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::Identifier& node) const;
+  // An indexed identifier as its handler rewrites it.
+  openqasm3::ast::Rewrite _rewrite_indexed(const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) const;
 
   // The classical variables in declaration order (filled by _QubitsResolver), indexed by name
   // only when a measurement asks (the variables are the declarations' own, which stay in the
@@ -199,9 +209,14 @@ template <class D> class _QubitsRewriting : public Transformer<D> {
   // The run of a register, or null when `name` is no register.
   const std::vector<HwQubitIndex>* _run(std::string_view name) const;
   openqasm3::ast::Ptr<configurations::HwQubit> _qubit_of(const openqasm3::ast::IndexedIdentifier& node) const;
+  // The hardware qubit of a qubit reference, nullopt when it names no register.
+  std::optional<HwQubitIndex> _index_of(const openqasm3::ast::Identifier& node) const;
+  std::optional<HwQubitIndex> _index_of(const openqasm3::ast::IndexedIdentifier& node) const;
   // `operand` as its handler would rewrite it, when it is a plain or indexed identifier or a hardware
   // qubit (without a handler call); null for any other operand.
   openqasm3::ast::NodePtr _rewritten_reference(const openqasm3::ast::NodePtr& operand) const;
+  // _rewritten_reference made in place: false, `operand` untouched, for any other operand.
+  bool _rewrite_reference(openqasm3::ast::NodePtr& operand) const;
   // The generic rewriting of a single operand (field `name` of class Owner), made in place.
   template <class Owner> void _rewrite_operand(const char* name, openqasm3::ast::NodePtr& operand);
   // The generic rewriting of a gate's operand list, made in place.
@@ -232,11 +247,25 @@ class _QubitsResolver final : public _QubitsRewriting<_QubitsResolver>, public T
   using _QubitsRewriting::_QubitsRewriting;
 
   openqasm3::ast::Rewrite visit_Identifier(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& node) override;
+  openqasm3::ast::Rewrite visit_IndexedIdentifier(
+      const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override {
+    return _rewrite_indexed(node);
+  }
   // Notes the declaration for the sizes of measurement targets.
   openqasm3::ast::Rewrite visit_TavoDeclaration(const openqasm3::ast::Ptr<TavoDeclaration>& node) override;
 };
 
 class _QubitOperandsResolver final : public _QubitsRewriting<_QubitOperandsResolver> {
+ public:
+  using _QubitsRewriting::_QubitsRewriting;
+
+  openqasm3::ast::Rewrite visit_IndexedIdentifier(
+      const openqasm3::ast::Ptr<openqasm3::ast::IndexedIdentifier>& node) override {
+    return _rewrite_indexed(node);
+  }
+};
+
+class _QubitStatementsResolver final : public _QubitsRewriting<_QubitStatementsResolver> {
  public:
   using _QubitsRewriting::_QubitsRewriting;
 };

@@ -54,6 +54,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 #include "openqasm3/ast.hpp"
@@ -84,7 +85,24 @@ struct std::hash<vell_qasm::passes::code_resolving::GateSignature> {
 
 namespace vell_qasm::passes::code_resolving {
 
-using GateSignatures = std::unordered_set<GateSignature>;
+// Hashing and equality of signatures that also take a bare name, so that a call's name is
+// looked up where it stands, without a GateSignature made of a copy of it.
+struct GateSignatureHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>()(name); }
+  std::size_t operator()(const GateSignature& s) const noexcept { return (*this)(std::string_view(s.name)); }
+};
+struct GateSignatureEqual {
+  using is_transparent = void;
+  static std::string_view name_of(std::string_view name) { return name; }
+  static std::string_view name_of(const GateSignature& s) { return s.name; }
+  template <class A, class B>
+  bool operator()(const A& a, const B& b) const noexcept {
+    return name_of(a) == name_of(b);
+  }
+};
+
+using GateSignatures = std::unordered_set<GateSignature, GateSignatureHash, GateSignatureEqual>;
 
 // Base of every failure of gate inlining; `node` is the node at fault.
 class GateResolverException : public std::exception, public HasLocation {
