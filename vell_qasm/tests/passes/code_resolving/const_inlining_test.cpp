@@ -208,13 +208,6 @@ TEST(ConstInlining, SwitchCasesAreGatheredAndResolvedToo) {
   EXPECT_EQ(printed(root), printed("switch (k) { case 1, 2 { x = 1 + 2; } default { y = 2; } }"));
 }
 
-}  // namespace
-}  // namespace vell_qasm::passes::code_resolving
-
-namespace vell_qasm::passes::code_resolving {
-namespace {
-
-using namespace vell_qasm::testing;
 
 TEST(ConstInlining, IndexListsAreResolvedToo) {
   // The reference walk leaves the inner lists of an index alone; no constant name may survive there.
@@ -224,13 +217,6 @@ TEST(ConstInlining, IndexListsAreResolvedToo) {
             printed("qubit[3] q; bit[3] b; x q[2 - 1]; b[2] = measure q[2]; b[0] = b[2];"));
 }
 
-}  // namespace
-}  // namespace vell_qasm::passes::code_resolving
-
-namespace vell_qasm::passes::code_resolving {
-namespace {
-
-using namespace vell_qasm::testing;
 
 // The screen only spares lookups: a name sharing a constant's length and first byte
 // still goes to the table, and a constant entered after the screen was made is found.
@@ -260,13 +246,6 @@ TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
   }
 }
 
-}  // namespace
-}  // namespace vell_qasm::passes::code_resolving
-
-namespace vell_qasm::passes::code_resolving {
-namespace {
-
-using namespace vell_qasm::testing;
 
 // A constant defined by a long flat expression: its initialiser is resolved, and its uses folded,
 // without running out of stack.
