@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes {
 
@@ -48,10 +49,7 @@ AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_vie
 void AllowedNodeScreening::failed_in(ast::QASMNode& statement) { locate_failure(statement); }
 
 void AllowedNodeScreening::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
-  generic_visit(node);
-  for (auto& index : node.indices)
-    if (auto* list = std::get_if<ast::IndexList>(&index))
-      for (auto& item : *list) visit(item);
+  visit_with_index_lists(*this, node);
 }
 
 programs::ProgramPtr AllowedNodeScreening::operator()(const programs::ProgramPtr& program) {

@@ -38,4 +38,13 @@ template <class D> class Transformer : public openqasm3::ast::TransformerFor<D> 
   void failed_in(openqasm3::ast::QASMNode& statement) override { locate_failure(statement); }
 };
 
+// The generic walk of an IndexedIdentifier, then the expressions of its inner index lists, which
+// the library's walk does not enter: for read-only walks that must see every node.
+inline void visit_with_index_lists(openqasm3::ast::QASMVisitor& v, openqasm3::ast::IndexedIdentifier& node) {
+  v.generic_visit(node);
+  for (auto& index : node.indices)
+    if (auto* list = std::get_if<openqasm3::ast::IndexList>(&index))
+      for (auto& item : *list) v.visit(item);
+}
+
 }  // namespace vell_qasm::passes

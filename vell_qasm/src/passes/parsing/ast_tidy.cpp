@@ -90,10 +90,7 @@ class DeclarationSurvey : public NodeSearch<DeclarationSurvey> {
     generic_visit(node);
   }
   void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {
-    generic_visit(node);
-    for (auto& index : node.indices)
-      if (auto* list = std::get_if<ast::IndexList>(&index))
-        for (auto& item : *list) visit(item);
+    visit_with_index_lists(*this, node);
   }
 
  private:
