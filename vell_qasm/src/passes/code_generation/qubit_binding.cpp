@@ -75,6 +75,20 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 _QubitsCollector::_QubitsCollector() {}
 
+void _QubitsCollector::collect(ast::Program& program) {
+  _in_place = true;
+  for (std::size_t i = 0; i < program.statements.size(); ++i) {
+    _top = program.statements[i].get();
+    _top_position = i;
+    visit(program.statements[i]);
+  }
+  _top = nullptr;
+  // A name met in an operand before any declaration of it is the register's after all.
+  if (std::any_of(_unknown_operand_names.begin(), _unknown_operand_names.end(),
+                  [&](std::string_view name) { return _declared.contains(std::string(name)); }))
+    _in_place = false;
+}
+
 void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   check(node.qubit != nullptr, "A qubit declaration names its register");
   const std::string& declaration_name = node.qubit->name;
@@ -88,8 +102,134 @@ void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
       throw ValueError("The qubit register '" + declaration_name + "' has a negative size " + std::to_string(size));
   }
   if (!node.size) single_qubits.insert(declaration_name);
-  _declared.emplace(declaration_name, size);
+  _declared.emplace(declaration_name, _Register{size, _declared_qubits, !node.size});
   declaration_to_size.emplace_back(declaration_name, size);
+  // Beyond int64 the allocation fails, and nested declarations are left to the walk.
+  if (__builtin_add_overflow(_declared_qubits, size, &_declared_qubits) || &node != _top || _unrewritten > 0)
+    _in_place = false;
+  if (_in_place) _top_declarations.push_back(_top_position);
+}
+
+const _QubitsCollector::_Register* _QubitsCollector::_register(const std::string& name) {
+  // Mostly the register of the operand before: no hashing.
+  if (_last_register != nullptr && _last_register->first == name) return &_last_register->second;
+  auto found = _declared.find(name);
+  if (found == _declared.end()) return nullptr;
+  _last_register = &*found;  // elements of an unordered_map stay where they are
+  return &found->second;
+}
+
+void _QubitsCollector::_note_operand(ast::NodePtr& operand) {
+  // As _QubitsRewriting::_rewrite_reference would rewrite it; a whole register is left to the
+  // walk. The index is read by rewrite_in_place, which frees the reference and so reads it anyway.
+  const bool indexed = ast::is_exactly<ast::IndexedIdentifier>(*operand);
+  const ast::Identifier* name = indexed ? static_cast<const ast::IndexedIdentifier&>(*operand).name.get()
+                                        : static_cast<const ast::Identifier*>(operand.get());
+  if (name == nullptr || !ast::is_exactly<ast::Identifier>(*name)) return;  // names no register
+  if (_unrewritten > 0) {
+    _in_place = false;
+    return;
+  }
+  const _Register* declared = _register(name->name);
+  if (declared == nullptr) {
+    _unknown_operand_names.emplace_back(name->name);
+  } else if (indexed || declared->single) {
+    _bindings.push_back({&operand, declared});
+  } else {
+    _in_place = false;  // a whole register
+  }
+}
+
+bool _QubitsCollector::rewrites_in_place() const {
+  return _in_place && !rewriting_needs_names() && !rewriting_needs_indexed_names();
+}
+
+namespace {
+
+const ast::IndexedIdentifier* indexed_at(const ast::NodePtr& operand) {
+  return operand != nullptr && ast::is_exactly<ast::IndexedIdentifier>(*operand)
+             ? static_cast<const ast::IndexedIdentifier*>(operand.get())
+             : nullptr;
+}
+
+// The index list of q[i] (its one index, when a list), or null.
+const ast::IndexList* index_list_of(const ast::IndexedIdentifier& node) {
+  return node.indices.size() == 1 ? std::get_if<ast::IndexList>(&node.indices.front()) : nullptr;
+}
+
+// A node with the control block just before it (the tree's nodes are made in place).
+void prefetch_node(const void* node) {
+  __builtin_prefetch(static_cast<const char*>(node) - 16);
+  __builtin_prefetch(static_cast<const char*>(node) + 48);
+}
+
+}  // namespace
+
+// The references lie all over the tree, each a chain of nodes that its freeing reads: the
+// reference, its index list, the literal, the name. Reading them one after the other would wait
+// on memory at every link, so the chains of the references ahead are fetched meanwhile, one link
+// further at each step; every link is read anew from the operand's slot, which always holds a
+// live node (a slot met twice, in a statement shared by two places, is rewritten the first time).
+bool _QubitsCollector::rewrite_in_place(ast::Program& program, const DeclaredQubitsMapping& mapping) {
+  std::vector<HwQubitIndex> qubits;  // the runs one after the other: in declaration order
+  for (const auto& [name, run] : mapping) qubits.insert(qubits.end(), run.begin(), run.end());
+  const std::size_t count = _bindings.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k + 16 < count) __builtin_prefetch(_bindings[k + 16].operand);
+    if (k + 12 < count && *_bindings[k + 12].operand != nullptr) prefetch_node(_bindings[k + 12].operand->get());
+    if (k + 8 < count) {
+      if (const auto* ahead = indexed_at(*_bindings[k + 8].operand)) {
+        prefetch_node(ahead->name.get());
+        __builtin_prefetch(ahead->indices.data());
+      }
+    }
+    if (k + 4 < count) {
+      if (const auto* ahead = indexed_at(*_bindings[k + 4].operand)) {
+        const ast::IndexList* list = index_list_of(*ahead);
+        if (list != nullptr && !list->empty()) __builtin_prefetch(list->data());
+      }
+    }
+    if (k + 2 < count) {
+      if (const auto* ahead = indexed_at(*_bindings[k + 2].operand)) {
+        const ast::IndexList* list = index_list_of(*ahead);
+        if (list != nullptr && !list->empty() && list->front() != nullptr) prefetch_node(list->front().get());
+      }
+    }
+
+    ast::NodePtr& operand = *_bindings[k].operand;
+    const _Register& declared = *_bindings[k].declared;
+    std::int64_t index = 0;
+    if (const auto* reference = indexed_at(operand)) {
+      // One integer literal within the register; anything else (an index to fold, or to refuse)
+      // is the walk's, which takes the tree as it is now.
+      const ast::IndexList* list = index_list_of(*reference);
+      if (list == nullptr || list->size() != 1 || list->front() == nullptr ||
+          !ast::is_exactly<ast::IntegerLiteral>(*list->front()))
+        return false;
+      index = static_cast<const ast::IntegerLiteral&>(*list->front()).value;
+      if (index < 0 || index >= declared.size) return false;
+    } else if (!ast::is_exactly<ast::Identifier>(*operand)) {
+      continue;  // rewritten already
+    }
+    // The reference goes first, for its arena slot (see _QubitsRewriting::_rewrite_reference).
+    operand.reset();
+    operand = create_hw_qubit(qubits[static_cast<std::size_t>(declared.first + index)]);
+  }
+  if (_top_declarations.empty()) return true;
+  // The declarations leave the statement list in one pass.
+  auto& statements = program.statements;
+  std::size_t kept = _top_declarations.front();
+  auto next = _top_declarations.begin();
+  for (std::size_t i = kept; i < statements.size(); ++i) {
+    if (next != _top_declarations.end() && *next == i) {
+      statements[i].reset();
+      ++next;
+    } else {
+      statements[kept++] = std::move(statements[i]);
+    }
+  }
+  statements.resize(kept);
+  return true;
 }
 
 void _QubitsCollector::visit_HwQubit(configurations::HwQubit& node) { explicitly_stated_hw_qubits.insert(node.index); }
@@ -140,10 +280,14 @@ static bool holds_nothing_to_collect(const ast::IndexedIdentifier& node) {
                       [](const ast::IndexElement& index) { return std::holds_alternative<ast::Ptr<ast::DiscreteSet>>(index); });
 }
 
-void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
+void _QubitsCollector::_visit_operand(ast::NodePtr& operand) {
   // The rewriting resolves a plain or indexed identifier as an operand, never as an identifier;
   // what stands below one is walked only for the hardware qubits it may hold.
-  if (operand == nullptr || ast::is_exactly<ast::Identifier>(*operand)) return;
+  if (operand == nullptr) return;
+  if (ast::is_exactly<ast::Identifier>(*operand)) {
+    _note_operand(operand);
+    return;
+  }
   if (ast::is_exactly<HwQubit>(*operand)) {
     visit(*operand);
     return;
@@ -154,9 +298,12 @@ void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
     visit(*operand);
     return;
   }
+  _note_operand(operand);
   if (holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand))) return;
   _at_operand = true;
+  ++_unrewritten;
   visit(*operand);
+  --_unrewritten;
 }
 
 // The walks below are the generic ones (annotations hold no node), operands aside.
@@ -164,17 +311,19 @@ void _QubitsCollector::visit_QuantumGate(ast::QuantumGate& node) {
   for (const auto& modifier : node.modifiers) _visit(modifier);
   _visit(node.name);
   for (const auto& argument : node.arguments) _visit(argument);
-  for (const auto& operand : node.qubits) _visit_operand(operand);
+  for (auto& operand : node.qubits) _visit_operand(operand);
   _visit(node.duration);
 }
 
 void _QubitsCollector::visit_QuantumBarrier(ast::QuantumBarrier& node) {
-  for (const auto& operand : node.qubits) _visit_operand(operand);
+  for (auto& operand : node.qubits) _visit_operand(operand);
 }
 
 void _QubitsCollector::visit_DelayInstruction(ast::DelayInstruction& node) {
+  ++_unrewritten;  // the rewriting leaves the duration alone
   _visit(node.duration);
-  for (const auto& operand : node.qubits) _visit_operand(operand);
+  --_unrewritten;
+  for (auto& operand : node.qubits) _visit_operand(operand);
 }
 
 void _QubitsCollector::visit_QuantumReset(ast::QuantumReset& node) { _visit_operand(node.qubits); }
@@ -184,7 +333,7 @@ void _QubitsCollector::visit_QuantumMeasurementStatement(ast::QuantumMeasurement
   if (measurement && is_plain_identifier(measurement->qubit) && is_plain_identifier(node.target))
     _measures_into_names = true;
   if (node.measure && ast::is_exactly<ast::QuantumMeasurement>(*node.measure)) {
-    _visit_operand(static_cast<const ast::QuantumMeasurement&>(*node.measure).qubit);
+    _visit_operand(static_cast<ast::QuantumMeasurement&>(*node.measure).qubit);
   } else {
     _visit(node.measure);
   }
@@ -670,9 +819,11 @@ QubitAllocator::QubitAllocator(std::shared_ptr<const configurations::MachineSetu
 programs::ProgramPtr QubitAllocator::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
   _QubitsCollector collector;
-  collector.visit(tree);
+  collector.collect(*tree);
   const DeclaredQubitsMapping mapping = _map_declared_qubits_to_explicit_qubits(
       collector.declaration_to_size, collector.explicitly_stated_hw_qubits, *_machine_setup);
+  if (collector.rewrites_in_place() && collector.rewrite_in_place(*tree, mapping))
+    return std::make_shared<programs::OpenQasmProgram>(tree);
   if (collector.rewriting_needs_names()) {
     _QubitsResolver resolver(mapping, &collector.single_qubits);
     return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));
