@@ -171,7 +171,10 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
   void visit_QuantumMeasurementStatement(openqasm3::ast::QuantumMeasurementStatement& node) override;
 
  private:
-  void _visit(const openqasm3::ast::NodePtr& node);
+  // By reference: no handle of the node's class converted to a NodePtr (a count up and down).
+  template <class T> void _visit(const openqasm3::ast::Ptr<T>& node) {
+    if (node) visit(*node);
+  }
   void _visit_operand(openqasm3::ast::NodePtr& operand);
   static std::size_t _name_key(std::string_view name);
 
