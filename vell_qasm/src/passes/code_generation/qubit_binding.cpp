@@ -5,6 +5,7 @@
 
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/parsing/node_search.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -42,6 +43,23 @@ std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
   return static_cast<const ast::IntegerLiteral&>(*folded.node()).value;
 }
 
+// A walk of a large tree waits on memory at nearly every node: the nodes of a statement are
+// scattered no more than the parser's order scattered them, but the tree is far larger than the
+// caches. The parser makes a statement's nodes just before the statement itself, so the few
+// kilobytes below a statement's node mostly hold its subtree: fetched a few statements ahead of
+// the walk, they are in the cache when the walk gets there.
+constexpr std::size_t kStatementsAhead = 8;
+constexpr std::uintptr_t kSubtreeBytes = 2048;
+
+// Called before the walk of statements[i]. Inlined where it is called: GCC takes a function that
+// does nothing but prefetch for one without effects, and drops its calls.
+[[gnu::always_inline]] inline void prefetch_ahead(const std::vector<ast::NodePtr>& statements, std::size_t i) {
+  if (i + kStatementsAhead >= statements.size()) return;
+  const auto end = reinterpret_cast<std::uintptr_t>(statements[i + kStatementsAhead].get()) + 64;
+  for (std::uintptr_t line = end - kSubtreeBytes; line < end; line += 64)
+    __builtin_prefetch(reinterpret_cast<const void*>(line));
+}
+
 }  // namespace
 
 // ---- exceptions ----
@@ -73,31 +91,13 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 // ---- collection ----
 
-namespace {
-
-// A walk of a large tree waits on memory at nearly every node: the nodes of a statement are
-// scattered no more than the parser's order scattered them, but the tree is far larger than the
-// caches. The parser makes a statement's nodes just before the statement itself, so the few
-// kilobytes below a statement's node mostly hold its subtree: fetched a few statements ahead of
-// the walk, they are in the cache when the walk gets there.
-constexpr std::size_t kStatementsAhead = 8;
-constexpr std::uintptr_t kSubtreeBytes = 2048;
-
-void prefetch_subtree(const ast::QASMNode* statement) {
-  const auto end = reinterpret_cast<std::uintptr_t>(statement) + 64;
-  for (std::uintptr_t back = kSubtreeBytes; back > 0; back -= 64)
-    __builtin_prefetch(reinterpret_cast<const void*>(end - back));
-}
-
-}  // namespace
-
 _QubitsCollector::_QubitsCollector() {}
 
 void _QubitsCollector::collect(ast::Program& program) {
   _in_place = true;
   const std::size_t count = program.statements.size();
   for (std::size_t i = 0; i < count; ++i) {
-    if (i + kStatementsAhead < count) prefetch_subtree(program.statements[i + kStatementsAhead].get());
+    prefetch_ahead(program.statements, i);
     _top = program.statements[i].get();
     _top_position = i;
     visit(program.statements[i]);
@@ -738,43 +738,73 @@ template class _QubitsRewriting<_QubitStatementsResolver>;
 
 namespace {
 
-// One walk in program order: gates, registers and integer constants are noted where they are
-// declared (before any use in a valid program), and calls of the gates are repeated per qubit.
+// What the broadcasting has met so far in program order: gates, registers and integer constants
+// are noted where they are declared (before any use in a valid program).
+class UserGateScope {
+ public:
+  void define(const ast::QuantumGateDefinition& node) {
+    if (node.name) _gates.insert_or_assign(node.name->name, true);
+  }
+  void declare(const ast::ConstantDeclaration& node) {
+    if (node.identifier && node.init_expression && ast::is_exactly<ast::IntegerLiteral>(*node.init_expression))
+      _literal_constants.insert_or_assign(node.identifier->name,
+                                          static_cast<const ast::IntegerLiteral&>(*node.init_expression).value);
+  }
+  void declare(const ast::QubitDeclaration& node) {
+    if (!node.qubit || !node.size) return;  // a single qubit is no register
+    std::optional<std::int64_t> size;
+    if (ast::is_exactly<ast::IntegerLiteral>(*node.size)) {
+      size = static_cast<const ast::IntegerLiteral&>(*node.size).value;
+    } else if (ast::is_exactly<ast::Identifier>(*node.size)) {
+      auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node.size).name);
+      if (found != _literal_constants.end()) size = found->second;
+    }
+    _registers.insert_or_assign(node.qubit->name, size);
+  }
+
+  // The size of the register `operand` passes whole (nullopt: not known), or null when it passes none.
+  const std::optional<std::int64_t>* whole_register(const ast::NodePtr& operand) const {
+    if (!is_plain_identifier(operand)) return nullptr;
+    return _registers.find(static_cast<const ast::Identifier&>(*operand).name);
+  }
+  // Whether `call` calls a gate defined so far with a register passed whole: the calls to repeat
+  // (or to refuse).
+  bool broadcasts(const ast::QuantumGate& call) const {
+    if (_registers.empty() || !call.name || !_gates.contains(call.name->name)) return false;
+    return std::any_of(call.qubits.begin(), call.qubits.end(),
+                       [&](const ast::NodePtr& operand) { return whole_register(operand) != nullptr; });
+  }
+
+ private:
+  utils::NameMap<bool> _gates;
+  utils::NameMap<std::optional<std::int64_t>> _registers;  // nullopt: size not known
+  std::unordered_map<std::string, std::int64_t> _literal_constants;
+};
+
+// One walk in program order, the calls of the gates repeated per qubit.
 class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
  public:
-
   ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
-    if (node->name) _gates.insert_or_assign(node->name->name, true);
+    _scope.define(*node);
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
-    if (node->identifier && node->init_expression && ast::is_exactly<ast::IntegerLiteral>(*node->init_expression))
-      _literal_constants.insert_or_assign(node->identifier->name,
-                                          static_cast<const ast::IntegerLiteral&>(*node->init_expression).value);
+    _scope.declare(*node);
     return node;
   }
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
-    if (!node->qubit || !node->size) return node;  // a single qubit is no register
-    std::optional<std::int64_t> size;
-    if (ast::is_exactly<ast::IntegerLiteral>(*node->size)) {
-      size = static_cast<const ast::IntegerLiteral&>(*node->size).value;
-    } else if (ast::is_exactly<ast::Identifier>(*node->size)) {
-      auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node->size).name);
-      if (found != _literal_constants.end()) size = found->second;
-    }
-    _registers.insert_or_assign(node->qubit->name, size);
+    _scope.declare(*node);
     return node;
   }
 
   ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
-    if (_registers.empty() || !node->name || !_gates.contains(node->name->name)) return node;
+    if (!_scope.broadcasts(*node)) return node;
     std::optional<std::int64_t> size;
     const std::string* first = nullptr;
     for (const ast::NodePtr& operand : node->qubits) {
-      if (!is_plain_identifier(operand)) continue;
-      const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-      const std::optional<std::int64_t>* found = _registers.find(name);
+      const std::optional<std::int64_t>* found = _scope.whole_register(operand);
       if (found == nullptr) continue;
+      const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
       if (!*found)
         throw located(NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" +
                                           node->name->name +
@@ -790,14 +820,12 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
                       *node);
       }
     }
-    if (!size) return node;
     std::vector<ast::NodePtr> calls;
     calls.reserve(static_cast<std::size_t>(std::max<std::int64_t>(*size, 0)));
     for (std::int64_t k = 0; k < *size; ++k) {
       auto call = ast::make<ast::QuantumGate>(*node);
       for (ast::NodePtr& operand : call->qubits) {
-        if (!is_plain_identifier(operand) || !_registers.contains(static_cast<const ast::Identifier&>(*operand).name))
-          continue;
+        if (_scope.whole_register(operand) == nullptr) continue;
         auto name = std::static_pointer_cast<ast::Identifier>(operand);
         ast::IndexList index{ast::make<ast::IntegerLiteral>(k)};
         auto cell = ast::make<ast::IndexedIdentifier>(name, std::vector<ast::IndexElement>{std::move(index)});
@@ -810,9 +838,31 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
   }
 
  private:
-  utils::NameMap<bool> _gates;
-  utils::NameMap<std::optional<std::int64_t>> _registers;  // nullopt: size not known
-  std::unordered_map<std::string, std::int64_t> _literal_constants;
+  UserGateScope _scope;
+};
+
+// Whether the broadcaster's walk would meet a call to repeat (or to refuse): a read-only walk of
+// the same reach (the same handlers, none entering its node). Most programs pass no register whole
+// to a gate of their own, and then the tree is not rewritten, list by list, for nothing.
+class UserGateBroadcastSearch : public parsing::NodeSearch<UserGateBroadcastSearch> {
+ public:
+  void visit_QuantumGateDefinition(ast::QuantumGateDefinition& node) override { _scope.define(node); }
+  void visit_ConstantDeclaration(ast::ConstantDeclaration& node) override { _scope.declare(node); }
+  void visit_QubitDeclaration(ast::QubitDeclaration& node) override { _scope.declare(node); }
+  void visit_QuantumGate(ast::QuantumGate& node) override {
+    if (_scope.broadcasts(node)) found();
+  }
+
+  bool holds_broadcast(ast::Program& program) {
+    for (std::size_t i = 0; i < program.statements.size(); ++i) {
+      prefetch_ahead(program.statements, i);
+      if (program.statements[i] && holds(*program.statements[i])) return true;
+    }
+    return false;
+  }
+
+ private:
+  UserGateScope _scope;
 };
 
 }  // namespace
@@ -821,6 +871,7 @@ GateCallBroadcast::GateCallBroadcast(std::optional<std::string> name) : Step(std
 
 programs::ProgramPtr GateCallBroadcast::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
+  if (!UserGateBroadcastSearch().holds_broadcast(*tree)) return std::make_shared<programs::OpenQasmProgram>(tree);
   UserGateBroadcaster broadcaster;
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(broadcaster, tree));
 }
