@@ -51,13 +51,19 @@ std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
 constexpr std::size_t kStatementsAhead = 8;
 constexpr std::uintptr_t kSubtreeBytes = 2048;
 
-// Called before the walk of statements[i]. Inlined where it is called: GCC takes a function that
-// does nothing but prefetch for one without effects, and drops its calls.
-[[gnu::always_inline]] inline void prefetch_ahead(const std::vector<ast::NodePtr>& statements, std::size_t i) {
-  if (i + kStatementsAhead >= statements.size()) return;
-  const auto end = reinterpret_cast<std::uintptr_t>(statements[i + kStatementsAhead].get()) + 64;
-  for (std::uintptr_t line = end - kSubtreeBytes; line < end; line += 64)
+// Fetches the lines from `below` bytes below `node` to `above` bytes above it. Inlined where it is
+// called: GCC takes a function that does nothing but prefetch for one without effects, and drops
+// its calls.
+[[gnu::always_inline]] inline void prefetch_around(const void* node, std::uintptr_t below, std::uintptr_t above) {
+  const auto at = reinterpret_cast<std::uintptr_t>(node);
+  for (std::uintptr_t line = at - below; line < at + above; line += 64)
     __builtin_prefetch(reinterpret_cast<const void*>(line));
+}
+
+// Called before the walk of statements[i].
+[[gnu::always_inline]] inline void prefetch_ahead(const std::vector<ast::NodePtr>& statements, std::size_t i) {
+  if (i + kStatementsAhead < statements.size())
+    prefetch_around(statements[i + kStatementsAhead].get(), kSubtreeBytes - 64, 64);
 }
 
 }  // namespace
@@ -177,43 +183,24 @@ const ast::IndexList* index_list_of(const ast::IndexedIdentifier& node) {
   return node.indices.size() == 1 ? std::get_if<ast::IndexList>(&node.indices.front()) : nullptr;
 }
 
-// A node with the control block just before it (the tree's nodes are made in place).
-void prefetch_node(const void* node) {
-  __builtin_prefetch(static_cast<const char*>(node) - 16);
-  __builtin_prefetch(static_cast<const char*>(node) + 4);
-}
-
 }  // namespace
 
-// The references lie all over the tree, each a chain of nodes that its freeing reads: the
-// reference, its index list, the literal, the name. Reading them one after the other would wait
-// on memory at every link, so the chains of the references ahead are fetched meanwhile, one link
-// further at each step; every link is read anew from the operand's slot, which always holds a
-// live node (a slot met twice, in a statement shared by two places, is rewritten the first time).
+// The references lie all over the tree; freeing one reads its node, the name and literal made
+// just before it (with the control blocks, just before each node), and its index lists. Read one
+// after the other, the rewriting would wait on memory at every reference, so the slots, then the
+// nodes, then the index lists of the references ahead are fetched meanwhile. Each is read anew
+// from its slot, which always holds a live node (a slot met twice, in a statement shared by two
+// places, holds its hardware qubit from the first time on).
 bool _QubitsCollector::rewrite_in_place(ast::Program& program, const DeclaredQubitsMapping& mapping) {
   std::vector<HwQubitIndex> qubits;  // the runs one after the other: in declaration order
   for (const auto& [name, run] : mapping) qubits.insert(qubits.end(), run.begin(), run.end());
   const std::size_t count = _bindings.size();
   for (std::size_t k = 0; k < count; ++k) {
     if (k + 16 < count) __builtin_prefetch(_bindings[k + 16].operand);
-    if (k + 12 < count && *_bindings[k + 12].operand != nullptr) prefetch_node(_bindings[k + 12].operand->get());
-    if (k + 8 < count) {
-      if (const auto* ahead = indexed_at(*_bindings[k + 8].operand)) {
-        prefetch_node(ahead->name.get());
-        __builtin_prefetch(ahead->indices.data());
-      }
-    }
-    if (k + 4 < count) {
-      if (const auto* ahead = indexed_at(*_bindings[k + 4].operand)) {
-        const ast::IndexList* list = index_list_of(*ahead);
-        if (list != nullptr && !list->empty()) __builtin_prefetch(list->data());
-      }
-    }
-    if (k + 2 < count) {
-      if (const auto* ahead = indexed_at(*_bindings[k + 2].operand)) {
-        const ast::IndexList* list = index_list_of(*ahead);
-        if (list != nullptr && !list->empty() && list->front() != nullptr) prefetch_node(list->front().get());
-      }
+    if (k + 10 < count && *_bindings[k + 10].operand != nullptr)
+      prefetch_around(_bindings[k + 10].operand->get(), 256, 128);
+    if (k + 5 < count) {
+      if (const auto* ahead = indexed_at(*_bindings[k + 5].operand)) __builtin_prefetch(ahead->indices.data());
     }
 
     ast::NodePtr& operand = *_bindings[k].operand;

@@ -248,11 +248,13 @@ TEST(QubitAllocator, OperandsNotedWhileCollectingEndAsTheWalkWouldLeaveThem) {
   expect_throw<IndexError>([] { allocate("qubit[2] q; h q[0]; h q[2];"); },
                            "Index 2 is out of range for the qubit register 'q' of 2 qubits");
   // A statement standing at two places is rewritten once, to the same qubit.
-  auto call = gate("h", {ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(1)}})});
+  auto call =
+      gate("h", {ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(1)}})});
   auto shared = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(2)), call, call});
   EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(shared)), "h $1;\nh $1;\n");
   // A declaration below the top level (only a tree built by hand has one) is removed too.
-  auto nested = program_of({block({ast::make<ast::QubitDeclaration>(id("r")), gate_on("x", {"r"})}), gate_on("h", {"r"})});
+  auto nested =
+      program_of({block({ast::make<ast::QubitDeclaration>(id("r")), gate_on("x", {"r"})}), gate_on("h", {"r"})});
   EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(nested)), "{\n  x $0;\n}\nh $0;\n");
 }
 
