@@ -326,7 +326,8 @@ class _QubitStatementsResolver final : public _QubitsRewriting<_QubitStatementsR
 // globally with an integer literal. A register of another size passed whole to a user gate is
 // refused (NotImplementedError naming register and gate); registers of different sizes in one call
 // are a ValueError naming both. Gate definitions are not entered; switch cases are. The tree is
-// rewritten in place.
+// rewritten in place, and only when a read-only search of the same reach finds a call to repeat
+// (or to refuse): a tree without one is returned as it is.
 class GateCallBroadcast : public Step {
  public:
   explicit GateCallBroadcast(std::optional<std::string> name = std::nullopt);
