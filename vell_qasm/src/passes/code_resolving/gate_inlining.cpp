@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vell_qasm/logging.hpp"
+#include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
@@ -99,64 +100,28 @@ bool is_real_type(const ast::NodePtr& type) {
 }
 
 // The names declared so far in program order, each with whether every declaration of it so far
-// holds a real number. A long program declares a name every few statements: the names are kept
-// in one character buffer and found through one array probed in place, since a hash map's
-// allocation per name (and its rehashing, which visits every node) cost more than the lookups
-// it serves.
+// holds a real number.
 class DeclaredNames {
  public:
-  // Null when `name` is not declared; valid until the next declare().
-  const bool* find(std::string_view name) const {
-    if (slots_.empty()) return nullptr;
-    const std::size_t hash = std::hash<std::string_view>()(name);
-    for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
-      const Slot& slot = slots_[i];
-      if (!slot.used) return nullptr;
-      if (slot.hash == hash && text(slot) == name) return &slot.real;
-    }
+  // Whether `name` is declared, and every declaration of it so far holds a real number.
+  bool real(std::string_view name) const {
+    const std::uint32_t id = names_.find(name);
+    return id != NameTable::kNone && real_[id];
   }
-  bool contains(std::string_view name) const { return find(name) != nullptr; }
+  bool contains(std::string_view name) const { return names_.find(name) != NameTable::kNone; }
 
   void declare(std::string_view name, bool real) {
-    if ((used_ + 1) * 4 > slots_.size() * 3) grow();  // at most three slots in four taken
-    const std::size_t hash = std::hash<std::string_view>()(name);
-    std::size_t i = hash & mask();
-    for (; slots_[i].used; i = (i + 1) & mask()) {
-      Slot& slot = slots_[i];
-      if (slot.hash == hash && text(slot) == name) {
-        slot.real = slot.real && real;
-        return;
-      }
+    const auto [id, fresh] = names_.insert(name);
+    if (fresh) {
+      real_.push_back(real);
+    } else {
+      real_[id] = real_[id] && real;
     }
-    slots_[i] = Slot{hash, names_.size(), name.size(), true, real};
-    names_.append(name);
-    ++used_;
   }
 
  private:
-  struct Slot {
-    std::size_t hash = 0;
-    std::size_t offset = 0;  // of the name in names_
-    std::size_t length = 0;
-    bool used = false;
-    bool real = false;
-  };
-  std::size_t mask() const { return slots_.size() - 1; }
-  std::string_view text(const Slot& slot) const { return std::string_view(names_).substr(slot.offset, slot.length); }
-  void grow() {
-    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& slot : old) {
-      if (!slot.used) continue;
-      std::size_t i = slot.hash & mask();
-      while (slots_[i].used) i = (i + 1) & mask();
-      slots_[i] = slot;
-    }
-  }
-
-  std::vector<Slot> slots_;  // a power of two of them
-  std::size_t used_ = 0;
-  std::string names_;
+  NameTable names_;
+  std::vector<bool> real_;  // per name number
 };
 
 // Whether `node` surely is a real number (a float), so that a gate parameter may take it as it
@@ -171,8 +136,7 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
     case ast::NodeKind::Identifier: {
       const auto& name = static_cast<const ast::Identifier&>(*node).name;
       if (CONSTANTS.contains(name)) return true;
-      const bool* real = declared.find(name);
-      return real != nullptr && *real;
+      return declared.real(name);
     }
     case ast::NodeKind::UnaryExpression: {
       const auto& unary = static_cast<const ast::UnaryExpression&>(*node);
@@ -448,53 +412,56 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   }
 
   ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
-    if (!node->modifiers.empty()) throw NotImplementedError("Modifiers are not yet implemented");
-    return resolve_gate_definition(node);
+    std::vector<ast::NodePtr> expansion;
+    if (_resolve(node, expansion)) return node;
+    return expansion;
   }
 
-  // The call itself when built in, else the statements of its expansion.
-  ast::Rewrite resolve_gate_definition(const ast::Ptr<ast::QuantumGate>& node) {
+  // True when the call stays as it is (a built-in gate), else appends its expansion to `out`.
+  bool _resolve(const ast::Ptr<ast::QuantumGate>& node, std::vector<ast::NodePtr>& out) {
+    if (!node->modifiers.empty()) throw NotImplementedError("Modifiers are not yet implemented");
     if (_is_built_in(*node)) {
-      logging::debug(logger(), [&] { return "Node " + node->name->name + " is built-in, and will stay as is."; });
-      return node;
+      _log_built_in(*node);
+      return true;
     }
     const BankedGate& gate = _get_gate_definition(node);
     if (_expanding == 0) _charge(node, gate);
-    return _expand(node, gate);
+    _expand(node, gate, out);
+    return false;
   }
 
-  // Declarations are noted in program order: a parameter the body never reads is checked
-  // against them, and a real-typed name passes as a parameter without a cast. Types and
-  // expressions hold no gate calls (durationof blocks are not entered): the walk goes only where
-  // statements are.
+  ast::Rewrite visit_Program(const ast::Ptr<ast::Program>& node) override {
+    _rewrite_statements(node->statements);
+    return node;
+  }
+
+  // The statements that stay: see _walk_statement.
   ast::Rewrite visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) override {
-    _declare(node->identifier, node->type);
+    _walk_statement(*node, ast::NodeKind::ClassicalDeclaration);
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
-    _declare(node->identifier, node->type);
+    _walk_statement(*node, ast::NodeKind::ConstantDeclaration);
     return node;
   }
   ast::Rewrite visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) override {
-    _declare(node->identifier, node->type);
+    _walk_statement(*node, ast::NodeKind::IODeclaration);
     return node;
   }
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
-    _declare(node->qubit, nullptr);
+    _walk_statement(*node, ast::NodeKind::QubitDeclaration);
     return node;
   }
   ast::Rewrite visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) override {
-    _declare(node->identifier, node->type);
-    ast::rewrite_field<ast::ForInLoop>(*this, "block", node->block);
+    _walk_statement(*node, ast::NodeKind::ForInLoop);
     return node;
   }
   ast::Rewrite visit_BranchingStatement(const ast::Ptr<ast::BranchingStatement>& node) override {
-    ast::rewrite_field<ast::BranchingStatement>(*this, "if_block", node->if_block);
-    ast::rewrite_field<ast::BranchingStatement>(*this, "else_block", node->else_block);
+    _walk_statement(*node, ast::NodeKind::BranchingStatement);
     return node;
   }
   ast::Rewrite visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node) override {
-    ast::rewrite_field<ast::WhileLoop>(*this, "block", node->block);
+    _walk_statement(*node, ast::NodeKind::WhileLoop);
     return node;
   }
   ast::Rewrite visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) override { return node; }
@@ -513,25 +480,208 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   // A plain lookup: a user gate's call is no failure of the built-in test.
   bool _is_built_in(const ast::QuantumGate& node) const {
-    return _built_in_gates->contains(std::string_view(gate_name(node)));
+    const std::string& name = gate_name(node);
+    if (const KnownGate* known = _known_gate(name)) return known->banked == nullptr;
+    if (!_built_in_gates->contains(std::string_view(name))) return false;
+    _remember(name, nullptr);
+    return true;
   }
 
   // The banked gate of a call checked before (the body scan).
   const BankedGate& _bank_entry(const ast::QuantumGate& node) const {
-    auto banked = _signature_to_definition.find(std::string_view(gate_name(node)));
-    check(banked != _signature_to_definition.end());
-    return *banked->second;
+    const BankedGate* banked = _banked(gate_name(node));
+    check(banked != nullptr);
+    return *banked;
   }
 
   // The banked gate of a call, its counts checked.
   const BankedGate& _get_gate_definition(const ast::Ptr<ast::QuantumGate>& node) const {
-    auto banked = _signature_to_definition.find(std::string_view(gate_name(*node)));
-    if (banked == _signature_to_definition.end()) throw SignatureNotFoundException(node);
-    _validate_calling_arguments(banked->second->node, node);
-    return *banked->second;
+    const BankedGate* banked = _banked(gate_name(*node));
+    if (banked == nullptr) throw SignatureNotFoundException(node);
+    _validate_calling_arguments(banked->node, node);
+    return *banked;
   }
 
  private:
+  // The gate names met so far in the run, with the banked gate of each (null: built in). A program
+  // calls few gates, many times: a call's name is compared with these in place before the
+  // built-in set or the bank is asked. A name built in or banked stays so for the rest of the run.
+  struct KnownGate {
+    std::string name;
+    const BankedGate* banked;
+  };
+  static constexpr std::size_t kKnownGates = 16;
+
+  const KnownGate* _known_gate(std::string_view name) const {
+    for (const KnownGate& known : _known)
+      if (known.name == name) return &known;
+    return nullptr;
+  }
+  void _remember(std::string_view name, const BankedGate* banked) const {
+    if (_known.size() < kKnownGates) _known.push_back(KnownGate{std::string(name), banked});
+  }
+  const BankedGate* _banked(const std::string& name) const {
+    if (const KnownGate* known = _known_gate(name)) return known->banked;
+    auto banked = _signature_to_definition.find(std::string_view(name));
+    if (banked == _signature_to_definition.end()) return nullptr;
+    _remember(name, banked->second.get());
+    return banked->second.get();
+  }
+
+  // Rewrites a list of statements in place. The statements of the kinds that the walk notes or
+  // enters (gate calls, declarations, assignments, measurements, loops and branches) are taken
+  // here, so that most statements cost one look at their class and no handler call; the others
+  // go through the walk. What replaces a statement (a call's expansion, nothing for a banked
+  // definition) is kept aside and put in once the list is done, or when a failure leaves it.
+  template <class Element> void _rewrite_statements(std::vector<ast::Ptr<Element>>& statements) {
+    std::vector<Splice> splices;
+    std::vector<ast::NodePtr> replacements;
+    try {
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        // A long program's tree outgrows the caches: the statements a few places ahead are asked
+        // for, with the kilobyte before them, where the parser put their children.
+        if (i + 4 < statements.size()) {
+          const char* ahead = reinterpret_cast<const char*>(statements[i + 4].get());
+          for (int line = -16; line <= 1; ++line) __builtin_prefetch(ahead + line * 64);
+        }
+        if (!statements[i]) continue;
+        const std::size_t first = replacements.size();
+        if (!_rewrite_statement(statements[i], replacements)) splices.push_back(Splice{i, first});
+      }
+    } catch (...) {
+      _splice(statements, splices, replacements);
+      throw;
+    }
+    _splice(statements, splices, replacements);
+  }
+
+  // True when `statement` stays in its list; else appends what takes its place to `out`.
+  template <class Element> bool _rewrite_statement(const ast::Ptr<Element>& statement, std::vector<ast::NodePtr>& out) {
+    ast::QASMNode& node = *statement;
+    const ast::NodeKind kind = node.kind();
+    try {
+      if (kind == ast::NodeKind::QuantumGate) {
+        // A built-in call (most of them) needs no handle of its own.
+        const auto& gate = static_cast<const ast::QuantumGate&>(node);
+        if (gate.modifiers.empty() && _is_built_in(gate)) {
+          _log_built_in(gate);
+          return true;
+        }
+        return _resolve(std::static_pointer_cast<ast::QuantumGate>(statement), out);
+      }
+      if (_walk_statement(node, kind)) return true;
+    } catch (...) {
+      // As the walk does for the statements it enters: a failure gets this statement's position
+      // unless one inside it gave its own.
+      locate_failure(node);
+      throw;
+    }
+    ast::Rewrite result = visit(statement);
+    if (result.is_node()) {
+      if (result.node().get() == &node) return true;
+      out.push_back(result.node());
+    } else if (result.is_list()) {
+      for (const ast::NodePtr& replacement : result.list())
+        if (replacement) out.push_back(replacement);
+    }
+    return false;
+  }
+
+  // The handlers of the statements that stay, by kind: declarations are noted in program order
+  // (a parameter the body never reads is checked against them, and a real-typed name passes as a
+  // parameter without a cast), loops and branches have their blocks rewritten. Types and
+  // expressions hold no gate calls (durationof blocks are not entered): the walk goes only where
+  // statements are. False for a kind handled elsewhere.
+  bool _walk_statement(ast::QASMNode& node, ast::NodeKind kind) {
+    switch (kind) {
+      case ast::NodeKind::ClassicalDeclaration: {
+        const auto& declaration = static_cast<const ast::ClassicalDeclaration&>(node);
+        _declare(declaration.identifier, declaration.type);
+        return true;
+      }
+      case ast::NodeKind::ConstantDeclaration: {
+        const auto& declaration = static_cast<const ast::ConstantDeclaration&>(node);
+        _declare(declaration.identifier, declaration.type);
+        return true;
+      }
+      case ast::NodeKind::IODeclaration: {
+        const auto& declaration = static_cast<const ast::IODeclaration&>(node);
+        _declare(declaration.identifier, declaration.type);
+        return true;
+      }
+      case ast::NodeKind::QubitDeclaration:
+        _declare(static_cast<const ast::QubitDeclaration&>(node).qubit, nullptr);
+        return true;
+      case ast::NodeKind::ForInLoop: {
+        auto& loop = static_cast<ast::ForInLoop&>(node);
+        _declare(loop.identifier, loop.type);
+        _rewrite_statements(loop.block);
+        return true;
+      }
+      case ast::NodeKind::BranchingStatement: {
+        auto& branch = static_cast<ast::BranchingStatement&>(node);
+        _rewrite_statements(branch.if_block);
+        _rewrite_statements(branch.else_block);
+        return true;
+      }
+      case ast::NodeKind::WhileLoop:
+        _rewrite_statements(static_cast<ast::WhileLoop&>(node).block);
+        return true;
+      case ast::NodeKind::ClassicalAssignment:
+      case ast::NodeKind::QuantumMeasurementStatement:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  struct Splice {
+    std::size_t index;  // of the statement replaced
+    std::size_t first;  // of what replaces it in the replacements, up to the next splice's first
+  };
+
+  // Puts the replacements in place of their statements, in one pass over the list: in place,
+  // from the back, when no statement is dropped and the list's room holds the result (as a long
+  // program's list built by appending mostly does), else into a new list.
+  template <class Element>
+  static void _splice(std::vector<ast::Ptr<Element>>& statements, const std::vector<Splice>& splices,
+                      std::vector<ast::NodePtr>& replacements) {
+    if (splices.empty()) return;
+    auto end_of = [&](std::size_t k) { return k + 1 < splices.size() ? splices[k + 1].first : replacements.size(); };
+    auto take = [&](std::size_t j) {
+      auto element = ast::dyn_cast<Element>(std::move(replacements[j]));
+      check(element != nullptr, "A statement is rewritten into statements");
+      return element;
+    };
+    bool dropped = false;
+    for (std::size_t k = 0; k < splices.size() && !dropped; ++k) dropped = end_of(k) == splices[k].first;
+    const std::size_t old_size = statements.size();
+    const std::size_t new_size = old_size - splices.size() + replacements.size();
+    if (!dropped && new_size <= statements.capacity()) {
+      statements.resize(new_size);
+      // Each statement moves up by what the splices before it add; the slots between the read and
+      // the write position are free (moved from, or a replaced statement's).
+      std::size_t read = old_size;
+      std::size_t write = new_size;
+      for (std::size_t k = splices.size(); k-- > 0;) {
+        while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
+        --read;
+        for (std::size_t j = end_of(k); j-- > splices[k].first;) statements[--write] = take(j);
+      }
+      return;
+    }
+    std::vector<ast::Ptr<Element>> out;
+    out.reserve(new_size);
+    std::size_t read = 0;
+    for (std::size_t k = 0; k < splices.size(); ++k) {
+      while (read < splices[k].index) out.push_back(std::move(statements[read++]));
+      ++read;
+      for (std::size_t j = splices[k].first; j < end_of(k); ++j) out.push_back(take(j));
+    }
+    while (read < old_size) out.push_back(std::move(statements[read++]));
+    statements.swap(out);
+  }
+
   void _declare(const ast::Ptr<ast::Identifier>& name, const ast::NodePtr& type) {
     if (!name) return;
     _declared.declare(name->name, is_real_type(type));
@@ -575,8 +725,9 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     auto expanded = [&](const BankedGate& gate) {
       auto copy = ast::make<ast::QuantumGateDefinition>(gate.node->name, gate.node->arguments, gate.node->qubits,
                                                         std::vector<ast::StmtPtr>{});
-      for (const auto& statement : _expand_body(gate, nullptr))
-        copy->body.push_back(std::static_pointer_cast<ast::Statement>(statement));
+      std::vector<ast::NodePtr> body;
+      _expand_body(gate, nullptr, body);
+      for (const auto& statement : body) copy->body.push_back(std::static_pointer_cast<ast::Statement>(statement));
       return copy;
     };
     return ast::equal(*expanded(banked), *expanded(later));
@@ -632,24 +783,26 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   // The expansion of one call: the body's statements with the formals put in, each call of a
   // user gate among them expanded in turn. Iterative, so that a chain of any length expands.
-  std::vector<ast::NodePtr> _expand(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate) {
+  void _expand(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate, std::vector<ast::NodePtr>& out) {
     _log_found_definition(*node, *gate.node);
     const std::size_t parameters = node->arguments.size();
-    return _expand_body(gate, _get_gate_transformation(gate, [&](std::size_t k) -> ast::NodePtr {
-                          return k < parameters ? ast::NodePtr(node->arguments[k]) : node->qubits[k - parameters];
-                        }));
+    _expand_body(gate,
+                 _get_gate_transformation(gate, [&](std::size_t k) -> ast::NodePtr {
+                   return k < parameters ? ast::NodePtr(node->arguments[k]) : node->qubits[k - parameters];
+                 }),
+                 out);
   }
 
-  // `substitution` null: the formals stay as they are (comparing definitions).
-  std::vector<ast::NodePtr> _expand_body(const BankedGate& gate, std::unique_ptr<IdentifierTransformer> substitution) {
+  // Appends the expansion to `out`. `substitution` null: the formals stay as they are (comparing
+  // definitions).
+  void _expand_body(const BankedGate& gate, std::unique_ptr<IdentifierTransformer> substitution,
+                    std::vector<ast::NodePtr>& out) {
     struct Frame {
       const BankedGate* gate;
       std::unique_ptr<IdentifierTransformer> substitution;
       std::size_t next = 0;
     };
     if (!substitution) substitution = std::make_unique<IdentifierTransformer>(nullptr, std::vector<ast::NodePtr>{});
-    std::vector<ast::NodePtr> out;
-    out.reserve(gate.node->body.size());
     std::vector<Frame> stack;
     stack.reserve(4);  // most bodies call gates at most a few levels deep
     stack.push_back(Frame{&gate, std::move(substitution)});
@@ -695,7 +848,10 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       }
       out.push_back(std::move(copy));
     }
-    return out;
+  }
+
+  static void _log_built_in(const ast::QuantumGate& node) {
+    logging::debug(logger(), [&] { return "Node " + node.name->name + " is built-in, and will stay as is."; });
   }
 
   static void _log_found_definition(const ast::QuantumGate& node, const ast::QuantumGateDefinition& gate_definition) {
@@ -719,6 +875,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   std::uint64_t _expanded = 0;
   // Above zero while the walk expands calls inside an expansion, which its caller already paid.
   int _expanding = 0;
+  mutable std::vector<KnownGate> _known;
   DeclaredNames _declared;
   NodeCounter _counter;
   // Set while two definitions are compared expanded.
