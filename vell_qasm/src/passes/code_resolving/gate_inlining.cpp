@@ -100,17 +100,70 @@ bool is_real_type(const ast::NodePtr& type) {
 }
 
 // The names declared so far in program order, each with whether every declaration of it so far
-// holds a real number.
+// holds a real number. A long program declares a name every few statements, and its calls of
+// user gates ask about few names: the declarations are logged as they come (their names in one
+// character buffer), and each name asked about is followed from then on, compared in place. The
+// log goes into a table of every name, in one pass, only when a name not followed yet is asked
+// about; past a few such names the table is kept up to date at every declaration instead.
 class DeclaredNames {
  public:
+  bool contains(std::string_view name) const { return state(name).declared; }
   // Whether `name` is declared, and every declaration of it so far holds a real number.
-  bool real(std::string_view name) const {
-    const std::uint32_t id = names_.find(name);
-    return id != NameTable::kNone && real_[id];
-  }
-  bool contains(std::string_view name) const { return names_.find(name) != NameTable::kNone; }
+  bool real(std::string_view name) const { return state(name).real; }
 
   void declare(std::string_view name, bool real) {
+    if (all_followed_) {
+      insert(name, real);
+      return;
+    }
+    for (Followed& followed : followed_) {
+      if (followed.name != name) continue;
+      followed.state.real = (!followed.state.declared || followed.state.real) && real;
+      followed.state.declared = true;
+      break;
+    }
+    log_.push_back(Logged{log_names_.size(), name.size(), real});
+    log_names_.append(name);
+  }
+
+ private:
+  struct State {
+    bool declared = false;
+    bool real = false;  // every declaration so far (none: false)
+  };
+  struct Followed {
+    std::string name;
+    State state;
+  };
+  struct Logged {
+    std::size_t offset;  // in log_names_
+    std::size_t length;
+    bool real;
+  };
+  static constexpr std::size_t kFollowed = 4;
+
+  State state(std::string_view name) const {
+    if (!all_followed_) {
+      for (const Followed& followed : followed_)
+        if (followed.name == name) return followed.state;
+    }
+    for (const Logged& logged : log_) insert(std::string_view(log_names_).substr(logged.offset, logged.length), logged.real);
+    log_.clear();
+    log_names_.clear();
+    const std::uint32_t id = names_.find(name);
+    const State found = id == NameTable::kNone ? State{} : State{true, real_[id]};
+    if (!all_followed_) {
+      if (followed_.size() < kFollowed) {
+        followed_.push_back(Followed{std::string(name), found});
+      } else {
+        all_followed_ = true;
+        followed_.clear();
+      }
+    }
+    return found;
+  }
+
+  void insert(std::string_view name, bool real) const {
     const auto [id, fresh] = names_.insert(name);
     if (fresh) {
       real_.push_back(real);
@@ -119,9 +172,13 @@ class DeclaredNames {
     }
   }
 
- private:
-  NameTable names_;
-  std::vector<bool> real_;  // per name number
+  // Asking changes only what is kept, never an answer.
+  mutable NameTable names_;
+  mutable std::vector<bool> real_;  // per name number
+  mutable std::vector<Followed> followed_;
+  mutable std::vector<Logged> log_;  // declarations not in names_ yet
+  mutable std::string log_names_;
+  mutable bool all_followed_ = false;  // set: names_ kept up to date, nothing logged
 };
 
 // Whether `node` surely is a real number (a float), so that a gate parameter may take it as it
@@ -546,7 +603,8 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
         }
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
-        if (!_rewrite_statement(statements[i], replacements)) splices.push_back(Splice{i, first});
+        if (!_rewrite_statement(statements[i], replacements))
+          splices.push_back(Splice{i, first, replacements.size() - first});
       }
     } catch (...) {
       _splice(statements, splices, replacements);
@@ -637,49 +695,56 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   struct Splice {
     std::size_t index;  // of the statement replaced
-    std::size_t first;  // of what replaces it in the replacements, up to the next splice's first
+    std::size_t first;  // of what replaces it in the replacements
+    std::size_t count;
   };
 
-  // Puts the replacements in place of their statements, in one pass over the list: in place,
-  // from the back, when no statement is dropped and the list's room holds the result (as a long
-  // program's list built by appending mostly does), else into a new list.
+  // Puts the replacements in place of their statements without a list made anew: first the list
+  // closes up over the statements that leave it (front to back), then it takes its final size
+  // (room it has mostly: a long program's list was built by appending) and the statements move
+  // up by what the expansions before them add (back to front).
   template <class Element>
-  static void _splice(std::vector<ast::Ptr<Element>>& statements, const std::vector<Splice>& splices,
+  static void _splice(std::vector<ast::Ptr<Element>>& statements, std::vector<Splice>& splices,
                       std::vector<ast::NodePtr>& replacements) {
-    if (splices.empty()) return;
-    auto end_of = [&](std::size_t k) { return k + 1 < splices.size() ? splices[k + 1].first : replacements.size(); };
-    auto take = [&](std::size_t j) {
-      auto element = ast::dyn_cast<Element>(std::move(replacements[j]));
-      check(element != nullptr, "A statement is rewritten into statements");
-      return element;
-    };
-    bool dropped = false;
-    for (std::size_t k = 0; k < splices.size() && !dropped; ++k) dropped = end_of(k) == splices[k].first;
-    const std::size_t old_size = statements.size();
-    const std::size_t new_size = old_size - splices.size() + replacements.size();
-    if (!dropped && new_size <= statements.capacity()) {
-      statements.resize(new_size);
-      // Each statement moves up by what the splices before it add; the slots between the read and
-      // the write position are free (moved from, or a replaced statement's).
-      std::size_t read = old_size;
-      std::size_t write = new_size;
-      for (std::size_t k = splices.size(); k-- > 0;) {
-        while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
-        --read;
-        for (std::size_t j = end_of(k); j-- > splices[k].first;) statements[--write] = take(j);
-      }
-      return;
-    }
-    std::vector<ast::Ptr<Element>> out;
-    out.reserve(new_size);
+    std::size_t dropped = 0;
+    std::size_t kept = 0;  // splices[0, kept) are those that put something in, their indices after the drops
     std::size_t read = 0;
-    for (std::size_t k = 0; k < splices.size(); ++k) {
-      while (read < splices[k].index) out.push_back(std::move(statements[read++]));
+    std::size_t write = 0;
+    for (const Splice& splice : splices) {
+      if (splice.count > 0) {
+        splices[kept++] = Splice{splice.index - dropped, splice.first, splice.count};
+        continue;
+      }
+      if (dropped == 0) {
+        read = write = splice.index;
+      } else {
+        while (read < splice.index) statements[write++] = std::move(statements[read++]);
+      }
       ++read;
-      for (std::size_t j = splices[k].first; j < end_of(k); ++j) out.push_back(take(j));
+      ++dropped;
     }
-    while (read < old_size) out.push_back(std::move(statements[read++]));
-    statements.swap(out);
+    if (dropped > 0) {
+      while (read < statements.size()) statements[write++] = std::move(statements[read++]);
+      statements.resize(write);  // frees the dropped statements left behind
+    }
+    splices.resize(kept);
+    if (splices.empty()) return;
+    std::size_t grown = statements.size();
+    for (const Splice& splice : splices) grown += splice.count - 1;
+    read = statements.size();
+    write = grown;
+    statements.resize(grown);
+    // The slots between the read and the write position are free (moved from, or a replaced
+    // statement's, freed as it is written over).
+    for (std::size_t k = splices.size(); k-- > 0;) {
+      while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
+      --read;
+      for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;) {
+        auto element = ast::dyn_cast<Element>(std::move(replacements[j]));
+        check(element != nullptr, "A statement is rewritten into statements");
+        statements[--write] = std::move(element);
+      }
+    }
   }
 
   void _declare(const ast::Ptr<ast::Identifier>& name, const ast::NodePtr& type) {
