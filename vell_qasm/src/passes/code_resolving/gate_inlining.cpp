@@ -699,13 +699,62 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     std::size_t count;
   };
 
-  // Puts the replacements in place of their statements without a list made anew: first the list
-  // closes up over the statements that leave it (front to back), then it takes its final size
-  // (room it has mostly: a long program's list was built by appending) and the statements move
-  // up by what the expansions before them add (back to front).
+  template <class Element> static ast::Ptr<Element> _replacement(ast::NodePtr& node) {
+    auto element = ast::dyn_cast<Element>(std::move(node));
+    check(element != nullptr, "A statement is rewritten into statements");
+    return element;
+  }
+
+  // Puts the replacements in place of their statements without a list made anew. The list takes
+  // its final size first when it grows (room it has mostly: a long program's list was built by
+  // appending). Then, when the statements before some splice all move down or stay and those
+  // after it all move up (definitions dropped at the top, expansions below), each moves once:
+  // the latter back to front, then the former front to back. Else the list closes up over the
+  // dropped statements (front to back), then the others move up (back to front).
   template <class Element>
   static void _splice(std::vector<ast::Ptr<Element>>& statements, std::vector<Splice>& splices,
                       std::vector<ast::NodePtr>& replacements) {
+    if (splices.empty()) return;
+    // How far the statements after splice k move: the sum of count - 1 over splices[0, k].
+    auto shift = [&](std::size_t k) { return static_cast<std::ptrdiff_t>(splices[k].count) - 1; };
+    std::ptrdiff_t total = 0;
+    for (std::size_t k = 0; k < splices.size(); ++k) total += shift(k);
+    // `pivot`: the first splice from which every statement after it moves up or stays.
+    std::size_t pivot = splices.size();
+    for (std::ptrdiff_t after = total; pivot > 0 && after >= 0;) after -= shift(--pivot);
+    bool down_before = true;
+    for (std::ptrdiff_t after = 0, k = 0; down_before && k < static_cast<std::ptrdiff_t>(pivot); ++k)
+      down_before = (after += shift(static_cast<std::size_t>(k))) <= 0;
+    if (down_before) {
+      const std::size_t old_size = statements.size();
+      const std::size_t new_size = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(old_size) + total);
+      if (new_size > old_size) statements.resize(new_size);
+      std::size_t read = old_size;
+      std::size_t write = new_size;
+      if (pivot < splices.size()) {
+        for (std::size_t k = splices.size(); k-- > pivot + 1;) {
+          while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
+          --read;
+          for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
+            statements[--write] = _replacement<Element>(replacements[j]);
+        }
+        while (read > splices[pivot].index + 1) statements[--write] = std::move(statements[--read]);
+      }
+      // Up to the pivot's splice (its replacements may reach the slots freed above).
+      read = write = splices[0].index;
+      const std::size_t forward = pivot < splices.size() ? pivot + 1 : splices.size();
+      for (std::size_t k = 0; k < forward; ++k) {
+        while (read < splices[k].index) statements[write++] = std::move(statements[read++]);
+        ++read;  // the replaced statement, freed as its slot is written over or cut off
+        for (std::size_t j = splices[k].first; j < splices[k].first + splices[k].count; ++j)
+          statements[write++] = _replacement<Element>(replacements[j]);
+      }
+      if (pivot == splices.size()) {
+        while (read < old_size) statements[write++] = std::move(statements[read++]);
+        statements.resize(write);
+      }
+      return;
+    }
     std::size_t dropped = 0;
     std::size_t kept = 0;  // splices[0, kept) are those that put something in, their indices after the drops
     std::size_t read = 0;
@@ -739,11 +788,8 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     for (std::size_t k = splices.size(); k-- > 0;) {
       while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
       --read;
-      for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;) {
-        auto element = ast::dyn_cast<Element>(std::move(replacements[j]));
-        check(element != nullptr, "A statement is rewritten into statements");
-        statements[--write] = std::move(element);
-      }
+      for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
+        statements[--write] = _replacement<Element>(replacements[j]);
     }
   }
 

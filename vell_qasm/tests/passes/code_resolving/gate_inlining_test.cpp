@@ -246,12 +246,16 @@ TEST(GateInlining, ListsTakeExpansionsAndLoseStatementsInOrder) {
     e q; two q; rz(1) q; e q; e q; two q; two q; e q;
     if (c) { two q; e q; rz(2) q; e q; two q; } else { e q; }
     for int i in [0:1] { e q; e q; rz(3) q; two q; }
+    while (c) { e q; rz(4) q; two q; rz(5) q; two q; }
+    { two q; rz(6) q; two q; }
   )")),
             printed(R"(
     x q;
     h q; x q; rz(1) q; h q; x q; h q; x q;
     if (c) { h q; x q; rz(2) q; h q; x q; } else { }
     for int i in [0:1] { rz(3) q; h q; x q; }
+    while (c) { rz(4) q; h q; x q; rz(5) q; h q; x q; }
+    { h q; x q; rz(6) q; h q; x q; }
   )"));
 }
 
