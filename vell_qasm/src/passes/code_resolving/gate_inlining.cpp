@@ -191,9 +191,9 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
     case ast::NodeKind::Cast:
       return is_real_type(static_cast<const ast::Cast&>(*node).type);
     case ast::NodeKind::Identifier: {
+      // The declared names asked about are few and compared in place: asked first.
       const auto& name = static_cast<const ast::Identifier&>(*node).name;
-      if (CONSTANTS.contains(name)) return true;
-      return declared.real(name);
+      return declared.real(name) || CONSTANTS.contains(name);
     }
     case ast::NodeKind::UnaryExpression: {
       const auto& unary = static_cast<const ast::UnaryExpression&>(*node);
@@ -268,6 +268,14 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
   IdentifierTransformer(const std::unordered_map<std::string, std::size_t>* formals,
                         std::vector<ast::NodePtr> operands)
       : formals_(formals), operands_(std::move(operands)) {}
+
+  // Makes this the transformer of another expansion, its operands to be added: expansions take
+  // their transformers from a pool, so that a call costs no allocation for them.
+  void reset(const std::unordered_map<std::string, std::size_t>* formals) {
+    formals_ = formals;
+    operands_.clear();
+  }
+  void add_operand(ast::NodePtr operand) { operands_.push_back(std::move(operand)); }
 
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
     if (const ast::NodePtr* operand = operand_for(node->name)) return *operand;
@@ -871,18 +879,25 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   // no later step will see it.
   // `operand(k)` is the call's node for formal k (parameters, then qubits).
   template <class Operand>
-  std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) const {
+  std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) {
     const auto& gate_def = *gate.node;
     const std::size_t parameters = gate_def.arguments.size();
-    std::vector<ast::NodePtr> operands;
-    operands.reserve(parameters + gate_def.qubits.size());
+    auto substitution = _spare_substitution(&gate.formals);
     for (std::size_t i = 0; i < parameters; ++i) {
       auto argument = ast::dyn_cast<ast::Expression>(operand(i));
       if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
-      operands.push_back(as_real(argument, _declared));
+      substitution->add_operand(as_real(argument, _declared));
     }
-    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i) operands.push_back(operand(parameters + i));
-    return std::make_unique<IdentifierTransformer>(&gate.formals, std::move(operands));
+    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i) substitution->add_operand(operand(parameters + i));
+    return substitution;
+  }
+
+  std::unique_ptr<IdentifierTransformer> _spare_substitution(const std::unordered_map<std::string, std::size_t>* formals) {
+    if (_spare_substitutions.empty()) return std::make_unique<IdentifierTransformer>(formals, std::vector<ast::NodePtr>{});
+    auto substitution = std::move(_spare_substitutions.back());
+    _spare_substitutions.pop_back();
+    substitution->reset(formals);
+    return substitution;
   }
 
   void _check_declared(const ast::ExprPtr& argument, const ast::QuantumGateDefinition& gate_def) const {
@@ -913,7 +928,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       std::unique_ptr<IdentifierTransformer> substitution;
       std::size_t next = 0;
     };
-    if (!substitution) substitution = std::make_unique<IdentifierTransformer>(nullptr, std::vector<ast::NodePtr>{});
+    if (!substitution) substitution = _spare_substitution(nullptr);
     std::vector<Frame> stack;
     stack.reserve(4);  // most bodies call gates at most a few levels deep
     stack.push_back(Frame{&gate, std::move(substitution)});
@@ -921,6 +936,8 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       Frame& frame = stack.back();
       const auto& body = frame.gate->node->body;
       if (frame.next == body.size()) {
+        frame.substitution->reset(nullptr);  // the operands are not held beyond their expansion
+        _spare_substitutions.push_back(std::move(frame.substitution));
         stack.pop_back();
         continue;
       }
@@ -987,6 +1004,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   // Above zero while the walk expands calls inside an expansion, which its caller already paid.
   int _expanding = 0;
   mutable std::vector<KnownGate> _known;
+  std::vector<std::unique_ptr<IdentifierTransformer>> _spare_substitutions;
   DeclaredNames _declared;
   NodeCounter _counter;
   // Set while two definitions are compared expanded.
