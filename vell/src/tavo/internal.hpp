@@ -219,28 +219,34 @@ struct AssignStmt : Stmt {
   Expr target;
   Value value;
 };
+// A stream saved to or from is one of the program's own (the statements refuse others), which its
+// declare_stream record keeps alive as long as the records: saves point at it without owning it.
 struct SaveStmt : Stmt {
-  SaveStmt(Expr s, std::shared_ptr<const StreamInfo> st) : Stmt(StmtKind::Save), source(std::move(s)), stream(std::move(st)) {}
+  SaveStmt(Expr s, const StreamInfo* st) : Stmt(StmtKind::Save), source(std::move(s)), stream(st) {}
   Expr source;
-  std::shared_ptr<const StreamInfo> stream;
+  const StreamInfo* stream;
 };
 struct SaveAllStmt : Stmt {
-  SaveAllStmt(std::shared_ptr<const StreamInfo> s, std::string_view t)
-      : Stmt(StmtKind::SaveAll), tag_size(t.size()), tag_data(t.data()), stream(std::move(s)) {}
+  SaveAllStmt(const StreamInfo* s, std::string_view t)
+      : Stmt(StmtKind::SaveAll), tag_size(static_cast<std::uint32_t>(t.size())), tag_data(t.data()), stream(s) {}
   std::string_view tag() const { return {tag_data, tag_size}; }
-  std::size_t tag_size;
+  std::uint32_t tag_size;
   const char* tag_data;  // in the arena
-  std::shared_ptr<const StreamInfo> stream;
+  const StreamInfo* stream;
 };
 struct AlignStmt : Stmt {
   explicit AlignStmt(NamesId e) : Stmt(StmtKind::Align), elements(e) {}
   NamesId elements;
 };
+// Most plays have no amplitude: the record has room for one only when it has one.
 struct PlayStmt : Stmt {
-  PlayStmt(NameId p, NameId e) : Stmt(StmtKind::Play), pulse(p), element(e) {}
+  PlayStmt(NameId p, NameId e, bool amplitude) : Stmt(StmtKind::Play), pulse(p), element(e), has_amplitude(amplitude) {}
   NameId pulse;
   NameId element;
-  bool has_amplitude = false;
+  bool has_amplitude;  // the record is a ScaledPlayStmt
+};
+struct ScaledPlayStmt : PlayStmt {
+  ScaledPlayStmt(NameId p, NameId e, Value a) : PlayStmt(p, e, true), amplitude(std::move(a)) {}
   Value amplitude;
 };
 struct WaitStmt : Stmt {
@@ -248,10 +254,19 @@ struct WaitStmt : Stmt {
   NamesId elements;
   Value cycles;
 };
+// Angles are mostly plain reals: those take a double, the others an expression.
 struct FrameRotationStmt : Stmt {
-  FrameRotationStmt(Value a, NameId e) : Stmt(StmtKind::FrameRotation), element(e), angle(std::move(a)) {}
+  FrameRotationStmt(NameId e, bool plain_) : Stmt(StmtKind::FrameRotation), plain(plain_), element(e) {}
+  bool plain;  // the record is a PlainFrameRotationStmt, else an ExprFrameRotationStmt
   NameId element;
-  Value angle;
+};
+struct PlainFrameRotationStmt : FrameRotationStmt {
+  PlainFrameRotationStmt(double a, NameId e) : FrameRotationStmt(e, true), angle(a) {}
+  double angle;
+};
+struct ExprFrameRotationStmt : FrameRotationStmt {
+  ExprFrameRotationStmt(Expr a, NameId e) : FrameRotationStmt(e, false), angle(std::move(a)) {}
+  Expr angle;
 };
 struct MeasureStmt : Stmt {
   MeasureStmt(NameId p, NameId e, Expr t) : Stmt(StmtKind::Measure), pulse(p), element(e), target(std::move(t)) {}
@@ -262,18 +277,22 @@ struct MeasureStmt : Stmt {
 
 enum class BlockKind : std::uint8_t { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
 
-// Most blocks (stream-processing sections, if, while, switch cases) need a condition at most: a
-// loop's further parts live in LoopStmt, which extends the record only for the loops.
+// A stream-processing section (one per saved output) and a default need their body alone; if,
+// while and switch cases a value too (ValueBlockStmt); a loop's further parts live in LoopStmt,
+// which extends the record only for the loops.
 struct BlockStmt : Stmt {
   BlockStmt() : Stmt(StmtKind::Block) {}
   BlockKind kind = BlockKind::If;
   bool unsafe = false;
-  Value first;  // condition, for's init, switch value, case value
   Block body;
-  Block* else_body = nullptr;  // if, once else_ opened it
   bool is_loop() const { return kind == BlockKind::For || kind == BlockKind::ForEach; }
+  bool has_value() const { return kind != BlockKind::StreamProcessing && kind != BlockKind::Default; }
 };
-struct LoopStmt : BlockStmt {
+struct ValueBlockStmt : BlockStmt {
+  Value first;  // condition, for's init, switch value, case value
+  Block* else_body = nullptr;  // if, once else_ opened it
+};
+struct LoopStmt : ValueBlockStmt {
   Value second;      // for's condition
   Value third;       // for's update
   Expr variable;     // for, for_each

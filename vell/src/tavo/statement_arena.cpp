@@ -308,13 +308,21 @@ ProgramState::~ProgramState() {
           static_cast<AlignStmt*>(stmt)->~AlignStmt();
           break;
         case StmtKind::Play:
-          static_cast<PlayStmt*>(stmt)->~PlayStmt();
+          if (static_cast<PlayStmt*>(stmt)->has_amplitude) {
+            static_cast<ScaledPlayStmt*>(stmt)->~ScaledPlayStmt();
+          } else {
+            static_cast<PlayStmt*>(stmt)->~PlayStmt();
+          }
           break;
         case StmtKind::Wait:
           static_cast<WaitStmt*>(stmt)->~WaitStmt();
           break;
         case StmtKind::FrameRotation:
-          static_cast<FrameRotationStmt*>(stmt)->~FrameRotationStmt();
+          if (static_cast<FrameRotationStmt*>(stmt)->plain) {
+            static_cast<PlainFrameRotationStmt*>(stmt)->~PlainFrameRotationStmt();
+          } else {
+            static_cast<ExprFrameRotationStmt*>(stmt)->~ExprFrameRotationStmt();
+          }
           break;
         case StmtKind::Measure:
           static_cast<MeasureStmt*>(stmt)->~MeasureStmt();
@@ -322,11 +330,14 @@ ProgramState::~ProgramState() {
         case StmtKind::Block: {
           auto* s = static_cast<BlockStmt*>(stmt);
           if (s->body.first) chains.push_back(s->body.first);
-          if (s->else_body && s->else_body->first) chains.push_back(s->else_body->first);
           if (s->is_loop()) {
             auto* loop = static_cast<LoopStmt*>(s);
             destroy(loop->values);
             loop->~LoopStmt();
+          } else if (s->has_value()) {
+            auto* valued = static_cast<ValueBlockStmt*>(s);
+            if (valued->else_body && valued->else_body->first) chains.push_back(valued->else_body->first);
+            valued->~ValueBlockStmt();
           } else {
             s->~BlockStmt();
           }

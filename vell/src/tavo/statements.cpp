@@ -181,7 +181,8 @@ ScopeGuard open_block(Frame& frame, BlockKind block_kind, FrameKind kind, Fill&&
 ScopeGuard open_conditional_block(std::string_view operation, BlockKind kind, const Value& condition) {
   Frame& frame = current(operation);
   check_condition(operation, frame, condition);
-  return open_block(frame, kind, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) { stmt.first = condition; });
+  return open_block<ValueBlockStmt>(frame, kind, FrameKind::Block,
+                                    [&](ProgramState&, ValueBlockStmt& stmt) { stmt.first = condition; });
 }
 
 // The last statement of `block` when it is a block statement of `kind`, else null.
@@ -241,7 +242,7 @@ void ResultStreamSource::save_all(const std::string& tag) const {
   stream_of(operation, frame, *this);
   if (tag.empty()) throw TavoValueError(std::string(operation), "the tag must not be empty");
   std::lock_guard lock(frame.program->mutex);
-  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->text(tag));
+  frame.program->append<SaveAllStmt>(*frame.block, info_.get(), frame.program->text(tag));
 }
 
 Expr declare(DType type, const Value& value) {
@@ -308,7 +309,7 @@ void save(const Expr& source, const ResultStreamSource& stream) {
                                        described(Value(source)));
   }
   stream_of(operation, frame, stream);
-  append<SaveStmt>(frame, source, Access::info(stream));
+  append<SaveStmt>(frame, source, Access::info(stream).get());
 }
 
 ScopeGuard stream_processing() {
@@ -363,10 +364,10 @@ void play_pulse(const N& pulse, const N& element, const Value* amplitude) {
   if (amplitude) held = fitting_value(operation, frame, *amplitude, DType::Fixed, "the amplitude");
   std::lock_guard lock(frame.program->mutex);
   ProgramState& program = *frame.program;
-  PlayStmt* stmt = program.append<PlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element));
   if (amplitude) {
-    stmt->has_amplitude = true;
-    stmt->amplitude = std::move(held);
+    program.append<ScaledPlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element), std::move(held));
+  } else {
+    program.append<PlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element), false);
   }
 }
 
@@ -392,7 +393,12 @@ void rotate_frame(const Value& angle, const N& element) {
   check_name(operation, element, "element");
   std::lock_guard lock(frame.program->mutex);
   ProgramState& program = *frame.program;
-  program.append<FrameRotationStmt>(*frame.block, std::move(held), program_name(program, element));
+  // A plain angle, converted to fixed, is a double.
+  if (const auto* plain = std::get_if<double>(&held)) {
+    program.append<PlainFrameRotationStmt>(*frame.block, *plain, program_name(program, element));
+  } else {
+    program.append<ExprFrameRotationStmt>(*frame.block, std::get<Expr>(std::move(held)), program_name(program, element));
+  }
 }
 
 template <class N>
@@ -441,7 +447,7 @@ ScopeGuard if_(const Value& condition) {
 ScopeGuard else_() {
   constexpr std::string_view operation = "else_";
   Frame& frame = current(operation);
-  BlockStmt* last = last_block(*frame.block, BlockKind::If);
+  auto* last = static_cast<ValueBlockStmt*>(last_block(*frame.block, BlockKind::If));
   if (last == nullptr) throw TavoScopeError(std::string(operation), "must follow right after a closed if_ block");
   if (last->else_body) throw TavoScopeError(std::string(operation), "the if_ block before it already has an else_");
   std::shared_ptr<ProgramState> program = frame.program;
@@ -518,9 +524,9 @@ ScopeGuard switch_(const Value& expression, bool unsafe) {
   if (type == DType::Fixed) {
     throw TavoTypeError(std::string(operation), "switches on an int or bool value, got " + described(expression));
   }
-  return open_block(
+  return open_block<ValueBlockStmt>(
       frame, BlockKind::Switch, FrameKind::Switch,
-      [&](ProgramState&, BlockStmt& stmt) {
+      [&](ProgramState&, ValueBlockStmt& stmt) {
         stmt.first = expression;
         stmt.unsafe = unsafe;
       },
@@ -536,8 +542,8 @@ ScopeGuard case_(const Value& value) {
     throw TavoScopeError(std::string(operation), "must come before the default_ of its switch_");
   }
   Value held = converted(value, frame.value_type);
-  return open_block(frame, BlockKind::Case, FrameKind::Block,
-                    [&](ProgramState&, BlockStmt& stmt) { stmt.first = std::move(held); });
+  return open_block<ValueBlockStmt>(frame, BlockKind::Case, FrameKind::Block,
+                                    [&](ProgramState&, ValueBlockStmt& stmt) { stmt.first = std::move(held); });
 }
 
 ScopeGuard default_() {
