@@ -204,7 +204,14 @@ struct DeclareStmt : Stmt {
   bool from_input = false;
   NameId input_name = 0;  // when from_input
   std::shared_ptr<const VarInfo> var;
-  ValueList values;
+  // A scalar's initial value is plain and converted to the variable's type: it is held in place,
+  // as the member of that type. A list's values are in the arena.
+  union {
+    ValueList values{};  // Init::List
+    bool bool_value;
+    std::int64_t int_value;
+    double fixed_value;
+  };
 };
 struct AdvanceStmt : Stmt {
   explicit AdvanceStmt(std::shared_ptr<const VarInfo> v) : Stmt(StmtKind::Advance), var(std::move(v)) {}
@@ -523,5 +530,6 @@ void render(Out& out, const Value& value) {
 
 // The first variable read by `value` that does not belong to `program_id`, or null.
 const VarInfo* foreign_variable(const Value& value, std::uint64_t program_id);
+const VarInfo* foreign_variable(const ExprNode& node, std::uint64_t program_id);
 
 }  // namespace vell::tavo::detail

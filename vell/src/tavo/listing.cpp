@@ -213,7 +213,17 @@ class Lister {
     type(*s.var);
     if (s.init == DeclareStmt::Init::Scalar) {
       put(" = ");
-      value(s.values.data[0]);
+      switch (s.var->dtype) {  // as the Value of that type renders
+        case DType::Bool:
+          out_.text(s.bool_value ? std::string_view("true") : std::string_view("false"));
+          break;
+        case DType::Int:
+          integer(s.int_value);
+          break;
+        case DType::Fixed:
+          fixed(s.fixed_value);
+          break;
+      }
     } else if (s.init == DeclareStmt::Init::List) {
       put(" = ");
       list(s.values);

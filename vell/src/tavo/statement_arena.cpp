@@ -285,7 +285,7 @@ ProgramState::~ProgramState() {
       switch (stmt->kind) {
         case StmtKind::Declare: {
           auto* s = static_cast<DeclareStmt*>(stmt);
-          destroy(s->values);
+          if (s->init == DeclareStmt::Init::List) destroy(s->values);
           s->~DeclareStmt();
           break;
         }

@@ -57,17 +57,18 @@ void check_finite(std::string_view operation, const Value& value) {
   }
 }
 
-void check_program(std::string_view operation, const Frame& frame, const Value& value) {
-  if (const VarInfo* foreign = foreign_variable(value, frame.program->id)) {
-    throw TavoProgramError(std::string(operation), foreign->name + " is a variable of another program");
-  }
+[[noreturn]] void refuse_foreign(std::string_view operation, const VarInfo& foreign) {
+  throw TavoProgramError(std::string(operation), foreign.name + " is a variable of another program");
 }
+
 
 const ExprNode& expression(std::string_view operation, const Frame& frame, const Expr& expr,
                            std::string_view role) {
   if (expr.empty()) throw TavoValueError(std::string(operation), std::string(role) + " is an empty expression handle");
-  check_program(operation, frame, Value(expr));
-  return *expr.node();
+  // The node itself, not a Value copy of the handle: no reference count changes hands.
+  const ExprNode& node = *expr.node();
+  if (const VarInfo* foreign = foreign_variable(node, frame.program->id)) refuse_foreign(operation, *foreign);
+  return node;
 }
 
 // A plain value or a scalar expression of the current program; gives its type.
@@ -221,7 +222,22 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
     DeclareStmt* stmt = program.append<DeclareStmt>(*frame.block);
     stmt->init = init;
     stmt->var = var;
-    stmt->values = program.values(values, type);
+    if (init == DeclareStmt::Init::List) {
+      stmt->values = program.values(values, type);
+    } else if (init == DeclareStmt::Init::Scalar) {
+      const Value held = converted(values.front(), type);
+      switch (type) {
+        case DType::Bool:
+          stmt->bool_value = std::get<bool>(held);
+          break;
+        case DType::Int:
+          stmt->int_value = std::get<std::int64_t>(held);
+          break;
+        case DType::Fixed:
+          stmt->fixed_value = std::get<double>(held);
+          break;
+      }
+    }
     if (input_name != nullptr) {
       stmt->from_input = true;
       stmt->input_name = program.names.name(*input_name);

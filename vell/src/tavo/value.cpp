@@ -79,7 +79,10 @@ void append_text(std::string& out, const Value& value) {
 const VarInfo* foreign_variable(const Value& value, std::uint64_t program_id) {
   const auto* expr = std::get_if<Expr>(&value);
   if (expr == nullptr || expr->empty()) return nullptr;
-  const ExprNode& node = *expr->node();
+  return foreign_variable(*expr->node(), program_id);
+}
+
+const VarInfo* foreign_variable(const ExprNode& node, std::uint64_t program_id) {
   if (node.program_id == 0 || node.program_id == program_id) return nullptr;
   if (node.var && node.var->program_id != program_id) return node.var.get();
   if (const auto* found = foreign_variable(node.lhs, program_id)) return found;
