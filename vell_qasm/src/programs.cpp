@@ -1,5 +1,7 @@
 #include "vell_qasm/programs.hpp"
 
+#include <cstring>
+
 namespace vell_qasm::programs {
 
 // ---- OpenQasmProgram ----
@@ -23,8 +25,29 @@ std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTran
 
 namespace {
 
+// Variable names are a few bytes long and hashed at nearly every expression: up to 16 bytes are
+// read as two (overlapping) words and mixed with multiplications, rather than hashed byte-wise by
+// the library's string hash. The table indexes by the low bits, which the final mix spreads.
 std::uint32_t hash_of(std::string_view name) {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
+  const std::size_t n = name.size();
+  if (n > 16) return static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
+  std::uint64_t a = 0, b = 0;
+  if (n >= 8) {
+    std::memcpy(&a, name.data(), 8);
+    std::memcpy(&b, name.data() + n - 8, 8);
+  } else if (n >= 4) {
+    std::uint32_t x, y;
+    std::memcpy(&x, name.data(), 4);
+    std::memcpy(&y, name.data() + n - 4, 4);
+    a = x;
+    b = y;
+  } else if (n > 0) {
+    a = static_cast<unsigned char>(name[0]) | std::uint64_t{static_cast<unsigned char>(name[n / 2])} << 8 |
+        std::uint64_t{static_cast<unsigned char>(name[n - 1])} << 16;
+  }
+  std::uint64_t h = (a ^ 0x9e3779b97f4a7c15ULL) * 0xbf58476d1ce4e5b9ULL;
+  h = (h ^ (h >> 31) ^ b ^ (std::uint64_t{n} << 56)) * 0x94d049bb133111ebULL;
+  return static_cast<std::uint32_t>(h ^ (h >> 29) ^ (h >> 47));
 }
 
 }  // namespace

@@ -16,26 +16,26 @@ namespace {
 // a stream-processing section.
 enum class Place { Statement, SwitchCase, SaveAll };
 
+// Out of line, so that current(), called for every statement, needs no frame for building the
+// message.
+[[noreturn]] [[gnu::cold]] void refuse_place(std::string_view operation, const char* why) {
+  throw TavoScopeError(std::string(operation), why);
+}
+
 Frame& current(std::string_view operation, Place place = Place::Statement) {
   auto& frames = open_frames();
-  if (frames.empty()) throw TavoScopeError(std::string(operation), "no program scope is entered on this thread");
+  if (frames.empty()) refuse_place(operation, "no program scope is entered on this thread");
   Frame& top = frames.back();
   switch (place) {
     case Place::Statement:
-      if (top.kind == FrameKind::Switch) {
-        throw TavoScopeError(std::string(operation), "only case_ and default_ may stand directly inside switch_");
-      }
-      if (top.kind == FrameKind::StreamProcessing) {
-        throw TavoScopeError(std::string(operation), "only save_all may stand inside stream_processing");
-      }
+      if (top.kind == FrameKind::Switch) refuse_place(operation, "only case_ and default_ may stand directly inside switch_");
+      if (top.kind == FrameKind::StreamProcessing) refuse_place(operation, "only save_all may stand inside stream_processing");
       break;
     case Place::SwitchCase:
-      if (top.kind != FrameKind::Switch) throw TavoScopeError(std::string(operation), "allowed only directly inside switch_");
+      if (top.kind != FrameKind::Switch) refuse_place(operation, "allowed only directly inside switch_");
       break;
     case Place::SaveAll:
-      if (top.kind != FrameKind::StreamProcessing) {
-        throw TavoScopeError(std::string(operation), "allowed only inside stream_processing");
-      }
+      if (top.kind != FrameKind::StreamProcessing) refuse_place(operation, "allowed only inside stream_processing");
       break;
   }
   return top;
