@@ -352,6 +352,8 @@ class NameTable {
   };
   static constexpr std::size_t kRecentLists = 256;
   std::array<RecentList, kRecentLists> recent_{};
+  // names() for a list not met lately: out of line, so that the common case stays a short call.
+  [[gnu::noinline]] NamesId names_slow(std::span<const Name> list, RecentList* recent);
   std::vector<NameId> scratch_;
   NamesId last_list_ = 0;
 };

@@ -195,6 +195,10 @@ NamesId NameTable::names(std::span<const Name> list) {
                    [](const Name& n, std::uint32_t global) { return Access::id(n) == global; }))
       return recent->id;
   }
+  return names_slow(list, recent);
+}
+
+NamesId NameTable::names_slow(std::span<const Name> list, RecentList* recent) {
   scratch_.clear();
   for (const Name& n : list) scratch_.push_back(name(n));
   const NamesId id = intern_scratch();
