@@ -118,23 +118,43 @@ std::shared_ptr<T> make_pooled(A&&... args) {
 enum class NodeKind : std::uint8_t { Variable, Array, Cell, Binary, Unary, Math, Cast };
 
 struct ExprNode {
-  ExprNode() = default;
-  // Built in place, where it is held: expressions are made by the hundred thousand.
+  // Built in place, where it is held: expressions are made by the hundred thousand. `var` is kept
+  // by the variable kinds only, `rhs` by the others.
   ExprNode(NodeKind kind_, DType dtype_, int depth_, std::uint64_t program_id_, std::shared_ptr<const VarInfo> var_,
            int op_, const Value& lhs_, const Value& rhs_)
       : kind(kind_), op(static_cast<std::uint8_t>(op_)), depth(static_cast<std::uint16_t>(depth_)), dtype(dtype_),
-        program_id(program_id_), var(std::move(var_)), lhs(lhs_), rhs(rhs_) {}
-  // The small fields share one word: with its control block, a node then takes 96 bytes of its
-  // pool rather than 112.
+        program_id(program_id_), lhs(lhs_) {
+    if (has_var()) {
+      new (&var) std::shared_ptr<const VarInfo>(std::move(var_));
+    } else {
+      new (&rhs) Value(rhs_);
+    }
+  }
+  ExprNode(const ExprNode&) = delete;
+  ExprNode& operator=(const ExprNode&) = delete;
+  ~ExprNode() {
+    if (has_var()) {
+      var.~shared_ptr();
+    } else {
+      rhs.~Value();
+    }
+  }
+  // Variable, Array, Cell (of the array).
+  bool has_var() const { return kind == NodeKind::Variable || kind == NodeKind::Array || kind == NodeKind::Cell; }
+
+  // The small fields share one word, and a node holds a variable or a second operand, never
+  // both: with its control block, a node takes 80 bytes of its pool.
   NodeKind kind = NodeKind::Variable;
   std::uint8_t op = 0;      // BinaryOp, UnaryOp, MathFunction or CastKind
   std::uint16_t depth = 1;  // at most kMaxExpressionDepth
   DType dtype = DType::Int;
   // The program whose variables the expression reads; 0 when it reads none.
   std::uint64_t program_id = 0;
-  std::shared_ptr<const VarInfo> var;  // Variable, Array, Cell (the array)
-  Value lhs;                           // the operand; a cell's index
-  Value rhs;
+  Value lhs;  // the operand; a cell's index
+  union {
+    Value rhs;                           // Binary
+    std::shared_ptr<const VarInfo> var;  // has_var()
+  };
 };
 static_assert(kMaxExpressionDepth <= 0xffff, "an expression's depth fits its node");
 

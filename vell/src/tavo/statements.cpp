@@ -284,7 +284,7 @@ void advance_input_stream(const Expr& variable) {
   constexpr std::string_view operation = "advance_input_stream";
   Frame& frame = current(operation);
   const ExprNode& node = expression(operation, frame, variable, "the variable");
-  if (!node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
+  if (!node.has_var() || !node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
     throw TavoTypeError(std::string(operation), variable.text() + " is not a variable fed by an input stream");
   }
   append<AdvanceStmt>(frame, node.var);
