@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cmath>
-#include <cstdint>
 
+#include "openqasm3/prefetch.hpp"
 #include "openqasm3/stack_guard.hpp"
 
 namespace openqasm3::ast {
@@ -58,18 +58,8 @@ template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
   if (!list.empty()) __builtin_prefetch(list.front().get());
 }
 // A long list (a program's or a block's statements) outgrows the caches: while one element is
-// walked, the next is asked for, and the whole subtree of one several places ahead. The parser
-// makes a node's children before the node itself, from the same arena, so most of a statement's
-// subtree lies in the kilobyte or so just below the statement node. A hint only: nothing depends
-// on that layout but the speed of long walks. Always inlined: GCC takes a function that does
-// nothing but prefetch for one without effect and drops its calls.
+// walked, the next is asked for, and the subtree of one several places ahead (prefetch.hpp).
 inline constexpr std::size_t kSubtreeAhead = 8;
-inline constexpr std::uintptr_t kSubtreeBytes = 1024;
-[[gnu::always_inline]] inline void prefetch_subtree(const void* node) {
-  const auto at = reinterpret_cast<std::uintptr_t>(node);
-  for (std::uintptr_t line = at - kSubtreeBytes; line <= at + 64; line += 64)
-    __builtin_prefetch(reinterpret_cast<const void*>(line));
-}
 template <class E> [[gnu::always_inline]] inline void prefetch_ahead(const std::vector<E>& list, std::size_t i) {
   if (i + 1 < list.size()) prefetch(list[i + 1]);
   if constexpr (requires { list[i].get(); }) {

@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "vell_qasm/errors.hpp"
-#include "vell_qasm/passes/prefetch.hpp"
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/plain_arithmetic.hpp"
 
@@ -249,7 +249,7 @@ namespace {
 template <class Element> void visit_in_order(ast::QASMVisitor& visitor, std::span<const ast::Ptr<Element>> statements) {
   constexpr std::size_t kAhead = 4;
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    if (i + kAhead < statements.size()) prefetch_subtree(statements[i + kAhead].get());
+    if (i + kAhead < statements.size()) ast::prefetch_subtree(statements[i + kAhead].get());
     visitor.visit(statements[i]);
   }
 }

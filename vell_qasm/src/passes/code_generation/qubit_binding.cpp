@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 #include "vell_qasm/passes/parsing/node_search.hpp"
@@ -51,19 +52,10 @@ std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
 constexpr std::size_t kStatementsAhead = 8;
 constexpr std::uintptr_t kSubtreeBytes = 2048;
 
-// Fetches the lines from `below` bytes below `node` to `above` bytes above it. Inlined where it is
-// called: GCC takes a function that does nothing but prefetch for one without effects, and drops
-// its calls.
-[[gnu::always_inline]] inline void prefetch_around(const void* node, std::uintptr_t below, std::uintptr_t above) {
-  const auto at = reinterpret_cast<std::uintptr_t>(node);
-  for (std::uintptr_t line = at - below; line < at + above; line += 64)
-    __builtin_prefetch(reinterpret_cast<const void*>(line));
-}
-
 // Called before the walk of statements[i].
 [[gnu::always_inline]] inline void prefetch_ahead(const std::vector<ast::NodePtr>& statements, std::size_t i) {
   if (i + kStatementsAhead < statements.size())
-    prefetch_around(statements[i + kStatementsAhead].get(), kSubtreeBytes - 64, 64);
+    ast::prefetch_subtree(statements[i + kStatementsAhead].get(), kSubtreeBytes - 64, 0);
 }
 
 }  // namespace
@@ -198,7 +190,7 @@ bool _QubitsCollector::rewrite_in_place(ast::Program& program, const DeclaredQub
   for (std::size_t k = 0; k < count; ++k) {
     if (k + 16 < count) __builtin_prefetch(_bindings[k + 16].operand);
     if (k + 10 < count && *_bindings[k + 10].operand != nullptr)
-      prefetch_around(_bindings[k + 10].operand->get(), 256, 128);
+      ast::prefetch_subtree(_bindings[k + 10].operand->get(), 256, 64);
     if (k + 5 < count) {
       if (const auto* ahead = indexed_at(*_bindings[k + 5].operand)) __builtin_prefetch(ahead->indices.data());
     }

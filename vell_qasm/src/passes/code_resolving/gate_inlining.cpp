@@ -9,7 +9,7 @@
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/constants.hpp"
-#include "vell_qasm/passes/prefetch.hpp"
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -606,7 +606,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       for (std::size_t i = 0; i < statements.size(); ++i) {
         // A long program's tree outgrows the caches: the statement a few places ahead is asked
         // for, with its subtree.
-        if (i + 4 < statements.size()) prefetch_subtree(statements[i + 4].get());
+        if (i + 4 < statements.size()) ast::prefetch_subtree(statements[i + 4].get());
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
         if (!_rewrite_statement(statements[i], replacements))

@@ -6,7 +6,7 @@
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
-#include "vell_qasm/passes/prefetch.hpp"
+#include "openqasm3/prefetch.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -165,7 +165,7 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
   // Every handler here gives its statement back: the statements are rewritten in place.
   // Each is asked for a few ahead, with its subtree.
   for (std::size_t k = 0; k < walked.size(); ++k) {
-    if (k + 4 < walked.size()) prefetch_subtree(statements[walked[k + 4]].get());
+    if (k + 4 < walked.size()) ast::prefetch_subtree(statements[walked[k + 4]].get());
     visit(statements[walked[k]]);
   }
   return node;
