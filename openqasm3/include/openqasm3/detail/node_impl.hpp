@@ -76,7 +76,7 @@ template <class T> [[gnu::always_inline]] inline void walk(QASMVisitor& v, std::
 inline void walk(QASMVisitor& v, IndexElement& e) {
   std::visit([&](auto& x) { walk(v, x); }, e);
 }
-void walk(QASMVisitor& v, std::vector<IndexElement>& list);  // inner lists: not entered
+void walk(QASMVisitor& v, std::vector<IndexElement>& list);  // inner lists: on request
 inline void walk(QASMVisitor& v, ArrayDimensions& d) {
   std::visit([&](auto& x) { walk(v, x); }, d);
 }

@@ -111,6 +111,10 @@ class QASMVisitor : public detail::StatementWalk {
  public:
   explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   SwitchCases switch_cases() const { return switch_cases_; }
+  // Whether the generic walk of an IndexedIdentifier enters the expressions of its inner index
+  // lists (after its other fields, list by list), which the reference walk leaves alone: for
+  // read-only walks that must see every node, without a handler of their own for the class.
+  bool enters_index_lists() const { return index_lists_; }
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
   bool walks_generically(NodeKind kind) { return walk_of(kind) != detail::NodeWalk::handler; }
@@ -151,6 +155,8 @@ class QASMVisitor : public detail::StatementWalk {
   // For VisitorFor<D>: the handlers that `declared` (D) leaves to the library.
   QASMVisitor(SwitchCases cases, const detail::DefaultHandlers& defaults, const std::type_info& declared)
       : switch_cases_(cases), table_(&defaults), declared_(&declared) {}
+  // See enters_index_lists(); set once, before the first walk.
+  void enter_index_lists() { index_lists_ = true; }
 
  private:
   // A class derived from D may override more handlers than D: then none counts as the library's.
@@ -160,6 +166,7 @@ class QASMVisitor : public detail::StatementWalk {
     checked_ = true;
   }
   SwitchCases switch_cases_;
+  bool index_lists_ = false;
   bool checked_ = false;
   const detail::DefaultHandlers* defaults_ = &detail::kNoDefaultHandlers;
   const detail::DefaultHandlers* table_ = &detail::kNoDefaultHandlers;
