@@ -95,6 +95,14 @@ inline bool bridges_alive() { return live_bridge_nodes.load(std::memory_order_re
 // The common base of ExternalVisit<C> / ExternalTransform<C>: a walker with a handler for an
 // outside class may meet that class anywhere, so nothing is skipped for it.
 struct ExternalHandlers {};
+}  // namespace detail
+
+// A walker that also derives from EveryNode skips nothing on the kind table's word: it reaches
+// the nodes it handles even where a tree built by hand put them against their fields' types (a
+// statement in an index list), as a count of the whole tree does.
+struct EveryNode {};
+
+namespace detail {
 
 [[gnu::always_inline]] inline NodeWalk walk_of(const DefaultHandlers& d, NodeKind kind) {
   const auto k = static_cast<std::size_t>(kind);
@@ -247,7 +255,7 @@ template <class D> consteval DefaultHandlers transformer_defaults() {
 // Marks the kinds below which the walker D handles nothing. Not for a walker with a handler of an
 // outside class, whose nodes the kind table does not place.
 template <class D> consteval DefaultHandlers with_skips(DefaultHandlers out) {
-  if constexpr (!std::is_base_of_v<ExternalHandlers, D>) {
+  if constexpr (!std::is_base_of_v<ExternalHandlers, D> && !std::is_base_of_v<EveryNode, D>) {
     // One table for every walker: its argument depends on D only so that it is read once the
     // node classes are complete.
     const KindReach& reach = KindReachOf<std::conditional_t<true, void, D>>::value;
