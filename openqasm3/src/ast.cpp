@@ -207,6 +207,14 @@ NodePtr copy_node(const QASMNode& n, long owners, CopyMemo& memo) {
 void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
   for (std::size_t i = 0; i < list.size(); ++i)
     if (auto* set = std::get_if<Ptr<DiscreteSet>>(&list[i]); set && *set) (*set)->accept(v, handle_ref(*set));
+  if (!v.enters_index_lists()) return;
+  // By index, re-reading the sizes: a handler may change the lists it is walked from.
+  for (std::size_t i = 0; i < list.size(); ++i)
+    for (std::size_t j = 0; i < list.size(); ++j) {
+      auto* items = std::get_if<IndexList>(&list[i]);
+      if (!items || j >= items->size()) break;
+      if (QASMNode* item = (*items)[j].get()) item->accept(v, handle_ref((*items)[j]));
+    }
 }
 
 void walk(QASMVisitor& v, std::vector<SwitchCase>& cases) {

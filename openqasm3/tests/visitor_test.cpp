@@ -328,6 +328,26 @@ TEST(GenericWalk, IndexListsOfAnIndexedIdentifierAreNotEnteredButSetsAndExpressi
   EXPECT_EQ(std::static_pointer_cast<Identifier>(std::get<IndexList>(expr->index)[0])->name, "in_index'");
 }
 
+TEST(GenericWalk, AWalkerThatAsksEntersIndexListsAfterTheOtherFieldsWithTheirHandles) {
+  // q[a, b][{in_set}][c]: the sets first, as the reference walk has them, then the lists in order.
+  auto operand = make<IndexedIdentifier>(
+      id("q"), std::vector<IndexElement>{IndexList{id("a"), id("b")}, make<DiscreteSet>(std::vector<ExprPtr>{id("in_set")}),
+                                         IndexList{id("c")}});
+  struct Entering : VisitorFor<Entering> {
+    Entering() { enter_index_lists(); }
+    std::vector<std::string> names;
+    std::vector<NodePtr> handles;
+    void visit_Identifier(Identifier& n) override {
+      names.push_back(n.name);
+      handles.push_back(handle());
+    }
+  } v;
+  v.visit(*operand);
+  EXPECT_EQ(v.names, (std::vector<std::string>{"q", "in_set", "a", "b", "c"}));
+  EXPECT_EQ(v.handles[3], std::get<IndexList>(operand->indices[0])[1]);
+  EXPECT_EQ(names_seen(*operand), (std::vector<std::string>{"q", "in_set"}));
+}
+
 // Drops resets, splices a barrier in front of every `x`, replaces every `y` by a barrier.
 struct Rewriter : TransformerFor<Rewriter> {
   Rewrite visit_QuantumReset(const Ptr<QuantumReset>&) override { return {}; }

@@ -107,6 +107,25 @@ TEST(WalkPruning, EachWalkerSkipsOnlyWhatHoldsNothingItHandles) {
   for (const Row& r : rows) EXPECT_EQ(r.walk, r.expected) << r.walker << " at kind " << static_cast<int>(r.kind);
 }
 
+TEST(WalkPruning, AWalkerOfEveryNodeFindsAStatementAgainstItsFieldTypes) {
+  // A tree built by hand: a statement in an inner index list and one in an operand field.
+  struct Resets : VisitorFor<Resets>, EveryNode {
+    Resets() { enter_index_lists(); }
+    int seen = 0;
+    void visit_QuantumReset(QuantumReset& n) override {
+      ++seen;
+      generic_visit(n);
+    }
+  } every;
+  EXPECT_EQ(every.walk_of(NodeKind::BinaryExpression), NodeWalk::children);
+  auto in_list = make<IndexedIdentifier>(id("q"), std::vector<IndexElement>{IndexList{make<QuantumReset>(id("a"))}});
+  auto program = make<Program>(std::vector<NodePtr>{
+      make<QuantumReset>(in_list), make<ClassicalAssignment>(make<QuantumReset>(id("b")), AssignmentOperator::assign,
+                                                             make<IntegerLiteral>(1))});
+  every.visit(*program);
+  EXPECT_EQ(every.seen, 3);  // under the pruning, the two standing in an expression's place go unseen
+}
+
 TEST(WalkPruning, NodesTheTableDoesNotDescribeStopAllSkippingWhileAlive) {
   Assignments walker;
   ASSERT_EQ(walker.walk_of(NodeKind::BinaryExpression), NodeWalk::skip);

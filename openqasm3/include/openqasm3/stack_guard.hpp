@@ -44,7 +44,7 @@ void read_stack_bounds() noexcept;
 
 // True when the current thread has less than its reserve of stack left below the caller.
 // Inline: walks ask once per node.
-inline bool stack_nearly_full() noexcept {
+[[gnu::always_inline]] inline bool stack_nearly_full() noexcept {
   detail::StackBounds& b = detail::t_stack_bounds;
   if (!b.known) detail::read_stack_bounds();
   const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));

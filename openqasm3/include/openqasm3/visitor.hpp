@@ -15,11 +15,14 @@
 // that overrides generic_visit or handles an outside class, nor a class derived from the walker.
 // Trap: the table takes a field of type NodePtr outside a program's statement list to hold no
 // statement, as every parsed tree has it; the generic rewrite refuses one there, and a handler
-// must not put one there either.
+// must not put one there either. A walker that must find nodes even there (a count of the whole
+// tree) also derives from EveryNode: it skips nothing.
 //
 // Trap: a handler that does not call generic_visit stops the descent below its node, and the
 // generic walk enters switch cases (labels, then block) only for a walker built with
-// SwitchCases::enter; by default it leaves them, as the reference walk does.
+// SwitchCases::enter; by default it leaves them, as the reference walk does. Likewise the inner
+// index lists of an IndexedIdentifier (q[1, 2]), entered after its other fields only by a visitor
+// that asked for it (enter_index_lists()).
 //
 // Both know the innermost statement being walked (statement()) and hear of a failure leaving a
 // statement's walk (failed_in), at no cost to a walk that does not fail.

@@ -38,19 +38,19 @@ AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_)
 AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_view class_name)
     : Validation(std::nullopt, class_name),
       QASMVisitor(ast::SwitchCases::enter),
-      criterion(std::move(criterion_)) {}
+      criterion(std::move(criterion_)) {
+  enter_index_lists();
+}
 
 AllowedNodeScreening::AllowedNodeScreening(Criterion criterion_, std::string_view class_name,
                                            const ast::detail::DefaultHandlers& passed, const std::type_info& declared)
     : Validation(std::nullopt, class_name),
       QASMVisitor(ast::SwitchCases::enter, passed, declared),
-      criterion(std::move(criterion_)) {}
+      criterion(std::move(criterion_)) {
+  enter_index_lists();
+}
 
 void AllowedNodeScreening::failed_in(ast::QASMNode& statement) { locate_failure(statement); }
-
-void AllowedNodeScreening::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
-  visit_with_index_lists(*this, node);
-}
 
 programs::ProgramPtr AllowedNodeScreening::operator()(const programs::ProgramPtr& program) {
   // A program without a tree has nothing that could be screened as accepted.
@@ -69,7 +69,7 @@ namespace {
 
 // The library kinds whose handler in the validator is the visitor's own, which only calls
 // generic_visit: a node of such a kind, once its kind is known to be allowed, may skip the
-// handler. The others (the walk into inner index lists) keep theirs.
+// handler (every one today: the walk enters inner index lists by itself).
 constexpr std::array<bool, ast::kNodeKinds> kScreenedGenerically = [] {
   std::array<bool, ast::kNodeKinds> out{};
 #define NODE(Class, Base)                                                           \

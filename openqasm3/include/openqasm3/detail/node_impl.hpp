@@ -72,17 +72,21 @@ template <class T> void walk(QASMVisitor&, T&) {}
 template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
   if (p) p->accept(v, handle_ref(p));
 }
-template <class T> void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
+template <class T> void walk_list(QASMVisitor& v, std::vector<Ptr<T>>& list) {
   // By index, re-reading the size: a handler may change the list it is walked from.
   for (std::size_t i = 0; i < list.size(); ++i) {
     prefetch_ahead(list, i);
     if (QASMNode* p = list[i].get()) p->accept(v, handle_ref(list[i]));
   }
 }
+// Inline: most annotation, modifier and argument lists are empty, and cost no call then.
+template <class T> [[gnu::always_inline]] inline void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
+  if (!list.empty()) walk_list(v, list);
+}
 inline void walk(QASMVisitor& v, IndexElement& e) {
   std::visit([&](auto& x) { walk(v, x); }, e);
 }
-void walk(QASMVisitor& v, std::vector<IndexElement>& list);  // inner lists: not entered
+void walk(QASMVisitor& v, std::vector<IndexElement>& list);  // inner lists: on request
 inline void walk(QASMVisitor& v, ArrayDimensions& d) {
   std::visit([&](auto& x) { walk(v, x); }, d);
 }
@@ -181,8 +185,7 @@ void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& 
 }
 
 template <class T>
-void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
-  if (list.empty()) return;  // most annotation, modifier and argument lists: nothing to set up
+void rewrite_list(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
   rewrite_elements(list, [&](Ptr<T>& p, std::vector<Ptr<T>>& items) {
     if (!p || p->transform_generically(t)) return false;
     Rewrite r = p->transform_here(t, handle_ref(p));
@@ -195,6 +198,12 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
     }
     return true;
   });
+}
+// Inline: most annotation, modifier and argument lists are empty, and cost no call then.
+template <class T>
+[[gnu::always_inline]] inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name,
+                                           std::vector<Ptr<T>>& list) {
+  if (!list.empty()) rewrite_list(t, owner, name, list);
 }
 inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, IndexElement& e) {
   std::visit([&](auto& x) { rewrite(t, owner, name, x); }, e);
@@ -360,6 +369,13 @@ template <class Owner, class T> void rewrite_field(QASMTransformer& t, const cha
 }
 
 namespace detail {
+// Whether a value of type T (a field as all_fields yields it, or its type) can hold a node.
+template <class T> struct HoldsNodes : std::false_type {};
+template <class T> struct HoldsNodes<Ptr<T>> : std::is_base_of<QASMNode, T> {};
+template <class T> struct HoldsNodes<std::vector<T>> : HoldsNodes<T> {};
+template <class... T> struct HoldsNodes<std::variant<T...>> : std::disjunction<HoldsNodes<T>...> {};
+template <> struct HoldsNodes<SwitchCase> : std::true_type {};
+template <class T> struct HoldsNodes<Field<T>> : HoldsNodes<std::remove_const_t<T>> {};
 template <class D> consteval bool is_bridge_class();  // nodes.hpp
 // Counts the live nodes of class D in live_bridge_nodes when the kind table does not describe
 // their children; nothing for every other class.
@@ -412,7 +428,8 @@ template <class D, class Base> struct NodeImpl : Base {
     detail::NodeWalk how = detail::NodeWalk::handler;
     if constexpr (kind_of<D> != NodeKind::External) how = v.walk_of(kind_of<D>);
     if (how == detail::NodeWalk::skip) return;
-    guard_stack("a visitor's walk");
+    // The generic walk of a node without children goes no deeper.
+    if (has_children() || how == detail::NodeWalk::handler) guard_stack("a visitor's walk");
     if constexpr (std::is_base_of_v<Statement, D>) {
       v.walk_statement(*this, [&] { visit_here(v, self, how); });
     } else {
@@ -428,7 +445,7 @@ template <class D, class Base> struct NodeImpl : Base {
       const detail::NodeWalk how = t.walk_of(kind_of<D>);
       if (how == detail::NodeWalk::skip) return true;
       if (how == detail::NodeWalk::children) {
-        guard_stack("a transformer's walk");
+        if constexpr (has_children()) guard_stack("a transformer's walk");
         if constexpr (std::is_base_of_v<Statement, D>) {
           t.walk_statement(*this, [&] { NodeImpl::transform_children(t); });
         } else {
@@ -499,6 +516,13 @@ template <class D, class Base> struct NodeImpl : Base {
     if (stack_nearly_full()) [[unlikely]] throw_stack_exhausted(walk);
   }
   [[no_unique_address]] detail::BridgeCount<D> bridge_count_;
+  // Whether any field of the class (its bases' included) can hold a node.
+  static consteval bool has_children() {
+    using Fields = decltype(all_fields(std::declval<D&>()));
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+      return (detail::HoldsNodes<std::tuple_element_t<I, Fields>>::value || ...);
+    }(std::make_index_sequence<std::tuple_size_v<Fields>>());
+  }
   // See detail::prefetch.
   void prefetch_children() {
     std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));

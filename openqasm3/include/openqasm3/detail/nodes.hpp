@@ -214,12 +214,7 @@ template <class Void> struct KindReachOf {
 
 // Whether nodes of class D escape the kind table: a library bridge, or an outside class with a
 // node field of its own.
-template <class T> struct HoldsNodes : std::false_type {};
-template <class T> struct HoldsNodes<Ptr<T>> : std::is_base_of<QASMNode, T> {};
-template <class T> struct HoldsNodes<std::vector<T>> : HoldsNodes<T> {};
-template <class... T> struct HoldsNodes<std::variant<T...>> : std::disjunction<HoldsNodes<T>...> {};
-template <> struct HoldsNodes<SwitchCase> : std::true_type {};
-template <class T> struct HoldsNodes<Field<T>> : HoldsNodes<std::remove_const_t<T>> {};
+// HoldsNodes: node_impl.hpp.
 template <class D> consteval bool is_bridge_class() {
   if constexpr (kind_of<D> != NodeKind::External) {
     return KindReachOf<void>::value.bridge[kind_index(kind_of<D>)];

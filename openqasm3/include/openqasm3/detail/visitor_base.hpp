@@ -95,6 +95,14 @@ inline bool bridges_alive() { return live_bridge_nodes.load(std::memory_order_re
 // The common base of ExternalVisit<C> / ExternalTransform<C>: a walker with a handler for an
 // outside class may meet that class anywhere, so nothing is skipped for it.
 struct ExternalHandlers {};
+}  // namespace detail
+
+// A walker that also derives from EveryNode skips nothing on the kind table's word: it reaches
+// the nodes it handles even where a tree built by hand put them against their fields' types (a
+// statement in an index list), as a count of the whole tree does.
+struct EveryNode {};
+
+namespace detail {
 
 [[gnu::always_inline]] inline NodeWalk walk_of(const DefaultHandlers& d, NodeKind kind) {
   const auto k = static_cast<std::size_t>(kind);
@@ -111,6 +119,10 @@ class QASMVisitor : public detail::StatementWalk {
  public:
   explicit QASMVisitor(SwitchCases cases = SwitchCases::skip) : switch_cases_(cases) {}
   SwitchCases switch_cases() const { return switch_cases_; }
+  // Whether the generic walk of an IndexedIdentifier enters the expressions of its inner index
+  // lists (after its other fields, list by list), which the reference walk leaves alone: for
+  // read-only walks that must see every node, without a handler of their own for the class.
+  bool enters_index_lists() const { return index_lists_; }
   // Whether a node of library class `kind` reaches nothing of this visitor but the generic walk
   // (neither its handler nor generic_visit is overridden).
   bool walks_generically(NodeKind kind) { return walk_of(kind) != detail::NodeWalk::handler; }
@@ -151,6 +163,8 @@ class QASMVisitor : public detail::StatementWalk {
   // For VisitorFor<D>: the handlers that `declared` (D) leaves to the library.
   QASMVisitor(SwitchCases cases, const detail::DefaultHandlers& defaults, const std::type_info& declared)
       : switch_cases_(cases), table_(&defaults), declared_(&declared) {}
+  // See enters_index_lists(); set once, before the first walk.
+  void enter_index_lists() { index_lists_ = true; }
 
  private:
   // A class derived from D may override more handlers than D: then none counts as the library's.
@@ -160,6 +174,7 @@ class QASMVisitor : public detail::StatementWalk {
     checked_ = true;
   }
   SwitchCases switch_cases_;
+  bool index_lists_ = false;
   bool checked_ = false;
   const detail::DefaultHandlers* defaults_ = &detail::kNoDefaultHandlers;
   const detail::DefaultHandlers* table_ = &detail::kNoDefaultHandlers;
@@ -240,7 +255,7 @@ template <class D> consteval DefaultHandlers transformer_defaults() {
 // Marks the kinds below which the walker D handles nothing. Not for a walker with a handler of an
 // outside class, whose nodes the kind table does not place.
 template <class D> consteval DefaultHandlers with_skips(DefaultHandlers out) {
-  if constexpr (!std::is_base_of_v<ExternalHandlers, D>) {
+  if constexpr (!std::is_base_of_v<ExternalHandlers, D> && !std::is_base_of_v<EveryNode, D>) {
     // One table for every walker: its argument depends on D only so that it is read once the
     // node classes are complete.
     const KindReach& reach = KindReachOf<std::conditional_t<true, void, D>>::value;

@@ -59,7 +59,6 @@ class DisallowedNodeTypeException : public InvalidFeatureException {
 
 class AllowedNodeScreening : public Validation, public openqasm3::ast::QASMVisitor {
  public:
-  void visit_IndexedIdentifier(openqasm3::ast::IndexedIdentifier& node) override;
   // Whether a node is acceptable.
   using Criterion = std::function<bool(const openqasm3::ast::QASMNode&)>;
 

@@ -67,9 +67,9 @@ bool lower_than_target(const std::string& version) {
 // declaration; otherwise it notes which statements of the program's own list hold a classical
 // declaration. The rewrite changes nothing but classical declarations, so those statements are
 // the only ones its walk needs to enter.
-class DeclarationSurvey : public NodeSearch<DeclarationSurvey> {
+class DeclarationSurvey : public NodeSearch<DeclarationSurvey>, public ast::EveryNode {
  public:
-  explicit DeclarationSurvey(const ast::Program& root) : root_(&root) {}
+  explicit DeclarationSurvey(const ast::Program& root) : root_(&root) { enter_index_lists(); }
 
   // The positions in the root's list, in order, once a walk has found no input/output declaration.
   std::vector<std::size_t> holding_declarations;
@@ -89,10 +89,6 @@ class DeclarationSurvey : public NodeSearch<DeclarationSurvey> {
     declaration_ = true;
     generic_visit(node);
   }
-  void visit_IndexedIdentifier(ast::IndexedIdentifier& node) override {
-    visit_with_index_lists(*this, node);
-  }
-
  private:
   const ast::Program* root_;
   bool declaration_ = false;
