@@ -10,9 +10,14 @@
 // a tree laid out otherwise (built by a step, or spliced) merely gains nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace openqasm3::ast {
+
+// How many statements ahead of a walk along a list the subtree is asked for: far enough for the
+// memory to arrive before the walk, near enough for it to be still in the cache then.
+inline constexpr std::size_t kSubtreeAhead = 8;
 
 // Fetches the lines from `below` bytes below `node` to `above` bytes above it (null: nothing).
 // Always inlined: GCC takes a function that does nothing but prefetch for one without effect and

@@ -59,7 +59,6 @@ template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
 }
 // A long list (a program's or a block's statements) outgrows the caches: while one element is
 // walked, the next is asked for, and the subtree of one several places ahead (prefetch.hpp).
-inline constexpr std::size_t kSubtreeAhead = 8;
 template <class E> [[gnu::always_inline]] inline void prefetch_ahead(const std::vector<E>& list, std::size_t i) {
   if (i + 1 < list.size()) prefetch(list[i + 1]);
   if constexpr (requires { list[i].get(); }) {
