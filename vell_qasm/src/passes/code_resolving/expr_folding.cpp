@@ -392,7 +392,9 @@ void DeclaredTypes::take_notes() {
     }
   }
   const std::size_t mask = slots_.size() - 1;
+  // The slots of the next kAhead notes are on their way while a note is entered.
   constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) __builtin_prefetch(&slots_[notes_[i].hash & mask]);
   for (std::size_t i = 0; i < notes_.size(); ++i) {
     if (i + kAhead < notes_.size()) __builtin_prefetch(&slots_[notes_[i + kAhead].hash & mask]);
     const Note& note = notes_[i];

@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <numbers>
+#include <typeinfo>
 
 #include "resolving_test_support.hpp"
+#include "vell_qasm/configurations/hw_qubit.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
@@ -217,6 +219,49 @@ TEST(ConstInlining, IndexListsAreResolvedToo) {
             printed("qubit[3] q; bit[3] b; x q[2 - 1]; b[2] = measure q[2]; b[0] = b[2];"));
 }
 
+
+// resolve() reads the node kinds' fields itself and leaves to the generic walk (which a derived
+// resolver takes) only what may change: it must leave the tree, or fail, as the generic walk does.
+TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
+  struct GenericResolver : ConstantsResolver {
+    using ConstantsResolver::ConstantsResolver;
+  };
+  auto outcome = [](const std::string& source, bool generic) {
+    auto root = openqasm3::parse(source);
+    // An outside class among the operands: the generic walk takes it.
+    ast::dyn_cast<ast::QuantumGate>(root->statements.back())->qubits.push_back(configurations::create_hw_qubit(3));
+    ConstantsGatherer gatherer;
+    gatherer.visit(root);
+    std::string failure;
+    try {
+      if (generic) {
+        GenericResolver(gatherer.constants()).resolve(root);
+      } else {
+        ConstantsResolver(gatherer.constants()).resolve(root);
+      }
+    } catch (const std::exception& e) {
+      failure = std::string(typeid(e).name()) + ": " + e.what() + "\n";
+      if (auto* located = dynamic_cast<const HasLocation*>(&e); located && located->location())
+        failure += "at " + std::to_string(located->location()->line) + ":" + std::to_string(located->location()->column) + "\n";
+    }
+    return failure + printed(root);
+  };
+  const std::string uses =
+      "qubit[4] q; bit[4] b; int[n] x = n; array[int, n] a = {n, 1}; x = f(n, sin(pi)) + b[n] + a[{n, 1}]; "
+      "gate g(t) r { rx(t * n) r; } g(m) q[n]; rx(n) q[{n, 1}], q[0:n], q[n:-1:0]; b[n] = measure q[n - 1]; "
+      "for int i in {n, 1} { x += i * n; } for int i in [0:n:4] { reset q[n]; } while (x < n) { x -= n; } "
+      "box [n * 1ns] { delay[n * 1ns] q[n]; } def s(int p) -> int { return p + n; } "
+      "switch (x) { case n, 3 { x = n; } default { x = -n; } } if (x == n) { barrier q[n]; } else { x = m; } ";
+  for (const std::string& source : std::vector<std::string>{
+           "const int n = 2; const float m = n * 1.5; " + uses + "h q[n];",
+           uses + "const int n = 2; const float m = pi; h q[n];",  // declared after their uses
+           "const int n = 2; const float m = 1.5; x = n; " + uses + "n = 3; h q[0];",  // a constant target
+           std::string("const int n = 2; const float m = 1.5; gate k(n) r { } h q[0];"),  // a parameter's name
+           "const int n = 2; const float m = 1.5; " + uses + "n q[0];",                // a gate's name
+       }) {
+    EXPECT_EQ(outcome(source, false), outcome(source, true)) << source;
+  }
+}
 
 // The screen only spares lookups: a name sharing a constant's length and first byte
 // still goes to the table, and a constant entered after the screen was made is found.

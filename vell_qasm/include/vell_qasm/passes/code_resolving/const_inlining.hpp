@@ -112,6 +112,13 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
   openqasm3::ast::Rewrite visit_IndexExpression(
       const openqasm3::ast::Ptr<openqasm3::ast::IndexExpression>& node) override;
 
+  // The rewrite of a whole program, as visit(program) makes it, the same failures included, in
+  // fewer steps: the walk reads the fields of the node kinds itself and gives the generic walk
+  // only what may change or fail (an identifier bearing a constant's name), switch statements and
+  // classes defined outside the tree library. Most identifiers name no constant, and then cost
+  // neither a handler call nor a Rewrite. A class derived from this one walks with visit().
+  void resolve(const openqasm3::ast::Ptr<openqasm3::ast::Program>& program);
+
  protected:
   // The table's stored node for `name`, or null.
   const openqasm3::ast::ExprPtr* _find(const std::string& name) const;
@@ -120,6 +127,8 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
 
  private:
   void _refuse_constant_target(const openqasm3::ast::NodePtr& target, std::string_view owner, const char* field) const;
+
+  class Walk;  // resolve()'s
 
   ConstantNameScreen _own_screen;                       // when none was given
   const ConstantNameScreen* _given_screen = nullptr;
