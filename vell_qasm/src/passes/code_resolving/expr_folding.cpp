@@ -374,21 +374,26 @@ DeclaredTypes::Slot& DeclaredTypes::slot_of(std::uint32_t hash, std::string_view
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
-    if (!slot.name || (slot.hash == hash && std::string_view(slot.name, slot.size) == name)) return slot;
+    if (slot.entry == 0) return slot;
+    if (slot.hash == hash) {
+      const Entry& entry = entries_[slot.entry - 1];
+      if (std::string_view(entry.name, entry.size) == name) return slot;
+    }
   }
 }
 
 void DeclaredTypes::take_notes() {
   if (notes_.empty()) return;
-  if ((size_ + notes_.size()) * 2 > slots_.size()) {
-    std::vector<Slot> old =
-        std::exchange(slots_, std::vector<Slot>(std::bit_ceil(std::max<std::size_t>(64, (size_ + notes_.size()) * 2))));
+  const std::size_t most = entries_.size() + notes_.size();
+  if (most * 4 > slots_.size() * 3) {
+    slots_.assign(std::bit_ceil(std::max<std::size_t>(64, most * 2)), Slot{});
     const std::size_t mask = slots_.size() - 1;
-    for (const Slot& entry : old) {
-      if (!entry.name) continue;
-      std::size_t i = entry.hash & mask;
-      while (slots_[i].name) i = (i + 1) & mask;  // the names are distinct: only a free slot is sought
-      slots_[i] = entry;
+    for (std::size_t e = 0; e < entries_.size(); ++e) {
+      // The names are distinct: only a free slot is sought.
+      const std::uint32_t hash = DeclaredTypes::hash(std::string_view(entries_[e].name, entries_[e].size));
+      std::size_t i = hash & mask;
+      while (slots_[i].entry != 0) i = (i + 1) & mask;
+      slots_[i] = Slot{hash, static_cast<std::uint32_t>(e + 1)};
     }
   }
   const std::size_t mask = slots_.size() - 1;
@@ -399,12 +404,12 @@ void DeclaredTypes::take_notes() {
     if (i + kAhead < notes_.size()) __builtin_prefetch(&slots_[notes_[i + kAhead].hash & mask]);
     const Note& note = notes_[i];
     Slot& slot = slot_of(note.hash, note.name);
-    if (!slot.name) {
-      slot = Slot{note.name.data(), static_cast<std::uint32_t>(note.name.size()), note.hash, note.type};
-      ++size_;
-    } else if (slot.type != note.type) {
+    if (slot.entry == 0) {
+      entries_.push_back(Entry{note.name.data(), static_cast<std::uint32_t>(note.name.size()), note.type});
+      slot = Slot{note.hash, static_cast<std::uint32_t>(entries_.size())};
+    } else if (ValueType& type = entries_[slot.entry - 1].type; type != note.type) {
       // A name declared twice with two types (in two scopes) has no one type.
-      slot.type = ValueType::unknown;
+      type = ValueType::unknown;
     }
   }
   notes_.clear();
@@ -414,7 +419,7 @@ ValueType DeclaredTypes::find(std::string_view name) {
   take_notes();
   if (slots_.empty()) return ValueType::unknown;
   const Slot& slot = slot_of(hash(name), name);
-  return slot.name ? slot.type : ValueType::unknown;
+  return slot.entry == 0 ? ValueType::unknown : entries_[slot.entry - 1].type;
 }
 
 void ConstantExpressionsTransformer::declare(const ast::Ptr<ast::Identifier>& name, const ast::TypePtr& type) {

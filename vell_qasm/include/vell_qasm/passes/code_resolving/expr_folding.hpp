@@ -151,12 +151,16 @@ class DeclaredTypes {
   ValueType find(std::string_view name);
 
  private:
-  // Open addressing; an empty slot has no name (a copied name is never null, even when empty).
+  struct Entry {
+    const char* name;
+    std::uint32_t size;
+    ValueType type;
+  };
+  // Open addressing over the entries, kept small so that most of the table stays in the caches:
+  // the name's hash, compared before the name, and 1 + the entry's index (0: an empty slot).
   struct Slot {
-    const char* name = nullptr;
-    std::uint32_t size = 0;
-    std::uint32_t hash = 0;  // compared before the name
-    ValueType type = ValueType::unknown;
+    std::uint32_t hash = 0;
+    std::uint32_t entry = 0;
   };
   struct Note {
     std::uint32_t hash;
@@ -169,8 +173,8 @@ class DeclaredTypes {
   void take_notes();
 
   std::pmr::monotonic_buffer_resource names_;  // the copies of the names, freed with the table
-  std::vector<Slot> slots_;                    // a power of two long, at most half full
-  std::size_t size_ = 0;
+  std::vector<Entry> entries_;
+  std::vector<Slot> slots_;  // a power of two long, at most three quarters full
   std::vector<Note> notes_;
 };
 
