@@ -10,6 +10,7 @@
 #include "openqasm3/stack_guard.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/code_resolving/field_walk.hpp"
 #include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
 #include "vell_qasm/passes/utils.hpp"
@@ -174,122 +175,46 @@ ast::Rewrite ConstantsResolver::visit_IndexExpression(const ast::Ptr<ast::IndexE
   return node;
 }
 
-// ---- resolve(): the fields of each node kind read in place
+// ---- resolve(): the policy of its field walk
 
 class ConstantsResolver::Walk {
  public:
-  explicit Walk(ConstantsResolver& resolver) : r_(resolver) {}
+  explicit Walk(ConstantsResolver& resolver) : r_(resolver), walk_(resolver, *this) {}
 
-  template <class D> void fields(D& node) {
-    std::apply([&](auto... f) { (field<D>(f), ...); }, D::all_fields(node));
+  void program(ast::Program& root) { walk_.program(root); }
+
+  // Only an identifier bearing a constant's name changes.
+  bool generic(const ast::QASMNode& node, ast::NodeKind kind) const {
+    return kind == ast::NodeKind::Identifier && r_._find(static_cast<const ast::Identifier&>(node).name) != nullptr;
   }
-
- private:
-  // Walks the node, or returns false where the generic walk must take it: an identifier bearing a
-  // constant's name, a switch (its cases), a node of an outside class (its handler).
-  bool enter(ast::QASMNode& node) {
-    const ast::NodeKind kind = node.kind();
-    switch (kind) {
-      case ast::NodeKind::Identifier: return r_._find(static_cast<const ast::Identifier&>(node).name) == nullptr;
-      case ast::NodeKind::IntegerLiteral:
-      case ast::NodeKind::FloatLiteral:
-      case ast::NodeKind::BooleanLiteral:
-        return true;
-      case ast::NodeKind::SwitchStatement:
-      case ast::NodeKind::External:
-        return false;
-      default:
-        break;
-    }
-    switch (kind) {
-#define NODE(Class, Base) \
-  case ast::NodeKind::Class: enter_node(static_cast<ast::Class&>(node)); break;
-#include "openqasm3/nodes.def"
-      case ast::NodeKind::External: break;
-    }
-    return true;
-  }
-
-  template <class D> void enter_node(D& node) {
-    if (openqasm3::stack_nearly_full()) [[unlikely]]
-      openqasm3::throw_stack_exhausted("a transformer's walk");
-    if constexpr (std::is_base_of_v<ast::Statement, D>) {
-      r_.walk_statement(node, [&] { walk_node(node); });
-    } else {
-      walk_node(node);
-    }
-  }
-
-  // What the resolver's handler (or the generic walk) does to the node's fields.
-  template <class D> void walk_node(D& node) {
+  // The resolver's handlers: a constant as target is refused before the fields are walked, the
+  // index lists are walked after them.
+  template <class D> void before(D& node) {
     if constexpr (std::is_same_v<D, ast::ClassicalAssignment>) r_._refuse_constant_target(node.lvalue, D::kName, "lvalue");
     if constexpr (std::is_same_v<D, ast::QuantumMeasurementStatement>)
       r_._refuse_constant_target(node.target, D::kName, "target");
-    fields(node);
+  }
+  template <class D> void after(D& node) {
     if constexpr (std::is_same_v<D, ast::IndexedIdentifier>) {
       for (auto& index : node.indices) index_list(index);
     }
     if constexpr (std::is_same_v<D, ast::IndexExpression>) index_list(node.index);
   }
 
-  template <class D, class T> void field(const ast::Field<T>& f) { value<D>(f.name, f.value); }
-  template <class D, class T> void field(const ast::PayloadField<T>&) {}
-
-  // No node in it. (Switch cases hold nodes, but a switch goes to the generic walk whole.)
-  template <class D, class T> void value(const char*, T&) {}
-  template <class D, class T> void value(const char* name, ast::Ptr<T>& child) {
-    if (child && !enter(*child)) ast::rewrite_field<D>(r_, name, child);
-  }
-  template <class D, class T> void value(const char* name, std::vector<ast::Ptr<T>>& list) {
-    for (auto& element : list) {
-      if (!element || enter(*element)) continue;
-      if (!replace_element(element)) {
-        // An element of a name list turned into a value: the generic walk of the whole list
-        // places it or reports it.
-        return ast::rewrite_field<D>(r_, name, list);
-      }
-    }
-  }
-  template <class D, class... T> void value(const char* name, std::variant<T...>& either) {
-    std::visit([&](auto& x) { value<D>(name, x); }, either);
-  }
-  // The generic walk leaves the index lists alone; they are entered after (index_list).
-  template <class D> void value(const char* name, ast::IndexElement& index) {
-    if (auto* set = std::get_if<ast::Ptr<ast::DiscreteSet>>(&index)) value<D>(name, *set);
-  }
-  template <class D> void value(const char* name, std::vector<ast::IndexElement>& list) {
-    for (auto& element : list) value<D>(name, element);
-  }
-
-  // The generic walk's rewrite of one list element that it must take; false where the element
-  // is to be left to the list's generic walk (a list of names).
-  template <class T> bool replace_element(ast::Ptr<T>& element) {
-    ast::Rewrite rewritten = element->accept(r_, ast::detail::handle_ref(element));
-    if (rewritten.is_keep() || (rewritten.is_node() && rewritten.node() == element)) return true;
-    if constexpr (std::is_same_v<T, ast::Expression> || std::is_same_v<T, ast::QASMNode>) {
-      // A constant's value: an expression, which a list of expressions or of nodes holds as it is.
-      if (rewritten.is_node()) {
-        if (auto value = ast::dyn_cast<ast::Expression>(rewritten.node())) {
-          element = std::static_pointer_cast<T>(std::move(value));
-          return true;
-        }
-      }
-    }
-    return false;
-  }
-
+ private:
   // As rewrite_index_lists, with no handler call for what holds no constant's name.
   void index_list(ast::IndexElement& index) {
     auto* list = std::get_if<ast::IndexList>(&index);
     if (list == nullptr) return;
     for (ast::NodePtr& element : *list) {
-      if (!element || enter(*element)) continue;
+      if (!element || walk_.enter(*element)) continue;
       ast::Rewrite rewritten = element->accept(r_, ast::detail::handle_ref(element));
       if (rewritten.is_node() && rewritten.node() != element) element = rewritten.node();
     }
   }
 
   ConstantsResolver& r_;
+  FieldWalk<Walk> walk_;
 };
 
 void ConstantsResolver::resolve(const ast::Ptr<ast::Program>& program) {
@@ -298,7 +223,7 @@ void ConstantsResolver::resolve(const ast::Ptr<ast::Program>& program) {
     programs::transform_root(*this, program);
     return;
   }
-  Walk(*this).fields(*program);
+  Walk(*this).program(*program);
 }
 
 ConstInlining::ConstInlining(std::optional<std::string> name) : Step(std::move(name), "ConstInlining") {}

@@ -113,7 +113,7 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
       const openqasm3::ast::Ptr<openqasm3::ast::IndexExpression>& node) override;
 
   // The rewrite of a whole program, as visit(program) makes it, the same failures included, in
-  // fewer steps: the walk reads the fields of the node kinds itself and gives the generic walk
+  // fewer steps: its field walk (field_walk.hpp) reads the fields of the node kinds and gives the generic walk
   // only what may change or fail (an identifier bearing a constant's name), switch statements and
   // classes defined outside the tree library. Most identifiers name no constant, and then cost
   // neither a handler call nor a Rewrite. A class derived from this one walks with visit().
