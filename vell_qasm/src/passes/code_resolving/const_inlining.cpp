@@ -1,6 +1,10 @@
 #include "vell_qasm/passes/code_resolving/const_inlining.hpp"
 
 #include <algorithm>
+#include <array>
+#include <utility>
+#include <cstdint>
+#include <exception>
 #include <tuple>
 #include <type_traits>
 #include <typeinfo>
@@ -177,15 +181,58 @@ ast::Rewrite ConstantsResolver::visit_IndexExpression(const ast::Ptr<ast::IndexE
 
 // ---- resolve(): the policy of its field walk
 
+namespace {
+
+// A screen of names finer than utils::NameScreen, for the many names of a program: each name
+// sets two bits, picked by its length and its first, second and last byte (most names differ in
+// these), so that a constant's name seldom passes it by chance.
+class NameSketch {
+ public:
+  void add(std::string_view name) {
+    const auto [a, b] = keys(name);
+    bits_[a / 64] |= std::uint64_t{1} << (a % 64);
+    bits_[b / 64] |= std::uint64_t{1} << (b % 64);
+  }
+  bool may_hold(std::string_view name) const {
+    const auto [a, b] = keys(name);
+    return (bits_[a / 64] >> (a % 64) & 1) != 0 && (bits_[b / 64] >> (b % 64) & 1) != 0;
+  }
+
+ private:
+  static constexpr std::size_t kBits = std::size_t{1} << 16;
+  static std::pair<std::size_t, std::size_t> keys(std::string_view name) {
+    if (name.empty()) return {0, 1};
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(name[i])); };
+    const std::uint64_t mixed = (static_cast<std::uint64_t>(name.size()) * 0x9E3779B97F4A7C15u) ^
+                                (byte(0) * 0xC2B2AE3D27D4EB4Fu) ^ (byte(name.size() > 1 ? 1 : 0) * 0x165667B19E3779F9u) ^
+                                (byte(name.size() - 1) * 0x85EBCA77C2B2AE63u);
+    const std::uint64_t spread = (mixed ^ (mixed >> 29)) * 0xBF58476D1CE4E5B9u;
+    return {static_cast<std::size_t>(spread >> 48), static_cast<std::size_t>((spread >> 16) & (kBits - 1))};
+  }
+  std::array<std::uint64_t, kBits / 64> bits_{};
+};
+
+}  // namespace
+
+
 class ConstantsResolver::Walk {
  public:
-  explicit Walk(ConstantsResolver& resolver) : r_(resolver), walk_(resolver, *this) {}
+  // `gathering`: the resolver has the gatherer's handler too, and the names of the identifiers
+  // that name no constant (yet) go to `unresolved`.
+  explicit Walk(ConstantsResolver& resolver, NameSketch* unresolved = nullptr)
+      : r_(resolver), walk_(resolver, *this), unresolved_(unresolved) {}
 
   void program(ast::Program& root) { walk_.program(root); }
 
-  // Only an identifier bearing a constant's name changes.
+  // Only an identifier bearing a constant's name changes (and a constant declaration, gathered).
   bool generic(const ast::QASMNode& node, ast::NodeKind kind) const {
-    return kind == ast::NodeKind::Identifier && r_._find(static_cast<const ast::Identifier&>(node).name) != nullptr;
+    if (kind == ast::NodeKind::Identifier) {
+      const std::string& name = static_cast<const ast::Identifier&>(node).name;
+      if (r_._find(name) != nullptr) return true;
+      if (unresolved_) unresolved_->add(name);
+      return false;
+    }
+    return unresolved_ && kind == ast::NodeKind::ConstantDeclaration;
   }
   // The resolver's handlers: a constant as target is refused before the fields are walked, the
   // index lists are walked after them.
@@ -215,7 +262,53 @@ class ConstantsResolver::Walk {
 
   ConstantsResolver& r_;
   FieldWalk<Walk> walk_;
+  NameSketch* unresolved_;
 };
+
+namespace {
+
+// ConstInlining's walk: the gatherer's and the resolver's in one. Each identifier is resolved
+// against the constants declared before it in walk order; a constant used before its declaration
+// is caught afterwards (run_again), by a screen of the names that resolved to no constant.
+class Inliner final : public ConstantsResolver {
+ public:
+  explicit Inliner(ConstantsGatherer& gatherer)
+      : ConstantsResolver(gatherer.constants(), gatherer.screen()), gatherer_(gatherer) {}
+
+  void run(const ast::Ptr<ast::Program>& program) { Walk(*this, &unresolved_).program(*program); }
+
+  // The gatherer's handler.
+  ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
+    try {
+      return gatherer_.visit_ConstantDeclaration(node);
+    } catch (...) {
+      gathering_failed = true;
+      throw;
+    }
+  }
+  // The resolver's, for the nodes the generic walk takes (switches): noting unresolved names.
+  ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
+    if (_find(node->name)) return ConstantsResolver::visit_Identifier(node);
+    unresolved_.add(node->name);
+    return node;
+  }
+
+  // Whether a constant may have been met, unresolved, before its declaration: then the resolver's
+  // own walk must run again over the whole tree.
+  bool run_again() const {
+    for (const auto& [name, value] : _constants)
+      if (unresolved_.may_hold(name)) return true;
+    return false;
+  }
+
+  bool gathering_failed = false;
+
+ private:
+  ConstantsGatherer& gatherer_;
+  NameSketch unresolved_;
+};
+
+}  // namespace
 
 void ConstantsResolver::resolve(const ast::Ptr<ast::Program>& program) {
   // The handlers of a derived class: only the generic walk calls them.
@@ -231,9 +324,20 @@ ConstInlining::ConstInlining(std::optional<std::string> name) : Step(std::move(n
 programs::ProgramPtr ConstInlining::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
   ConstantsGatherer gatherer;
-  gatherer.visit(tree);
-  ConstantsResolver resolver(gatherer.constants(), gatherer.screen());
-  resolver.resolve(tree);
+  Inliner inliner(gatherer);
+  try {
+    inliner.run(tree);
+  } catch (...) {
+    if (inliner.gathering_failed) throw;
+    // A failure of the resolution. Gathering the whole tree first, then resolving it, would have
+    // met a failure of the gathering first, or else the resolver's first failure in walk order,
+    // which a constant declared after its use may place earlier.
+    std::exception_ptr failure = std::current_exception();
+    gatherer.visit(tree);
+    if (inliner.run_again()) ConstantsResolver(gatherer.constants(), gatherer.screen()).resolve(tree);
+    std::rethrow_exception(failure);
+  }
+  if (inliner.run_again()) ConstantsResolver(gatherer.constants(), gatherer.screen()).resolve(tree);
   return std::make_shared<programs::OpenQasmProgram>(tree);
 }
 

@@ -222,19 +222,24 @@ TEST(ConstInlining, IndexListsAreResolvedToo) {
 
 // resolve() reads the node kinds' fields itself and leaves to the generic walk (which a derived
 // resolver takes) only what may change: it must leave the tree, or fail, as the generic walk does.
+// The step gathers and resolves in one walk: it must end as gathering then resolving would, and
+// fail with the same failure (what it rewrote before failing may differ).
 TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
   struct GenericResolver : ConstantsResolver {
     using ConstantsResolver::ConstantsResolver;
   };
-  auto outcome = [](const std::string& source, bool generic) {
+  enum Mode { step, field_walk, generic_walk };
+  auto outcome = [](const std::string& source, Mode mode) {
     auto root = openqasm3::parse(source);
     // An outside class among the operands: the generic walk takes it.
     ast::dyn_cast<ast::QuantumGate>(root->statements.back())->qubits.push_back(configurations::create_hw_qubit(3));
-    ConstantsGatherer gatherer;
-    gatherer.visit(root);
     std::string failure;
     try {
-      if (generic) {
+      ConstantsGatherer gatherer;
+      if (mode == step) {
+        ConstInlining inlining;
+        run_step(inlining, root);
+      } else if (gatherer.visit(root); mode == generic_walk) {
         GenericResolver(gatherer.constants()).resolve(root);
       } else {
         ConstantsResolver(gatherer.constants()).resolve(root);
@@ -244,7 +249,7 @@ TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
       if (auto* located = dynamic_cast<const HasLocation*>(&e); located && located->location())
         failure += "at " + std::to_string(located->location()->line) + ":" + std::to_string(located->location()->column) + "\n";
     }
-    return failure + printed(root);
+    return std::pair(failure, printed(root));
   };
   const std::string uses =
       "qubit[4] q; bit[4] b; int[n] x = n; array[int, n] a = {n, 1}; x = f(n, sin(pi)) + b[n] + a[{n, 1}]; "
@@ -258,8 +263,19 @@ TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
            "const int n = 2; const float m = 1.5; x = n; " + uses + "n = 3; h q[0];",  // a constant target
            std::string("const int n = 2; const float m = 1.5; gate k(n) r { } h q[0];"),  // a parameter's name
            "const int n = 2; const float m = 1.5; " + uses + "n q[0];",                // a gate's name
+           // A failure of the gathering comes before any failure of the resolution; among the
+           // latter, the first in walk order counts, also when a later constant places it.
+           std::string("const int n = 1; n = 2; const int n = 3; h q[0];"),
+           std::string("m = 1; const int n = 1; n = 2; const int m = 5; h q[0];"),
+           std::string("const int n = 1; n = 2; if (c) { m = 1; const int m = 5; } h q[0];"),
        }) {
-    EXPECT_EQ(outcome(source, false), outcome(source, true)) << source;
+    const auto generic = outcome(source, generic_walk);
+    EXPECT_EQ(outcome(source, field_walk), generic) << source;
+    const auto inlined = outcome(source, step);
+    EXPECT_EQ(inlined.first, generic.first) << source;
+    if (generic.first.empty()) {
+      EXPECT_EQ(inlined.second, generic.second) << source;
+    }
   }
 }
 

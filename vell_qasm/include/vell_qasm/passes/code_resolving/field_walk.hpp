@@ -62,22 +62,27 @@ template <class P> class FieldWalk {
     return true;
   }
 
-  // The generic rewrite of a list element: whether it was placed (else the list is the generic
-  // walk's).
-  template <class T> bool rewrite_element(openqasm3::ast::Ptr<T>& element) {
+  // The generic rewrite of a list element: placed (kept or replaced), dropped (the element is
+  // null now), or to be left to the list's generic walk.
+  enum class Rewritten { placed, dropped, for_the_list };
+  template <class T> Rewritten rewrite_element(openqasm3::ast::Ptr<T>& element) {
     namespace ast = openqasm3::ast;
     ast::Rewrite rewritten = element->accept(t_, ast::detail::handle_ref(element));
-    if (rewritten.is_keep() || (rewritten.is_node() && rewritten.node() == element)) return true;
+    if (rewritten.is_keep() || (rewritten.is_node() && rewritten.node() == element)) return Rewritten::placed;
+    if (rewritten.is_none()) {
+      element = nullptr;
+      return Rewritten::dropped;
+    }
     if constexpr (std::is_same_v<T, ast::Expression> || std::is_same_v<T, ast::QASMNode>) {
       // An expression: a list of expressions or of nodes (no statement list) holds it as it is.
       if (rewritten.is_node()) {
         if (auto value = ast::dyn_cast<ast::Expression>(rewritten.node())) {
           element = std::static_pointer_cast<T>(std::move(value));
-          return true;
+          return Rewritten::placed;
         }
       }
     }
-    return false;
+    return Rewritten::for_the_list;
   }
 
   template <class D> void fields(D& node) {
@@ -108,13 +113,34 @@ template <class P> class FieldWalk {
   template <class D, class T> void value(const char* name, openqasm3::ast::Ptr<T>& child) {
     if (child && !enter(*child)) openqasm3::ast::rewrite_field<D>(t_, name, child);
   }
+  // In place, as the generic walk rewrites a list: dropped elements leave free slots that the
+  // next elements fill; a failure leaves the rewrites before it and the elements after it.
   template <class D, class T> void value(const char* name, std::vector<openqasm3::ast::Ptr<T>>& list) {
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      auto& element = list[i];
-      if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
-      if (!element || enter(*element) || rewrite_element(element)) continue;
-      return openqasm3::ast::rewrite_field<D>(t_, name, list);
+    std::size_t kept = 0;  // list[0, kept) is walked; the slots [kept, i) are free
+    std::size_t i = 0;
+    try {
+      for (; i < list.size(); ++i) {
+        if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
+        auto& element = list[i];
+        if (element && !enter(*element)) {
+          const Rewritten rewritten = rewrite_element(element);
+          if (rewritten == Rewritten::dropped) continue;
+          if (rewritten == Rewritten::for_the_list) {
+            close(list, kept, i);
+            return openqasm3::ast::rewrite_field<D>(t_, name, list);
+          }
+        }
+        if (kept != i) list[kept] = std::move(element);
+        ++kept;
+      }
+    } catch (...) {
+      close(list, kept, i);
+      throw;
     }
+    close(list, kept, i);
+  }
+  template <class E> static void close(std::vector<E>& list, std::size_t from, std::size_t to) {
+    if (from < to) list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.begin() + static_cast<std::ptrdiff_t>(to));
   }
   template <class D, class... T> void value(const char* name, std::variant<T...>& either) {
     std::visit([&](auto& x) { value<D>(name, x); }, either);
