@@ -8,6 +8,7 @@
 #include <tuple>
 #include <type_traits>
 #include <typeinfo>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -225,15 +226,21 @@ class ConstantsResolver::Walk {
   void program(ast::Program& root) { walk_.program(root); }
 
   // Only an identifier bearing a constant's name changes (and a constant declaration, gathered).
-  bool generic(const ast::QASMNode& node, ast::NodeKind kind) const {
+  Take take(const ast::QASMNode& node, ast::NodeKind kind) const {
     if (kind == ast::NodeKind::Identifier) {
       const std::string& name = static_cast<const ast::Identifier&>(node).name;
-      if (r_._find(name) != nullptr) return true;
+      if (r_._find(name) != nullptr) return Take::generic;
       if (unresolved_) unresolved_->add(name);
-      return false;
+      return Take::walk;
     }
-    return unresolved_ && kind == ast::NodeKind::ConstantDeclaration;
+    if (unresolved_ && kind == ast::NodeKind::ConstantDeclaration) return Take::generic;
+    // A constant's value placed by an earlier walk: the resolver never walks one.
+    if (values_ && values_->contains(&node)) return Take::leave;
+    return Take::walk;
   }
+  // The nodes to leave alone, values of constants that an earlier walk placed.
+  void leave(const std::unordered_set<const ast::QASMNode*>& values) { values_ = &values; }
+
   // The resolver's handlers: a constant as target is refused before the fields are walked, the
   // index lists are walked after them.
   template <class D> void before(D& node) {
@@ -263,6 +270,7 @@ class ConstantsResolver::Walk {
   ConstantsResolver& r_;
   FieldWalk<Walk> walk_;
   NameSketch* unresolved_;
+  const std::unordered_set<const ast::QASMNode*>* values_ = nullptr;
 };
 
 namespace {
@@ -293,12 +301,18 @@ class Inliner final : public ConstantsResolver {
     return node;
   }
 
-  // Whether a constant may have been met, unresolved, before its declaration: then the resolver's
-  // own walk must run again over the whole tree.
-  bool run_again() const {
-    for (const auto& [name, value] : _constants)
-      if (unresolved_.may_hold(name)) return true;
-    return false;
+  // When a constant may have been met, unresolved, before its declaration, the resolver walks the
+  // whole tree again, leaving alone the values placed by this walk (as it leaves those it places).
+  void run_again_if_needed(const ast::Ptr<ast::Program>& program) const {
+    bool again = false;
+    for (const auto& [name, value] : _constants) again = again || unresolved_.may_hold(name);
+    if (!again) return;
+    std::unordered_set<const ast::QASMNode*> values;
+    for (const auto& [name, value] : _constants) values.insert(value.get());
+    ConstantsResolver resolver(_constants, gatherer_.screen());
+    Walk walk(resolver);
+    walk.leave(values);
+    walk.program(*program);
   }
 
   bool gathering_failed = false;
@@ -334,10 +348,10 @@ programs::ProgramPtr ConstInlining::operator()(const programs::ProgramPtr& progr
     // which a constant declared after its use may place earlier.
     std::exception_ptr failure = std::current_exception();
     gatherer.visit(tree);
-    if (inliner.run_again()) ConstantsResolver(gatherer.constants(), gatherer.screen()).resolve(tree);
+    inliner.run_again_if_needed(tree);
     std::rethrow_exception(failure);
   }
-  if (inliner.run_again()) ConstantsResolver(gatherer.constants(), gatherer.screen()).resolve(tree);
+  inliner.run_again_if_needed(tree);
   return std::make_shared<programs::OpenQasmProgram>(tree);
 }
 

@@ -8,9 +8,11 @@
 // whose handlers only walk their children, before() and after() aside.
 //
 // The policy P provides:
-//   bool generic(QASMNode& node, NodeKind kind)
-//                                     the generic walk takes `node`, of kind `kind` (a switch
-//                                     statement and a node of an outside class always go there)
+//   Take take(QASMNode& node, NodeKind kind)
+//                                     what becomes of `node`, of kind `kind`: the field walk
+//                                     walks it, the generic walk takes it (a switch statement and
+//                                     a node of an outside class always go there), or it is left
+//                                     as it is, unwalked
 //   template <class D> void before(D& node), after(D& node)
 //                                     run around the field walk of a node, inside the walk of
 //                                     the statement when it is one
@@ -32,6 +34,8 @@
 
 namespace vell_qasm::passes::code_resolving {
 
+enum class Take { walk, generic, leave };
+
 template <class P> class FieldWalk {
  public:
   FieldWalk(openqasm3::ast::QASMTransformer& transformer, P& policy) : t_(transformer), p_(policy) {}
@@ -42,7 +46,8 @@ template <class P> class FieldWalk {
   bool enter(openqasm3::ast::QASMNode& node) {
     namespace ast = openqasm3::ast;
     const ast::NodeKind kind = node.kind();
-    if (kind == ast::NodeKind::SwitchStatement || kind == ast::NodeKind::External || p_.generic(node, kind)) return false;
+    if (kind == ast::NodeKind::SwitchStatement || kind == ast::NodeKind::External) return false;
+    if (const Take take = p_.take(node, kind); take != Take::walk) return take == Take::leave;
     switch (kind) {
       // Leaves: nothing to walk.
       case ast::NodeKind::Identifier:
