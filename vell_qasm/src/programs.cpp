@@ -1,5 +1,7 @@
 #include "vell_qasm/programs.hpp"
 
+#include <cstring>
+
 namespace vell_qasm::programs {
 
 // ---- OpenQasmProgram ----
@@ -23,8 +25,29 @@ std::shared_ptr<openqasm3::ast::Program> transform_root(openqasm3::ast::QASMTran
 
 namespace {
 
+// Variable names are a few bytes long and hashed at nearly every expression: up to 16 bytes are
+// read as two (overlapping) words and mixed with multiplications, rather than hashed byte-wise by
+// the library's string hash. The table indexes by the low bits, which the final mix spreads.
 std::uint32_t hash_of(std::string_view name) {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
+  const std::size_t n = name.size();
+  if (n > 16) return static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
+  std::uint64_t a = 0, b = 0;
+  if (n >= 8) {
+    std::memcpy(&a, name.data(), 8);
+    std::memcpy(&b, name.data() + n - 8, 8);
+  } else if (n >= 4) {
+    std::uint32_t x, y;
+    std::memcpy(&x, name.data(), 4);
+    std::memcpy(&y, name.data() + n - 4, 4);
+    a = x;
+    b = y;
+  } else if (n > 0) {
+    a = static_cast<unsigned char>(name[0]) | std::uint64_t{static_cast<unsigned char>(name[n / 2])} << 8 |
+        std::uint64_t{static_cast<unsigned char>(name[n - 1])} << 16;
+  }
+  std::uint64_t h = (a ^ 0x9e3779b97f4a7c15ULL) * 0xbf58476d1ce4e5b9ULL;
+  h = (h ^ (h >> 31) ^ b ^ (std::uint64_t{n} << 56)) * 0x94d049bb133111ebULL;
+  return static_cast<std::uint32_t>(h ^ (h >> 29) ^ (h >> 47));
 }
 
 }  // namespace
@@ -33,7 +56,10 @@ std::size_t VariablesDB::probe(std::string_view name, std::uint32_t hash) const 
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.entry == kEmpty || (slot.hash == hash && entries_[slot.entry].first.name == name)) return i;
+    if (slot.entry == kEmpty) return i;
+    if (slot.hash != hash) continue;
+    const std::string& key = (slot.entry & kKeyApart) ? entries_[slot.entry & ~kKeyApart].first.name : slot.var->name();
+    if (key == name) return i;
   }
 }
 
@@ -49,10 +75,15 @@ void VariablesDB::grow() {
   }
 }
 
-const tavo_var::TavoVarPtr* VariablesDB::find(std::string_view name) const {
+const VariablesDB::Slot* VariablesDB::slot_of(std::string_view name) const {
   if (slots_.empty()) return nullptr;
   const Slot& slot = slots_[probe(name, hash_of(name))];
-  return slot.entry == kEmpty ? nullptr : &entries_[slot.entry].second;
+  return slot.entry == kEmpty ? nullptr : &slot;
+}
+
+const tavo_var::TavoVarPtr* VariablesDB::find(std::string_view name) const {
+  const Slot* slot = slot_of(name);
+  return slot == nullptr ? nullptr : &entries_[slot->entry & ~kKeyApart].second;
 }
 
 const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
@@ -61,18 +92,27 @@ const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
   return *found;
 }
 
+tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const {
+  const Slot* slot = slot_of(name);
+  if (slot == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name));
+  return *slot->var;
+}
+
 void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
-  check(entries_.size() < kEmpty, "VariablesDB holds fewer than 2^32 - 1 variables");
+  check(entries_.size() < kKeyApart, "VariablesDB holds fewer than 2^31 variables");
   if ((entries_.size() + 1) * 2 > slots_.size()) grow();
   const std::uint32_t hash = hash_of(key.name);
   Slot& slot = slots_[probe(key.name, hash)];
+  const std::uint32_t apart = var->name() == key.name ? 0 : kKeyApart;
   if (slot.entry != kEmpty) {
-    entries_[slot.entry].second = std::move(var);
+    const std::uint32_t entry = slot.entry & ~kKeyApart;
+    slot = Slot{var.get(), hash, entry | apart};
+    entries_[entry].second = std::move(var);
     return;
   }
+  slot = Slot{var.get(), hash, static_cast<std::uint32_t>(entries_.size()) | apart};
   entries_.emplace_back(key, std::move(var));
-  slot = Slot{hash, static_cast<std::uint32_t>(entries_.size() - 1)};
 }
 
 tavo_var::TavoVarPtr VariablesDB::get(const VariableSignature& key) const {
@@ -100,13 +140,13 @@ std::string Tavo1Program::declare_variable(const tavo_var::TavoVarPtr& var, bool
 }
 
 void Tavo1Program::assign(const std::string& target, const tavo_var::ScalarOrList& value) {
-  with_program_scope(*this, [&] { _get_var(target)->assign(value); });
+  with_program_scope(*this, [&] { _variables_db.wrapper(target).assign(value); });
 }
 
 void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::Value& index,
                                    const vell::tavo::Value& value) {
   with_program_scope(*this, [&] {
-    auto* array = dynamic_cast<tavo_var::TavoArr*>(_get_var(target).get());
+    auto* array = dynamic_cast<tavo_var::TavoArr*>(&_variables_db.wrapper(target));
     if (array == nullptr) throw tavo_var::IndexingVariableException(target);
     array->assign_single(index, value);
   });
@@ -114,12 +154,12 @@ void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::
 
 void Tavo1Program::save_all_outputs() {
   with_program_scope(*this, [&] {
-    for (const std::string& name : _outputs) _get_var(name)->save();
+    for (const std::string& name : _outputs) _variables_db.wrapper(name).save();
   });
 }
 
 const tavo_var::AllExps& Tavo1Program::operator[](const std::string& item) const {
-  return _get_var(item)->tavo_value_exp();
+  return _variables_db.wrapper(item).tavo_value_exp();
 }
 
 const tavo_var::TavoVarPtr& Tavo1Program::_get_var(const std::string& item) const {

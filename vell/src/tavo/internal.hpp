@@ -118,23 +118,43 @@ std::shared_ptr<T> make_pooled(A&&... args) {
 enum class NodeKind : std::uint8_t { Variable, Array, Cell, Binary, Unary, Math, Cast };
 
 struct ExprNode {
-  ExprNode() = default;
-  // Built in place, where it is held: expressions are made by the hundred thousand.
+  // Built in place, where it is held: expressions are made by the hundred thousand. `var` is kept
+  // by the variable kinds only, `rhs` by the others.
   ExprNode(NodeKind kind_, DType dtype_, int depth_, std::uint64_t program_id_, std::shared_ptr<const VarInfo> var_,
            int op_, const Value& lhs_, const Value& rhs_)
       : kind(kind_), op(static_cast<std::uint8_t>(op_)), depth(static_cast<std::uint16_t>(depth_)), dtype(dtype_),
-        program_id(program_id_), var(std::move(var_)), lhs(lhs_), rhs(rhs_) {}
-  // The small fields share one word: with its control block, a node then takes 96 bytes of its
-  // pool rather than 112.
+        program_id(program_id_), lhs(lhs_) {
+    if (has_var()) {
+      new (&var) std::shared_ptr<const VarInfo>(std::move(var_));
+    } else {
+      new (&rhs) Value(rhs_);
+    }
+  }
+  ExprNode(const ExprNode&) = delete;
+  ExprNode& operator=(const ExprNode&) = delete;
+  ~ExprNode() {
+    if (has_var()) {
+      var.~shared_ptr();
+    } else {
+      rhs.~Value();
+    }
+  }
+  // Variable, Array, Cell (of the array).
+  bool has_var() const { return kind == NodeKind::Variable || kind == NodeKind::Array || kind == NodeKind::Cell; }
+
+  // The small fields share one word, and a node holds a variable or a second operand, never
+  // both: with its control block, a node takes 80 bytes of its pool.
   NodeKind kind = NodeKind::Variable;
   std::uint8_t op = 0;      // BinaryOp, UnaryOp, MathFunction or CastKind
   std::uint16_t depth = 1;  // at most kMaxExpressionDepth
   DType dtype = DType::Int;
   // The program whose variables the expression reads; 0 when it reads none.
   std::uint64_t program_id = 0;
-  std::shared_ptr<const VarInfo> var;  // Variable, Array, Cell (the array)
-  Value lhs;                           // the operand; a cell's index
-  Value rhs;
+  Value lhs;  // the operand; a cell's index
+  union {
+    Value rhs;                           // Binary
+    std::shared_ptr<const VarInfo> var;  // has_var()
+  };
 };
 static_assert(kMaxExpressionDepth <= 0xffff, "an expression's depth fits its node");
 
@@ -204,7 +224,14 @@ struct DeclareStmt : Stmt {
   bool from_input = false;
   NameId input_name = 0;  // when from_input
   std::shared_ptr<const VarInfo> var;
-  ValueList values;
+  // A scalar's initial value is plain and converted to the variable's type: it is held in place,
+  // as the member of that type. A list's values are in the arena.
+  union {
+    ValueList values{};  // Init::List
+    bool bool_value;
+    std::int64_t int_value;
+    double fixed_value;
+  };
 };
 struct AdvanceStmt : Stmt {
   explicit AdvanceStmt(std::shared_ptr<const VarInfo> v) : Stmt(StmtKind::Advance), var(std::move(v)) {}
@@ -219,28 +246,34 @@ struct AssignStmt : Stmt {
   Expr target;
   Value value;
 };
+// A stream saved to or from is one of the program's own (the statements refuse others), which its
+// declare_stream record keeps alive as long as the records: saves point at it without owning it.
 struct SaveStmt : Stmt {
-  SaveStmt(Expr s, std::shared_ptr<const StreamInfo> st) : Stmt(StmtKind::Save), source(std::move(s)), stream(std::move(st)) {}
+  SaveStmt(Expr s, const StreamInfo* st) : Stmt(StmtKind::Save), source(std::move(s)), stream(st) {}
   Expr source;
-  std::shared_ptr<const StreamInfo> stream;
+  const StreamInfo* stream;
 };
 struct SaveAllStmt : Stmt {
-  SaveAllStmt(std::shared_ptr<const StreamInfo> s, std::string_view t)
-      : Stmt(StmtKind::SaveAll), tag_size(t.size()), tag_data(t.data()), stream(std::move(s)) {}
+  SaveAllStmt(const StreamInfo* s, std::string_view t)
+      : Stmt(StmtKind::SaveAll), tag_size(static_cast<std::uint32_t>(t.size())), tag_data(t.data()), stream(s) {}
   std::string_view tag() const { return {tag_data, tag_size}; }
-  std::size_t tag_size;
+  std::uint32_t tag_size;
   const char* tag_data;  // in the arena
-  std::shared_ptr<const StreamInfo> stream;
+  const StreamInfo* stream;
 };
 struct AlignStmt : Stmt {
   explicit AlignStmt(NamesId e) : Stmt(StmtKind::Align), elements(e) {}
   NamesId elements;
 };
+// Most plays have no amplitude: the record has room for one only when it has one.
 struct PlayStmt : Stmt {
-  PlayStmt(NameId p, NameId e) : Stmt(StmtKind::Play), pulse(p), element(e) {}
+  PlayStmt(NameId p, NameId e, bool amplitude) : Stmt(StmtKind::Play), pulse(p), element(e), has_amplitude(amplitude) {}
   NameId pulse;
   NameId element;
-  bool has_amplitude = false;
+  bool has_amplitude;  // the record is a ScaledPlayStmt
+};
+struct ScaledPlayStmt : PlayStmt {
+  ScaledPlayStmt(NameId p, NameId e, Value a) : PlayStmt(p, e, true), amplitude(std::move(a)) {}
   Value amplitude;
 };
 struct WaitStmt : Stmt {
@@ -248,10 +281,19 @@ struct WaitStmt : Stmt {
   NamesId elements;
   Value cycles;
 };
+// Angles are mostly plain reals: those take a double, the others an expression.
 struct FrameRotationStmt : Stmt {
-  FrameRotationStmt(Value a, NameId e) : Stmt(StmtKind::FrameRotation), element(e), angle(std::move(a)) {}
+  FrameRotationStmt(NameId e, bool plain_) : Stmt(StmtKind::FrameRotation), plain(plain_), element(e) {}
+  bool plain;  // the record is a PlainFrameRotationStmt, else an ExprFrameRotationStmt
   NameId element;
-  Value angle;
+};
+struct PlainFrameRotationStmt : FrameRotationStmt {
+  PlainFrameRotationStmt(double a, NameId e) : FrameRotationStmt(e, true), angle(a) {}
+  double angle;
+};
+struct ExprFrameRotationStmt : FrameRotationStmt {
+  ExprFrameRotationStmt(Expr a, NameId e) : FrameRotationStmt(e, false), angle(std::move(a)) {}
+  Expr angle;
 };
 struct MeasureStmt : Stmt {
   MeasureStmt(NameId p, NameId e, Expr t) : Stmt(StmtKind::Measure), pulse(p), element(e), target(std::move(t)) {}
@@ -262,18 +304,22 @@ struct MeasureStmt : Stmt {
 
 enum class BlockKind : std::uint8_t { StreamProcessing, If, While, For, ForEach, Switch, Case, Default };
 
-// Most blocks (stream-processing sections, if, while, switch cases) need a condition at most: a
-// loop's further parts live in LoopStmt, which extends the record only for the loops.
+// A stream-processing section (one per saved output) and a default need their body alone; if,
+// while and switch cases a value too (ValueBlockStmt); a loop's further parts live in LoopStmt,
+// which extends the record only for the loops.
 struct BlockStmt : Stmt {
   BlockStmt() : Stmt(StmtKind::Block) {}
   BlockKind kind = BlockKind::If;
   bool unsafe = false;
-  Value first;  // condition, for's init, switch value, case value
   Block body;
-  Block* else_body = nullptr;  // if, once else_ opened it
   bool is_loop() const { return kind == BlockKind::For || kind == BlockKind::ForEach; }
+  bool has_value() const { return kind != BlockKind::StreamProcessing && kind != BlockKind::Default; }
 };
-struct LoopStmt : BlockStmt {
+struct ValueBlockStmt : BlockStmt {
+  Value first;  // condition, for's init, switch value, case value
+  Block* else_body = nullptr;  // if, once else_ opened it
+};
+struct LoopStmt : ValueBlockStmt {
   Value second;      // for's condition
   Value third;       // for's update
   Expr variable;     // for, for_each
@@ -326,6 +372,8 @@ class NameTable {
   };
   static constexpr std::size_t kRecentLists = 256;
   std::array<RecentList, kRecentLists> recent_{};
+  // names() for a list not met lately: out of line, so that the common case stays a short call.
+  [[gnu::noinline]] NamesId names_slow(std::span<const Name> list, RecentList* recent);
   std::vector<NameId> scratch_;
   NamesId last_list_ = 0;
 };
@@ -504,5 +552,6 @@ void render(Out& out, const Value& value) {
 
 // The first variable read by `value` that does not belong to `program_id`, or null.
 const VarInfo* foreign_variable(const Value& value, std::uint64_t program_id);
+const VarInfo* foreign_variable(const ExprNode& node, std::uint64_t program_id);
 
 }  // namespace vell::tavo::detail

@@ -178,6 +178,14 @@ class Lister {
   void line(int depth) { out_.spaces(static_cast<std::size_t>(depth) * 2); }
 
   void value(const Value& v) { render(*this, v); }
+  // An expression held as one, rendered as its Value would be, without making that Value.
+  void value(const Expr& e) {
+    if (e.empty()) {
+      out_.text("<empty>");
+    } else {
+      render(*this, *e.node());
+    }
+  }
 
   void list(const ValueList& values) {
     out_.character('[');
@@ -205,7 +213,17 @@ class Lister {
     type(*s.var);
     if (s.init == DeclareStmt::Init::Scalar) {
       put(" = ");
-      value(s.values.data[0]);
+      switch (s.var->dtype) {  // as the Value of that type renders
+        case DType::Bool:
+          out_.text(s.bool_value ? std::string_view("true") : std::string_view("false"));
+          break;
+        case DType::Int:
+          integer(s.int_value);
+          break;
+        case DType::Fixed:
+          fixed(s.fixed_value);
+          break;
+      }
     } else if (s.init == DeclareStmt::Init::List) {
       put(" = ");
       list(s.values);
@@ -280,7 +298,7 @@ class Lister {
     name(s.pulse);
     if (s.has_amplitude) {
       put(" * ");
-      value(s.amplitude);
+      value(static_cast<const ScaledPlayStmt&>(s).amplitude);
     }
     put(" on ");
     name(s.element);
@@ -299,7 +317,11 @@ class Lister {
   void statement(const FrameRotationStmt& s, int depth) {
     line(depth);
     put("frame_rotation ");
-    value(s.angle);
+    if (s.plain) {
+      fixed(static_cast<const PlainFrameRotationStmt&>(s).angle);
+    } else {
+      value(static_cast<const ExprFrameRotationStmt&>(s).angle);
+    }
     put(" on ");
     name(s.element);
     out_.character('\n');
@@ -318,17 +340,19 @@ class Lister {
 
   void statement(const BlockStmt& s, int depth) {
     line(depth);
+    // The value of the kinds that have one.
+    const auto first = [&s]() -> const Value& { return static_cast<const ValueBlockStmt&>(s).first; };
     switch (s.kind) {
       case BlockKind::StreamProcessing:
         put("stream_processing");
         break;
       case BlockKind::If:
         put("if ");
-        value(s.first);
+        value(first());
         break;
       case BlockKind::While:
         put("while ");
-        value(s.first);
+        value(first());
         break;
       case BlockKind::For: {
         const auto& loop = static_cast<const LoopStmt&>(s);
@@ -358,12 +382,12 @@ class Lister {
       }
       case BlockKind::Switch:
         put("switch ");
-        value(s.first);
+        value(first());
         if (s.unsafe) put(" unsafe");
         break;
       case BlockKind::Case:
         put("case ");
-        value(s.first);
+        value(first());
         break;
       case BlockKind::Default:
         put("default");
@@ -371,10 +395,12 @@ class Lister {
     }
     put(":\n");
     block(s.body, depth + 1);
-    if (s.else_body) {
-      line(depth);
-      put("else:\n");
-      block(*s.else_body, depth + 1);
+    if (s.kind == BlockKind::If) {
+      if (const Block* else_body = static_cast<const ValueBlockStmt&>(s).else_body) {
+        line(depth);
+        put("else:\n");
+        block(*else_body, depth + 1);
+      }
     }
   }
 

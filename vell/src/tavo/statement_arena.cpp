@@ -195,6 +195,10 @@ NamesId NameTable::names(std::span<const Name> list) {
                    [](const Name& n, std::uint32_t global) { return Access::id(n) == global; }))
       return recent->id;
   }
+  return names_slow(list, recent);
+}
+
+NamesId NameTable::names_slow(std::span<const Name> list, RecentList* recent) {
   scratch_.clear();
   for (const Name& n : list) scratch_.push_back(name(n));
   const NamesId id = intern_scratch();
@@ -285,7 +289,7 @@ ProgramState::~ProgramState() {
       switch (stmt->kind) {
         case StmtKind::Declare: {
           auto* s = static_cast<DeclareStmt*>(stmt);
-          destroy(s->values);
+          if (s->init == DeclareStmt::Init::List) destroy(s->values);
           s->~DeclareStmt();
           break;
         }
@@ -308,13 +312,21 @@ ProgramState::~ProgramState() {
           static_cast<AlignStmt*>(stmt)->~AlignStmt();
           break;
         case StmtKind::Play:
-          static_cast<PlayStmt*>(stmt)->~PlayStmt();
+          if (static_cast<PlayStmt*>(stmt)->has_amplitude) {
+            static_cast<ScaledPlayStmt*>(stmt)->~ScaledPlayStmt();
+          } else {
+            static_cast<PlayStmt*>(stmt)->~PlayStmt();
+          }
           break;
         case StmtKind::Wait:
           static_cast<WaitStmt*>(stmt)->~WaitStmt();
           break;
         case StmtKind::FrameRotation:
-          static_cast<FrameRotationStmt*>(stmt)->~FrameRotationStmt();
+          if (static_cast<FrameRotationStmt*>(stmt)->plain) {
+            static_cast<PlainFrameRotationStmt*>(stmt)->~PlainFrameRotationStmt();
+          } else {
+            static_cast<ExprFrameRotationStmt*>(stmt)->~ExprFrameRotationStmt();
+          }
           break;
         case StmtKind::Measure:
           static_cast<MeasureStmt*>(stmt)->~MeasureStmt();
@@ -322,11 +334,14 @@ ProgramState::~ProgramState() {
         case StmtKind::Block: {
           auto* s = static_cast<BlockStmt*>(stmt);
           if (s->body.first) chains.push_back(s->body.first);
-          if (s->else_body && s->else_body->first) chains.push_back(s->else_body->first);
           if (s->is_loop()) {
             auto* loop = static_cast<LoopStmt*>(s);
             destroy(loop->values);
             loop->~LoopStmt();
+          } else if (s->has_value()) {
+            auto* valued = static_cast<ValueBlockStmt*>(s);
+            if (valued->else_body && valued->else_body->first) chains.push_back(valued->else_body->first);
+            valued->~ValueBlockStmt();
           } else {
             s->~BlockStmt();
           }

@@ -16,26 +16,26 @@ namespace {
 // a stream-processing section.
 enum class Place { Statement, SwitchCase, SaveAll };
 
+// Out of line, so that current(), called for every statement, needs no frame for building the
+// message.
+[[noreturn]] [[gnu::cold]] void refuse_place(std::string_view operation, const char* why) {
+  throw TavoScopeError(std::string(operation), why);
+}
+
 Frame& current(std::string_view operation, Place place = Place::Statement) {
   auto& frames = open_frames();
-  if (frames.empty()) throw TavoScopeError(std::string(operation), "no program scope is entered on this thread");
+  if (frames.empty()) refuse_place(operation, "no program scope is entered on this thread");
   Frame& top = frames.back();
   switch (place) {
     case Place::Statement:
-      if (top.kind == FrameKind::Switch) {
-        throw TavoScopeError(std::string(operation), "only case_ and default_ may stand directly inside switch_");
-      }
-      if (top.kind == FrameKind::StreamProcessing) {
-        throw TavoScopeError(std::string(operation), "only save_all may stand inside stream_processing");
-      }
+      if (top.kind == FrameKind::Switch) refuse_place(operation, "only case_ and default_ may stand directly inside switch_");
+      if (top.kind == FrameKind::StreamProcessing) refuse_place(operation, "only save_all may stand inside stream_processing");
       break;
     case Place::SwitchCase:
-      if (top.kind != FrameKind::Switch) throw TavoScopeError(std::string(operation), "allowed only directly inside switch_");
+      if (top.kind != FrameKind::Switch) refuse_place(operation, "allowed only directly inside switch_");
       break;
     case Place::SaveAll:
-      if (top.kind != FrameKind::StreamProcessing) {
-        throw TavoScopeError(std::string(operation), "allowed only inside stream_processing");
-      }
+      if (top.kind != FrameKind::StreamProcessing) refuse_place(operation, "allowed only inside stream_processing");
       break;
   }
   return top;
@@ -57,17 +57,18 @@ void check_finite(std::string_view operation, const Value& value) {
   }
 }
 
-void check_program(std::string_view operation, const Frame& frame, const Value& value) {
-  if (const VarInfo* foreign = foreign_variable(value, frame.program->id)) {
-    throw TavoProgramError(std::string(operation), foreign->name + " is a variable of another program");
-  }
+[[noreturn]] void refuse_foreign(std::string_view operation, const VarInfo& foreign) {
+  throw TavoProgramError(std::string(operation), foreign.name + " is a variable of another program");
 }
+
 
 const ExprNode& expression(std::string_view operation, const Frame& frame, const Expr& expr,
                            std::string_view role) {
   if (expr.empty()) throw TavoValueError(std::string(operation), std::string(role) + " is an empty expression handle");
-  check_program(operation, frame, Value(expr));
-  return *expr.node();
+  // The node itself, not a Value copy of the handle: no reference count changes hands.
+  const ExprNode& node = *expr.node();
+  if (const VarInfo* foreign = foreign_variable(node, frame.program->id)) refuse_foreign(operation, *foreign);
+  return node;
 }
 
 // A plain value or a scalar expression of the current program; gives its type.
@@ -181,7 +182,8 @@ ScopeGuard open_block(Frame& frame, BlockKind block_kind, FrameKind kind, Fill&&
 ScopeGuard open_conditional_block(std::string_view operation, BlockKind kind, const Value& condition) {
   Frame& frame = current(operation);
   check_condition(operation, frame, condition);
-  return open_block(frame, kind, FrameKind::Block, [&](ProgramState&, BlockStmt& stmt) { stmt.first = condition; });
+  return open_block<ValueBlockStmt>(frame, kind, FrameKind::Block,
+                                    [&](ProgramState&, ValueBlockStmt& stmt) { stmt.first = condition; });
 }
 
 // The last statement of `block` when it is a block statement of `kind`, else null.
@@ -220,7 +222,22 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
     DeclareStmt* stmt = program.append<DeclareStmt>(*frame.block);
     stmt->init = init;
     stmt->var = var;
-    stmt->values = program.values(values, type);
+    if (init == DeclareStmt::Init::List) {
+      stmt->values = program.values(values, type);
+    } else if (init == DeclareStmt::Init::Scalar) {
+      const Value held = converted(values.front(), type);
+      switch (type) {
+        case DType::Bool:
+          stmt->bool_value = std::get<bool>(held);
+          break;
+        case DType::Int:
+          stmt->int_value = std::get<std::int64_t>(held);
+          break;
+        case DType::Fixed:
+          stmt->fixed_value = std::get<double>(held);
+          break;
+      }
+    }
     if (input_name != nullptr) {
       stmt->from_input = true;
       stmt->input_name = program.names.name(*input_name);
@@ -241,7 +258,7 @@ void ResultStreamSource::save_all(const std::string& tag) const {
   stream_of(operation, frame, *this);
   if (tag.empty()) throw TavoValueError(std::string(operation), "the tag must not be empty");
   std::lock_guard lock(frame.program->mutex);
-  frame.program->append<SaveAllStmt>(*frame.block, info_, frame.program->text(tag));
+  frame.program->append<SaveAllStmt>(*frame.block, info_.get(), frame.program->text(tag));
 }
 
 Expr declare(DType type, const Value& value) {
@@ -267,7 +284,7 @@ void advance_input_stream(const Expr& variable) {
   constexpr std::string_view operation = "advance_input_stream";
   Frame& frame = current(operation);
   const ExprNode& node = expression(operation, frame, variable, "the variable");
-  if (!node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
+  if (!node.has_var() || !node.var || node.kind == NodeKind::Cell || !node.var->fed_by_input) {
     throw TavoTypeError(std::string(operation), variable.text() + " is not a variable fed by an input stream");
   }
   append<AdvanceStmt>(frame, node.var);
@@ -308,7 +325,7 @@ void save(const Expr& source, const ResultStreamSource& stream) {
                                        described(Value(source)));
   }
   stream_of(operation, frame, stream);
-  append<SaveStmt>(frame, source, Access::info(stream));
+  append<SaveStmt>(frame, source, Access::info(stream).get());
 }
 
 ScopeGuard stream_processing() {
@@ -363,10 +380,10 @@ void play_pulse(const N& pulse, const N& element, const Value* amplitude) {
   if (amplitude) held = fitting_value(operation, frame, *amplitude, DType::Fixed, "the amplitude");
   std::lock_guard lock(frame.program->mutex);
   ProgramState& program = *frame.program;
-  PlayStmt* stmt = program.append<PlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element));
   if (amplitude) {
-    stmt->has_amplitude = true;
-    stmt->amplitude = std::move(held);
+    program.append<ScaledPlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element), std::move(held));
+  } else {
+    program.append<PlayStmt>(*frame.block, program_name(program, pulse), program_name(program, element), false);
   }
 }
 
@@ -392,7 +409,12 @@ void rotate_frame(const Value& angle, const N& element) {
   check_name(operation, element, "element");
   std::lock_guard lock(frame.program->mutex);
   ProgramState& program = *frame.program;
-  program.append<FrameRotationStmt>(*frame.block, std::move(held), program_name(program, element));
+  // A plain angle, converted to fixed, is a double.
+  if (const auto* plain = std::get_if<double>(&held)) {
+    program.append<PlainFrameRotationStmt>(*frame.block, *plain, program_name(program, element));
+  } else {
+    program.append<ExprFrameRotationStmt>(*frame.block, std::get<Expr>(std::move(held)), program_name(program, element));
+  }
 }
 
 template <class N>
@@ -441,7 +463,7 @@ ScopeGuard if_(const Value& condition) {
 ScopeGuard else_() {
   constexpr std::string_view operation = "else_";
   Frame& frame = current(operation);
-  BlockStmt* last = last_block(*frame.block, BlockKind::If);
+  auto* last = static_cast<ValueBlockStmt*>(last_block(*frame.block, BlockKind::If));
   if (last == nullptr) throw TavoScopeError(std::string(operation), "must follow right after a closed if_ block");
   if (last->else_body) throw TavoScopeError(std::string(operation), "the if_ block before it already has an else_");
   std::shared_ptr<ProgramState> program = frame.program;
@@ -518,9 +540,9 @@ ScopeGuard switch_(const Value& expression, bool unsafe) {
   if (type == DType::Fixed) {
     throw TavoTypeError(std::string(operation), "switches on an int or bool value, got " + described(expression));
   }
-  return open_block(
+  return open_block<ValueBlockStmt>(
       frame, BlockKind::Switch, FrameKind::Switch,
-      [&](ProgramState&, BlockStmt& stmt) {
+      [&](ProgramState&, ValueBlockStmt& stmt) {
         stmt.first = expression;
         stmt.unsafe = unsafe;
       },
@@ -536,8 +558,8 @@ ScopeGuard case_(const Value& value) {
     throw TavoScopeError(std::string(operation), "must come before the default_ of its switch_");
   }
   Value held = converted(value, frame.value_type);
-  return open_block(frame, BlockKind::Case, FrameKind::Block,
-                    [&](ProgramState&, BlockStmt& stmt) { stmt.first = std::move(held); });
+  return open_block<ValueBlockStmt>(frame, BlockKind::Case, FrameKind::Block,
+                                    [&](ProgramState&, ValueBlockStmt& stmt) { stmt.first = std::move(held); });
 }
 
 ScopeGuard default_() {

@@ -79,9 +79,15 @@ void append_text(std::string& out, const Value& value) {
 const VarInfo* foreign_variable(const Value& value, std::uint64_t program_id) {
   const auto* expr = std::get_if<Expr>(&value);
   if (expr == nullptr || expr->empty()) return nullptr;
-  const ExprNode& node = *expr->node();
+  return foreign_variable(*expr->node(), program_id);
+}
+
+const VarInfo* foreign_variable(const ExprNode& node, std::uint64_t program_id) {
   if (node.program_id == 0 || node.program_id == program_id) return nullptr;
-  if (node.var && node.var->program_id != program_id) return node.var.get();
+  if (node.has_var()) {
+    if (node.var && node.var->program_id != program_id) return node.var.get();
+    return foreign_variable(node.lhs, program_id);
+  }
   if (const auto* found = foreign_variable(node.lhs, program_id)) return found;
   return foreign_variable(node.rhs, program_id);
 }
@@ -322,13 +328,16 @@ Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
 }
 
 Expr unary(UnaryOp op, const Value& operand) {
-  const std::string operation = "operator " + std::string(symbol(op));
+  const std::string_view operation = op == UnaryOp::Neg ? "operator -" : "operator ~";
   Operand a = scalar_operand(operation, operand);
-  if (!a.node) throw TavoTypeError(operation, "needs an SDK expression, got the plain value " + text(operand));
+  if (!a.node) {
+    throw TavoTypeError(std::string(operation), "needs an SDK expression, got the plain value " + text(operand));
+  }
   DType type = numeric(a.type);
   if (op == UnaryOp::Inv) {
     if (a.type != DType::Bool) {
-      throw TavoTypeError(operation, "is boolean negation and needs a bool operand, got " + described(operand));
+      throw TavoTypeError(std::string(operation),
+                          "is boolean negation and needs a bool operand, got " + described(operand));
     }
     type = DType::Bool;
   }

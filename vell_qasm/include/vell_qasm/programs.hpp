@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -114,8 +115,10 @@ namespace vell_qasm::programs {
 // keeps its place. Nothing removes an entry.
 //
 // A program of 10^6 statements declares some 10^5 variables and reads one at nearly every
-// expression: the index is an open-addressed table of (hash, entry) slots, so a lookup by name
-// copies no string, allocates nothing and compares a name only where the full hashes agree.
+// expression: the index is an open-addressed table of (wrapper, hash, entry) slots, so a lookup by
+// name copies no string, allocates nothing, compares a name only where the full hashes agree, and
+// reads the wrapper from the slot itself (the table of entries, far apart in memory, is not
+// touched). Entries never move once made: a growing table copies no names.
 class VariablesDB {
  public:
   using Entry = std::pair<VariableSignature, tavo_var::TavoVarPtr>;
@@ -123,6 +126,8 @@ class VariablesDB {
   // UndeclaredVariableReferenceException (with the key's text) when `key` is absent.
   const tavo_var::TavoVarPtr& operator[](const VariableSignature& key) const { return at(key.name); }
   const tavo_var::TavoVarPtr& at(std::string_view name) const;
+  // The wrapper stored under `name`, as at() finds it, without reading the entry it sits in.
+  tavo_var::TavoVarBase& wrapper(std::string_view name) const;
   // Inserts, or replaces the wrapper of an existing key. A null wrapper is an AssertionError.
   void insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var);
   bool contains(const VariableSignature& key) const { return find(key.name) != nullptr; }
@@ -133,22 +138,27 @@ class VariablesDB {
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
-  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  std::deque<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::deque<Entry>::const_iterator end() const { return entries_.end(); }
 
  private:
-  // Eight bytes, so that the slots of 10^5 names stay within the caches as far as they can.
   struct Slot {
-    std::uint32_t hash = 0;  // the name's hash, its low bits
-    std::uint32_t entry = kEmpty;  // index into entries_
+    tavo_var::TavoVarBase* var = nullptr;  // the entry's wrapper
+    std::uint32_t hash = 0;                // the name's hash, its low bits
+    std::uint32_t entry = kEmpty;          // index into entries_, with kKeyApart
   };
   static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+  // Set in Slot::entry when the key is not the wrapper's own name (a caller may file a wrapper
+  // under any name): the name is then compared with the key in entries_.
+  static constexpr std::uint32_t kKeyApart = std::uint32_t{1} << 31;
   // The index of the slot holding `name`, or of the empty slot where it would go. `slots_` is
   // never full.
   std::size_t probe(std::string_view name, std::uint32_t hash) const;
+  // The slot of `name`, or null.
+  const Slot* slot_of(std::string_view name) const;
   void grow();
 
-  std::vector<Entry> entries_;
+  std::deque<Entry> entries_;
   std::vector<Slot> slots_;  // a power of two long, at most half full
 };
 

@@ -371,10 +371,11 @@ tavo::Value CodeGenerationVisitor::_evaluated_once(const ast::ExprPtr& source, c
   return held;
 }
 
-// Where assignments and measurements in for-loop bodies write, in walk order, and which of those
-// writes lie in the body of each for loop: a loop's writes are one run of positions. Writes outside
-// every loop body are never asked about and are not noted: in most programs they are nearly all
-// of them.
+// Where assignments and measurements in the body of a for loop write, in walk order, and which of
+// those writes lie in the body of each loop nested in it: a loop's writes are one run of
+// positions. Made for the outermost loop that asks (see _is_assigned_in), so that the loops inside
+// it find their answers without walking their bodies again, and statements outside every loop are
+// never walked for it.
 struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   Assignments() : QASMVisitor(ast::SwitchCases::enter) {}
 
@@ -394,6 +395,23 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   std::vector<Loop> loops;
   std::size_t next = 0;
   std::size_t loop_depth = 0;
+
+  // Forgets everything, keeping the memory, to note the writes of another loop.
+  void reset() {
+    // Clearing a hash map costs its bucket count: a map grown by one large loop is dropped, so
+    // that the many small loops after it do not each pay for it.
+    if (name_numbers.size() > 64) {
+      name_numbers = {};
+    } else {
+      name_numbers.clear();
+    }
+    noted.clear();
+    positions.clear();
+    starts.clear();
+    loops.clear();
+    next = 0;
+    loop_depth = 0;
+  }
 
   // Expressions hold no statements: the walk stops at the statements that hold only
   // expressions (and operands), which are most of a program's nodes.
@@ -435,7 +453,6 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
     for (const auto& [number, position] : noted) positions[fill[number]++] = position;
     noted.clear();
-    noted.shrink_to_fit();
     // A loop walked twice (a tree that shares a block) keeps its first run: both are the same.
     std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return std::less<>()(a.loop, b.loop); });
   }
@@ -473,24 +490,19 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
 
 CodeGenerationVisitor::~CodeGenerationVisitor() = default;
 
-void CodeGenerationVisitor::visit_Program(ast::Program& node) {
-  auto assignments = std::make_unique<Assignments>();
-  assignments->visit(node);
-  assignments->finish();
-  _assignments = std::move(assignments);
-  generic_visit(node);
-}
-
 bool CodeGenerationVisitor::_is_assigned_in(const std::string& name, const ast::ForInLoop& loop) const {
-  if (_assignments) {
-    if (const auto run = _assignments->run_of(loop)) return _assignments->in(name, *run);
+  if (!_assignments) _assignments = std::make_unique<Assignments>();
+  auto run = _assignments->run_of(loop);
+  if (!run) {
+    // Neither this loop nor one around it has asked yet: note the writes of this loop's body,
+    // and so of every loop inside it, which ask next. The walk does not change the loop.
+    _assignments->reset();
+    _assignments->visit_ForInLoop(const_cast<ast::ForInLoop&>(loop));
+    _assignments->finish();
+    run = _assignments->run_of(loop);
+    check(run.has_value(), "The writes of a for loop are noted with it");
   }
-  // A walk that did not start at the program: look at the body itself, as a loop's.
-  Assignments body;
-  ++body.loop_depth;
-  for (const ast::StmtPtr& statement : loop.block) body.visit(statement);
-  body.finish();
-  return body.in(name, {0, body.next});
+  return _assignments->in(name, *run);
 }
 
 void CodeGenerationVisitor::visit_SwitchStatement(ast::SwitchStatement& node) {

@@ -416,7 +416,7 @@ class Lowering {
   Term unary(const ast::UnaryExpression& node) { return apply_unary(node.op, term(node.expression)); }
 
  private:
-  const tavo_var::TavoVarPtr& variable(const std::string& name) { return db_.at(name); }
+  const tavo_var::TavoVarBase& variable(const std::string& name) { return db_.wrapper(name); }
 
   Term dispatch(const ast::Expression& node) {
     if (auto value = utils::qasm_literal_value(node)) return {from_plain(*value)};
@@ -430,11 +430,11 @@ class Lowering {
       case ast::NodeKind::UnaryExpression:
         return unary(static_cast<const ast::UnaryExpression&>(node));
       case ast::NodeKind::Identifier: {
-        const tavo_var::TavoVarPtr& var = variable(static_cast<const ast::Identifier&>(node).name);
-        const tavo_var::TavoArr* array = var->as_array();
+        const tavo_var::TavoVarBase& var = variable(static_cast<const ast::Identifier&>(node).name);
+        const tavo_var::TavoArr* array = var.as_array();
         if (array && array->dtype == tavo::DType::Bool)
           return {LoweredValue::bit_register(array->tavo_value_exp(), array->name(), array->size)};
-        return {var->tavo_value_exp()};
+        return {var.tavo_value_exp()};
       }
       case ast::NodeKind::IndexExpression:
         return {index(static_cast<const ast::IndexExpression&>(node))};
@@ -462,7 +462,7 @@ class Lowering {
     if (!node.collection || !ast::isa<ast::Identifier>(*node.collection))
       throw NotImplementedError("Only direct pointing on an array is supported");
     const std::string& name = static_cast<const ast::Identifier&>(*node.collection).name;
-    const tavo_var::TavoArr* array = variable(name)->as_array();
+    const tavo_var::TavoArr* array = variable(name).as_array();
     if (!array) throw tavo_var::IndexingVariableException(name);
     LoweredValue idx = lower(extract_single_index(node.index));
     return array->get_single_index(idx.scalar());

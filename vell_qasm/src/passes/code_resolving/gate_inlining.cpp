@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vell_qasm/logging.hpp"
+#include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
@@ -99,64 +100,85 @@ bool is_real_type(const ast::NodePtr& type) {
 }
 
 // The names declared so far in program order, each with whether every declaration of it so far
-// holds a real number. A long program declares a name every few statements: the names are kept
-// in one character buffer and found through one array probed in place, since a hash map's
-// allocation per name (and its rehashing, which visits every node) cost more than the lookups
-// it serves.
+// holds a real number. A long program declares a name every few statements, and its calls of
+// user gates ask about few names: the declarations are logged as they come (their names in one
+// character buffer), and each name asked about is followed from then on, compared in place. The
+// log goes into a table of every name, in one pass, only when a name not followed yet is asked
+// about; past a few such names the table is kept up to date at every declaration instead.
 class DeclaredNames {
  public:
-  // Null when `name` is not declared; valid until the next declare().
-  const bool* find(std::string_view name) const {
-    if (slots_.empty()) return nullptr;
-    const std::size_t hash = std::hash<std::string_view>()(name);
-    for (std::size_t i = hash & mask();; i = (i + 1) & mask()) {
-      const Slot& slot = slots_[i];
-      if (!slot.used) return nullptr;
-      if (slot.hash == hash && text(slot) == name) return &slot.real;
-    }
-  }
-  bool contains(std::string_view name) const { return find(name) != nullptr; }
+  bool contains(std::string_view name) const { return state(name).declared; }
+  // Whether `name` is declared, and every declaration of it so far holds a real number.
+  bool real(std::string_view name) const { return state(name).real; }
 
   void declare(std::string_view name, bool real) {
-    if ((used_ + 1) * 4 > slots_.size() * 3) grow();  // at most three slots in four taken
-    const std::size_t hash = std::hash<std::string_view>()(name);
-    std::size_t i = hash & mask();
-    for (; slots_[i].used; i = (i + 1) & mask()) {
-      Slot& slot = slots_[i];
-      if (slot.hash == hash && text(slot) == name) {
-        slot.real = slot.real && real;
-        return;
-      }
+    if (all_followed_) {
+      insert(name, real);
+      return;
     }
-    slots_[i] = Slot{hash, names_.size(), name.size(), true, real};
-    names_.append(name);
-    ++used_;
+    for (Followed& followed : followed_) {
+      if (followed.name != name) continue;
+      followed.state.real = (!followed.state.declared || followed.state.real) && real;
+      followed.state.declared = true;
+      break;
+    }
+    log_.push_back(Logged{log_names_.size(), name.size(), real});
+    log_names_.append(name);
   }
 
  private:
-  struct Slot {
-    std::size_t hash = 0;
-    std::size_t offset = 0;  // of the name in names_
-    std::size_t length = 0;
-    bool used = false;
-    bool real = false;
+  struct State {
+    bool declared = false;
+    bool real = false;  // every declaration so far (none: false)
   };
-  std::size_t mask() const { return slots_.size() - 1; }
-  std::string_view text(const Slot& slot) const { return std::string_view(names_).substr(slot.offset, slot.length); }
-  void grow() {
-    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& slot : old) {
-      if (!slot.used) continue;
-      std::size_t i = slot.hash & mask();
-      while (slots_[i].used) i = (i + 1) & mask();
-      slots_[i] = slot;
+  struct Followed {
+    std::string name;
+    State state;
+  };
+  struct Logged {
+    std::size_t offset;  // in log_names_
+    std::size_t length;
+    bool real;
+  };
+  static constexpr std::size_t kFollowed = 4;
+
+  State state(std::string_view name) const {
+    if (!all_followed_) {
+      for (const Followed& followed : followed_)
+        if (followed.name == name) return followed.state;
+    }
+    for (const Logged& logged : log_) insert(std::string_view(log_names_).substr(logged.offset, logged.length), logged.real);
+    log_.clear();
+    log_names_.clear();
+    const std::uint32_t id = names_.find(name);
+    const State found = id == NameTable::kNone ? State{} : State{true, real_[id]};
+    if (!all_followed_) {
+      if (followed_.size() < kFollowed) {
+        followed_.push_back(Followed{std::string(name), found});
+      } else {
+        all_followed_ = true;
+        followed_.clear();
+      }
+    }
+    return found;
+  }
+
+  void insert(std::string_view name, bool real) const {
+    const auto [id, fresh] = names_.insert(name);
+    if (fresh) {
+      real_.push_back(real);
+    } else {
+      real_[id] = real_[id] && real;
     }
   }
 
-  std::vector<Slot> slots_;  // a power of two of them
-  std::size_t used_ = 0;
-  std::string names_;
+  // Asking changes only what is kept, never an answer.
+  mutable NameTable names_;
+  mutable std::vector<bool> real_;  // per name number
+  mutable std::vector<Followed> followed_;
+  mutable std::vector<Logged> log_;  // declarations not in names_ yet
+  mutable std::string log_names_;
+  mutable bool all_followed_ = false;  // set: names_ kept up to date, nothing logged
 };
 
 // Whether `node` surely is a real number (a float), so that a gate parameter may take it as it
@@ -169,10 +191,9 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
     case ast::NodeKind::Cast:
       return is_real_type(static_cast<const ast::Cast&>(*node).type);
     case ast::NodeKind::Identifier: {
+      // The declared names asked about are few and compared in place: asked first.
       const auto& name = static_cast<const ast::Identifier&>(*node).name;
-      if (CONSTANTS.contains(name)) return true;
-      const bool* real = declared.find(name);
-      return real != nullptr && *real;
+      return declared.real(name) || CONSTANTS.contains(name);
     }
     case ast::NodeKind::UnaryExpression: {
       const auto& unary = static_cast<const ast::UnaryExpression&>(*node);
@@ -247,6 +268,14 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
   IdentifierTransformer(const std::unordered_map<std::string, std::size_t>* formals,
                         std::vector<ast::NodePtr> operands)
       : formals_(formals), operands_(std::move(operands)) {}
+
+  // Makes this the transformer of another expansion, its operands to be added: expansions take
+  // their transformers from a pool, so that a call costs no allocation for them.
+  void reset(const std::unordered_map<std::string, std::size_t>* formals) {
+    formals_ = formals;
+    operands_.clear();
+  }
+  void add_operand(ast::NodePtr operand) { operands_.push_back(std::move(operand)); }
 
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
     if (const ast::NodePtr* operand = operand_for(node->name)) return *operand;
@@ -448,53 +477,56 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   }
 
   ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
-    if (!node->modifiers.empty()) throw NotImplementedError("Modifiers are not yet implemented");
-    return resolve_gate_definition(node);
+    std::vector<ast::NodePtr> expansion;
+    if (_resolve(node, expansion)) return node;
+    return expansion;
   }
 
-  // The call itself when built in, else the statements of its expansion.
-  ast::Rewrite resolve_gate_definition(const ast::Ptr<ast::QuantumGate>& node) {
+  // True when the call stays as it is (a built-in gate), else appends its expansion to `out`.
+  bool _resolve(const ast::Ptr<ast::QuantumGate>& node, std::vector<ast::NodePtr>& out) {
+    if (!node->modifiers.empty()) throw NotImplementedError("Modifiers are not yet implemented");
     if (_is_built_in(*node)) {
-      logging::debug(logger(), [&] { return "Node " + node->name->name + " is built-in, and will stay as is."; });
-      return node;
+      _log_built_in(*node);
+      return true;
     }
     const BankedGate& gate = _get_gate_definition(node);
     if (_expanding == 0) _charge(node, gate);
-    return _expand(node, gate);
+    _expand(node, gate, out);
+    return false;
   }
 
-  // Declarations are noted in program order: a parameter the body never reads is checked
-  // against them, and a real-typed name passes as a parameter without a cast. Types and
-  // expressions hold no gate calls (durationof blocks are not entered): the walk goes only where
-  // statements are.
+  ast::Rewrite visit_Program(const ast::Ptr<ast::Program>& node) override {
+    _rewrite_statements(node->statements);
+    return node;
+  }
+
+  // The statements that stay: see _walk_statement.
   ast::Rewrite visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) override {
-    _declare(node->identifier, node->type);
+    _walk_statement(*node, ast::NodeKind::ClassicalDeclaration);
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
-    _declare(node->identifier, node->type);
+    _walk_statement(*node, ast::NodeKind::ConstantDeclaration);
     return node;
   }
   ast::Rewrite visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) override {
-    _declare(node->identifier, node->type);
+    _walk_statement(*node, ast::NodeKind::IODeclaration);
     return node;
   }
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
-    _declare(node->qubit, nullptr);
+    _walk_statement(*node, ast::NodeKind::QubitDeclaration);
     return node;
   }
   ast::Rewrite visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) override {
-    _declare(node->identifier, node->type);
-    ast::rewrite_field<ast::ForInLoop>(*this, "block", node->block);
+    _walk_statement(*node, ast::NodeKind::ForInLoop);
     return node;
   }
   ast::Rewrite visit_BranchingStatement(const ast::Ptr<ast::BranchingStatement>& node) override {
-    ast::rewrite_field<ast::BranchingStatement>(*this, "if_block", node->if_block);
-    ast::rewrite_field<ast::BranchingStatement>(*this, "else_block", node->else_block);
+    _walk_statement(*node, ast::NodeKind::BranchingStatement);
     return node;
   }
   ast::Rewrite visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node) override {
-    ast::rewrite_field<ast::WhileLoop>(*this, "block", node->block);
+    _walk_statement(*node, ast::NodeKind::WhileLoop);
     return node;
   }
   ast::Rewrite visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) override { return node; }
@@ -513,25 +545,262 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   // A plain lookup: a user gate's call is no failure of the built-in test.
   bool _is_built_in(const ast::QuantumGate& node) const {
-    return _built_in_gates->contains(std::string_view(gate_name(node)));
+    const std::string& name = gate_name(node);
+    if (const KnownGate* known = _known_gate(name)) return known->banked == nullptr;
+    if (!_built_in_gates->contains(std::string_view(name))) return false;
+    _remember(name, nullptr);
+    return true;
   }
 
   // The banked gate of a call checked before (the body scan).
   const BankedGate& _bank_entry(const ast::QuantumGate& node) const {
-    auto banked = _signature_to_definition.find(std::string_view(gate_name(node)));
-    check(banked != _signature_to_definition.end());
-    return *banked->second;
+    const BankedGate* banked = _banked(gate_name(node));
+    check(banked != nullptr);
+    return *banked;
   }
 
   // The banked gate of a call, its counts checked.
   const BankedGate& _get_gate_definition(const ast::Ptr<ast::QuantumGate>& node) const {
-    auto banked = _signature_to_definition.find(std::string_view(gate_name(*node)));
-    if (banked == _signature_to_definition.end()) throw SignatureNotFoundException(node);
-    _validate_calling_arguments(banked->second->node, node);
-    return *banked->second;
+    const BankedGate* banked = _banked(gate_name(*node));
+    if (banked == nullptr) throw SignatureNotFoundException(node);
+    _validate_calling_arguments(banked->node, node);
+    return *banked;
   }
 
  private:
+  // The gate names met so far in the run, with the banked gate of each (null: built in). A program
+  // calls few gates, many times: a call's name is compared with these in place before the
+  // built-in set or the bank is asked. A name built in or banked stays so for the rest of the run.
+  struct KnownGate {
+    std::string name;
+    const BankedGate* banked;
+  };
+  static constexpr std::size_t kKnownGates = 16;
+
+  const KnownGate* _known_gate(std::string_view name) const {
+    for (const KnownGate& known : _known)
+      if (known.name == name) return &known;
+    return nullptr;
+  }
+  void _remember(std::string_view name, const BankedGate* banked) const {
+    if (_known.size() < kKnownGates) _known.push_back(KnownGate{std::string(name), banked});
+  }
+  const BankedGate* _banked(const std::string& name) const {
+    if (const KnownGate* known = _known_gate(name)) return known->banked;
+    auto banked = _signature_to_definition.find(std::string_view(name));
+    if (banked == _signature_to_definition.end()) return nullptr;
+    _remember(name, banked->second.get());
+    return banked->second.get();
+  }
+
+  // Rewrites a list of statements in place. The statements of the kinds that the walk notes or
+  // enters (gate calls, declarations, assignments, measurements, loops and branches) are taken
+  // here, so that most statements cost one look at their class and no handler call; the others
+  // go through the walk. What replaces a statement (a call's expansion, nothing for a banked
+  // definition) is kept aside and put in once the list is done, or when a failure leaves it.
+  template <class Element> void _rewrite_statements(std::vector<ast::Ptr<Element>>& statements) {
+    std::vector<Splice> splices;
+    std::vector<ast::NodePtr> replacements;
+    try {
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        // A long program's tree outgrows the caches: the statements a few places ahead are asked
+        // for, with the kilobyte before them, where the parser put their children.
+        if (i + 4 < statements.size()) {
+          const char* ahead = reinterpret_cast<const char*>(statements[i + 4].get());
+          for (int line = -16; line <= 1; ++line) __builtin_prefetch(ahead + line * 64);
+        }
+        if (!statements[i]) continue;
+        const std::size_t first = replacements.size();
+        if (!_rewrite_statement(statements[i], replacements))
+          splices.push_back(Splice{i, first, replacements.size() - first});
+      }
+    } catch (...) {
+      _splice(statements, splices, replacements);
+      throw;
+    }
+    _splice(statements, splices, replacements);
+  }
+
+  // True when `statement` stays in its list; else appends what takes its place to `out`.
+  template <class Element> bool _rewrite_statement(const ast::Ptr<Element>& statement, std::vector<ast::NodePtr>& out) {
+    ast::QASMNode& node = *statement;
+    const ast::NodeKind kind = node.kind();
+    try {
+      if (kind == ast::NodeKind::QuantumGate) {
+        // A built-in call (most of them) needs no handle of its own.
+        const auto& gate = static_cast<const ast::QuantumGate&>(node);
+        if (gate.modifiers.empty() && _is_built_in(gate)) {
+          _log_built_in(gate);
+          return true;
+        }
+        return _resolve(std::static_pointer_cast<ast::QuantumGate>(statement), out);
+      }
+      if (_walk_statement(node, kind)) return true;
+    } catch (...) {
+      // As the walk does for the statements it enters: a failure gets this statement's position
+      // unless one inside it gave its own.
+      locate_failure(node);
+      throw;
+    }
+    ast::Rewrite result = visit(statement);
+    if (result.is_node()) {
+      if (result.node().get() == &node) return true;
+      out.push_back(result.node());
+    } else if (result.is_list()) {
+      for (const ast::NodePtr& replacement : result.list())
+        if (replacement) out.push_back(replacement);
+    }
+    return false;
+  }
+
+  // The handlers of the statements that stay, by kind: declarations are noted in program order
+  // (a parameter the body never reads is checked against them, and a real-typed name passes as a
+  // parameter without a cast), loops and branches have their blocks rewritten. Types and
+  // expressions hold no gate calls (durationof blocks are not entered): the walk goes only where
+  // statements are. False for a kind handled elsewhere.
+  bool _walk_statement(ast::QASMNode& node, ast::NodeKind kind) {
+    switch (kind) {
+      case ast::NodeKind::ClassicalDeclaration: {
+        const auto& declaration = static_cast<const ast::ClassicalDeclaration&>(node);
+        _declare(declaration.identifier, declaration.type);
+        return true;
+      }
+      case ast::NodeKind::ConstantDeclaration: {
+        const auto& declaration = static_cast<const ast::ConstantDeclaration&>(node);
+        _declare(declaration.identifier, declaration.type);
+        return true;
+      }
+      case ast::NodeKind::IODeclaration: {
+        const auto& declaration = static_cast<const ast::IODeclaration&>(node);
+        _declare(declaration.identifier, declaration.type);
+        return true;
+      }
+      case ast::NodeKind::QubitDeclaration:
+        _declare(static_cast<const ast::QubitDeclaration&>(node).qubit, nullptr);
+        return true;
+      case ast::NodeKind::ForInLoop: {
+        auto& loop = static_cast<ast::ForInLoop&>(node);
+        _declare(loop.identifier, loop.type);
+        _rewrite_statements(loop.block);
+        return true;
+      }
+      case ast::NodeKind::BranchingStatement: {
+        auto& branch = static_cast<ast::BranchingStatement&>(node);
+        _rewrite_statements(branch.if_block);
+        _rewrite_statements(branch.else_block);
+        return true;
+      }
+      case ast::NodeKind::WhileLoop:
+        _rewrite_statements(static_cast<ast::WhileLoop&>(node).block);
+        return true;
+      case ast::NodeKind::ClassicalAssignment:
+      case ast::NodeKind::QuantumMeasurementStatement:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  struct Splice {
+    std::size_t index;  // of the statement replaced
+    std::size_t first;  // of what replaces it in the replacements
+    std::size_t count;
+  };
+
+  template <class Element> static ast::Ptr<Element> _replacement(ast::NodePtr& node) {
+    auto element = ast::dyn_cast<Element>(std::move(node));
+    check(element != nullptr, "A statement is rewritten into statements");
+    return element;
+  }
+
+  // Puts the replacements in place of their statements without a list made anew. The list takes
+  // its final size first when it grows (room it has mostly: a long program's list was built by
+  // appending). Then, when the statements before some splice all move down or stay and those
+  // after it all move up (definitions dropped at the top, expansions below), each moves once:
+  // the latter back to front, then the former front to back. Else the list closes up over the
+  // dropped statements (front to back), then the others move up (back to front).
+  template <class Element>
+  static void _splice(std::vector<ast::Ptr<Element>>& statements, std::vector<Splice>& splices,
+                      std::vector<ast::NodePtr>& replacements) {
+    if (splices.empty()) return;
+    // How far the statements after splice k move: the sum of count - 1 over splices[0, k].
+    auto shift = [&](std::size_t k) { return static_cast<std::ptrdiff_t>(splices[k].count) - 1; };
+    std::ptrdiff_t total = 0;
+    for (std::size_t k = 0; k < splices.size(); ++k) total += shift(k);
+    // `pivot`: the first splice from which every statement after it moves up or stays.
+    std::size_t pivot = splices.size();
+    for (std::ptrdiff_t after = total; pivot > 0 && after >= 0;) after -= shift(--pivot);
+    bool down_before = true;
+    for (std::ptrdiff_t after = 0, k = 0; down_before && k < static_cast<std::ptrdiff_t>(pivot); ++k)
+      down_before = (after += shift(static_cast<std::size_t>(k))) <= 0;
+    if (down_before) {
+      const std::size_t old_size = statements.size();
+      const std::size_t new_size = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(old_size) + total);
+      if (new_size > old_size) statements.resize(new_size);
+      std::size_t read = old_size;
+      std::size_t write = new_size;
+      if (pivot < splices.size()) {
+        for (std::size_t k = splices.size(); k-- > pivot + 1;) {
+          while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
+          --read;
+          for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
+            statements[--write] = _replacement<Element>(replacements[j]);
+        }
+        while (read > splices[pivot].index + 1) statements[--write] = std::move(statements[--read]);
+      }
+      // Up to the pivot's splice (its replacements may reach the slots freed above).
+      read = write = splices[0].index;
+      const std::size_t forward = pivot < splices.size() ? pivot + 1 : splices.size();
+      for (std::size_t k = 0; k < forward; ++k) {
+        while (read < splices[k].index) statements[write++] = std::move(statements[read++]);
+        ++read;  // the replaced statement, freed as its slot is written over or cut off
+        for (std::size_t j = splices[k].first; j < splices[k].first + splices[k].count; ++j)
+          statements[write++] = _replacement<Element>(replacements[j]);
+      }
+      if (pivot == splices.size()) {
+        while (read < old_size) statements[write++] = std::move(statements[read++]);
+        statements.resize(write);
+      }
+      return;
+    }
+    std::size_t dropped = 0;
+    std::size_t kept = 0;  // splices[0, kept) are those that put something in, their indices after the drops
+    std::size_t read = 0;
+    std::size_t write = 0;
+    for (const Splice& splice : splices) {
+      if (splice.count > 0) {
+        splices[kept++] = Splice{splice.index - dropped, splice.first, splice.count};
+        continue;
+      }
+      if (dropped == 0) {
+        read = write = splice.index;
+      } else {
+        while (read < splice.index) statements[write++] = std::move(statements[read++]);
+      }
+      ++read;
+      ++dropped;
+    }
+    if (dropped > 0) {
+      while (read < statements.size()) statements[write++] = std::move(statements[read++]);
+      statements.resize(write);  // frees the dropped statements left behind
+    }
+    splices.resize(kept);
+    if (splices.empty()) return;
+    std::size_t grown = statements.size();
+    for (const Splice& splice : splices) grown += splice.count - 1;
+    read = statements.size();
+    write = grown;
+    statements.resize(grown);
+    // The slots between the read and the write position are free (moved from, or a replaced
+    // statement's, freed as it is written over).
+    for (std::size_t k = splices.size(); k-- > 0;) {
+      while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
+      --read;
+      for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
+        statements[--write] = _replacement<Element>(replacements[j]);
+    }
+  }
+
   void _declare(const ast::Ptr<ast::Identifier>& name, const ast::NodePtr& type) {
     if (!name) return;
     _declared.declare(name->name, is_real_type(type));
@@ -575,8 +844,9 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     auto expanded = [&](const BankedGate& gate) {
       auto copy = ast::make<ast::QuantumGateDefinition>(gate.node->name, gate.node->arguments, gate.node->qubits,
                                                         std::vector<ast::StmtPtr>{});
-      for (const auto& statement : _expand_body(gate, nullptr))
-        copy->body.push_back(std::static_pointer_cast<ast::Statement>(statement));
+      std::vector<ast::NodePtr> body;
+      _expand_body(gate, nullptr, body);
+      for (const auto& statement : body) copy->body.push_back(std::static_pointer_cast<ast::Statement>(statement));
       return copy;
     };
     return ast::equal(*expanded(banked), *expanded(later));
@@ -609,18 +879,25 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   // no later step will see it.
   // `operand(k)` is the call's node for formal k (parameters, then qubits).
   template <class Operand>
-  std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) const {
+  std::unique_ptr<IdentifierTransformer> _get_gate_transformation(const BankedGate& gate, Operand&& operand) {
     const auto& gate_def = *gate.node;
     const std::size_t parameters = gate_def.arguments.size();
-    std::vector<ast::NodePtr> operands;
-    operands.reserve(parameters + gate_def.qubits.size());
+    auto substitution = _spare_substitution(&gate.formals);
     for (std::size_t i = 0; i < parameters; ++i) {
       auto argument = ast::dyn_cast<ast::Expression>(operand(i));
       if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
-      operands.push_back(as_real(argument, _declared));
+      substitution->add_operand(as_real(argument, _declared));
     }
-    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i) operands.push_back(operand(parameters + i));
-    return std::make_unique<IdentifierTransformer>(&gate.formals, std::move(operands));
+    for (std::size_t i = 0; i < gate_def.qubits.size(); ++i) substitution->add_operand(operand(parameters + i));
+    return substitution;
+  }
+
+  std::unique_ptr<IdentifierTransformer> _spare_substitution(const std::unordered_map<std::string, std::size_t>* formals) {
+    if (_spare_substitutions.empty()) return std::make_unique<IdentifierTransformer>(formals, std::vector<ast::NodePtr>{});
+    auto substitution = std::move(_spare_substitutions.back());
+    _spare_substitutions.pop_back();
+    substitution->reset(formals);
+    return substitution;
   }
 
   void _check_declared(const ast::ExprPtr& argument, const ast::QuantumGateDefinition& gate_def) const {
@@ -632,24 +909,26 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   // The expansion of one call: the body's statements with the formals put in, each call of a
   // user gate among them expanded in turn. Iterative, so that a chain of any length expands.
-  std::vector<ast::NodePtr> _expand(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate) {
+  void _expand(const ast::Ptr<ast::QuantumGate>& node, const BankedGate& gate, std::vector<ast::NodePtr>& out) {
     _log_found_definition(*node, *gate.node);
     const std::size_t parameters = node->arguments.size();
-    return _expand_body(gate, _get_gate_transformation(gate, [&](std::size_t k) -> ast::NodePtr {
-                          return k < parameters ? ast::NodePtr(node->arguments[k]) : node->qubits[k - parameters];
-                        }));
+    _expand_body(gate,
+                 _get_gate_transformation(gate, [&](std::size_t k) -> ast::NodePtr {
+                   return k < parameters ? ast::NodePtr(node->arguments[k]) : node->qubits[k - parameters];
+                 }),
+                 out);
   }
 
-  // `substitution` null: the formals stay as they are (comparing definitions).
-  std::vector<ast::NodePtr> _expand_body(const BankedGate& gate, std::unique_ptr<IdentifierTransformer> substitution) {
+  // Appends the expansion to `out`. `substitution` null: the formals stay as they are (comparing
+  // definitions).
+  void _expand_body(const BankedGate& gate, std::unique_ptr<IdentifierTransformer> substitution,
+                    std::vector<ast::NodePtr>& out) {
     struct Frame {
       const BankedGate* gate;
       std::unique_ptr<IdentifierTransformer> substitution;
       std::size_t next = 0;
     };
-    if (!substitution) substitution = std::make_unique<IdentifierTransformer>(nullptr, std::vector<ast::NodePtr>{});
-    std::vector<ast::NodePtr> out;
-    out.reserve(gate.node->body.size());
+    if (!substitution) substitution = _spare_substitution(nullptr);
     std::vector<Frame> stack;
     stack.reserve(4);  // most bodies call gates at most a few levels deep
     stack.push_back(Frame{&gate, std::move(substitution)});
@@ -657,6 +936,8 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       Frame& frame = stack.back();
       const auto& body = frame.gate->node->body;
       if (frame.next == body.size()) {
+        frame.substitution->reset(nullptr);  // the operands are not held beyond their expansion
+        _spare_substitutions.push_back(std::move(frame.substitution));
         stack.pop_back();
         continue;
       }
@@ -695,7 +976,10 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       }
       out.push_back(std::move(copy));
     }
-    return out;
+  }
+
+  static void _log_built_in(const ast::QuantumGate& node) {
+    logging::debug(logger(), [&] { return "Node " + node.name->name + " is built-in, and will stay as is."; });
   }
 
   static void _log_found_definition(const ast::QuantumGate& node, const ast::QuantumGateDefinition& gate_definition) {
@@ -719,6 +1003,8 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   std::uint64_t _expanded = 0;
   // Above zero while the walk expands calls inside an expansion, which its caller already paid.
   int _expanding = 0;
+  mutable std::vector<KnownGate> _known;
+  std::vector<std::unique_ptr<IdentifierTransformer>> _spare_substitutions;
   DeclaredNames _declared;
   NodeCounter _counter;
   // Set while two definitions are compared expanded.

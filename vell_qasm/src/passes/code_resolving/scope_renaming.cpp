@@ -28,11 +28,18 @@ void rewrite_index_lists(ast::QASMTransformer& transformer, std::vector<ast::Ind
 
 ScopeRenamer::ScopeRenamer() {
   _scope_starts.push_back(0);
-  for (const auto& entry : CONSTANTS) {
-    Entry& name = _visible[entry.first];
-    _bindings.push_back(Binding{0, &name, name.innermost});
-    name.innermost = _bindings.size() - 1;
-  }
+  for (const auto& entry : CONSTANTS) _bind(_intern(entry.first).first, 0);
+}
+
+std::pair<std::uint32_t, bool> ScopeRenamer::_intern(std::string_view name) {
+  const auto interned = _names.insert(name);
+  if (interned.second) _innermost.push_back(kNone);
+  return interned;
+}
+
+void ScopeRenamer::_bind(std::uint32_t name, std::size_t depth) {
+  _bindings.push_back(Binding{depth, name, _innermost[name]});
+  _innermost[name] = _bindings.size() - 1;
 }
 
 void ScopeRenamer::_open_scope() { _scope_starts.push_back(_bindings.size()); }
@@ -40,8 +47,8 @@ void ScopeRenamer::_open_scope() { _scope_starts.push_back(_bindings.size()); }
 void ScopeRenamer::_close_scope() {
   while (_bindings.size() > _scope_starts.back()) {
     const Binding& binding = _bindings.back();
-    if (!binding.renamed.empty()) --_renamings_visible;
-    binding.entry->innermost = binding.outer;
+    if (!binding.renamed.empty()) _renamings.pop_back();
+    _innermost[binding.name] = binding.outer;
     _bindings.pop_back();
   }
   _scope_starts.pop_back();
@@ -51,46 +58,35 @@ ast::Ptr<ast::Identifier> ScopeRenamer::_declare(const ast::Ptr<ast::Identifier>
                                                  const ast::NodePtr& declaration, const char* kind) {
   check(identifier != nullptr, "A declaration names what it declares");
   const std::size_t depth = _scope_starts.size() - 1;
-  // An entry exists for every name declared so far and every global name: the name is taken.
-  auto [entry, fresh] = _visible.try_emplace(identifier->name);
-  Entry& name = entry->second;
-  if (name.innermost != kNone && _bindings[name.innermost].depth == depth)
+  // Every name declared so far and every global name has a number: a name that has one is taken.
+  const auto [name, fresh] = _intern(identifier->name);
+  const std::size_t innermost = _innermost[name];
+  if (innermost != kNone && _bindings[innermost].depth == depth)
     throw parsing::RedeclarationException(declaration, identifier->name, kind);
-  ast::Ptr<ast::Identifier> declared = identifier;
-  Binding binding{depth, &name, name.innermost};
-  if (depth > 0 && !fresh) {
-    declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
-    declared->span = identifier->span;
-    binding.renamed = declared->name;
-    ++_renamings_visible;
-  }
-  _bindings.push_back(std::move(binding));
-  name.innermost = _bindings.size() - 1;
+  _bind(name, depth);
+  if (depth == 0 || fresh) return identifier;
+  auto declared = ast::make<ast::Identifier>(identifier->name + "." + std::to_string(++_renamed));
+  declared->span = identifier->span;
+  _bindings.back().renamed = declared->name;
+  _renamings.push_back(_bindings.size() - 1);
   return declared;
 }
 
-ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
-  for (const ast::NodePtr& statement : node->statements) {
-    if (!statement) continue;
-    // The class or one derived from it (no class of the library derives from these three).
-    const ast::Identifier* name = nullptr;
-    switch (statement->library_kind()) {
-      case ast::NodeKind::ClassicalDeclaration:
-        name = static_cast<const ast::ClassicalDeclaration&>(*statement).identifier.get();
-        break;
-      case ast::NodeKind::ConstantDeclaration:
-        name = static_cast<const ast::ConstantDeclaration&>(*statement).identifier.get();
-        break;
-      case ast::NodeKind::IODeclaration:
-        name = static_cast<const ast::IODeclaration&>(*statement).identifier.get();
-        break;
-      default:
-        break;
+const std::string* ScopeRenamer::_renaming_of(std::string_view name) const {
+  // The innermost declaration of a name that has a renamed one visible is renamed itself (a block
+  // declaration of a name met before always is), so the renamed bindings alone decide. A few are
+  // visible at a time: they are compared in place, innermost first, without hashing the name.
+  if (_renamings.size() <= 8) {
+    for (auto it = _renamings.rbegin(); it != _renamings.rend(); ++it) {
+      const Binding& binding = _bindings[*it];
+      if (_names.name(binding.name) == name) return &binding.renamed;
     }
-    if (name != nullptr) _visible.try_emplace(name->name);
+    return nullptr;
   }
-  _visit_statements(node->statements);
-  return node;
+  const std::uint32_t id = _names.find(name);
+  if (id == NameTable::kNone || _innermost[id] == kNone) return nullptr;
+  const std::string& renamed = _bindings[_innermost[id]].renamed;
+  return renamed.empty() ? nullptr : &renamed;
 }
 
 namespace {
@@ -116,15 +112,72 @@ bool may_declare(ast::NodeKind kind) {
   }
 }
 
+// The name a declaration declares (of the class or one derived from it: no class of the library
+// derives from these three), null for another statement or a declaration without one.
+const ast::Identifier* declared_name(const ast::QASMNode& statement) {
+  switch (statement.library_kind()) {
+    case ast::NodeKind::ClassicalDeclaration:
+      return static_cast<const ast::ClassicalDeclaration&>(statement).identifier.get();
+    case ast::NodeKind::ConstantDeclaration:
+      return static_cast<const ast::ConstantDeclaration&>(statement).identifier.get();
+    case ast::NodeKind::IODeclaration:
+      return static_cast<const ast::IODeclaration&>(statement).identifier.get();
+    default:
+      return nullptr;
+  }
+}
+
+bool is_declaration(const ast::QASMNode& statement) {
+  const ast::NodeKind kind = statement.library_kind();
+  return kind == ast::NodeKind::ClassicalDeclaration || kind == ast::NodeKind::ConstantDeclaration ||
+         kind == ast::NodeKind::IODeclaration;
+}
+
 }  // namespace
 
+// The global scope is settled before the walk, in one pass over the statements: its
+// declarations are bound there (a block declares a name of its own when a global declaration
+// takes it, before or after the block), and the walk enters only the statements that hold
+// blocks, since no renamed name is visible at global scope. A declaration the pass cannot bind
+// (a second one of its name, one without a name, one of a class derived from a declaration's) is
+// left to the walk, which meets it in program order: a failure in an earlier block comes first.
+ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
+  const auto& statements = node->statements;
+  std::vector<std::uint32_t> walked;  // the statements the walk enters
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    // The tree outgrows the caches of a long program: each statement is asked for well ahead.
+    if (i + 16 < statements.size()) __builtin_prefetch(statements[i + 16].get());
+    const ast::QASMNode* statement = statements[i].get();
+    if (statement == nullptr) continue;
+    const ast::Identifier* name = declared_name(*statement);
+    const bool declaration = name != nullptr || is_declaration(*statement);
+    const ast::NodeKind kind = statement->kind();
+    if (name != nullptr) {
+      const std::uint32_t id = _intern(name->name).first;
+      if (kind == statement->library_kind() && _innermost[id] == kNone) {
+        _bind(id, 0);
+        continue;
+      }
+    }
+    if (declaration || may_declare(kind)) walked.push_back(static_cast<std::uint32_t>(i));
+  }
+  // Every handler here gives its statement back: the statements are rewritten in place.
+  // Each is asked for a few ahead, with the kilobyte before it, where the parser put its children.
+  for (std::size_t k = 0; k < walked.size(); ++k) {
+    if (k + 4 < walked.size()) {
+      const char* ahead = reinterpret_cast<const char*>(statements[walked[k + 4]].get());
+      for (int line = -16; line <= 1; ++line) __builtin_prefetch(ahead + line * 64);
+    }
+    visit(statements[walked[k]]);
+  }
+  return node;
+}
+
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
-  if (_renamings_visible == 0) return node;  // the common case: every visible name is its own
-  auto found = _visible.find(node->name);
-  if (found == _visible.end() || found->second.innermost == kNone) return node;
-  const std::string& name = _bindings[found->second.innermost].renamed;
-  if (name.empty()) return node;
-  auto renamed = ast::make<ast::Identifier>(name);
+  if (_renamings.empty()) return node;  // the common case: every visible name is its own
+  const std::string* name = _renaming_of(node->name);
+  if (name == nullptr) return node;
+  auto renamed = ast::make<ast::Identifier>(*name);
   renamed->span = node->span;
   return renamed;
 }
@@ -145,21 +198,21 @@ ast::Rewrite ScopeRenamer::visit_IndexExpression(const ast::Ptr<ast::IndexExpres
 // outer x): they are walked before the name is declared.
 ast::Rewrite ScopeRenamer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  if (_renamings_visible > 0) generic_visit(node);
+  if (!_renamings.empty()) generic_visit(node);
   node->identifier = _declare(identifier, node, "variable");
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  if (_renamings_visible > 0) generic_visit(node);
+  if (!_renamings.empty()) generic_visit(node);
   node->identifier = _declare(identifier, node, "constant");
   return node;
 }
 
 ast::Rewrite ScopeRenamer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   const ast::Ptr<ast::Identifier> identifier = node->identifier;
-  if (_renamings_visible > 0) generic_visit(node);
+  if (!_renamings.empty()) generic_visit(node);
   node->identifier = _declare(identifier, node, "variable");
   return node;
 }
@@ -195,7 +248,7 @@ ast::Rewrite ScopeRenamer::visit_DurationOf(const ast::Ptr<ast::DurationOf>& nod
 template <class Statement> void ScopeRenamer::_visit_statements(std::vector<ast::Ptr<Statement>>& statements) {
   // Every handler here gives its statement back: the statements are rewritten in place.
   for (const ast::Ptr<Statement>& statement : statements)
-    if (statement && (_renamings_visible > 0 || may_declare(statement->kind()))) visit(statement);
+    if (statement && (!_renamings.empty() || may_declare(statement->kind()))) visit(statement);
 }
 
 void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
@@ -211,7 +264,7 @@ void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {
 
 ast::ExprPtr ScopeRenamer::_visit_expression(const ast::ExprPtr& expression) {
   // Expressions declare nothing: while every visible name is its own, they stay as they are.
-  if (!expression || _renamings_visible == 0) return expression;
+  if (!expression || _renamings.empty()) return expression;
   ast::Rewrite rewritten = visit(expression);
   check(rewritten.is_node(), "An expression is rewritten into an expression");
   auto result = ast::dyn_cast<ast::Expression>(rewritten.node());
@@ -238,7 +291,7 @@ ast::Rewrite ScopeRenamer::visit_WhileLoop(const ast::Ptr<ast::WhileLoop>& node)
 }
 
 ast::Rewrite ScopeRenamer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
-  if (node->set_declaration && _renamings_visible > 0) {
+  if (node->set_declaration && !_renamings.empty()) {
     ast::Rewrite set = visit(node->set_declaration);
     check(set.is_node(), "A loop's set is rewritten into a set");
     node->set_declaration = set.node();

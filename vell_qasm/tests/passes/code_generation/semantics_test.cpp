@@ -126,6 +126,34 @@ TEST(CodeGenerationSemantics, OnlyWritesInsideTheLoopsBodyMakeItsEndBeCopied) {
   }
 }
 
+TEST(CodeGenerationSemantics, NestedLoopsAnswerForTheirOwnBodies) {
+  // The writes are noted once for the outermost loop that asks, then read by the loops inside it
+  // and replaced for the next one: each loop still sees the writes of its own body only. j's end
+  // m (v1) is written in j's body: copied into v3. l's end n (v0) is written after l, in k's body
+  // only: read where it is. b is assigned in its own body: v9 counts its passes. i and p read n
+  // and m where they are.
+  const std::string listing = listing_of(
+      "qubit q; int n = 2; int m = 3;\n"
+      "for int i in [0:n] { for int j in [0:m] { m = 1; } }\n"
+      "for int k in [0:2] { for int l in [0:n] { rx(l) q; } n = 4; }\n"
+      "for int a in [0:1] { for int b in [0:1] { b = 1; } rx(a) q; }\n"
+      "for int p in [0:m] { rx(p) q; }");
+  std::string loops;
+  for (std::size_t at = listing.find("for "); at != std::string::npos; at = listing.find("for ", at + 1))
+    loops += listing.substr(at, listing.find('\n', at) - at) + "\n";
+  EXPECT_EQ(loops,
+            "for v2 = 0; (v2 <= v0); v2 = (v2 + 1):\n"
+            "for v4 = 0; (v4 <= v3); v4 = (v4 + 1):\n"
+            "for v5 = 0; (v5 <= 2); v5 = (v5 + 1):\n"
+            "for v6 = 0; (v6 <= v0); v6 = (v6 + 1):\n"
+            "for v7 = 0; (v7 <= 1); v7 = (v7 + 1):\n"
+            "for v9 = 0; (v9 <= 1); v9 = (v9 + 1):\n"
+            "for v10 = 0; (v10 <= v1); v10 = (v10 + 1):\n")
+      << listing;
+  EXPECT_NE(listing.find("assign v3 = v1\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("assign v8 = v9\n"), std::string::npos) << listing;
+}
+
 TEST(CodeGenerationSemantics, RefusedPrograms) {
   expect_throw<parsing::RedeclarationException>([] { listing_of("int k = 1;\nint k = 2;"); },
                                                 "The variable 'k' is declared again at line 2, column 0.");

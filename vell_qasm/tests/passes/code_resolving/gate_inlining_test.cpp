@@ -238,6 +238,27 @@ TEST(GateInlining, CallsInEveryBlockAreExpandedInTheirOwnBlock) {
             printed("for int i in [0:1] { h q; rz(1.0) q; }"));
 }
 
+// Statements leave a list (definitions, calls of empty gates) and come into it (expansions) in
+// any order; the rest keep theirs.
+TEST(GateInlining, ListsTakeExpansionsAndLoseStatementsInOrder) {
+  EXPECT_EQ(printed(inline_gates(R"(
+    x q; gate e a { } gate two a { h a; x a; }
+    e q; two q; rz(1) q; e q; e q; two q; two q; e q;
+    if (c) { two q; e q; rz(2) q; e q; two q; } else { e q; }
+    for int i in [0:1] { e q; e q; rz(3) q; two q; }
+    while (c) { e q; rz(4) q; two q; rz(5) q; two q; }
+    { two q; rz(6) q; two q; }
+  )")),
+            printed(R"(
+    x q;
+    h q; x q; rz(1) q; h q; x q; h q; x q;
+    if (c) { h q; x q; rz(2) q; h q; x q; } else { }
+    for int i in [0:1] { rz(3) q; h q; x q; }
+    while (c) { rz(4) q; h q; x q; rz(5) q; h q; x q; }
+    { h q; x q; rz(6) q; h q; x q; }
+  )"));
+}
+
 TEST(GateInlining, EachRunStartsWithAnEmptyBankAndReadsTheCallersSet) {
   auto set = built_ins({"h"});
   GateInlining step(set);
@@ -377,6 +398,26 @@ TEST(GateInlining, ManyDeclaredNamesKeepTheirTypes) {
             printed(declarations + "rz(float(n0) / 2) q; rz(float(n1) / 2) q; rz(n698 / 2) q; rz(float(n699) / 2) q;"));
   EXPECT_EQ(printed(inline_gates(gates + declarations + "g(n350 + n699) q;")), printed(declarations + "h q;"));
   EXPECT_THROW(inline_gates(gates + declarations + "g(n700) q;"), UndeclaredArgumentException);
+}
+
+// Names are asked about as the declarations come: a name asked about early sees its later
+// declarations, one asked about late the earlier ones, past the first few names asked about too.
+TEST(GateInlining, NamesAskedAboutSeeEveryDeclarationBeforeTheCall) {
+  EXPECT_EQ(printed(inline_gates(R"(
+    gate half(c) x { rz(c / 2) x; }
+    float a; half(a) q; { int a; half(a) q; } half(a) q;
+    float b; float c; float d; float e; float f;
+    half(b) q; half(c) q; half(d) q; int b; half(b) q;
+    half(e) q; half(f) q; int f; half(f) q; half(e) q;
+    float g; half(g) q; int g; half(g) q;
+  )")),
+            printed(R"(
+    float a; rz(a / 2) q; { int a; rz(float(a) / 2) q; } rz(float(a) / 2) q;
+    float b; float c; float d; float e; float f;
+    rz(b / 2) q; rz(c / 2) q; rz(d / 2) q; int b; rz(float(b) / 2) q;
+    rz(e / 2) q; rz(f / 2) q; int f; rz(float(f) / 2) q; rz(e / 2) q;
+    float g; rz(g / 2) q; int g; rz(float(g) / 2) q;
+  )"));
 }
 
 std::string doubling_chain(int levels, const std::string& link) {

@@ -70,6 +70,15 @@ TEST(ScopeRenaming, UsesOfEveryKindAreRenamedExactlyWhileTheRenamedNameIsVisible
       // A block reached while nothing renamed is visible still declares, and renames below.
       {"int x; if (true) { while (true) { { int x = 2; x = 3; } } }",
        "int x;\nif (true) {\n  while (true) {\n    {\n      int x.1 = 2;\n      x.1 = 3;\n    }\n  }\n}\n"},
+      // Nested renamings of one name: the innermost is read, the outer again once it closes.
+      {"int x; { int x; { int x; x = 1; } x = 2; } x = 3;",
+       "int x;\n{\n  int x.1;\n  {\n    int x.2;\n    x.2 = 1;\n  }\n  x.1 = 2;\n}\nx = 3;\n"},
+      // Many renamed names visible at once (found by name rather than compared one by one).
+      {"int a; int b; int c; int d; int e; int f; int g; int h; int i; int j; "
+       "{ int a; int b; int c; int d; int e; int f; int g; int h; int i; j = a + i; { int a; j = a + b; } j = a; }",
+       "int a;\nint b;\nint c;\nint d;\nint e;\nint f;\nint g;\nint h;\nint i;\nint j;\n{\n  int a.1;\n"
+       "  int b.2;\n  int c.3;\n  int d.4;\n  int e.5;\n  int f.6;\n  int g.7;\n  int h.8;\n  int i.9;\n"
+       "  j = a.1 + i.9;\n  {\n    int a.10;\n    j = a.10 + b.2;\n  }\n  j = a.1;\n}\n"},
       // A durationof's block is left as written.
       {"int x; { int x; duration d = durationof({ x = 1; }); }",
        "int x;\n{\n  int x.1;\n  duration d = durationof({\n    x = 1;\n  });\n}\n"},
@@ -91,6 +100,9 @@ TEST(ScopeRenaming, ASecondDeclarationInOneScopeIsRefused) {
       {"if (true) { int a; float a; }", "The variable 'a' is declared again at line 1, column 19."},
       {"for int i in [0:1] { int i; }", "The variable 'i' is declared again at line 1, column 21."},
       {"const float pi = 3;", "The constant 'pi' is declared again at line 1, column 0."},
+      // Global declarations are settled before blocks are walked; failures still come in program order.
+      {"int k; if (true) { int a; float a; } int k;", "The variable 'a' is declared again at line 1, column 26."},
+      {"int k; int k; if (true) { int a; float a; }", "The variable 'k' is declared again at line 1, column 7."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);

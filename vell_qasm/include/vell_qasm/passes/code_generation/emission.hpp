@@ -148,8 +148,6 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void visit_SwitchStatement(openqasm3::ast::SwitchStatement& node) override;
   void visit_CompoundStatement(openqasm3::ast::CompoundStatement& node) override;
   void visit_Box(openqasm3::ast::Box& node) override;
-  // Notes which names the program assigns, then walks it.
-  void visit_Program(openqasm3::ast::Program& node) override;
 
   // Declares the wrapper of `node` (see the top of this file for streams and values); returns its name.
   // `handle`: the declaration's handle, or null when it has none.
@@ -186,7 +184,8 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   const Inputs& _inputs;
   const bool _is_inside_scope;
   std::int64_t _underscore_counter = 0;
-  std::unique_ptr<Assignments> _assignments;  // made when the walk starts at the program
+  // The writes noted for the outermost for loop that asked last; kept for the loops inside it.
+  mutable std::unique_ptr<Assignments> _assignments;
 
   struct CallKey {
     std::string name;

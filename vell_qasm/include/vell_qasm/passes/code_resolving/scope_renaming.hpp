@@ -28,10 +28,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
@@ -85,13 +87,9 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  // A name declared so far: its innermost visible declaration (in _bindings), kNone when none is.
-  struct Entry {
-    std::size_t innermost = kNone;
-  };
   struct Binding {
     std::size_t depth;
-    Entry* entry;           // its name's
+    std::uint32_t name;     // its number in _names
     std::size_t outer;      // the declaration of the same name it hides, or kNone
     std::string renamed{};  // the name it goes by when that differs from the source's, else empty
   };
@@ -101,6 +99,10 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   openqasm3::ast::Ptr<openqasm3::ast::Identifier> _declare(const openqasm3::ast::Ptr<openqasm3::ast::Identifier>& identifier,
                                                            const openqasm3::ast::NodePtr& declaration,
                                                            const char* kind);
+  // The number of `name` in _names (made for it when it is new), and whether it is new.
+  std::pair<std::uint32_t, bool> _intern(std::string_view name);
+  // Makes a declaration of the name numbered `name`, at `depth`, its innermost visible one.
+  void _bind(std::uint32_t name, std::size_t depth);
   void _open_scope();
   void _close_scope();
   // Visits a block's statements in a scope of their own.
@@ -109,16 +111,20 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   // those that declare or hold blocks.
   template <class Statement> void _visit_statements(std::vector<openqasm3::ast::Ptr<Statement>>& statements);
   openqasm3::ast::ExprPtr _visit_expression(const openqasm3::ast::ExprPtr& expression);
+  // The name a use of `name` goes by, null when it keeps its own.
+  const std::string* _renaming_of(std::string_view name) const;
 
-  // Every name declared so far, and every name the global scope declares, has an entry (entries
-  // stay where they are: nothing is erased).
-  std::unordered_map<std::string, Entry> _visible;
+  // Every name declared so far, and every name the global scope declares (nothing is erased).
+  NameTable _names;
+  // Per name: its innermost visible declaration (in _bindings), kNone when none is.
+  std::vector<std::size_t> _innermost;
   // The visible declarations, the innermost scope's last.
   std::vector<Binding> _bindings;
   // Per open scope, the index in _bindings of its first declaration.
   std::vector<std::size_t> _scope_starts;
+  // The visible bindings whose name differs from the source's, innermost last.
+  std::vector<std::size_t> _renamings;
   std::int64_t _renamed = 0;
-  std::size_t _renamings_visible = 0;  // visible bindings whose name differs from the source's
 };
 
 class ScopeRenaming : public Step {
