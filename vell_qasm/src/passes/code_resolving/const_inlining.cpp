@@ -215,11 +215,11 @@ class NameSketch {
 
 }  // namespace
 
-
 class ConstantsResolver::Walk {
  public:
-  // `gathering`: the resolver has the gatherer's handler too, and the names of the identifiers
-  // that name no constant (yet) go to `unresolved`.
+  // With `unresolved` (ConstInlining's walk, whose resolver has the gatherer's handler too), the
+  // constant declarations go to their handler and the names of the identifiers that name no
+  // constant (yet) to `unresolved`.
   explicit Walk(ConstantsResolver& resolver, NameSketch* unresolved = nullptr)
       : r_(resolver), walk_(resolver, *this), unresolved_(unresolved) {}
 
@@ -277,7 +277,8 @@ namespace {
 
 // ConstInlining's walk: the gatherer's and the resolver's in one. Each identifier is resolved
 // against the constants declared before it in walk order; a constant used before its declaration
-// is caught afterwards (run_again), by a screen of the names that resolved to no constant.
+// is caught afterwards (run_again_if_needed), by a screen of the names that resolved to no
+// constant.
 class Inliner final : public ConstantsResolver {
  public:
   explicit Inliner(ConstantsGatherer& gatherer)
