@@ -313,10 +313,11 @@ TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
 TEST(ConstInlining, AConstantOfManyTermsInlinesAndFolds) {
   std::string terms = "1";
   for (int i = 0; i < 15000; ++i) terms += " + 1";
-  auto root = inline_constants("const int c = " + terms + "; int x = c; int y = c + 1;");
+  // A use in as long a chain: its links are walked in a loop too.
+  auto root = inline_constants("const int c = " + terms + "; int x = c; int y = c + 1; int z = c + " + terms + ";");
   ExpressionsOptimizationStep folding;
   run_step(folding, root);
-  EXPECT_EQ(printed(root), printed("int x = 15001; int y = 15002;"));
+  EXPECT_EQ(printed(root), printed("int x = 15001; int y = 15002; int z = 30002;"));
 }
 
 }  // namespace

@@ -98,12 +98,41 @@ template <class P> class FieldWalk {
   template <class D> void enter_node(D& node) {
     if (openqasm3::stack_nearly_full()) [[unlikely]]
       openqasm3::throw_stack_exhausted("a transformer's walk");
-    if constexpr (std::is_base_of_v<openqasm3::ast::Statement, D>) {
+    if constexpr (std::is_same_v<D, openqasm3::ast::BinaryExpression>) {
+      enter_chain(node);
+    } else if constexpr (std::is_base_of_v<openqasm3::ast::Statement, D>) {
       t_.walk_statement(node, [&] { walk_node(node); });
     } else {
       walk_node(node);
     }
   }
+  // A flat chain a + b + c + ... leans left as deep as it is long: its links are walked in a
+  // loop, in the order of the walk of each link (left operand, right operand), and only the right
+  // operands recurse. The links go on chain_ above those of the chains this one stands in.
+  void enter_chain(openqasm3::ast::BinaryExpression& top) {
+    namespace ast = openqasm3::ast;
+    const std::size_t base = chain_.size();
+    struct Unwind {
+      std::vector<ast::BinaryExpression*>& chain;
+      std::size_t base;
+      ~Unwind() { chain.resize(base); }
+    } unwind{chain_, base};
+    ast::BinaryExpression* link = &top;
+    p_.before(*link);
+    chain_.push_back(link);
+    while (link->lhs && link->lhs->kind() == ast::NodeKind::BinaryExpression && p_.take(*link->lhs, ast::NodeKind::BinaryExpression) == Take::walk) {
+      link = static_cast<ast::BinaryExpression*>(link->lhs.get());
+      p_.before(*link);
+      chain_.push_back(link);
+    }
+    value<ast::BinaryExpression>("lhs", link->lhs);
+    // By index: the right operands' chains grow chain_ above our part and shrink it back.
+    for (std::size_t i = chain_.size(); i-- > base;) {
+      value<ast::BinaryExpression>("rhs", chain_[i]->rhs);
+      p_.after(*chain_[i]);
+    }
+  }
+
   template <class D> void walk_node(D& node) {
     p_.before(node);
     fields(node);
@@ -160,6 +189,7 @@ template <class P> class FieldWalk {
 
   openqasm3::ast::QASMTransformer& t_;
   P& p_;
+  std::vector<openqasm3::ast::BinaryExpression*> chain_;
 };
 
 }  // namespace vell_qasm::passes::code_resolving
