@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "openqasm3/prefetch.hpp"
 #include "openqasm3/stack_guard.hpp"
 
 namespace openqasm3::ast {
@@ -56,6 +57,15 @@ template <class T> void prefetch(const Ptr<T>& p) { __builtin_prefetch(p.get());
 template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
   if (!list.empty()) __builtin_prefetch(list.front().get());
 }
+// A long list (a program's or a block's statements) outgrows the caches: while one element is
+// walked, the next is asked for, and the subtree of one several places ahead (prefetch.hpp).
+inline constexpr std::size_t kSubtreeAhead = 8;
+template <class E> [[gnu::always_inline]] inline void prefetch_ahead(const std::vector<E>& list, std::size_t i) {
+  if (i + 1 < list.size()) prefetch(list[i + 1]);
+  if constexpr (requires { list[i].get(); }) {
+    if (i + kSubtreeAhead < list.size()) prefetch_subtree(list[i + kSubtreeAhead].get());
+  }
+}
 
 // ---- generic read-only walk
 template <class T> void walk(QASMVisitor&, T&) {}
@@ -65,7 +75,7 @@ template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
 template <class T> void walk(QASMVisitor& v, std::vector<Ptr<T>>& list) {
   // By index, re-reading the size: a handler may change the list it is walked from.
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (i + 1 < list.size()) __builtin_prefetch(list[i + 1].get());
+    prefetch_ahead(list, i);
     if (QASMNode* p = list[i].get()) p->accept(v, handle_ref(list[i]));
   }
 }
@@ -112,7 +122,7 @@ template <class E, class Visit> void rewrite_elements(std::vector<E>& list, Visi
   // By index, re-reading the size: a handler may change the list it is walked from.
   for (std::size_t i = 0; i < list.size(); ++i) {
     // The next element is read as soon as this one's subtree is walked: fetch it meanwhile.
-    if (i + 1 < list.size()) prefetch(list[i + 1]);
+    prefetch_ahead(list, i);
     if (visit(list[i], items)) return rewrite_elements_from(list, i, items, visit);
   }
 }
@@ -126,7 +136,7 @@ void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& 
   try {
     for (; i < list.size(); ++i) {
       if (!changed) {
-        if (i + 1 < list.size()) prefetch(list[i + 1]);
+        prefetch_ahead(list, i);
         changed = visit(list[i], items);
       }
       if (!changed) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "vell_qasm/errors.hpp"
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/plain_arithmetic.hpp"
 
@@ -241,9 +242,21 @@ void CodeGenerationVisitor::visit_FunctionCall(ast::FunctionCall& node) { call_f
 
 // ---- control flow ----
 
-void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) {
-  for (const ast::StmtPtr& statement : statements) visit(statement);
+namespace {
+
+// Visits `statements` in order. A long program's tree outgrows the caches: the statement a few
+// places ahead is asked for, with its subtree, while this one is emitted.
+template <class Element> void visit_in_order(ast::QASMVisitor& visitor, std::span<const ast::Ptr<Element>> statements) {
+  constexpr std::size_t kAhead = 4;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    if (i + kAhead < statements.size()) ast::prefetch_subtree(statements[i + kAhead].get());
+    visitor.visit(statements[i]);
+  }
 }
+
+}  // namespace
+
+void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) { visit_in_order(*this, statements); }
 
 void CodeGenerationVisitor::visit_BranchingStatement(ast::BranchingStatement& node) {
   const bool has_if = !node.if_block.empty();
@@ -548,6 +561,10 @@ void CodeGenerationVisitor::visit_SwitchStatement(ast::SwitchStatement& node) {
   for (std::size_t i = 0; i < node.cases.size(); ++i)
     _run_block_in_context(tavo::case_, statements_of(node.cases[i].block), tavo::Value(static_cast<std::int64_t>(i + 1)));
   if (node.default_) _run_block_in_context(tavo::default_, node.default_->statements);
+}
+
+void CodeGenerationVisitor::visit_Program(ast::Program& node) {
+  visit_in_order(*this, std::span<const ast::NodePtr>(node.statements));
 }
 
 void CodeGenerationVisitor::visit_CompoundStatement(ast::CompoundStatement& node) { _visit_all(node.statements); }

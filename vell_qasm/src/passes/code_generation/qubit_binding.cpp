@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <iterator>
 
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
+#include "vell_qasm/passes/parsing/node_search.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -42,6 +44,20 @@ std::optional<std::int64_t> literal_index(const ast::ExprPtr& index) {
   return static_cast<const ast::IntegerLiteral&>(*folded.node()).value;
 }
 
+// A walk of a large tree waits on memory at nearly every node: the nodes of a statement are
+// scattered no more than the parser's order scattered them, but the tree is far larger than the
+// caches. The parser makes a statement's nodes just before the statement itself, so the few
+// kilobytes below a statement's node mostly hold its subtree: fetched a few statements ahead of
+// the walk, they are in the cache when the walk gets there.
+constexpr std::size_t kStatementsAhead = 8;
+constexpr std::uintptr_t kSubtreeBytes = 2048;
+
+// Called before the walk of statements[i].
+[[gnu::always_inline]] inline void prefetch_ahead(const std::vector<ast::NodePtr>& statements, std::size_t i) {
+  if (i + kStatementsAhead < statements.size())
+    ast::prefetch_subtree(statements[i + kStatementsAhead].get(), kSubtreeBytes - 64, 0);
+}
+
 }  // namespace
 
 // ---- exceptions ----
@@ -75,6 +91,22 @@ UnindexedQubitRegisterException::UnindexedQubitRegisterException(std::string reg
 
 _QubitsCollector::_QubitsCollector() {}
 
+void _QubitsCollector::collect(ast::Program& program) {
+  _in_place = true;
+  const std::size_t count = program.statements.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    prefetch_ahead(program.statements, i);
+    _top = program.statements[i].get();
+    _top_position = i;
+    visit(program.statements[i]);
+  }
+  _top = nullptr;
+  // A name met in an operand before any declaration of it is the register's after all.
+  if (std::any_of(_unknown_operand_names.begin(), _unknown_operand_names.end(),
+                  [&](std::string_view name) { return _declared.contains(std::string(name)); }))
+    _in_place = false;
+}
+
 void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
   check(node.qubit != nullptr, "A qubit declaration names its register");
   const std::string& declaration_name = node.qubit->name;
@@ -88,8 +120,115 @@ void _QubitsCollector::visit_QubitDeclaration(ast::QubitDeclaration& node) {
       throw ValueError("The qubit register '" + declaration_name + "' has a negative size " + std::to_string(size));
   }
   if (!node.size) single_qubits.insert(declaration_name);
-  _declared.emplace(declaration_name, size);
+  _declared.emplace(declaration_name, _Register{size, _declared_qubits, !node.size});
   declaration_to_size.emplace_back(declaration_name, size);
+  // Beyond int64 the allocation fails, and nested declarations are left to the walk.
+  if (__builtin_add_overflow(_declared_qubits, size, &_declared_qubits) || &node != _top || _unrewritten > 0)
+    _in_place = false;
+  if (_in_place) _top_declarations.push_back(_top_position);
+}
+
+const _QubitsCollector::_Register* _QubitsCollector::_register(const std::string& name) {
+  // Mostly the register of the operand before: no hashing.
+  if (_last_register != nullptr && _last_register->first == name) return &_last_register->second;
+  auto found = _declared.find(name);
+  if (found == _declared.end()) return nullptr;
+  _last_register = &*found;  // elements of an unordered_map stay where they are
+  return &found->second;
+}
+
+void _QubitsCollector::_note_operand(ast::NodePtr& operand) {
+  // As _QubitsRewriting::_rewrite_reference would rewrite it; a whole register is left to the
+  // walk. The index is read by rewrite_in_place, which frees the reference and so reads it anyway.
+  const bool indexed = ast::is_exactly<ast::IndexedIdentifier>(*operand);
+  const ast::Identifier* name = indexed ? static_cast<const ast::IndexedIdentifier&>(*operand).name.get()
+                                        : static_cast<const ast::Identifier*>(operand.get());
+  if (name == nullptr || !ast::is_exactly<ast::Identifier>(*name)) return;  // names no register
+  if (_unrewritten > 0) {
+    _in_place = false;
+    return;
+  }
+  const _Register* declared = _register(name->name);
+  if (declared == nullptr) {
+    _unknown_operand_names.emplace_back(name->name);
+  } else if (indexed || declared->single) {
+    _bindings.push_back({&operand, declared});
+  } else {
+    _in_place = false;  // a whole register
+  }
+}
+
+bool _QubitsCollector::rewrites_in_place() const {
+  return _in_place && !rewriting_needs_names() && !rewriting_needs_indexed_names();
+}
+
+namespace {
+
+const ast::IndexedIdentifier* indexed_at(const ast::NodePtr& operand) {
+  return operand != nullptr && ast::is_exactly<ast::IndexedIdentifier>(*operand)
+             ? static_cast<const ast::IndexedIdentifier*>(operand.get())
+             : nullptr;
+}
+
+// The index list of q[i] (its one index, when a list), or null.
+const ast::IndexList* index_list_of(const ast::IndexedIdentifier& node) {
+  return node.indices.size() == 1 ? std::get_if<ast::IndexList>(&node.indices.front()) : nullptr;
+}
+
+}  // namespace
+
+// The references lie all over the tree; freeing one reads its node, the name and literal made
+// just before it (with the control blocks, just before each node), and its index lists. Read one
+// after the other, the rewriting would wait on memory at every reference, so the slots, then the
+// nodes, then the index lists of the references ahead are fetched meanwhile. Each is read anew
+// from its slot, which always holds a live node (a slot met twice, in a statement shared by two
+// places, holds its hardware qubit from the first time on).
+bool _QubitsCollector::rewrite_in_place(ast::Program& program, const DeclaredQubitsMapping& mapping) {
+  std::vector<HwQubitIndex> qubits;  // the runs one after the other: in declaration order
+  for (const auto& [name, run] : mapping) qubits.insert(qubits.end(), run.begin(), run.end());
+  const std::size_t count = _bindings.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k + 16 < count) __builtin_prefetch(_bindings[k + 16].operand);
+    if (k + 10 < count && *_bindings[k + 10].operand != nullptr)
+      ast::prefetch_subtree(_bindings[k + 10].operand->get(), 256, 64);
+    if (k + 5 < count) {
+      if (const auto* ahead = indexed_at(*_bindings[k + 5].operand)) __builtin_prefetch(ahead->indices.data());
+    }
+
+    ast::NodePtr& operand = *_bindings[k].operand;
+    const _Register& declared = *_bindings[k].declared;
+    std::int64_t index = 0;
+    if (const auto* reference = indexed_at(operand)) {
+      // One integer literal within the register; anything else (an index to fold, or to refuse)
+      // is the walk's, which takes the tree as it is now.
+      const ast::IndexList* list = index_list_of(*reference);
+      if (list == nullptr || list->size() != 1 || list->front() == nullptr ||
+          !ast::is_exactly<ast::IntegerLiteral>(*list->front()))
+        return false;
+      index = static_cast<const ast::IntegerLiteral&>(*list->front()).value;
+      if (index < 0 || index >= declared.size) return false;
+    } else if (!ast::is_exactly<ast::Identifier>(*operand)) {
+      continue;  // rewritten already
+    }
+    // The reference goes first, for its arena slot (see _QubitsRewriting::_rewrite_reference).
+    operand.reset();
+    operand = create_hw_qubit(qubits[static_cast<std::size_t>(declared.first + index)]);
+  }
+  if (_top_declarations.empty()) return true;
+  // The declarations leave the statement list in one pass.
+  auto& statements = program.statements;
+  std::size_t kept = _top_declarations.front();
+  auto next = _top_declarations.begin();
+  for (std::size_t i = kept; i < statements.size(); ++i) {
+    if (next != _top_declarations.end() && *next == i) {
+      statements[i].reset();
+      ++next;
+    } else {
+      statements[kept++] = std::move(statements[i]);
+    }
+  }
+  statements.resize(kept);
+  return true;
 }
 
 void _QubitsCollector::visit_HwQubit(configurations::HwQubit& node) { explicitly_stated_hw_qubits.insert(node.index); }
@@ -128,10 +267,6 @@ void _QubitsCollector::visit_IndexedIdentifier(ast::IndexedIdentifier& node) {
   --_below_indexed;
 }
 
-void _QubitsCollector::_visit(const ast::NodePtr& node) {
-  if (node) visit(*node);
-}
-
 // Whether the walk of `node` can meet nothing to collect: a plain name indexed by anything but
 // a set (the walk enters no other index, and a plain name holds no hardware qubit).
 static bool holds_nothing_to_collect(const ast::IndexedIdentifier& node) {
@@ -140,10 +275,14 @@ static bool holds_nothing_to_collect(const ast::IndexedIdentifier& node) {
                       [](const ast::IndexElement& index) { return std::holds_alternative<ast::Ptr<ast::DiscreteSet>>(index); });
 }
 
-void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
+void _QubitsCollector::_visit_operand(ast::NodePtr& operand) {
   // The rewriting resolves a plain or indexed identifier as an operand, never as an identifier;
   // what stands below one is walked only for the hardware qubits it may hold.
-  if (operand == nullptr || ast::is_exactly<ast::Identifier>(*operand)) return;
+  if (operand == nullptr) return;
+  if (ast::is_exactly<ast::Identifier>(*operand)) {
+    _note_operand(operand);
+    return;
+  }
   if (ast::is_exactly<HwQubit>(*operand)) {
     visit(*operand);
     return;
@@ -154,9 +293,12 @@ void _QubitsCollector::_visit_operand(const ast::NodePtr& operand) {
     visit(*operand);
     return;
   }
+  _note_operand(operand);
   if (holds_nothing_to_collect(static_cast<const ast::IndexedIdentifier&>(*operand))) return;
   _at_operand = true;
+  ++_unrewritten;
   visit(*operand);
+  --_unrewritten;
 }
 
 // The walks below are the generic ones (annotations hold no node), operands aside.
@@ -164,17 +306,19 @@ void _QubitsCollector::visit_QuantumGate(ast::QuantumGate& node) {
   for (const auto& modifier : node.modifiers) _visit(modifier);
   _visit(node.name);
   for (const auto& argument : node.arguments) _visit(argument);
-  for (const auto& operand : node.qubits) _visit_operand(operand);
+  for (auto& operand : node.qubits) _visit_operand(operand);
   _visit(node.duration);
 }
 
 void _QubitsCollector::visit_QuantumBarrier(ast::QuantumBarrier& node) {
-  for (const auto& operand : node.qubits) _visit_operand(operand);
+  for (auto& operand : node.qubits) _visit_operand(operand);
 }
 
 void _QubitsCollector::visit_DelayInstruction(ast::DelayInstruction& node) {
+  ++_unrewritten;  // the rewriting leaves the duration alone
   _visit(node.duration);
-  for (const auto& operand : node.qubits) _visit_operand(operand);
+  --_unrewritten;
+  for (auto& operand : node.qubits) _visit_operand(operand);
 }
 
 void _QubitsCollector::visit_QuantumReset(ast::QuantumReset& node) { _visit_operand(node.qubits); }
@@ -184,7 +328,7 @@ void _QubitsCollector::visit_QuantumMeasurementStatement(ast::QuantumMeasurement
   if (measurement && is_plain_identifier(measurement->qubit) && is_plain_identifier(node.target))
     _measures_into_names = true;
   if (node.measure && ast::is_exactly<ast::QuantumMeasurement>(*node.measure)) {
-    _visit_operand(static_cast<const ast::QuantumMeasurement&>(*node.measure).qubit);
+    _visit_operand(static_cast<ast::QuantumMeasurement&>(*node.measure).qubit);
   } else {
     _visit(node.measure);
   }
@@ -573,43 +717,73 @@ template class _QubitsRewriting<_QubitStatementsResolver>;
 
 namespace {
 
-// One walk in program order: gates, registers and integer constants are noted where they are
-// declared (before any use in a valid program), and calls of the gates are repeated per qubit.
+// What the broadcasting has met so far in program order: gates, registers and integer constants
+// are noted where they are declared (before any use in a valid program).
+class UserGateScope {
+ public:
+  void define(const ast::QuantumGateDefinition& node) {
+    if (node.name) _gates.insert_or_assign(node.name->name, true);
+  }
+  void declare(const ast::ConstantDeclaration& node) {
+    if (node.identifier && node.init_expression && ast::is_exactly<ast::IntegerLiteral>(*node.init_expression))
+      _literal_constants.insert_or_assign(node.identifier->name,
+                                          static_cast<const ast::IntegerLiteral&>(*node.init_expression).value);
+  }
+  void declare(const ast::QubitDeclaration& node) {
+    if (!node.qubit || !node.size) return;  // a single qubit is no register
+    std::optional<std::int64_t> size;
+    if (ast::is_exactly<ast::IntegerLiteral>(*node.size)) {
+      size = static_cast<const ast::IntegerLiteral&>(*node.size).value;
+    } else if (ast::is_exactly<ast::Identifier>(*node.size)) {
+      auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node.size).name);
+      if (found != _literal_constants.end()) size = found->second;
+    }
+    _registers.insert_or_assign(node.qubit->name, size);
+  }
+
+  // The size of the register `operand` passes whole (nullopt: not known), or null when it passes none.
+  const std::optional<std::int64_t>* whole_register(const ast::NodePtr& operand) const {
+    if (!is_plain_identifier(operand)) return nullptr;
+    return _registers.find(static_cast<const ast::Identifier&>(*operand).name);
+  }
+  // Whether `call` calls a gate defined so far with a register passed whole: the calls to repeat
+  // (or to refuse).
+  bool broadcasts(const ast::QuantumGate& call) const {
+    if (_registers.empty() || !call.name || !_gates.contains(call.name->name)) return false;
+    return std::any_of(call.qubits.begin(), call.qubits.end(),
+                       [&](const ast::NodePtr& operand) { return whole_register(operand) != nullptr; });
+  }
+
+ private:
+  utils::NameMap<bool> _gates;
+  utils::NameMap<std::optional<std::int64_t>> _registers;  // nullopt: size not known
+  std::unordered_map<std::string, std::int64_t> _literal_constants;
+};
+
+// One walk in program order, the calls of the gates repeated per qubit.
 class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
  public:
-
   ast::Rewrite visit_QuantumGateDefinition(const ast::Ptr<ast::QuantumGateDefinition>& node) override {
-    if (node->name) _gates.insert_or_assign(node->name->name, true);
+    _scope.define(*node);
     return node;
   }
   ast::Rewrite visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) override {
-    if (node->identifier && node->init_expression && ast::is_exactly<ast::IntegerLiteral>(*node->init_expression))
-      _literal_constants.insert_or_assign(node->identifier->name,
-                                          static_cast<const ast::IntegerLiteral&>(*node->init_expression).value);
+    _scope.declare(*node);
     return node;
   }
   ast::Rewrite visit_QubitDeclaration(const ast::Ptr<ast::QubitDeclaration>& node) override {
-    if (!node->qubit || !node->size) return node;  // a single qubit is no register
-    std::optional<std::int64_t> size;
-    if (ast::is_exactly<ast::IntegerLiteral>(*node->size)) {
-      size = static_cast<const ast::IntegerLiteral&>(*node->size).value;
-    } else if (ast::is_exactly<ast::Identifier>(*node->size)) {
-      auto found = _literal_constants.find(static_cast<const ast::Identifier&>(*node->size).name);
-      if (found != _literal_constants.end()) size = found->second;
-    }
-    _registers.insert_or_assign(node->qubit->name, size);
+    _scope.declare(*node);
     return node;
   }
 
   ast::Rewrite visit_QuantumGate(const ast::Ptr<ast::QuantumGate>& node) override {
-    if (_registers.empty() || !node->name || !_gates.contains(node->name->name)) return node;
+    if (!_scope.broadcasts(*node)) return node;
     std::optional<std::int64_t> size;
     const std::string* first = nullptr;
     for (const ast::NodePtr& operand : node->qubits) {
-      if (!is_plain_identifier(operand)) continue;
-      const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
-      const std::optional<std::int64_t>* found = _registers.find(name);
+      const std::optional<std::int64_t>* found = _scope.whole_register(operand);
       if (found == nullptr) continue;
+      const std::string& name = static_cast<const ast::Identifier&>(*operand).name;
       if (!*found)
         throw located(NotImplementedError("The qubit register '" + name + "' passed whole to the gate '" +
                                           node->name->name +
@@ -625,14 +799,12 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
                       *node);
       }
     }
-    if (!size) return node;
     std::vector<ast::NodePtr> calls;
     calls.reserve(static_cast<std::size_t>(std::max<std::int64_t>(*size, 0)));
     for (std::int64_t k = 0; k < *size; ++k) {
       auto call = ast::make<ast::QuantumGate>(*node);
       for (ast::NodePtr& operand : call->qubits) {
-        if (!is_plain_identifier(operand) || !_registers.contains(static_cast<const ast::Identifier&>(*operand).name))
-          continue;
+        if (_scope.whole_register(operand) == nullptr) continue;
         auto name = std::static_pointer_cast<ast::Identifier>(operand);
         ast::IndexList index{ast::make<ast::IntegerLiteral>(k)};
         auto cell = ast::make<ast::IndexedIdentifier>(name, std::vector<ast::IndexElement>{std::move(index)});
@@ -645,9 +817,31 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
   }
 
  private:
-  utils::NameMap<bool> _gates;
-  utils::NameMap<std::optional<std::int64_t>> _registers;  // nullopt: size not known
-  std::unordered_map<std::string, std::int64_t> _literal_constants;
+  UserGateScope _scope;
+};
+
+// Whether the broadcaster's walk would meet a call to repeat (or to refuse): a read-only walk of
+// the same reach (the same handlers, none entering its node). Most programs pass no register whole
+// to a gate of their own, and then the tree is not rewritten, list by list, for nothing.
+class UserGateBroadcastSearch : public parsing::NodeSearch<UserGateBroadcastSearch> {
+ public:
+  void visit_QuantumGateDefinition(ast::QuantumGateDefinition& node) override { _scope.define(node); }
+  void visit_ConstantDeclaration(ast::ConstantDeclaration& node) override { _scope.declare(node); }
+  void visit_QubitDeclaration(ast::QubitDeclaration& node) override { _scope.declare(node); }
+  void visit_QuantumGate(ast::QuantumGate& node) override {
+    if (_scope.broadcasts(node)) found();
+  }
+
+  bool holds_broadcast(ast::Program& program) {
+    for (std::size_t i = 0; i < program.statements.size(); ++i) {
+      prefetch_ahead(program.statements, i);
+      if (program.statements[i] && holds(*program.statements[i])) return true;
+    }
+    return false;
+  }
+
+ private:
+  UserGateScope _scope;
 };
 
 }  // namespace
@@ -656,6 +850,7 @@ GateCallBroadcast::GateCallBroadcast(std::optional<std::string> name) : Step(std
 
 programs::ProgramPtr GateCallBroadcast::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
+  if (!UserGateBroadcastSearch().holds_broadcast(*tree)) return std::make_shared<programs::OpenQasmProgram>(tree);
   UserGateBroadcaster broadcaster;
   return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(broadcaster, tree));
 }
@@ -670,9 +865,11 @@ QubitAllocator::QubitAllocator(std::shared_ptr<const configurations::MachineSetu
 programs::ProgramPtr QubitAllocator::operator()(const programs::ProgramPtr& program) {
   const auto& tree = programs::open_qasm_tree(program);
   _QubitsCollector collector;
-  collector.visit(tree);
+  collector.collect(*tree);
   const DeclaredQubitsMapping mapping = _map_declared_qubits_to_explicit_qubits(
       collector.declaration_to_size, collector.explicitly_stated_hw_qubits, *_machine_setup);
+  if (collector.rewrites_in_place() && collector.rewrite_in_place(*tree, mapping))
+    return std::make_shared<programs::OpenQasmProgram>(tree);
   if (collector.rewriting_needs_names()) {
     _QubitsResolver resolver(mapping, &collector.single_qubits);
     return std::make_shared<programs::OpenQasmProgram>(programs::transform_root(resolver, tree));

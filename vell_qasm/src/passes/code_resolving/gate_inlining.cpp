@@ -9,6 +9,7 @@
 #include "vell_qasm/logging.hpp"
 #include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/constants.hpp"
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -603,12 +604,9 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     std::vector<ast::NodePtr> replacements;
     try {
       for (std::size_t i = 0; i < statements.size(); ++i) {
-        // A long program's tree outgrows the caches: the statements a few places ahead are asked
-        // for, with the kilobyte before them, where the parser put their children.
-        if (i + 4 < statements.size()) {
-          const char* ahead = reinterpret_cast<const char*>(statements[i + 4].get());
-          for (int line = -16; line <= 1; ++line) __builtin_prefetch(ahead + line * 64);
-        }
+        // A long program's tree outgrows the caches: the statement a few places ahead is asked
+        // for, with its subtree.
+        if (i + 4 < statements.size()) ast::prefetch_subtree(statements[i + 4].get());
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
         if (!_rewrite_statement(statements[i], replacements))

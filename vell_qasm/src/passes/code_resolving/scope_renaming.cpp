@@ -6,6 +6,7 @@
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
+#include "openqasm3/prefetch.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -162,12 +163,9 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
     if (declaration || may_declare(kind)) walked.push_back(static_cast<std::uint32_t>(i));
   }
   // Every handler here gives its statement back: the statements are rewritten in place.
-  // Each is asked for a few ahead, with the kilobyte before it, where the parser put its children.
+  // Each is asked for a few ahead, with its subtree.
   for (std::size_t k = 0; k < walked.size(); ++k) {
-    if (k + 4 < walked.size()) {
-      const char* ahead = reinterpret_cast<const char*>(statements[walked[k + 4]].get());
-      for (int line = -16; line <= 1; ++line) __builtin_prefetch(ahead + line * 64);
-    }
+    if (k + 4 < walked.size()) ast::prefetch_subtree(statements[walked[k + 4]].get());
     visit(statements[walked[k]]);
   }
   return node;

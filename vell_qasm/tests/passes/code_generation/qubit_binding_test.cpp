@@ -229,5 +229,57 @@ TEST(QubitAllocator, SwitchCasesAreCollectedAndRewritten) {
       "The explicitly called qubits ['$9'] are not supported by the system.");
 }
 
+// Most operands are rewritten where the collection noted them, without a second walk; whatever
+// that cannot settle goes to the walk, which takes the tree as left and ends as from the start.
+TEST(QubitAllocator, OperandsNotedWhileCollectingEndAsTheWalkWouldLeaveThem) {
+  struct Case {
+    const char* source;
+    const char* rewritten;
+  };
+  const Case cases[] = {
+      {"h q[1]; qubit[2] q;", "h $1;\n"},                                    // used before its declaration
+      {"qubit[2] q; h q[0]; h q[1 + 0]; h q[1];", "h $0;\nh $1;\nh $1;\n"},  // an index to fold midway
+      {"qubit[2] q; gate g a { h a; } g q[1];", "gate g a {\n  h a;\n}\ng $1;\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(allocate(c.source), c.rewritten);
+  }
+  expect_throw<IndexError>([] { allocate("qubit[2] q; h q[0]; h q[2];"); },
+                           "Index 2 is out of range for the qubit register 'q' of 2 qubits");
+  // A statement standing at two places is rewritten once, to the same qubit.
+  auto call =
+      gate("h", {ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(1)}})});
+  auto shared = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(2)), call, call});
+  EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(shared)), "h $1;\nh $1;\n");
+  // A declaration below the top level (only a tree built by hand has one) is removed too.
+  auto nested =
+      program_of({block({ast::make<ast::QubitDeclaration>(id("r")), gate_on("x", {"r"})}), gate_on("h", {"r"})});
+  EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(nested)), "{\n  x $0;\n}\nh $0;\n");
+}
+
+TEST(GateCallBroadcast, RepeatsTheCallsItsWalkReaches) {
+  struct Case {
+    const char* source;
+    const char* rewritten;
+  };
+  const Case cases[] = {
+      {"qubit[2] q; gate g a { x a; } int i; if (i == 1) { g q; }",
+       "qubit[2] q;\ngate g a {\n  x a;\n}\nint i;\nif (i == 1) {\n  g q[0];\n  g q[1];\n}\n"},
+      // Not yet defined, or inside a definition: left alone.
+      {"qubit[2] q; g q; gate g a { x a; }", "qubit[2] q;\ng q;\ngate g a {\n  x a;\n}\n"},
+      {"qubit[2] q; gate g a { x a; } gate f a { g q; }",
+       "qubit[2] q;\ngate g a {\n  x a;\n}\ngate f a {\n  g q;\n}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(text_of(GateCallBroadcast()(parsed(c.source))), c.rewritten);
+  }
+  // Nothing to repeat: the same tree.
+  auto given = parsed("qubit[2] q; gate g a { x a; } g q[1]; h q;");
+  EXPECT_EQ(std::dynamic_pointer_cast<OpenQasmProgram>(GateCallBroadcast()(given))->ast(),
+            std::dynamic_pointer_cast<OpenQasmProgram>(given)->ast());
+}
+
 }  // namespace
 }  // namespace vell_qasm::passes::code_generation

@@ -146,6 +146,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void visit_WhileLoop(openqasm3::ast::WhileLoop& node) override;
   void visit_ForInLoop(openqasm3::ast::ForInLoop& node) override;
   void visit_SwitchStatement(openqasm3::ast::SwitchStatement& node) override;
+  void visit_Program(openqasm3::ast::Program& node) override;
   void visit_CompoundStatement(openqasm3::ast::CompoundStatement& node) override;
   void visit_Box(openqasm3::ast::Box& node) override;
 

@@ -15,7 +15,9 @@
 //      _QubitStatementsResolver where the collection found that no name, or no name nor indexed
 //      name, outside a qubit operand can be a register's): q[i] becomes the
 //      register's i-th hardware qubit (an index that folds to an integer literal, such as 3 - 1
-//      after constant inlining, counts as one); declarations are removed.
+//      after constant inlining, counts as one); declarations are removed. Where the collection
+//      found every reference plain enough (see _QubitsCollector::rewrites_in_place), no walk at
+//      all: the operands it noted are replaced where they stand.
 //
 // A register used whole stands for all of its qubits, in order (a qubit declared without a size is
 // one qubit, not a register):
@@ -124,6 +126,10 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
  public:
   _QubitsCollector();
 
+  // Collects the program, noting the positions of its top-level statements (see
+  // rewrites_in_place). Visiting the program instead collects the same but never rewrites in place.
+  void collect(openqasm3::ast::Program& program);
+
   DeclarationSizes declaration_to_size;
   std::set<HwQubitIndex> explicitly_stated_hw_qubits;
   // The names declared without a size (`qubit q;`): single qubits, never broadcast.
@@ -138,6 +144,18 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
   // resolves itself: some such identifier (told apart as above) may name a register, or an
   // operand of another kind may hold one.
   bool rewriting_needs_indexed_names() const;
+  // Whether rewrite_in_place may do what _QubitStatementsResolver would do, which needs neither
+  // of the above, and of the qubit operands: a register indexed once (q[...]) or a single qubit,
+  // each declared earlier in the walk, or a name no register has; no whole register; every qubit
+  // declaration a top-level statement; no statement with qubit operands where the resolver does
+  // not look (a delay's duration, inside an operand).
+  bool rewrites_in_place() const;
+  // The rewriting without a walk, when rewrites_in_place(): each operand noted, in walk order,
+  // becomes a fresh HwQubit of the allocation `mapping` (made from this collection), then the
+  // declarations leave `program` (the one collected). False, at the first operand whose index is
+  // no integer literal within its register, with the operands before it rewritten: the resolver's
+  // walk does the rest (it leaves hardware qubits alone, so it ends as from the start).
+  bool rewrite_in_place(openqasm3::ast::Program& program, const DeclaredQubitsMapping& mapping);
 
   void visit_QubitDeclaration(openqasm3::ast::QubitDeclaration& node) override;
   void visit_HwQubit(configurations::HwQubit& node) override;
@@ -153,11 +171,39 @@ class _QubitsCollector : public Visitor<_QubitsCollector>, public configurations
   void visit_QuantumMeasurementStatement(openqasm3::ast::QuantumMeasurementStatement& node) override;
 
  private:
-  void _visit(const openqasm3::ast::NodePtr& node);
-  void _visit_operand(const openqasm3::ast::NodePtr& operand);
+  // By reference: no handle of the node's class converted to a NodePtr (a count up and down).
+  template <class T> void _visit(const openqasm3::ast::Ptr<T>& node) {
+    if (node) visit(*node);
+  }
+  void _visit_operand(openqasm3::ast::NodePtr& operand);
   static std::size_t _name_key(std::string_view name);
 
-  std::unordered_map<std::string, std::int64_t> _declared;
+  // A register or single qubit declared so far: its size, and the number of the qubits declared
+  // before it (its first qubit's place in the declaration order).
+  struct _Register {
+    std::int64_t size;
+    std::int64_t first;
+    bool single;
+  };
+  // An operand naming the register `declared`.
+  struct _Binding {
+    openqasm3::ast::NodePtr* operand;
+    const _Register* declared;  // an element of _declared, which stays where it is
+  };
+  void _note_operand(openqasm3::ast::NodePtr& operand);
+  // The register `name` declared so far, or null.
+  const _Register* _register(const std::string& name);
+
+  std::unordered_map<std::string, _Register> _declared;
+  const std::pair<const std::string, _Register>* _last_register = nullptr;  // the last one _register found
+  std::int64_t _declared_qubits = 0;
+  bool _in_place = false;
+  std::vector<_Binding> _bindings;
+  std::vector<std::size_t> _top_declarations;  // positions in the program's statements
+  std::vector<std::string_view> _unknown_operand_names;  // no register's when met (may be declared later)
+  const openqasm3::ast::QASMNode* _top = nullptr;  // the top-level statement being collected
+  std::size_t _top_position = 0;
+  int _unrewritten = 0;  // > 0 inside what the rewriting does not enter
   int _below_indexed = 0;
   std::bitset<64 * 256> _names_seen;  // by _name_key
   std::bitset<64 * 256> _indexed_names_seen;  // by _name_key, indexed identifiers outside operands
@@ -280,7 +326,8 @@ class _QubitStatementsResolver final : public _QubitsRewriting<_QubitStatementsR
 // globally with an integer literal. A register of another size passed whole to a user gate is
 // refused (NotImplementedError naming register and gate); registers of different sizes in one call
 // are a ValueError naming both. Gate definitions are not entered; switch cases are. The tree is
-// rewritten in place.
+// rewritten in place, and only when a read-only search of the same reach finds a call to repeat
+// (or to refuse): a tree without one is returned as it is.
 class GateCallBroadcast : public Step {
  public:
   explicit GateCallBroadcast(std::optional<std::string> name = std::nullopt);
