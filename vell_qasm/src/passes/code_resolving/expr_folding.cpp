@@ -1,6 +1,9 @@
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -355,12 +358,72 @@ bool is_real_function(std::string_view name) {
 
 }  // namespace
 
+std::uint32_t DeclaredTypes::hash(std::string_view name) {
+  const std::uint64_t full = std::hash<std::string_view>()(name);
+  return static_cast<std::uint32_t>(full ^ (full >> 32));
+}
+
+void DeclaredTypes::declare(std::string_view name, ValueType type) {
+  auto* copy = static_cast<char*>(names_.allocate(name.size() + 1, 1));
+  std::memcpy(copy, name.data(), name.size());
+  copy[name.size()] = '\0';
+  notes_.push_back(Note{hash(name), std::string_view(copy, name.size()), type});
+}
+
+DeclaredTypes::Slot& DeclaredTypes::slot_of(std::uint32_t hash, std::string_view name) {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.entry == 0) return slot;
+    if (slot.hash == hash) {
+      const Entry& entry = entries_[slot.entry - 1];
+      if (std::string_view(entry.name, entry.size) == name) return slot;
+    }
+  }
+}
+
+void DeclaredTypes::take_notes() {
+  if (notes_.empty()) return;
+  const std::size_t most = entries_.size() + notes_.size();
+  if (most * 4 > slots_.size() * 3) {
+    slots_.assign(std::bit_ceil(std::max<std::size_t>(64, most * 2)), Slot{});
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t e = 0; e < entries_.size(); ++e) {
+      // The names are distinct: only a free slot is sought.
+      const std::uint32_t hash = DeclaredTypes::hash(std::string_view(entries_[e].name, entries_[e].size));
+      std::size_t i = hash & mask;
+      while (slots_[i].entry != 0) i = (i + 1) & mask;
+      slots_[i] = Slot{hash, static_cast<std::uint32_t>(e + 1)};
+    }
+  }
+  const std::size_t mask = slots_.size() - 1;
+  // The slots of the next kAhead notes are on their way while a note is entered.
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) __builtin_prefetch(&slots_[notes_[i].hash & mask]);
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    if (i + kAhead < notes_.size()) __builtin_prefetch(&slots_[notes_[i + kAhead].hash & mask]);
+    const Note& note = notes_[i];
+    Slot& slot = slot_of(note.hash, note.name);
+    if (slot.entry == 0) {
+      entries_.push_back(Entry{note.name.data(), static_cast<std::uint32_t>(note.name.size()), note.type});
+      slot = Slot{note.hash, static_cast<std::uint32_t>(entries_.size())};
+    } else if (ValueType& type = entries_[slot.entry - 1].type; type != note.type) {
+      // A name declared twice with two types (in two scopes) has no one type.
+      type = ValueType::unknown;
+    }
+  }
+  notes_.clear();
+}
+
+ValueType DeclaredTypes::find(std::string_view name) {
+  take_notes();
+  if (slots_.empty()) return ValueType::unknown;
+  const Slot& slot = slot_of(hash(name), name);
+  return slot.entry == 0 ? ValueType::unknown : entries_[slot.entry - 1].type;
+}
+
 void ConstantExpressionsTransformer::declare(const ast::Ptr<ast::Identifier>& name, const ast::TypePtr& type) {
-  if (!name) return;
-  const ValueType value_type = declared_type(type);
-  // A name declared twice with two types (in two scopes) has no one type.
-  auto [it, inserted] = declared_.try_emplace(name->name, value_type);
-  if (!inserted && it->second != value_type) it->second = ValueType::unknown;
+  if (name) declared_.declare(name->name, declared_type(type));
 }
 
 ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression) const {
@@ -392,8 +455,7 @@ ValueType ConstantExpressionsTransformer::leaf_type(const ast::Expression& node)
   switch (node.library_kind()) {
     case ast::NodeKind::DurationLiteral: return ValueType::duration;
     case ast::NodeKind::Identifier: {
-      auto found = declared_.find(static_cast<const ast::Identifier&>(node).name);
-      return found == declared_.end() ? ValueType::unknown : found->second;
+      return declared_.find(static_cast<const ast::Identifier&>(node).name);
     }
     case ast::NodeKind::UnaryExpression: {
       const auto& unary = static_cast<const ast::UnaryExpression&>(node);

@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <numbers>
+#include <typeinfo>
 
 #include "resolving_test_support.hpp"
+#include "vell_qasm/configurations/hw_qubit.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
@@ -218,6 +220,65 @@ TEST(ConstInlining, IndexListsAreResolvedToo) {
 }
 
 
+// resolve() reads the node kinds' fields itself and leaves to the generic walk (which a derived
+// resolver takes) only what may change: it must leave the tree, or fail, as the generic walk does.
+// The step gathers and resolves in one walk: it must end as gathering then resolving would, and
+// fail with the same failure (what it rewrote before failing may differ).
+TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
+  struct GenericResolver : ConstantsResolver {
+    using ConstantsResolver::ConstantsResolver;
+  };
+  enum Mode { step, field_walk, generic_walk };
+  auto outcome = [](const std::string& source, Mode mode) {
+    auto root = openqasm3::parse(source);
+    // An outside class among the operands: the generic walk takes it.
+    ast::dyn_cast<ast::QuantumGate>(root->statements.back())->qubits.push_back(configurations::create_hw_qubit(3));
+    std::string failure;
+    try {
+      ConstantsGatherer gatherer;
+      if (mode == step) {
+        ConstInlining inlining;
+        run_step(inlining, root);
+      } else if (gatherer.visit(root); mode == generic_walk) {
+        GenericResolver(gatherer.constants()).resolve(root);
+      } else {
+        ConstantsResolver(gatherer.constants()).resolve(root);
+      }
+    } catch (const std::exception& e) {
+      failure = std::string(typeid(e).name()) + ": " + e.what() + "\n";
+      if (auto* located = dynamic_cast<const HasLocation*>(&e); located && located->location())
+        failure += "at " + std::to_string(located->location()->line) + ":" + std::to_string(located->location()->column) + "\n";
+    }
+    return std::pair(failure, printed(root));
+  };
+  const std::string uses =
+      "qubit[4] q; bit[4] b; int[n] x = n; array[int, n] a = {n, 1}; x = f(n, sin(pi)) + b[n] + a[{n, 1}]; "
+      "gate g(t) r { rx(t * n) r; } g(m) q[n]; rx(n) q[{n, 1}], q[0:n], q[n:-1:0]; b[n] = measure q[n - 1]; "
+      "for int i in {n, 1} { x += i * n; } for int i in [0:n:4] { reset q[n]; } while (x < n) { x -= n; } "
+      "box [n * 1ns] { delay[n * 1ns] q[n]; } def s(int p) -> int { return p + n; } "
+      "switch (x) { case n, 3 { x = n; } default { x = -n; } } if (x == n) { barrier q[n]; } else { x = m; } ";
+  for (const std::string& source : std::vector<std::string>{
+           "const int n = 2; const float m = n * 1.5; " + uses + "h q[n];",
+           uses + "const int n = 2; const float m = pi; h q[n];",  // declared after their uses
+           "const int n = 2; const float m = 1.5; x = n; " + uses + "n = 3; h q[0];",  // a constant target
+           std::string("const int n = 2; const float m = 1.5; gate k(n) r { } h q[0];"),  // a parameter's name
+           "const int n = 2; const float m = 1.5; " + uses + "n q[0];",                // a gate's name
+           // A failure of the gathering comes before any failure of the resolution; among the
+           // latter, the first in walk order counts, also when a later constant places it.
+           std::string("const int n = 1; n = 2; const int n = 3; h q[0];"),
+           std::string("m = 1; const int n = 1; n = 2; const int m = 5; h q[0];"),
+           std::string("const int n = 1; n = 2; if (c) { m = 1; const int m = 5; } h q[0];"),
+       }) {
+    const auto generic = outcome(source, generic_walk);
+    EXPECT_EQ(outcome(source, field_walk), generic) << source;
+    const auto inlined = outcome(source, step);
+    EXPECT_EQ(inlined.first, generic.first) << source;
+    if (generic.first.empty()) {
+      EXPECT_EQ(inlined.second, generic.second) << source;
+    }
+  }
+}
+
 // The screen only spares lookups: a name sharing a constant's length and first byte
 // still goes to the table, and a constant entered after the screen was made is found.
 TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
@@ -252,10 +313,11 @@ TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
 TEST(ConstInlining, AConstantOfManyTermsInlinesAndFolds) {
   std::string terms = "1";
   for (int i = 0; i < 15000; ++i) terms += " + 1";
-  auto root = inline_constants("const int c = " + terms + "; int x = c; int y = c + 1;");
+  // A use in as long a chain: its links are walked in a loop too.
+  auto root = inline_constants("const int c = " + terms + "; int x = c; int y = c + 1; int z = c + " + terms + ";");
   ExpressionsOptimizationStep folding;
   run_step(folding, root);
-  EXPECT_EQ(printed(root), printed("int x = 15001; int y = 15002;"));
+  EXPECT_EQ(printed(root), printed("int x = 15001; int y = 15002; int z = 30002;"));
 }
 
 }  // namespace

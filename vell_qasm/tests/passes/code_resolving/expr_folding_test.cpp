@@ -606,6 +606,29 @@ TEST(ExprFolding, IdentitiesKeepTheTypeOfWhatTheyReplace) {
   }
 }
 
+// Declarations are noted and taken in at the next question, the table growing on the way: a
+// second declaration counts whether it comes before or after a question.
+TEST(ExprFolding, DeclaredTypesAcrossQuestionsAndGrowth) {
+  DeclaredTypes types;
+  EXPECT_EQ(types.find("a"), ValueType::unknown);
+  const ValueType kinds[] = {ValueType::integer, ValueType::real, ValueType::boolean};
+  for (int i = 0; i < 1000; ++i) {
+    types.declare("v" + std::to_string(i), kinds[i % 3]);
+    if (i % 97 == 0) {
+      EXPECT_EQ(types.find("v" + std::to_string(i / 2)), kinds[(i / 2) % 3]);
+    }
+  }
+  types.declare("v1", ValueType::real);     // its own type again: kept
+  types.declare("v2", ValueType::integer);  // another type: none
+  types.declare("", ValueType::duration);
+  for (int i = 0; i < 1000; ++i)
+    EXPECT_EQ(types.find("v" + std::to_string(i)), i == 2 ? ValueType::unknown : kinds[i % 3]) << i;
+  EXPECT_EQ(types.find(""), ValueType::duration);
+  EXPECT_EQ(types.find("v1000"), ValueType::unknown);
+  types.declare("v1", ValueType::integer);
+  EXPECT_EQ(types.find("v1"), ValueType::unknown);
+}
+
 // ---- in a pipeline
 
 std::shared_ptr<PassPipeline> pipeline(configurations::BuildSettings::Fields fields) {

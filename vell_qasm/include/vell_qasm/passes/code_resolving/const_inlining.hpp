@@ -1,7 +1,14 @@
-// ConstInlining: removes named constants from the tree. Two walks: ConstantsGatherer enters every
-// constant declaration into one flat table (name to value, seeded with CONSTANTS: pi, tau,
-// euler, ...) and deletes it from its statement list; ConstantsResolver then replaces every
-// identifier that bears a constant's name by the table's node.
+// ConstInlining: removes named constants from the tree. ConstantsGatherer enters every constant
+// declaration into one flat table (name to value, seeded with CONSTANTS: pi, tau, euler, ...) and
+// deletes it from its statement list; ConstantsResolver replaces every identifier that bears a
+// constant's name by the table's node. The step runs both in one walk (the resolver's field walk,
+// with the gatherer's handler): an identifier is resolved against the constants declared before
+// it in walk order, and the names that resolved to no constant go to a screen; only when a
+// constant's name passes that screen (it may have been used before its declaration) does the
+// resolver walk the whole tree again. The result is that of gathering the whole tree, then
+// resolving it, and so is the failure: a failure of the resolution is reported only once the rest
+// of the tree is gathered (a gathering failure comes first) and, where a later constant may place
+// an earlier failure of the resolution, once the resolver has walked again.
 //
 // The table knows no scopes: a constant declared in any block applies to the whole program,
 // uses before its declaration included. ScopeRenaming, which runs first, gives a constant that
@@ -38,7 +45,8 @@
 // Both walks enter switch cases too (labels and blocks), since code generation emits case blocks,
 // and the resolver enters the index lists of indexed identifiers and index expressions.
 // The tree is rewritten in place; the returned OpenQasmProgram shares it, and a failure leaves
-// what was rewritten before it.
+// what was rewritten before it (the one walk may have resolved identifiers before a failure of
+// the gathering that two walks would have left standing).
 #pragma once
 
 #include <optional>
@@ -112,11 +120,21 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
   openqasm3::ast::Rewrite visit_IndexExpression(
       const openqasm3::ast::Ptr<openqasm3::ast::IndexExpression>& node) override;
 
+  // The rewrite of a whole program, as visit(program) makes it, the same failures included, in
+  // fewer steps: its field walk (field_walk.hpp) reads the fields of the node kinds and gives the generic walk
+  // only what may change or fail (an identifier bearing a constant's name), switch statements and
+  // classes defined outside the tree library. Most identifiers name no constant, and then cost
+  // neither a handler call nor a Rewrite. A class derived from this one walks with visit().
+  void resolve(const openqasm3::ast::Ptr<openqasm3::ast::Program>& program);
+
  protected:
   // The table's stored node for `name`, or null.
   const openqasm3::ast::ExprPtr* _find(const std::string& name) const;
 
   const ConstantsTable& _constants;
+
+  // resolve()'s policy; also ConstInlining's, which gathers on the way.
+  class Walk;
 
  private:
   void _refuse_constant_target(const openqasm3::ast::NodePtr& target, std::string_view owner, const char* field) const;

@@ -35,12 +35,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory_resource>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -140,6 +140,44 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
   static PlainValue _calculate(Function func, const Arguments& arguments) { return func(arguments); }
 };
 
+// The types that declarations give to names, for the identities: a name declared with two
+// different types has none (unknown), and so has a name never declared. Declarations are many and
+// questions few (a type is asked only where an identity matches), so a declaration is only noted,
+// in order, and the table takes the notes in when a question comes: their slots are fetched
+// ahead of their entry rather than one cache miss after the other. The names are copied.
+class DeclaredTypes {
+ public:
+  void declare(std::string_view name, ValueType type);
+  ValueType find(std::string_view name);
+
+ private:
+  struct Entry {
+    const char* name;
+    std::uint32_t size;
+    ValueType type;
+  };
+  // Open addressing over the entries, kept small so that most of the table stays in the caches:
+  // the name's hash, compared before the name, and 1 + the entry's index (0: an empty slot).
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t entry = 0;
+  };
+  struct Note {
+    std::uint32_t hash;
+    std::string_view name;
+    ValueType type;
+  };
+  static std::uint32_t hash(std::string_view name);
+  // The slot holding `name`, or the empty slot where it goes.
+  Slot& slot_of(std::uint32_t hash, std::string_view name);
+  void take_notes();
+
+  std::pmr::monotonic_buffer_resource names_;  // the copies of the names, freed with the table
+  std::vector<Entry> entries_;
+  std::vector<Slot> slots_;  // a power of two long, at most three quarters full
+  std::vector<Note> notes_;
+};
+
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
 // expressions and calls are then replaced by generic_modify_node's result. A chain of binary
 // expressions along their left operands is folded in a loop, not by recursion, and the operands
@@ -179,9 +217,8 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // `top`, or null where it stays.
   openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top);
 
-  // Entries are never erased: their memory comes in blocks, freed with the walk.
-  std::pmr::monotonic_buffer_resource declared_memory_;
-  std::pmr::unordered_map<std::string, ValueType> declared_{&declared_memory_};
+  // Mutable: a question takes in the declarations noted before it.
+  mutable DeclaredTypes declared_;
   // The links of the chains being folded and the spines being typed, innermost calls on top:
   // kept from call to call so that a chain costs no allocation.
   std::vector<openqasm3::ast::BinaryExpression*> chain_;
