@@ -21,13 +21,24 @@ struct alignas(std::max_align_t) NodeArena::Block {
 namespace {
 
 constexpr std::size_t kBlockSize = NodeArena::kBlockSize;  // one huge page
-constexpr std::size_t kCachedBlocks = 16;
+// Blocks of finished arenas, kept for the next one: memory already faulted in is much cheaper to
+// fill than fresh memory (on these virtual machines a first touch costs far more than the work
+// done in the page). The first few are kept as they are; further mapped blocks are handed to the
+// kernel as free-if-needed (MADV_FREE): under memory pressure the system takes their pages back,
+// otherwise the next arena refills them without a fault. Such a block's header may then read as
+// zeros, so what it records is kept in the cache's entry.
+constexpr std::size_t kHotBlocks = 16;
+constexpr std::size_t kCachedBlocks = 512;  // 1 GiB of address space
 
-// Blocks of finished arenas, kept for the next one: memory already faulted in is much
-// cheaper to fill than fresh memory.
+struct CachedBlock {
+  NodeArena::Block* block;
+  bool mapped;
+  bool huge;
+};
+
 struct BlockCache {
   std::mutex mutex;
-  NodeArena::Block* blocks[kCachedBlocks] = {};
+  CachedBlock blocks[kCachedBlocks] = {};
   std::size_t count = 0;
 };
 
@@ -68,16 +79,20 @@ NodeArena::Block* map_block(bool huge) {
 void release_block(NodeArena::Block* block) {
   // Whoever maps or takes this memory next finds it as fresh memory.
   unpoison_arena_memory(block, kBlockSize);
+  const CachedBlock entry{block, block->mapped, block->huge};
   {
     BlockCache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    if (c.count < kCachedBlocks) {
-      c.blocks[c.count++] = block;
+    if (c.count < kHotBlocks || (entry.mapped && c.count < kCachedBlocks)) {
+#if defined(__linux__) && defined(MADV_FREE)
+      if (c.count >= kHotBlocks) ::madvise(static_cast<void*>(block), kBlockSize, MADV_FREE);
+#endif
+      c.blocks[c.count++] = entry;
       return;
     }
   }
 #if defined(__linux__)
-  if (block->mapped) {
+  if (entry.mapped) {
     ::munmap(static_cast<void*>(block), kBlockSize);
     return;
   }
@@ -117,7 +132,12 @@ void NodeArena::grow(std::size_t at_least) {
   {
     BlockCache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
-    if (c.count > 0) block = c.blocks[--c.count];
+    if (c.count > 0) {
+      const CachedBlock& entry = c.blocks[--c.count];
+      block = entry.block;
+      block->mapped = entry.mapped;
+      block->huge = entry.huge;
+    }
   }
   if (!block) {
     block = map_block(huge_pages_);

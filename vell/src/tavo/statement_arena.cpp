@@ -18,7 +18,13 @@ namespace {
 // Chunks grow to this size, one huge page where the system offers them: first touches of fresh
 // pages dominate the cost of recording a large program, and one huge page replaces 512 of them.
 constexpr std::size_t kLargeChunk = std::size_t{2} << 20;
-constexpr std::size_t kCachedChunks = 8;
+// Chunks of released programs are kept for the next program: a first touch of fresh memory costs
+// far more than the records written into it. The first few are kept as they are; further ones are
+// handed to the kernel as free-if-needed (MADV_FREE): under memory pressure the system takes their
+// pages back, otherwise the next program refills them without a fault. A chunk's header is written
+// anew whenever it is taken.
+constexpr std::size_t kHotChunks = 8;
+constexpr std::size_t kCachedChunks = 512;  // 1 GiB of address space
 
 struct ChunkCache {
   std::mutex mutex;
@@ -57,6 +63,9 @@ void unmap_large(void* chunk) {
     ChunkCache& c = cache();
     std::lock_guard lock(c.mutex);
     if (c.count < kCachedChunks) {
+#if defined(__linux__) && defined(MADV_FREE)
+      if (c.count >= kHotChunks) ::madvise(chunk, kLargeChunk, MADV_FREE);
+#endif
       c.chunks[c.count++] = chunk;
       return;
     }
