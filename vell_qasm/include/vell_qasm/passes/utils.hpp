@@ -29,6 +29,22 @@ using SupportedLiteralTypes = std::variant<openqasm3::ast::Ptr<openqasm3::ast::B
                                            openqasm3::ast::Ptr<openqasm3::ast::IntegerLiteral>,
                                            openqasm3::ast::Ptr<openqasm3::ast::FloatLiteral>>;
 
+// While it lives, `stack` holds at least what it held when the scope began; on leaving (a throw
+// included) it is cut back to that: a walk that keeps its own stack of nodes in a member.
+template <class Stack> class StackMark {
+ public:
+  explicit StackMark(Stack& stack) : stack_(stack), size_(stack.size()) {}
+  ~StackMark() { stack_.resize(size_); }
+  StackMark(const StackMark&) = delete;
+  StackMark& operator=(const StackMark&) = delete;
+  // The size the stack is cut back to.
+  std::size_t base() const { return size_; }
+
+ private:
+  Stack& stack_;
+  std::size_t size_;
+};
+
 // Whether an SDK program scope is entered on this thread now: the caller's or a program's own,
 // whichever was entered and not yet left.
 bool is_inside_scope();

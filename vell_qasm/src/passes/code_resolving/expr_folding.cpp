@@ -431,12 +431,7 @@ ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression
   openqasm3::check_stack("constant folding");
   // Along the left spine in a loop: a flat chain a + b + ... is as deep as it is long. The spine
   // goes on spine_ above what enclosing calls keep there, so that no call allocates.
-  const std::size_t base = spine_.size();
-  struct Unwind {
-    std::vector<const ast::BinaryExpression*>& spine;
-    std::size_t base;
-    ~Unwind() { spine.resize(base); }
-  } unwind{spine_, base};
+  const utils::StackMark mark(spine_);
   const ast::Expression* leaf = expression.get();
   while (ast::isa<ast::BinaryExpression>(*leaf)) {
     const auto& binary = static_cast<const ast::BinaryExpression&>(*leaf);
@@ -446,7 +441,7 @@ ValueType ConstantExpressionsTransformer::type_of(const ast::ExprPtr& expression
   }
   ValueType type = leaf_type(*leaf);
   // By index: the right operands' calls grow spine_ above our part and shrink it back.
-  for (std::size_t i = spine_.size(); i-- > base;) type = binary_result_type(spine_[i]->op, type, type_of(spine_[i]->rhs));
+  for (std::size_t i = spine_.size(); i-- > mark.base();) type = binary_result_type(spine_[i]->op, type, type_of(spine_[i]->rhs));
   return type;
 }
 
@@ -569,12 +564,7 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
   // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
   // link itself), and only the right operands recurse. The links go on chain_ above those of the
   // chains this one stands in.
-  const std::size_t base = chain_.size();
-  struct Unwind {
-    std::vector<ast::BinaryExpression*>& chain;
-    std::size_t base;
-    ~Unwind() { chain.resize(base); }
-  } unwind{chain_, base};
+  const utils::StackMark mark(chain_);
   ast::BinaryExpression* link = &top;
   chain_.push_back(link);
   while (link->lhs && ast::is_exactly<ast::BinaryExpression>(*link->lhs)) {
@@ -585,7 +575,7 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
   std::optional<ValueType> running;  // the type of the folded left operand, once asked for
   ast::ExprPtr folded;               // the replacement of the link, null where it stays
   // By index: the right operands' chains grow chain_ above our part and shrink it back.
-  for (std::size_t i = chain_.size(); i-- > base;) {
+  for (std::size_t i = chain_.size(); i-- > mark.base();) {
     ast::BinaryExpression& current = *chain_[i];
     fold_operand(current.rhs);
     ChainTypes types(*this, current, running);
@@ -597,7 +587,7 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
       else if (!folded || folded != current.lhs) running = binary_result_type(current.op, *running, types.rhs());
     }
     // The next link out holds this one as its left operand. (This may free `current`.)
-    if (i > base && folded) {
+    if (i > mark.base() && folded) {
       if (chain_[i - 1]->lhs.use_count() == 1) drop_operands(current);
       chain_[i - 1]->lhs = std::move(folded);
     }

@@ -31,6 +31,7 @@
 
 #include "openqasm3/ast.hpp"
 #include "openqasm3/stack_guard.hpp"
+#include "vell_qasm/passes/utils.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -111,12 +112,7 @@ template <class P> class FieldWalk {
   // operands recurse. The links go on chain_ above those of the chains this one stands in.
   void enter_chain(openqasm3::ast::BinaryExpression& top) {
     namespace ast = openqasm3::ast;
-    const std::size_t base = chain_.size();
-    struct Unwind {
-      std::vector<ast::BinaryExpression*>& chain;
-      std::size_t base;
-      ~Unwind() { chain.resize(base); }
-    } unwind{chain_, base};
+    const utils::StackMark mark(chain_);
     ast::BinaryExpression* link = &top;
     p_.before(*link);
     chain_.push_back(link);
@@ -127,7 +123,7 @@ template <class P> class FieldWalk {
     }
     value<ast::BinaryExpression>("lhs", link->lhs);
     // By index: the right operands' chains grow chain_ above our part and shrink it back.
-    for (std::size_t i = chain_.size(); i-- > base;) {
+    for (std::size_t i = chain_.size(); i-- > mark.base();) {
       value<ast::BinaryExpression>("rhs", chain_[i]->rhs);
       p_.after(*chain_[i]);
     }
