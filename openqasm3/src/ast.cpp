@@ -217,6 +217,57 @@ void walk(QASMVisitor& v, std::vector<IndexElement>& list) {
     }
 }
 
+namespace {
+
+// The links of the chains being walked on this thread, innermost last; a chain in a right
+// operand goes above the links of the chain it stands in.
+std::vector<BinaryExpression*>& chain_links() {
+  static thread_local std::vector<BinaryExpression*> links;
+  return links;
+}
+
+// Puts on chain_links() the links of the chain from `top` down, as far as the walker walks the
+// left operands generically, and cuts the list back when it goes.
+class ChainLinks {
+ public:
+  template <class Walker> ChainLinks(Walker& w, BinaryExpression& top) : links_(chain_links()), base_(links_.size()) {
+    BinaryExpression* link = &top;
+    links_.push_back(link);
+    while (link->lhs && link->lhs->kind() == NodeKind::BinaryExpression &&
+           w.walk_of(NodeKind::BinaryExpression) == NodeWalk::children) {
+      link = static_cast<BinaryExpression*>(link->lhs.get());
+      links_.push_back(link);
+    }
+  }
+  ~ChainLinks() { links_.resize(base_); }
+  ChainLinks(const ChainLinks&) = delete;
+  ChainLinks& operator=(const ChainLinks&) = delete;
+  BinaryExpression& innermost() const { return *links_.back(); }
+  // The links from the innermost out, by index: the right operands' walks grow and shrink the
+  // list above this chain's part.
+  template <class F> void each_outward(F&& f) const {
+    for (std::size_t i = links_.size(); i-- > base_;) f(*links_[i]);
+  }
+
+ private:
+  std::vector<BinaryExpression*>& links_;
+  std::size_t base_;
+};
+
+}  // namespace
+
+void visit_binary_chain(QASMVisitor& v, BinaryExpression& top) {
+  const ChainLinks chain(v, top);
+  walk(v, chain.innermost().lhs);
+  chain.each_outward([&](BinaryExpression& link) { walk(v, link.rhs); });
+}
+
+void transform_binary_chain(QASMTransformer& t, BinaryExpression& top) {
+  const ChainLinks chain(t, top);
+  rewrite(t, BinaryExpression::kName, "lhs", chain.innermost().lhs);
+  chain.each_outward([&](BinaryExpression& link) { rewrite(t, BinaryExpression::kName, "rhs", link.rhs); });
+}
+
 void walk(QASMVisitor& v, std::vector<SwitchCase>& cases) {
   if (v.switch_cases() != SwitchCases::enter) return;
   for (std::size_t i = 0; i < cases.size(); ++i) {

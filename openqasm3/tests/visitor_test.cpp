@@ -559,3 +559,59 @@ TEST(GenericTransform, NullsAreLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// ((a0 + a1) + a2) + ... + a(n-1), with the right operand of link 2 itself a chain (b0 + b1) * b2.
+ExprPtr flat_chain(std::size_t n) {
+  ExprPtr chain = id("a0");
+  for (std::size_t i = 1; i < n; ++i) {
+    ExprPtr rhs = id("a" + std::to_string(i));
+    if (i == 2) rhs = bin("*", bin("+", id("b0"), id("b1")), id("b2"));
+    chain = bin("+", chain, rhs);
+  }
+  return chain;
+}
+
+std::vector<std::string> chain_order(std::size_t n) {
+  std::vector<std::string> names{"a0", "a1", "b0", "b1", "b2"};
+  for (std::size_t i = 3; i < n; ++i) names.push_back("a" + std::to_string(i));
+  return names;
+}
+
+}  // namespace
+
+// A flat chain leans left as deep as it is long; generic walks take its links in a loop, in the
+// order a recursive walk takes, so that no chain is too long for the stack.
+TEST(GenericWalk, LeftLeaningChainsAreWalkedInOrderAtAnyLength) {
+  for (std::size_t n : {std::size_t{4}, std::size_t{200000}}) {
+    auto statement = stmt(flat_chain(n));
+    EXPECT_EQ(names_seen(*statement), chain_order(n)) << n;
+
+    struct Upper : TransformerFor<Upper> {
+      Rewrite visit_Identifier(const Ptr<Identifier>& node) override {
+        if (node->name.front() != 'b') return node;
+        return id("B" + node->name.substr(1));
+      }
+    } upper;
+    upper.visit(statement);
+    auto expected = chain_order(n);
+    for (auto& name : expected)
+      if (name.front() == 'b') name.front() = 'B';
+    EXPECT_EQ(names_seen(*statement), expected) << n;
+  }
+}
+
+// A walker with a handler of its own for binary expressions still meets every link.
+TEST(GenericWalk, ABinaryExpressionHandlerMeetsEveryLinkOfAChain) {
+  struct Links : VisitorFor<Links> {
+    int links = 0;
+    void visit_BinaryExpression(BinaryExpression& node) override {
+      ++links;
+      generic_visit(node);
+    }
+  } v;
+  auto statement = stmt(flat_chain(6));
+  v.visit(*statement);
+  EXPECT_EQ(v.links, 5 + 2);  // five links of the chain, two of the chain in its right operand
+}

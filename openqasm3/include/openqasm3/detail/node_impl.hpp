@@ -90,6 +90,12 @@ inline void walk(QASMVisitor& v, ArrayDimensions& d) {
   std::visit([&](auto& x) { walk(v, x); }, d);
 }
 void walk(QASMVisitor& v, std::vector<SwitchCase>& cases);  // entered only on request
+// The generic walk of a binary expression whose left operand is one too, for a walker that walks
+// both generically: a flat chain a + b + c + ... leans left as deep as it is long, so its links
+// are walked in a loop, in the order of the recursive walk (innermost left operand, then the right
+// operands from the innermost link out); only the right operands recurse.
+void visit_binary_chain(QASMVisitor& v, BinaryExpression& top);
+void transform_binary_chain(QASMTransformer& t, BinaryExpression& top);
 
 // ---- generic rewriting walk
 template <class T> void rewrite(QASMTransformer&, std::string_view, const char*, T&) {}
@@ -445,6 +451,12 @@ template <class D, class Base> struct NodeImpl : Base {
       if (how == detail::NodeWalk::skip) return true;
       if (how == detail::NodeWalk::children) {
         if constexpr (has_children()) guard_stack("a transformer's walk");
+        if constexpr (kind_of<D> == NodeKind::BinaryExpression) {
+          if (left_is_binary()) {
+            detail::transform_binary_chain(t, static_cast<D&>(*this));
+            return true;
+          }
+        }
         if constexpr (std::is_base_of_v<Statement, D>) {
           t.walk_statement(*this, [&] { NodeImpl::transform_children(t); });
         } else {
@@ -497,6 +509,9 @@ template <class D, class Base> struct NodeImpl : Base {
 
  private:
   void visit_here(QASMVisitor& v, detail::HandleRef self, detail::NodeWalk how) {
+    if constexpr (kind_of<D> == NodeKind::BinaryExpression) {
+      if (how == detail::NodeWalk::children && left_is_binary()) return detail::visit_binary_chain(v, static_cast<D&>(*this));
+    }
     if (how == detail::NodeWalk::children) return NodeImpl::visit_children(v);
     QASMVisitor::HandleScope scope(v, self);
     detail::dispatch(v, static_cast<D&>(*this));
@@ -509,6 +524,11 @@ template <class D, class Base> struct NodeImpl : Base {
     } else {
       return detail::dispatch(t, std::static_pointer_cast<D>(self.get()));
     }
+  }
+  // For a BinaryExpression: whether its left operand is one too (a chain, walked in a loop).
+  bool left_is_binary() const {
+    const auto& lhs = static_cast<const D&>(*this).lhs;
+    return lhs && lhs->kind() == NodeKind::BinaryExpression;
   }
   // check_stack, inlined: every node a walk enters pays it.
   [[gnu::always_inline]] static void guard_stack(const char* walk) {
