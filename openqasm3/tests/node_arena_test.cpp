@@ -157,3 +157,38 @@ TEST(NodeArena, ThreadsMakeNodesInTheirOwnArenasAndFreeEachOthers) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fills about `blocks` arena blocks with literals numbered from `first`, in the current scope.
+std::vector<Ptr<IntegerLiteral>> fill_blocks(int blocks, std::int64_t first) {
+  std::vector<Ptr<IntegerLiteral>> nodes;
+  const std::size_t per_block = NodeArena::kBlockSize / sizeof(IntegerLiteral);  // at least
+  for (std::size_t i = 0; i < per_block * static_cast<std::size_t>(blocks); ++i)
+    nodes.push_back(num(first + static_cast<std::int64_t>(i)));
+  return nodes;
+}
+
+}  // namespace
+
+// Blocks of finished arenas are kept for the next ones, beyond the first few handed to the kernel
+// as free-if-needed: arenas made from them hold their nodes intact and go when their nodes go.
+TEST(NodeArena, BlocksOfFinishedArenasServeTheNextArenas) {
+  const std::size_t before = live();
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<std::vector<Ptr<IntegerLiteral>>> held;
+    for (int arena = 0; arena < 2; ++arena) {
+      NodeArenaScope scope(NodeArena::kSmallSourceBytes);
+      held.push_back(fill_blocks(12, arena * 1000000));
+    }
+    for (int arena = 0; arena < 2; ++arena) {
+      const auto& nodes = held[static_cast<std::size_t>(arena)];
+      for (std::size_t i = 0; i < nodes.size(); i += 997)
+        ASSERT_EQ(nodes[i]->value, arena * 1000000 + static_cast<std::int64_t>(i));
+    }
+    EXPECT_EQ(live(), before + 2);
+    held.clear();  // both arenas go, and their blocks to the cache
+    EXPECT_EQ(live(), before);
+  }
+}

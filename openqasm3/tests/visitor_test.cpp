@@ -615,3 +615,18 @@ TEST(GenericWalk, ABinaryExpressionHandlerMeetsEveryLinkOfAChain) {
   v.visit(*statement);
   EXPECT_EQ(v.links, 5 + 2);  // five links of the chain, two of the chain in its right operand
 }
+
+// A failure inside a chain's walk leaves the chain whole: the rewrites made before it stay, the
+// rest as it was.
+TEST(GenericTransform, AFailureInsideAChainLeavesItWhole) {
+  struct UpperUntilA3 : TransformerFor<UpperUntilA3> {
+    Rewrite visit_Identifier(const Ptr<Identifier>& node) override {
+      if (node->name == "a3") throw std::runtime_error("a3");
+      return id("X" + node->name);
+    }
+  } t;
+  auto statement = stmt(flat_chain(6));
+  EXPECT_THROW(t.visit(statement), std::runtime_error);
+  EXPECT_EQ(names_seen(*statement),
+            (std::vector<std::string>{"Xa0", "Xa1", "Xb0", "Xb1", "Xb2", "a3", "a4", "a5"}));
+}
