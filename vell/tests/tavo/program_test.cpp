@@ -1,6 +1,8 @@
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "vell_test/tavo.hpp"
 
@@ -146,4 +148,26 @@ TEST(ScopeGuard, ClosingAContextClosesTheContextsStillOpenInsideIt) {
             "while v0:\n"
             "  if v0:\n"
             "    assign v0 = true\n");
+}
+
+// Chunks of released programs serve the next programs (the first few as they were, the rest
+// after being handed to the kernel as free-if-needed): what is recorded there reads back whole.
+TEST(ProgramMemory, ChunksOfReleasedProgramsServeTheNextOnes) {
+  constexpr int kAssigns = 400000;  // some 20 chunks of records
+  std::optional<std::string> first_listing;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<tavo::ProgramScope> scopes;
+    for (int program = 0; program < 2; ++program) {
+      scopes.push_back(tavo::program());
+      auto entered = scopes.back().enter();
+      tavo::Expr x = tavo::declare(DType::Int, 0);
+      for (int i = 0; i < kAssigns; ++i) tavo::assign(x, i);
+    }
+    const std::string listing = scopes.front().program().listing();
+    EXPECT_EQ(scopes.back().program().listing(), listing);
+    if (!first_listing) first_listing = listing;
+    EXPECT_EQ(listing, *first_listing);
+    EXPECT_NE(listing.find("assign v0 = 399999\n"), std::string::npos);
+  }
 }
