@@ -397,6 +397,18 @@ template <class D> struct BridgeCount {
 }  // namespace detail
 
 template <class D, class Base> struct NodeImpl : Base {
+ private:
+  // Whether any field of the class (its bases' included) can hold a node. Constexpr, not
+  // consteval: clang takes a consteval member of a class template for undefined where a member
+  // function before its definition calls it.
+  static constexpr bool has_children() {
+    using Fields = decltype(all_fields(std::declval<D&>()));
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+      return (detail::HoldsNodes<std::tuple_element_t<I, Fields>>::value || ...);
+    }(std::make_index_sequence<std::tuple_size_v<Fields>>());
+  }
+
+ public:
   using Base::Base;
 
   static const NodeClass& static_class() {
@@ -535,13 +547,6 @@ template <class D, class Base> struct NodeImpl : Base {
     if (stack_nearly_full()) [[unlikely]] throw_stack_exhausted(walk);
   }
   [[no_unique_address]] detail::BridgeCount<D> bridge_count_;
-  // Whether any field of the class (its bases' included) can hold a node.
-  static consteval bool has_children() {
-    using Fields = decltype(all_fields(std::declval<D&>()));
-    return []<std::size_t... I>(std::index_sequence<I...>) {
-      return (detail::HoldsNodes<std::tuple_element_t<I, Fields>>::value || ...);
-    }(std::make_index_sequence<std::tuple_size_v<Fields>>());
-  }
   // See detail::prefetch.
   void prefetch_children() {
     std::apply([&](auto... f) { (detail::prefetch_field(f), ...); }, all_fields(static_cast<D&>(*this)));
