@@ -288,15 +288,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
   rewrite_elements(list, [&](IndexElement& e, std::vector<IndexElement>& items) {
     auto* set = std::get_if<Ptr<DiscreteSet>>(&e);
     if (!set || !*set) return false;  // an inner list of one bracket pair: kept, not entered
-    Rewrite r = (*set)->accept(t, handle_ref(*set));
-    if (r.is_keep() || (r.is_node() && r.node().get() == set->get())) return false;
-    if (r.is_node()) {
-      items.emplace_back(cast_for_field<DiscreteSet>(owner, name, r.node()));
-    } else if (r.is_list()) {
-      for (auto& n : r.list())
-        if (n) items.emplace_back(cast_for_field<DiscreteSet>(owner, name, n));
-    }
-    return true;
+    return take_rewrite<DiscreteSet>((*set)->accept(t, handle_ref(*set)), set->get(), owner, name, items);
   });
 }
 

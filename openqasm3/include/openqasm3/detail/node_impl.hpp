@@ -189,19 +189,26 @@ void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& 
               std::make_move_iterator(queue.end()));
 }
 
+// A list element's rewrite `r` (of the node `current`), as rewrite_elements takes it: false when
+// the element stays, else true after putting into `items` the nodes of class T that replace it.
+template <class T, class E>
+bool take_rewrite(const Rewrite& r, const QASMNode* current, std::string_view owner, const char* name,
+                  std::vector<E>& items) {
+  if (r.is_keep() || (r.is_node() && r.node().get() == current)) return false;
+  if (r.is_node()) {
+    items.emplace_back(cast_for_field<T>(owner, name, r.node()));
+  } else if (r.is_list()) {
+    for (auto& n : r.list())
+      if (n) items.emplace_back(cast_for_field<T>(owner, name, n));
+  }
+  return true;
+}
+
 template <class T>
 void rewrite_list(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
   rewrite_elements(list, [&](Ptr<T>& p, std::vector<Ptr<T>>& items) {
     if (!p || p->transform_generically(t)) return false;
-    Rewrite r = p->transform_here(t, handle_ref(p));
-    if (r.is_keep() || (r.is_node() && r.node().get() == p.get())) return false;
-    if (r.is_node()) {
-      items.push_back(cast_for_field<T>(owner, name, r.node()));
-    } else if (r.is_list()) {
-      for (auto& n : r.list())
-        if (n) items.push_back(cast_for_field<T>(owner, name, n));
-    }
-    return true;
+    return take_rewrite<T>(p->transform_here(t, handle_ref(p)), p.get(), owner, name, items);
   });
 }
 // Inline: most annotation, modifier and argument lists are empty, and cost no call then.
