@@ -30,4 +30,12 @@ inline constexpr std::size_t kSubtreeAhead = 8;
     __builtin_prefetch(reinterpret_cast<const void*>(line));
 }
 
+// Called before the walk of list[i] (statements held by pointer): asks for the subtree of the
+// statement `ahead` places further on, if there is one.
+template <class List>
+[[gnu::always_inline]] inline void prefetch_subtree_ahead(const List& list, std::size_t i, std::size_t ahead = kSubtreeAhead,
+                                                          std::uintptr_t below = 1024, std::uintptr_t above = 64) {
+  if (i + ahead < list.size()) prefetch_subtree(list[i + ahead].get(), below, above);
+}
+
 }  // namespace openqasm3::ast

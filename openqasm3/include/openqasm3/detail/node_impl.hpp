@@ -62,7 +62,7 @@ template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
 template <class E> [[gnu::always_inline]] inline void prefetch_ahead(const std::vector<E>& list, std::size_t i) {
   if (i + 1 < list.size()) prefetch(list[i + 1]);
   if constexpr (requires { list[i].get(); }) {
-    if (i + kSubtreeAhead < list.size()) prefetch_subtree(list[i + kSubtreeAhead].get());
+    prefetch_subtree_ahead(list, i);
   }
 }
 

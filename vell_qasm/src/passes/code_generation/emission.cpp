@@ -247,9 +247,8 @@ namespace {
 // Visits `statements` in order. A long program's tree outgrows the caches: the statement a few
 // places ahead is asked for, with its subtree, while this one is emitted.
 template <class Element> void visit_in_order(ast::QASMVisitor& visitor, std::span<const ast::Ptr<Element>> statements) {
-  constexpr std::size_t kAhead = 4;
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    if (i + kAhead < statements.size()) ast::prefetch_subtree(statements[i + kAhead].get());
+    ast::prefetch_subtree_ahead(statements, i, 4);
     visitor.visit(statements[i]);
   }
 }

@@ -80,7 +80,7 @@ class DeclarationSurvey : public NodeSearch<DeclarationSurvey>, public ast::Ever
     // The statements are the root's only child nodes.
     holding_declarations.clear();
     for (std::size_t i = 0; i < node.statements.size(); ++i) {
-      if (i + ast::kSubtreeAhead < node.statements.size()) ast::prefetch_subtree(node.statements[i + ast::kSubtreeAhead].get());
+      ast::prefetch_subtree_ahead(node.statements, i);
       declaration_ = false;
       visit(node.statements[i]);
       if (declaration_) holding_declarations.push_back(i);
