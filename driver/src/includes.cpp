@@ -149,14 +149,17 @@ std::shared_ptr<ast::Program> IncludeSearch::_parse_inclusions(const std::shared
   }  // else: a program that did not come from get_sub_program: names as they stand
   // The expansion reads the includes of this statement list in their order, one get_sub_program
   // each, so the n-th call at this level is for the n-th include.
-  for (const ast::NodePtr& statement : program->statements)
-    if (auto* include = ast::dyn_cast<ast::Include>(statement.get())) level.includes.push_back(include);
+  const auto& statements = program->statements;
+  const std::size_t level_first = find_include(statements);
+  for (std::size_t i = level_first; i < statements.size(); i = find_include(statements, i + 1))
+    level.includes.push_back(static_cast<const ast::Include*>(statements[i].get()));
   levels_.push_back(std::move(level));
   struct Pop {
     std::vector<Level>& levels;
     ~Pop() { levels.pop_back(); }
   } pop{levels_};
-  return IncludeExpansion::_parse_inclusions(program, included_files);
+  check_inclusion_depth(included_files);
+  return expand_includes(program, level_first, included_files);
 }
 
 std::shared_ptr<ast::Program> IncludeSearch::get_sub_program(const std::string& filename) const {

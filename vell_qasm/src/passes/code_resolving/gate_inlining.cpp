@@ -1,5 +1,6 @@
 #include "vell_qasm/passes/code_resolving/gate_inlining.hpp"
 
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -64,11 +65,46 @@ struct Form {
   std::vector<std::uint64_t> coef;
 };
 
+// Formal name to its index among parameters then qubits. Every identifier of every expanded
+// statement is looked up here, and a gate has few formals: up to kCompared of them are compared
+// in place (a name's length first), more are hashed.
+class Formals {
+ public:
+  // Sets the index of `name`, a new entry or a replaced one (a qubit's index wins a shared name).
+  void assign(const std::string& name, std::size_t index) {
+    for (auto& [formal, at] : list_) {
+      if (formal != name) continue;
+      at = index;
+      if (!map_.empty()) map_[name] = index;
+      return;
+    }
+    list_.emplace_back(name, index);
+    if (list_.size() > kCompared) {
+      if (map_.empty()) map_.insert(list_.begin(), list_.end());
+      map_[name] = index;
+    }
+  }
+  // The index of `name`, null when it is no formal.
+  const std::size_t* find(std::string_view name) const {
+    if (!map_.empty()) {
+      auto found = map_.find(std::string(name));
+      return found == map_.end() ? nullptr : &found->second;
+    }
+    for (const auto& [formal, at] : list_)
+      if (formal.size() == name.size() && formal == name) return &at;
+    return nullptr;
+  }
+
+ private:
+  static constexpr std::size_t kCompared = 8;
+  std::vector<std::pair<std::string, std::size_t>> list_;
+  std::unordered_map<std::string, std::size_t> map_;  // every entry, past kCompared of them
+};
+
 // A banked gate: the definition as written and what its calls need to know of it.
 struct BankedGate {
   ast::Ptr<ast::QuantumGateDefinition> node;
-  // Formal name to its index among parameters then qubits; a qubit's entry wins a shared name.
-  std::unordered_map<std::string, std::size_t> formals;
+  Formals formals;
   Form cost;
   // Per parameter: whether its name (not taken by a qubit) stands anywhere in the body.
   std::vector<bool> parameter_read;
@@ -88,6 +124,47 @@ class NodeCounter : public Visitor<NodeCounter> {
   std::uint64_t count = 0;
 };
 
+
+// NodeCounter's count of a subtree of the shapes a call's operands mostly have (names, literals,
+// arithmetic, indexed names), found without a walk; nullopt for any other shape, deep ones
+// included. The count is the generic walk's: an index list's items are not entered.
+std::optional<std::uint64_t> plain_tree_size(const ast::QASMNode& node, int depth = 0) {
+  if (depth > 32) return std::nullopt;
+  const auto child = [&](const ast::NodePtr& p) -> std::optional<std::uint64_t> {
+    if (!p) return 0;
+    return plain_tree_size(*p, depth + 1);
+  };
+  switch (node.kind()) {
+    case ast::NodeKind::Identifier:
+    case ast::NodeKind::IntegerLiteral:
+    case ast::NodeKind::FloatLiteral:
+    case ast::NodeKind::ImaginaryLiteral:
+    case ast::NodeKind::BooleanLiteral:
+      return 1;
+    case ast::NodeKind::UnaryExpression: {
+      const auto operand = child(static_cast<const ast::UnaryExpression&>(node).expression);
+      if (!operand) return std::nullopt;
+      return add(*operand, 1);
+    }
+    case ast::NodeKind::BinaryExpression: {
+      const auto& binary = static_cast<const ast::BinaryExpression&>(node);
+      const auto lhs = child(binary.lhs);
+      const auto rhs = lhs ? child(binary.rhs) : std::nullopt;
+      if (!rhs) return std::nullopt;
+      return add(add(*lhs, *rhs), 1);
+    }
+    case ast::NodeKind::IndexedIdentifier: {
+      const auto& indexed = static_cast<const ast::IndexedIdentifier&>(node);
+      for (const ast::IndexElement& index : indexed.indices)
+        if (!std::holds_alternative<ast::IndexList>(index)) return std::nullopt;
+      const auto name = child(indexed.name);
+      if (!name) return std::nullopt;
+      return add(*name, 1);
+    }
+    default:
+      return std::nullopt;
+  }
+}
 
 // Names of the math functions, whose results are real numbers.
 bool is_real_function(const std::string& name) {
@@ -266,13 +343,13 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
  public:
   // `formals` (formal name to its index among parameters then qubits) null: nothing is put in,
   // the formals stay as they are. Else `operands[k]` is the call's node for formal k.
-  IdentifierTransformer(const std::unordered_map<std::string, std::size_t>* formals,
+  IdentifierTransformer(const Formals* formals,
                         std::vector<ast::NodePtr> operands)
       : formals_(formals), operands_(std::move(operands)) {}
 
   // Makes this the transformer of another expansion, its operands to be added: expansions take
   // their transformers from a pool, so that a call costs no allocation for them.
-  void reset(const std::unordered_map<std::string, std::size_t>* formals) {
+  void reset(const Formals* formals) {
     formals_ = formals;
     operands_.clear();
   }
@@ -318,8 +395,8 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
  private:
   const ast::NodePtr* operand_for(const std::string& name) const {
     if (formals_ == nullptr) return nullptr;
-    auto found = formals_->find(name);
-    return found == formals_->end() ? nullptr : &operands_[found->second];
+    const std::size_t* found = formals_->find(name);
+    return found == nullptr ? nullptr : &operands_[*found];
   }
 
   // Gate bodies are mostly calls of gates on formal names with arithmetic on formals and
@@ -386,7 +463,7 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
     }
   }
 
-  const std::unordered_map<std::string, std::size_t>* formals_;
+  const Formals* formals_;
   std::vector<ast::NodePtr> operands_;
 };
 
@@ -423,13 +500,13 @@ class BodyScanner : public Visitor<BodyScanner> {
   }
 
   void visit_Identifier(ast::Identifier& node) override {
-    auto found = gate_.formals.find(node.name);
-    if (found == gate_.formals.end()) {
+    const std::size_t* found = gate_.formals.find(node.name);
+    if (found == nullptr) {
       forms_.back().base = add(forms_.back().base, 1);
       return;
     }
-    forms_.back().coef[found->second] = add(forms_.back().coef[found->second], 1);
-    if (found->second < gate_.parameter_read.size()) gate_.parameter_read[found->second] = true;
+    forms_.back().coef[*found] = add(forms_.back().coef[*found], 1);
+    if (*found < gate_.parameter_read.size()) gate_.parameter_read[*found] = true;
   }
 
   void visit_FunctionCall(ast::FunctionCall& node) override {
@@ -463,9 +540,9 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     check(node->name != nullptr);
     auto gate = std::make_shared<BankedGate>();
     gate->node = node;
-    for (std::size_t i = 0; i < node->arguments.size(); ++i) gate->formals.insert_or_assign(node->arguments[i]->name, i);
+    for (std::size_t i = 0; i < node->arguments.size(); ++i) gate->formals.assign(node->arguments[i]->name, i);
     for (std::size_t i = 0; i < node->qubits.size(); ++i)
-      gate->formals.insert_or_assign(node->qubits[i]->name, node->arguments.size() + i);
+      gate->formals.assign(node->qubits[i]->name, node->arguments.size() + i);
     try {
       BodyScanner(*this, *gate).scan();
     } catch (const SignatureNotFoundException& e) {
@@ -580,7 +657,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   const KnownGate* _known_gate(std::string_view name) const {
     for (const KnownGate& known : _known)
-      if (known.name == name) return &known;
+      if (known.name.size() == name.size() && known.name == name) return &known;
     return nullptr;
   }
   void _remember(std::string_view name, const BankedGate* banked) const {
@@ -609,8 +686,11 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
         ast::prefetch_subtree_ahead(statements, i, 4);
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
-        if (!_rewrite_statement(statements[i], replacements))
-          splices.push_back(Splice{i, first, replacements.size() - first});
+        if (_rewrite_statement(statements[i], replacements)) continue;
+        splices.push_back(Splice{i, first, replacements.size() - first});
+        // The replaced statement is freed now, while its nodes are in the cache (the splice
+        // would free it much later), and the next expansion reuses their memory.
+        statements[i] = nullptr;
       }
     } catch (...) {
       _splice(statements, splices, replacements);
@@ -705,10 +785,15 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     std::size_t count;
   };
 
+  // Moved, not copied: the node's count is not touched (the expansions made long ago are out of
+  // the cache by now in a long program), and a program's list takes any node unasked.
   template <class Element> static ast::Ptr<Element> _replacement(ast::NodePtr& node) {
-    auto element = ast::dyn_cast<Element>(std::move(node));
-    check(element != nullptr, "A statement is rewritten into statements");
-    return element;
+    if constexpr (std::is_same_v<Element, ast::QASMNode>) {
+      return std::move(node);
+    } else {
+      check(ast::isa<Element>(node), "A statement is rewritten into statements");
+      return std::static_pointer_cast<Element>(std::move(node));
+    }
   }
 
   // Puts the replacements in place of their statements without a list made anew. The list takes
@@ -857,7 +942,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     for (std::size_t k = 0; k < gate.cost.coef.size(); ++k) {
       if (gate.cost.coef[k] == 0) continue;
       const std::uint64_t operand =
-          k < parameters ? add(_tree_size(node->arguments[k]), 1) : _tree_size(node->qubits[k - parameters]);
+          k < parameters ? add(_tree_size(node->arguments[k].get()), 1) : _tree_size(node->qubits[k - parameters].get());
       size = add(size, mul(gate.cost.coef[k], operand));
     }
     const std::uint64_t total = add(_expanded, size);
@@ -865,10 +950,11 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     _expanded = total;
   }
 
-  std::uint64_t _tree_size(const ast::NodePtr& node) {
+  std::uint64_t _tree_size(ast::QASMNode* node) {
     if (!node) return 0;
+    if (const std::optional<std::uint64_t> size = plain_tree_size(*node)) return *size;
     _counter.count = 0;
-    _counter.visit(node);
+    _counter.visit(*node);
     return _counter.count;
   }
 
@@ -890,7 +976,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     return substitution;
   }
 
-  std::unique_ptr<IdentifierTransformer> _spare_substitution(const std::unordered_map<std::string, std::size_t>* formals) {
+  std::unique_ptr<IdentifierTransformer> _spare_substitution(const Formals* formals) {
     if (_spare_substitutions.empty()) return std::make_unique<IdentifierTransformer>(formals, std::vector<ast::NodePtr>{});
     auto substitution = std::move(_spare_substitutions.back());
     _spare_substitutions.pop_back();
@@ -921,16 +1007,18 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   // definitions).
   void _expand_body(const BankedGate& gate, std::unique_ptr<IdentifierTransformer> substitution,
                     std::vector<ast::NodePtr>& out) {
-    struct Frame {
-      const BankedGate* gate;
-      std::unique_ptr<IdentifierTransformer> substitution;
-      std::size_t next = 0;
-    };
     if (!substitution) substitution = _spare_substitution(nullptr);
-    std::vector<Frame> stack;
-    stack.reserve(4);  // most bodies call gates at most a few levels deep
+    // The frames of this expansion lie above `base` in the run's stack (an expansion in a block
+    // expands calls of its own above them), which keeps its room from call to call.
+    std::vector<Frame>& stack = _frames;
+    const std::size_t base = stack.size();
+    struct Unwind {
+      std::vector<Frame>& stack;
+      std::size_t base;
+      ~Unwind() { stack.resize(base); }  // the frames a failure leaves
+    } unwind{stack, base};
     stack.push_back(Frame{&gate, std::move(substitution)});
-    while (!stack.empty()) {
+    while (stack.size() > base) {
       Frame& frame = stack.back();
       const auto& body = frame.gate->node->body;
       if (frame.next == body.size()) {
@@ -1003,6 +1091,13 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   int _expanding = 0;
   mutable std::vector<KnownGate> _known;
   std::vector<std::unique_ptr<IdentifierTransformer>> _spare_substitutions;
+  // One expansion's frame: a body being expanded, with its formals put in.
+  struct Frame {
+    const BankedGate* gate;
+    std::unique_ptr<IdentifierTransformer> substitution;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> _frames;
   DeclaredNames _declared;
   NodeCounter _counter;
   // Set while two definitions are compared expanded.

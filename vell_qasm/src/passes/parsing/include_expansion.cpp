@@ -12,6 +12,7 @@
 
 #include "openqasm3/parser.hpp"
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/statement_walk.hpp"
 
 namespace vell_qasm::passes::parsing {
 
@@ -114,6 +115,15 @@ std::shared_ptr<ast::Program> parse_oq3_source_filename(const std::string& filen
   return openqasm3::parse(read_source_file(filename));
 }
 
+std::size_t IncludeExpansion::find_include(const std::vector<ast::NodePtr>& statements, std::size_t from) {
+  for (std::size_t i = from; i < statements.size(); ++i) {
+    // Only the statement nodes are read: a long program's are asked for ahead of the scan.
+    prefetch_statements_ahead(statements, i);
+    if (ast::isa<ast::Include>(statements[i])) return i;
+  }
+  return statements.size();
+}
+
 IncludeExpansion::IncludeExpansion(std::int64_t max_depth_)
     : Step(std::nullopt, "IncludeExpansion"), max_depth(max_depth_) {}
 
@@ -160,15 +170,23 @@ void IncludeExpansion::number_source_file(ast::Program& sub_program, std::string
 
 std::shared_ptr<ast::Program> IncludeExpansion::_parse_inclusions(const std::shared_ptr<ast::Program>& program,
                                                                   const std::vector<std::string>& included_files) {
+  check_inclusion_depth(included_files);
+  return expand_includes(program, find_include(program->statements), included_files);
+}
+
+void IncludeExpansion::check_inclusion_depth(const std::vector<std::string>& included_files) const {
   if (static_cast<std::int64_t>(included_files.size()) > max_depth ||
       included_files.size() > kMaxInclusionNesting)
     throw DeepInclusionError(included_files);
+}
 
+std::shared_ptr<ast::Program> IncludeExpansion::expand_includes(const std::shared_ptr<ast::Program>& program,
+                                                                std::size_t first,
+                                                                const std::vector<std::string>& included_files) {
   // A program without includes (most of them, and every included file at the bottom) keeps its
   // list as it is. Otherwise the list is rebuilt aside, so that a failure leaves it untouched.
-  const auto is_include = [](const ast::NodePtr& statement) { return ast::isa<ast::Include>(statement); };
-  const auto first_include = std::find_if(program->statements.begin(), program->statements.end(), is_include);
-  if (first_include == program->statements.end()) return program;
+  if (first >= program->statements.size()) return program;
+  const auto first_include = program->statements.begin() + static_cast<std::ptrdiff_t>(first);
   std::vector<ast::NodePtr> statements;
   statements.reserve(program->statements.size());
   statements.assign(program->statements.begin(), first_include);

@@ -471,6 +471,57 @@ TEST(GateInlining, ExpansionIsBoundedBeforeAnythingIsExpanded) {
   EXPECT_EQ(printed(inline_gates(chain + "c10000(0.5) q;")), printed("rz(0.5) q;"));
 }
 
+// A call's charge counts the syntax nodes of its operands as a walk of them finds them, whatever
+// their shape (the common shapes are counted without a walk).
+TEST(GateInlining, TheChargeCountsEveryShapeOfOperandAsAWalkDoes) {
+  // `g(arg) qubit;` expands to rz(arg) qubit: the call, its name, the argument (as an angle: a
+  // cast or real literal around it, or the argument itself), and the qubit.
+  const std::string gate = "gate g(t) a { rz(t) a; }\nqubit[4] q;\nfloat x; int k; bit[2] b;\n";
+  const std::vector<std::pair<std::string, std::string>> calls = {
+      {"x", "q"},          {"1.5", "q[1]"},         {"-x", "q[k]"},        {"x + 2.0 * k", "q[1 + k]"},
+      {"k", "q"},          {"b[0] + x", "q[{0, 1}]"}, {"sin(x) - x", "q[0][1]"}, {"float(k) ** 2", "q[0:2]"},
+      {"(x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + "
+       "(x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + x))))))))))))))))))))))))))))))))))",
+       "q"},
+  };
+  for (const auto& [argument, qubit] : calls) {
+    auto tree = openqasm3::parse(gate + "g(" + argument + ") " + qubit + ";");
+    auto call = std::static_pointer_cast<ast::QuantumGate>(tree->statements.back());
+    const std::uint64_t expected = 2 + (all_nodes(call->arguments[0]).size() + 1) + all_nodes(call->qubits[0]).size();
+    GateInlining exact(built_ins(), static_cast<std::int64_t>(expected));
+    EXPECT_NO_THROW(run_step(exact, ast::deep_copy(tree))) << argument << " " << qubit;
+    GateInlining tight(built_ins(), static_cast<std::int64_t>(expected) - 1);
+    expect_throw<ExpansionLimitException>([&] { run_step(tight, tree); }, [&](const ExpansionLimitException& e) {
+      EXPECT_EQ(e.expansion, expected) << argument << " " << qubit;
+    });
+  }
+}
+
+// Formals are looked up in place for a few of them and hashed past that: both ways find every
+// formal, and a name that is both a parameter and a qubit names the qubit.
+TEST(GateInlining, FormalsOfEveryCountAreFound) {
+  for (int count : {1, 2, 8, 9, 12}) {
+    std::string parameters, qubits, arguments, operands, body, expected;
+    for (int i = 0; i < count; ++i) {
+      const std::string n = std::to_string(i);
+      parameters += (i ? ", p" : "p") + n;
+      qubits += (i ? ", a" : "a") + n;
+      arguments += (i ? ", " : "") + n + ".5";
+      operands += (i ? ", q[" : "q[") + n + "]";
+      body += "rz(p" + n + ") a" + n + "; ";
+      expected += "rz(" + n + ".5) q[" + n + "]; ";
+    }
+    // The last parameter's name is a qubit's too: the qubit's wins in the body.
+    parameters += ", a0";
+    arguments += ", 9.0";
+    body += "x a0; rz(p0) a0;";
+    expected += "x q[0]; rz(0.5) q[0];";
+    const std::string source = "qubit[12] q;\ngate g(" + parameters + ") " + qubits + " { " + body + " }\ng(" +
+                               arguments + ") " + operands + ";";
+    EXPECT_EQ(printed(inline_gates(source)), printed("qubit[12] q;\n" + expected)) << count;
+  }
+}
+
 TEST(GateInlining, UnreadParametersMustNameDeclarations) {
   const std::string gates = "gate g(t) a { h a; } gate g2(t) a { g(t) a; } qubit q;\n";
   for (const std::string call : {"g(nosuch + 1) q;", "g2(2 * nosuch) q;", "g(nosuch) q; int nosuch;",

@@ -136,6 +136,18 @@ class IncludeExpansion : public Step {
   virtual std::shared_ptr<openqasm3::ast::Program> _parse_inclusions(
       const std::shared_ptr<openqasm3::ast::Program>& program, const std::vector<std::string>& included_files);
 
+  // The position of the first include statement of `statements` from `from` on; the list's size
+  // when there is none.
+  static std::size_t find_include(const std::vector<openqasm3::ast::NodePtr>& statements, std::size_t from = 0);
+
+  // The two halves of _parse_inclusions, for a derived class that scans the list itself: the
+  // refusal of a chain deeper than the bounds (DeepInclusionError), then the expansion of a
+  // program whose first include statement is at `first` (find_include).
+  void check_inclusion_depth(const std::vector<std::string>& included_files) const;
+  std::shared_ptr<openqasm3::ast::Program> expand_includes(const std::shared_ptr<openqasm3::ast::Program>& program,
+                                                           std::size_t first,
+                                                           const std::vector<std::string>& included_files);
+
   // Counts a file of `bytes` bytes read for the include `filename` against the bounds of this
   // call; IncludeLimitError once one is passed. get_sub_program calls it before parsing.
   void count_included_file(const std::string& filename, std::size_t bytes) const;
