@@ -12,19 +12,27 @@ ast::StmtPtr bare_declaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   return ast::make<ast::ClassicalDeclaration>(node->type, node->identifier);
 }
 
-ast::Rewrite split_declaration_init(const ast::Ptr<ast::ClassicalDeclaration>& node, ast::StmtPtr declaration) {
-  std::vector<ast::NodePtr> statements{std::move(declaration)};
+void append_split_declaration(const ast::Ptr<ast::ClassicalDeclaration>& node, ast::StmtPtr declaration,
+                              std::vector<ast::NodePtr>& out) {
   const ast::NodePtr& init = node->init_expression;
-  if (!init) return statements;
-
-  if (auto expression = ast::dyn_cast<ast::Expression>(init)) {
-    statements.push_back(
-        ast::make<ast::ClassicalAssignment>(node->identifier, ast::AssignmentOperator::assign, std::move(expression)));
+  ast::NodePtr value;
+  if (!init) {
+    // Nothing to give.
+  } else if (auto expression = ast::dyn_cast<ast::Expression>(init)) {
+    value = ast::make<ast::ClassicalAssignment>(node->identifier, ast::AssignmentOperator::assign, std::move(expression));
   } else if (ast::isa<ast::QuantumMeasurement>(init)) {
-    statements.push_back(ast::make<ast::QuantumMeasurementStatement>(init, node->identifier));
+    value = ast::make<ast::QuantumMeasurementStatement>(init, node->identifier);
   } else {
     throw NotImplementedError("Unsupported init type - " + init->node_class().text());
   }
+  out.push_back(std::move(declaration));
+  if (value) out.push_back(std::move(value));
+}
+
+ast::Rewrite split_declaration_init(const ast::Ptr<ast::ClassicalDeclaration>& node, ast::StmtPtr declaration) {
+  std::vector<ast::NodePtr> statements;
+  statements.reserve(2);
+  append_split_declaration(node, std::move(declaration), statements);
   return statements;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "front_tree_builders.hpp"
 #include "vell_qasm/errors.hpp"
 
@@ -100,6 +102,47 @@ TEST(InitSplitting, UnsupportedInitialValueFailsAndEarlierRewritesStay) {
   // The branch was done before the failure and keeps its split declaration; nothing is put back.
   EXPECT_EQ(class_names(branch->if_block), (std::vector<std::string>{"ClassicalDeclaration", "ClassicalAssignment"}));
   EXPECT_EQ(root->statements[1], odd);
+}
+
+// The program's own declarations are split without the walk: the list ends as the generic walk
+// leaves it, failures included.
+TEST(InitSplitting, TheProgramListIsSplitAsTheWalkSplitsIt) {
+  struct Walked : ClassicalDeclarationInitSplitting {
+    ast::Rewrite visit_Program(const ast::Ptr<ast::Program>& node) override { return generic_visit(node); }
+  };
+  auto odd = [] {
+    auto declaration = int_decl("s", ast::make<ast::DiscreteSet>(std::vector<ast::ExprPtr>{lit(1)}));
+    declaration->span = ast::Span{3, 1, 3, 9};
+    return declaration;
+  };
+  auto loop = [] {
+    return ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true), std::vector<ast::StmtPtr>{int_decl("w", lit(2))});
+  };
+  const std::vector<std::function<std::vector<ast::NodePtr>()>> lists = {
+      [] { return std::vector<ast::NodePtr>{}; },
+      [&] { return std::vector<ast::NodePtr>{int_decl("x", lit(1)), nullptr, bit_measured("b", "q"), int_decl("y")}; },
+      [&] { return std::vector<ast::NodePtr>{gate_on("h", {"q"}), loop(), const_decl("c", 1), int_decl("z", lit(3))}; },
+      [&] { return std::vector<ast::NodePtr>{int_decl("x", lit(1)), loop(), odd(), int_decl("z", lit(3)), nullptr}; },
+      [&] { return std::vector<ast::NodePtr>{odd()}; },
+  };
+  // The list's classes (null: "-") after a run, and the failure's line (0: none).
+  auto run = [](auto&& splitter, std::vector<ast::NodePtr> statements) {
+    auto root = ast::make<ast::Program>(std::move(statements));
+    int line = 0;
+    try {
+      splitter.visit(root);
+    } catch (const NotImplementedError& e) {
+      line = e.location() ? e.location()->line : -1;
+    }
+    std::vector<std::string> names;
+    for (const auto& statement : root->statements) names.emplace_back(statement ? statement->class_name() : std::string_view("-"));
+    return std::make_pair(names, line);
+  };
+  for (std::size_t k = 0; k < lists.size(); ++k) {
+    const auto direct = run(ClassicalDeclarationInitSplitting(), lists[k]());
+    EXPECT_EQ(direct, run(Walked(), lists[k]())) << k;
+    EXPECT_EQ(direct.second, k >= 3 ? 3 : 0) << k;
+  }
 }
 
 }  // namespace

@@ -19,7 +19,13 @@
 // touched, and neither the children of a declaration nor the statements made from it are walked.
 #pragma once
 
+#include <algorithm>
+#include <typeinfo>
+#include <vector>
+
 #include "openqasm3/ast.hpp"
+#include "openqasm3/prefetch.hpp"
+#include "vell_qasm/passes/statement_walk.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes {
@@ -30,6 +36,9 @@ namespace vell_qasm::passes {
 openqasm3::ast::StmtPtr bare_declaration(const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node);
 openqasm3::ast::Rewrite split_declaration_init(const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node,
                                                openqasm3::ast::StmtPtr declaration);
+// The same splitting, its statements appended to `out` (nothing appended on a failure).
+void append_split_declaration(const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node,
+                              openqasm3::ast::StmtPtr declaration, std::vector<openqasm3::ast::NodePtr>& out);
 
 // The splitting for a transformer class D that derives from it (Transformer<D> reads D's handlers).
 template <class D> class DeclarationInitSplitting : public Transformer<D> {
@@ -45,7 +54,81 @@ template <class D> class DeclarationInitSplitting : public Transformer<D> {
     return split_declaration_init(node, _get_new_declaration_node(node));
   }
 
+  // A program's statements are rewritten by rewrite_statements (every one of them).
+  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override {
+    rewrite_statements(node->statements, nullptr);
+    return node;
+  }
+
  protected:
+  // The walk's rewrite of a program's statement list, entering only the statements at the
+  // positions `at` (ascending; null: every one) and leaving the others as they are. Each rewrite
+  // is spliced in as the walk splices it, and a failure leaves the list as the walk's failure
+  // does: the statements rewritten before it, then the failing one and the rest as they stand.
+  // For an object of class D itself, the list's own classical declarations are split here, as
+  // the handler splits them, without the walk's handles and lists made per statement; a class
+  // derived from D (which may handle more) has every statement walked.
+  void rewrite_statements(std::vector<openqasm3::ast::NodePtr>& statements, const std::vector<std::size_t>* at) {
+    namespace ast = openqasm3::ast;
+    if (at && at->empty()) return;
+    const bool direct = typeid(*this) == typeid(D);
+    // What replaces the statements rewritten, put in once the list is done (or a failure leaves).
+    std::vector<StatementSplice> splices;
+    std::vector<ast::NodePtr> replacements;
+    auto next = at ? at->begin() : std::vector<std::size_t>::const_iterator();
+    try {
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        if (at) {
+          if (next == at->end()) break;
+          if (*next != i) continue;
+          ++next;
+          if (at->end() - next > 4) ast::prefetch_subtree(statements[*(next + 4)].get());
+        } else {
+          // Ahead: the statement nodes, and the subtrees of those the walk enters.
+          prefetch_statements_ahead(statements, i, [this](const ast::QASMNode& ahead) {
+            const ast::NodeKind kind = ahead.kind();
+            if (kind == ast::NodeKind::External || this->walk_of(kind) != ast::detail::NodeWalk::skip)
+              ast::prefetch_subtree(&ahead);
+          });
+        }
+        ast::NodePtr& statement = statements[i];
+        if (!statement) continue;
+        const ast::NodeKind kind = statement->kind();
+        if (kind != ast::NodeKind::External && this->walk_of(kind) == ast::detail::NodeWalk::skip) continue;
+        const std::size_t first = replacements.size();
+        if (direct && kind == ast::NodeKind::ClassicalDeclaration) {
+          const auto declaration = std::static_pointer_cast<ast::ClassicalDeclaration>(statement);
+          try {
+            append_split_declaration(declaration, _get_new_declaration_node(declaration), replacements);
+          } catch (...) {
+            this->failed_in(*statement);
+            throw;
+          }
+          // As the walk, which drops a null among a handler's nodes.
+          replacements.erase(std::remove(replacements.begin() + static_cast<std::ptrdiff_t>(first), replacements.end(),
+                                         nullptr),
+                             replacements.end());
+        } else {
+          const ast::Rewrite rewrite = this->visit(statement);
+          if (rewrite.is_node() && rewrite.node() == statement) continue;
+          if (rewrite.is_node()) {
+            replacements.push_back(rewrite.node());
+          } else if (rewrite.is_list()) {
+            for (const ast::NodePtr& replacement : rewrite.list())
+              if (replacement) replacements.push_back(replacement);
+          }
+        }
+        splices.push_back(StatementSplice{i, first, replacements.size() - first});
+        statement = nullptr;  // freed now, while in the cache, as the walk frees a replaced statement
+      }
+    } catch (...) {
+      splice_statements(statements, splices, replacements);
+      throw;
+    }
+    splice_statements(statements, splices, replacements);
+  }
+
+
   // bare_declaration(node) unless overridden. Uses no state of the transformer.
   virtual openqasm3::ast::StmtPtr _get_new_declaration_node(
       const openqasm3::ast::Ptr<openqasm3::ast::ClassicalDeclaration>& node) const {

@@ -11,6 +11,7 @@
 #include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "openqasm3/prefetch.hpp"
+#include "vell_qasm/passes/statement_walk.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -677,7 +678,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
   // go through the walk. What replaces a statement (a call's expansion, nothing for a banked
   // definition) is kept aside and put in once the list is done, or when a failure leaves it.
   template <class Element> void _rewrite_statements(std::vector<ast::Ptr<Element>>& statements) {
-    std::vector<Splice> splices;
+    std::vector<StatementSplice> splices;
     std::vector<ast::NodePtr> replacements;
     try {
       for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -687,16 +688,16 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
         if (_rewrite_statement(statements[i], replacements)) continue;
-        splices.push_back(Splice{i, first, replacements.size() - first});
+        splices.push_back(StatementSplice{i, first, replacements.size() - first});
         // The replaced statement is freed now, while its nodes are in the cache (the splice
         // would free it much later), and the next expansion reuses their memory.
         statements[i] = nullptr;
       }
     } catch (...) {
-      _splice(statements, splices, replacements);
+      splice_statements(statements, splices, replacements);
       throw;
     }
-    _splice(statements, splices, replacements);
+    splice_statements(statements, splices, replacements);
   }
 
   // True when `statement` stays in its list; else appends what takes its place to `out`.
@@ -776,111 +777,6 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
         return true;
       default:
         return false;
-    }
-  }
-
-  struct Splice {
-    std::size_t index;  // of the statement replaced
-    std::size_t first;  // of what replaces it in the replacements
-    std::size_t count;
-  };
-
-  // Moved, not copied: the node's count is not touched (the expansions made long ago are out of
-  // the cache by now in a long program), and a program's list takes any node unasked.
-  template <class Element> static ast::Ptr<Element> _replacement(ast::NodePtr& node) {
-    if constexpr (std::is_same_v<Element, ast::QASMNode>) {
-      return std::move(node);
-    } else {
-      check(ast::isa<Element>(node), "A statement is rewritten into statements");
-      return std::static_pointer_cast<Element>(std::move(node));
-    }
-  }
-
-  // Puts the replacements in place of their statements without a list made anew. The list takes
-  // its final size first when it grows (room it has mostly: a long program's list was built by
-  // appending). Then, when the statements before some splice all move down or stay and those
-  // after it all move up (definitions dropped at the top, expansions below), each moves once:
-  // the latter back to front, then the former front to back. Else the list closes up over the
-  // dropped statements (front to back), then the others move up (back to front).
-  template <class Element>
-  static void _splice(std::vector<ast::Ptr<Element>>& statements, std::vector<Splice>& splices,
-                      std::vector<ast::NodePtr>& replacements) {
-    if (splices.empty()) return;
-    // How far the statements after splice k move: the sum of count - 1 over splices[0, k].
-    auto shift = [&](std::size_t k) { return static_cast<std::ptrdiff_t>(splices[k].count) - 1; };
-    std::ptrdiff_t total = 0;
-    for (std::size_t k = 0; k < splices.size(); ++k) total += shift(k);
-    // `pivot`: the first splice from which every statement after it moves up or stays.
-    std::size_t pivot = splices.size();
-    for (std::ptrdiff_t after = total; pivot > 0 && after >= 0;) after -= shift(--pivot);
-    bool down_before = true;
-    for (std::ptrdiff_t after = 0, k = 0; down_before && k < static_cast<std::ptrdiff_t>(pivot); ++k)
-      down_before = (after += shift(static_cast<std::size_t>(k))) <= 0;
-    if (down_before) {
-      const std::size_t old_size = statements.size();
-      const std::size_t new_size = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(old_size) + total);
-      if (new_size > old_size) statements.resize(new_size);
-      std::size_t read = old_size;
-      std::size_t write = new_size;
-      if (pivot < splices.size()) {
-        for (std::size_t k = splices.size(); k-- > pivot + 1;) {
-          while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
-          --read;
-          for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
-            statements[--write] = _replacement<Element>(replacements[j]);
-        }
-        while (read > splices[pivot].index + 1) statements[--write] = std::move(statements[--read]);
-      }
-      // Up to the pivot's splice (its replacements may reach the slots freed above).
-      read = write = splices[0].index;
-      const std::size_t forward = pivot < splices.size() ? pivot + 1 : splices.size();
-      for (std::size_t k = 0; k < forward; ++k) {
-        while (read < splices[k].index) statements[write++] = std::move(statements[read++]);
-        ++read;  // the replaced statement, freed as its slot is written over or cut off
-        for (std::size_t j = splices[k].first; j < splices[k].first + splices[k].count; ++j)
-          statements[write++] = _replacement<Element>(replacements[j]);
-      }
-      if (pivot == splices.size()) {
-        while (read < old_size) statements[write++] = std::move(statements[read++]);
-        statements.resize(write);
-      }
-      return;
-    }
-    std::size_t dropped = 0;
-    std::size_t kept = 0;  // splices[0, kept) are those that put something in, their indices after the drops
-    std::size_t read = 0;
-    std::size_t write = 0;
-    for (const Splice& splice : splices) {
-      if (splice.count > 0) {
-        splices[kept++] = Splice{splice.index - dropped, splice.first, splice.count};
-        continue;
-      }
-      if (dropped == 0) {
-        read = write = splice.index;
-      } else {
-        while (read < splice.index) statements[write++] = std::move(statements[read++]);
-      }
-      ++read;
-      ++dropped;
-    }
-    if (dropped > 0) {
-      while (read < statements.size()) statements[write++] = std::move(statements[read++]);
-      statements.resize(write);  // frees the dropped statements left behind
-    }
-    splices.resize(kept);
-    if (splices.empty()) return;
-    std::size_t grown = statements.size();
-    for (const Splice& splice : splices) grown += splice.count - 1;
-    read = statements.size();
-    write = grown;
-    statements.resize(grown);
-    // The slots between the read and the write position are free (moved from, or a replaced
-    // statement's, freed as it is written over).
-    for (std::size_t k = splices.size(); k-- > 0;) {
-      while (read > splices[k].index + 1) statements[--write] = std::move(statements[--read]);
-      --read;
-      for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
-        statements[--write] = _replacement<Element>(replacements[j]);
     }
   }
 

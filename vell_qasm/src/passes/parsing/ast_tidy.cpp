@@ -96,40 +96,6 @@ class DeclarationSurvey : public NodeSearch<DeclarationSurvey>, public ast::Ever
   bool declaration_ = false;
 };
 
-// The generic rewrite of a program's statement list by `transformer`, entering only the statements
-// at the given positions (ascending): it leaves the others as they are. Each rewrite is spliced in
-// as the generic walk splices it, and a failure leaves the list as the generic walk's failure does:
-// the statements rewritten before it, then the failing one and the rest as they stand.
-void rewrite_statements_at(ast::QASMTransformer& transformer, std::vector<ast::NodePtr>& statements,
-                           const std::vector<std::size_t>& positions) {
-  if (positions.empty()) return;
-  std::vector<ast::NodePtr> out;
-  out.reserve(statements.size() + positions.size());  // a declaration becomes at most two statements
-  auto next = positions.begin();
-  std::size_t i = 0;
-  try {
-    for (; i < statements.size(); ++i) {
-      if (next == positions.end() || *next != i) {
-        out.push_back(std::move(statements[i]));
-        continue;
-      }
-      ++next;
-      const ast::Rewrite rewrite = transformer.visit(statements[i]);
-      if (rewrite.is_node()) {
-        out.push_back(rewrite.node());
-      } else if (rewrite.is_list()) {
-        for (const ast::NodePtr& statement : rewrite.list())
-          if (statement) out.push_back(statement);
-      }
-    }
-  } catch (...) {
-    for (; i < statements.size(); ++i) out.push_back(std::move(statements[i]));
-    statements.swap(out);
-    throw;
-  }
-  statements.swap(out);
-}
-
 std::string join_target_version() {
   std::string text;
   for (std::int64_t part : AstTidy::TARGET_VERSION) {
@@ -195,7 +161,7 @@ ast::Rewrite IOVariablesTransformer::visit_Program(const ast::Ptr<ast::Program>&
     return node;
   }
   if (typeid(*this) == typeid(IOVariablesTransformer)) {
-    rewrite_statements_at(*this, node->statements, survey.holding_declarations);
+    rewrite_statements(node->statements, &survey.holding_declarations);
   } else {
     QASMTransformer::generic_visit(node);  // a derived class may rewrite other nodes too
   }
