@@ -262,7 +262,7 @@ class DeclaredNames {
 
 // Whether `node` surely is a real number (a float), so that a gate parameter may take it as it
 // is. Unsure (deep expressions included) means no: the caller casts.
-bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth = 0) {
+bool is_real(const ast::QASMNode* node, const DeclaredNames& declared, int depth = 0) {
   if (!node || depth > 32) return false;
   switch (node->kind()) {
     case ast::NodeKind::FloatLiteral:
@@ -276,7 +276,7 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
     }
     case ast::NodeKind::UnaryExpression: {
       const auto& unary = static_cast<const ast::UnaryExpression&>(*node);
-      return unary.op == ast::UnaryOperator::negate && is_real(unary.expression, declared, depth + 1);
+      return unary.op == ast::UnaryOperator::negate && is_real(unary.expression.get(), declared, depth + 1);
     }
     case ast::NodeKind::BinaryExpression: {
       const auto& binary = static_cast<const ast::BinaryExpression&>(*node);
@@ -286,7 +286,7 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
         case ast::BinaryOperator::times:
         case ast::BinaryOperator::divide:
         case ast::BinaryOperator::power:
-          return is_real(binary.lhs, declared, depth + 1) || is_real(binary.rhs, declared, depth + 1);
+          return is_real(binary.lhs.get(), declared, depth + 1) || is_real(binary.rhs.get(), declared, depth + 1);
         default:
           return false;
       }
@@ -301,16 +301,17 @@ bool is_real(const ast::NodePtr& node, const DeclaredNames& declared, int depth 
 }
 
 // A gate parameter is an angle: the call's expression as a real number.
-ast::ExprPtr as_real(const ast::ExprPtr& argument, const DeclaredNames& declared) {
-  if (!argument || is_real(argument, declared)) return argument;
+ast::ExprPtr as_real(ast::ExprPtr argument, const DeclaredNames& declared) {
+  if (!argument || is_real(argument.get(), declared)) return argument;
   if (ast::is_exactly<ast::IntegerLiteral>(*argument)) {
     auto literal =
         ast::make<ast::FloatLiteral>(static_cast<double>(static_cast<const ast::IntegerLiteral&>(*argument).value));
     literal->span = argument->span;
     return literal;
   }
-  auto cast = ast::make<ast::Cast>(ast::make<ast::FloatType>(), argument);
-  cast->span = argument->span;
+  const auto span = argument->span;
+  auto cast = ast::make<ast::Cast>(ast::make<ast::FloatType>(), std::move(argument));
+  cast->span = span;
   return cast;
 }
 
@@ -411,15 +412,24 @@ class IdentifierTransformer : public Transformer<IdentifierTransformer> {
     if (!gate.annotations.empty() || !gate.modifiers.empty() || !gate.name ||
         gate.name->kind() != ast::NodeKind::Identifier)
       return nullptr;
-    auto copy = ast::make<ast::QuantumGate>(gate);
+    // Built field by field (annotations and modifiers are empty): the body's own operands are
+    // never held by the copy only to be replaced.
+    auto copy = ast::make<ast::QuantumGate>();
+    copy->span = gate.span;
     copy->name = ast::make<ast::Identifier>(*gate.name);
-    for (ast::ExprPtr& argument : copy->arguments)
-      if (!argument || !(argument = copy_expression(*argument, 0))) return nullptr;
-    for (ast::NodePtr& qubit : copy->qubits) {
+    copy->arguments.reserve(gate.arguments.size());
+    for (const ast::ExprPtr& argument : gate.arguments) {
+      if (!argument) return nullptr;
+      copy->arguments.push_back(copy_expression(*argument, 0));
+      if (!copy->arguments.back()) return nullptr;
+    }
+    copy->qubits.reserve(gate.qubits.size());
+    for (const ast::NodePtr& qubit : gate.qubits) {
       if (!qubit || qubit->kind() != ast::NodeKind::Identifier) return nullptr;
-      const ast::NodePtr* operand = operand_for(static_cast<const ast::Identifier&>(*qubit).name);
-      qubit = operand ? *operand : ast::make<ast::Identifier>(static_cast<const ast::Identifier&>(*qubit));
-      if (!qubit) return nullptr;
+      const auto& name = static_cast<const ast::Identifier&>(*qubit);
+      const ast::NodePtr* operand = operand_for(name.name);
+      if (operand && !*operand) return nullptr;
+      copy->qubits.push_back(operand ? *operand : ast::make<ast::Identifier>(name));
     }
     if (gate.duration && !(copy->duration = copy_expression(*gate.duration, 0))) return nullptr;
     return copy;
@@ -864,9 +874,11 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     const std::size_t parameters = gate_def.arguments.size();
     auto substitution = _spare_substitution(&gate.formals);
     for (std::size_t i = 0; i < parameters; ++i) {
-      auto argument = ast::dyn_cast<ast::Expression>(operand(i));
+      ast::NodePtr value = operand(i);
+      ast::ExprPtr argument =
+          value && ast::isa<ast::Expression>(*value) ? std::static_pointer_cast<ast::Expression>(std::move(value)) : nullptr;
       if (!gate.parameter_read[i]) _check_declared(argument, gate_def);
-      substitution->add_operand(as_real(argument, _declared));
+      substitution->add_operand(as_real(std::move(argument), _declared));
     }
     for (std::size_t i = 0; i < gate_def.qubits.size(); ++i) substitution->add_operand(operand(parameters + i));
     return substitution;
