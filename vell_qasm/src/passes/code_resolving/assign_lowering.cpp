@@ -2,7 +2,9 @@
 
 #include <array>
 #include <optional>
+#include <typeinfo>
 
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/errors.hpp"
 
 namespace vell_qasm::passes::code_resolving {
@@ -46,14 +48,49 @@ ast::BinaryOperator ClassicalAssignmentToBinaryExpression::_extract_binary_opera
 ast::Rewrite ClassicalAssignmentToBinaryExpression::visit_ClassicalAssignment(
     const ast::Ptr<ast::ClassicalAssignment>& node) {
   if (node->op == BASIC_ASSIGNMENT_OP) return node;
-  if (node->lvalue && ast::is_exactly<ast::IndexedIdentifier>(*node->lvalue))
-    throw NotImplementedError("Indexed identifier is not supported:", node->lvalue);
-  auto operation = _extract_binary_operation(node->op);
+  return _lowered(*node);
+}
+
+ast::StmtPtr ClassicalAssignmentToBinaryExpression::_lowered(const ast::ClassicalAssignment& node) {
+  if (node.lvalue && ast::is_exactly<ast::IndexedIdentifier>(*node.lvalue))
+    throw NotImplementedError("Indexed identifier is not supported:", node.lvalue);
+  auto operation = _extract_binary_operation(node.op);
   // Past the indexed case the target is an identifier (an HwQubit counts as one).
-  auto target = ast::dyn_cast<ast::Expression>(node->lvalue);
+  auto target = ast::dyn_cast<ast::Expression>(node.lvalue);
   check(target != nullptr);
-  auto new_rhs = ast::make<ast::BinaryExpression>(operation, target, node->rvalue);
-  return ast::make<ast::ClassicalAssignment>(node->lvalue, BASIC_ASSIGNMENT_OP, new_rhs);
+  auto new_rhs = ast::make<ast::BinaryExpression>(operation, std::move(target), node.rvalue);
+  return ast::make<ast::ClassicalAssignment>(node.lvalue, BASIC_ASSIGNMENT_OP, std::move(new_rhs));
+}
+
+// The program's own assignments are lowered here, as the handler lowers them, without the walk's
+// handles and results made for each (a plain one, most of them, is only looked at); every other
+// statement the walk enters goes through it. A class derived from this one, which may handle more
+// nodes, has the whole generic walk.
+ast::Rewrite ClassicalAssignmentToBinaryExpression::visit_Program(const ast::Ptr<ast::Program>& node) {
+  if (typeid(*this) != typeid(ClassicalAssignmentToBinaryExpression)) return generic_visit(node);
+  auto& statements = node->statements;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    ast::prefetch_subtree_ahead(statements, i);
+    ast::NodePtr& statement = statements[i];
+    if (!statement) continue;
+    const ast::NodeKind kind = statement->kind();
+    if (kind == ast::NodeKind::ClassicalAssignment) {
+      const auto& assignment = static_cast<const ast::ClassicalAssignment&>(*statement);
+      if (assignment.op == BASIC_ASSIGNMENT_OP) continue;
+      try {
+        statement = _lowered(assignment);  // the old statement is freed now, while in the cache
+      } catch (...) {
+        failed_in(*statement);
+        throw;
+      }
+      continue;
+    }
+    if (kind != ast::NodeKind::External && walk_of(kind) == ast::detail::NodeWalk::skip) continue;
+    // Nothing but an assignment is replaced: every other statement comes back as it is.
+    const ast::Rewrite rewritten = visit(statement);
+    check(rewritten.is_node() && rewritten.node() == statement, "Only assignments are rewritten");
+  }
+  return node;
 }
 
 ClassicalAssignLowering::ClassicalAssignLowering(std::optional<std::string> name)

@@ -96,5 +96,32 @@ TEST(ClassicalAssignLowering, CompoundAssignmentsInEveryBlockAreLoweredInPlace) 
   )"));
 }
 
+// The program's own assignments are lowered without the walk: the tree ends as the generic walk
+// leaves it, failures (and their lines) included.
+TEST(ClassicalAssignLowering, TheProgramListIsLoweredAsTheWalkLowersIt) {
+  struct Walked : ClassicalAssignmentToBinaryExpression {
+    ast::Rewrite visit_Program(const ast::Ptr<ast::Program>& node) override { return generic_visit(node); }
+  };
+  for (const std::string source : {"", "x = 1; y += 2; while (c) { y -= 1; } h q; z = y;",
+                                   "x *= 2;\nif (c) { x += 1; }\na[0] += 1;\nx -= 1;", "x ~= 1;"}) {
+    auto outcome = [&](ast::QASMTransformer& lowering) {
+      auto root = openqasm3::parse(source);
+      root->statements.push_back(nullptr);
+      int line = 0;
+      try {
+        lowering.visit(root);
+      } catch (const std::exception& e) {
+        const auto location = failure_location(std::current_exception());
+        line = location ? location->line : -1;
+      }
+      root->statements.pop_back();
+      return std::make_pair(printed(root), line);
+    };
+    ClassicalAssignmentToBinaryExpression direct;
+    Walked walked;
+    EXPECT_EQ(outcome(direct), outcome(walked)) << source;
+  }
+}
+
 }  // namespace
 }  // namespace vell_qasm::passes::code_resolving

@@ -42,6 +42,13 @@ class ClassicalAssignmentToBinaryExpression : public Transformer<ClassicalAssign
   // `node` itself for "=", else a new plain assignment.
   openqasm3::ast::Rewrite visit_ClassicalAssignment(
       const openqasm3::ast::Ptr<openqasm3::ast::ClassicalAssignment>& node) override;
+
+  // The walk of the program's statements (the list is rewritten in place).
+  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
+
+ private:
+  // The plain assignment that replaces the compound one `node`.
+  static openqasm3::ast::StmtPtr _lowered(const openqasm3::ast::ClassicalAssignment& node);
 };
 
 class ClassicalAssignLowering : public Step {
