@@ -1,6 +1,7 @@
 #include "vell_qasm/passes/code_resolving/scope_renaming.hpp"
 
 #include <memory>
+#include <typeinfo>
 #include <utility>
 
 #include "vell_qasm/errors.hpp"
@@ -243,10 +244,82 @@ ast::Rewrite ScopeRenamer::visit_CalibrationDefinition(const ast::Ptr<ast::Calib
 
 ast::Rewrite ScopeRenamer::visit_DurationOf(const ast::Ptr<ast::DurationOf>& node) { return node; }
 
+namespace {
+
+bool is_literal(ast::NodeKind kind) {
+  return kind == ast::NodeKind::IntegerLiteral || kind == ast::NodeKind::FloatLiteral ||
+         kind == ast::NodeKind::BooleanLiteral || kind == ast::NodeKind::ImaginaryLiteral;
+}
+
+// An operand of a gate call that is a name, a literal, or a name indexed by literals.
+bool is_plain_operand(const ast::QASMNode* operand) {
+  if (operand == nullptr) return false;
+  const ast::NodeKind kind = operand->kind();
+  if (kind == ast::NodeKind::Identifier || is_literal(kind)) return true;
+  if (kind != ast::NodeKind::IndexedIdentifier) return false;
+  const auto& indexed = static_cast<const ast::IndexedIdentifier&>(*operand);
+  if (!indexed.name || indexed.name->kind() != ast::NodeKind::Identifier) return false;
+  for (const ast::IndexElement& index : indexed.indices) {
+    const auto* items = std::get_if<ast::IndexList>(&index);
+    if (items == nullptr) return false;
+    for (const ast::NodePtr& item : *items)
+      if (!item || !is_literal(item->kind())) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ScopeRenamer::_rename(ast::Ptr<ast::Identifier>& identifier) const {
+  const std::string* name = _renaming_of(identifier->name);
+  if (name == nullptr) return;
+  auto renamed = ast::make<ast::Identifier>(*name);
+  renamed->span = identifier->span;
+  identifier = std::move(renamed);
+}
+
+template <class Operand> void ScopeRenamer::_rename_operand(Operand& operand) const {
+  if (operand->kind() == ast::NodeKind::Identifier) {
+    const std::string* name = _renaming_of(static_cast<const ast::Identifier&>(*operand).name);
+    if (name == nullptr) return;
+    auto renamed = ast::make<ast::Identifier>(*name);
+    renamed->span = operand->span;
+    operand = std::move(renamed);
+  } else if (operand->kind() == ast::NodeKind::IndexedIdentifier) {
+    _rename(static_cast<ast::IndexedIdentifier&>(static_cast<ast::QASMNode&>(*operand)).name);
+  }
+}
+
+// What the walk of a gate call does (its handler: every field but the name) when its operands
+// are names, literals and names indexed by literals, as in most calls: only its names can be
+// renamed. False, and nothing changed, for another call.
+bool ScopeRenamer::_rename_plain_call(ast::QuantumGate& call) const {
+  if (!call.modifiers.empty() || call.duration) return false;
+  for (const ast::ExprPtr& argument : call.arguments)
+    if (!is_plain_operand(argument.get())) return false;
+  for (const ast::NodePtr& qubit : call.qubits)
+    if (!is_plain_operand(qubit.get())) return false;
+  for (ast::ExprPtr& argument : call.arguments) _rename_operand(argument);
+  for (ast::NodePtr& qubit : call.qubits) _rename_operand(qubit);
+  return true;
+}
+
 template <class Statement> void ScopeRenamer::_visit_statements(std::vector<ast::Ptr<Statement>>& statements) {
+  // A class derived from this one may handle the nodes of a call: then every call is walked.
+  const bool plain_calls = typeid(*this) == typeid(ScopeRenamer);
   // Every handler here gives its statement back: the statements are rewritten in place.
-  for (const ast::Ptr<Statement>& statement : statements)
-    if (statement && (!_renamings.empty() || may_declare(statement->kind()))) visit(statement);
+  for (const ast::Ptr<Statement>& statement : statements) {
+    if (!statement) continue;
+    const ast::NodeKind kind = statement->kind();
+    if (_renamings.empty()) {
+      if (may_declare(kind)) visit(statement);
+      continue;
+    }
+    if (plain_calls && kind == ast::NodeKind::QuantumGate &&
+        _rename_plain_call(static_cast<ast::QuantumGate&>(*statement)))
+      continue;
+    visit(statement);
+  }
 }
 
 void ScopeRenamer::_visit_block(std::vector<ast::StmtPtr>& statements) {

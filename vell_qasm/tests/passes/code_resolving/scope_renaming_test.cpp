@@ -111,5 +111,22 @@ TEST(ScopeRenaming, ASecondDeclarationInOneScopeIsRefused) {
   }
 }
 
+// Gate calls whose operands are plain (names, literals, names indexed by literals) are renamed
+// without the walk: the tree, spans included, ends as the walk leaves it.
+TEST(ScopeRenaming, PlainCallsAreRenamedAsTheWalkRenamesThem) {
+  struct Walked : ScopeRenamer {};
+  for (const std::string block : {"h a;", "cx a, b[0];", "rz(a) q[a];", "rz(a) b[0][1];", "rz(1.5) a;",
+                                  "rz(a + 1) b;", "ctrl @ x a, b;", "rz(a) q[{0, 1}];", "x q[0:1];",
+                                  "rz(-a) b[a];", "rx(true) $1;", "rz(a)[10ns] b;"}) {
+    const std::string source = "qubit[2] q; int a; int[8] b;\nfor int a in [0:1] {\n  int[8] b;\n  " + block +
+                               "\n  h q[1];\n}\n";
+    auto renamed = openqasm3::parse(source);
+    auto walked = openqasm3::parse(source);
+    ScopeRenamer().visit(renamed);
+    Walked().visit(walked);
+    EXPECT_EQ(ast::repr(renamed), ast::repr(walked)) << block;
+  }
+}
+
 }  // namespace
 }  // namespace vell_qasm::passes::code_resolving

@@ -113,6 +113,10 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   openqasm3::ast::ExprPtr _visit_expression(const openqasm3::ast::ExprPtr& expression);
   // The name a use of `name` goes by, null when it keeps its own.
   const std::string* _renaming_of(std::string_view name) const;
+  // A gate call's names renamed in place without the walk, when its operands are all plain.
+  bool _rename_plain_call(openqasm3::ast::QuantumGate& call) const;
+  template <class Operand> void _rename_operand(Operand& operand) const;
+  void _rename(openqasm3::ast::Ptr<openqasm3::ast::Identifier>& identifier) const;
 
   // Every name declared so far, and every name the global scope declares (nothing is erased).
   NameTable _names;
