@@ -92,6 +92,21 @@ const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
   return *found;
 }
 
+void VariablesDB::prefetch_slot(std::string_view name) const {
+  if (!slots_.empty()) __builtin_prefetch(&slots_[hash_of(name) & (slots_.size() - 1)]);
+}
+
+const tavo_var::TavoVarBase* VariablesDB::wrapper_hint(std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const std::uint32_t hash = hash_of(name);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.entry == kEmpty) return nullptr;
+    if (slot.hash == hash) return slot.var;
+  }
+}
+
 tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const {
   const Slot* slot = slot_of(name);
   if (slot == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name));
@@ -154,7 +169,19 @@ void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::
 
 void Tavo1Program::save_all_outputs() {
   with_program_scope(*this, [&] {
-    for (const std::string& name : _outputs) _variables_db.wrapper(name).save();
+    // Each save reads the variable's slot, its wrapper and the wrapper's SDK node, one after the
+    // other: in a long program each is a miss of the caches. They are asked for in stages ahead,
+    // each stage far enough behind the one before for its memory to have arrived.
+    constexpr std::size_t kNode = 4, kWrapper = 8, kSlot = 12;
+    const std::size_t n = _outputs.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + kSlot < n) _variables_db.prefetch_slot(_outputs[i + kSlot]);
+      if (i + kWrapper < n) __builtin_prefetch(_variables_db.wrapper_hint(_outputs[i + kWrapper]));
+      if (i + kNode < n) {
+        if (const auto* ahead = _variables_db.wrapper_hint(_outputs[i + kNode])) ahead->prefetch_for_save();
+      }
+      _variables_db.wrapper(_outputs[i]).save();
+    }
   });
 }
 

@@ -141,92 +141,91 @@ class Pieces {
 // Asking for memory ahead of the walk. The records lie in the arena in the order the walk follows
 // them, which the hardware foresees; the expression nodes, variables and streams they refer to
 // are pooled blocks anywhere, which it does not. For a record some statements ahead, the nodes it
-// holds are asked for (roots()); for one nearer, which should have them in the cache by then,
-// what those nodes hold in turn (operands()). A prefetch is only a hint: it never faults.
+// holds are asked for; for one nearer, which should have them in the cache by then, what those
+// nodes hold in turn. A prefetch is only a hint: it never faults. These
+// functions are always inlined: GCC takes a function that does nothing but prefetch for one
+// without effect and drops its calls.
 [[gnu::always_inline]] inline void ask_for(const void* p) { __builtin_prefetch(p); }
 
 // The node of an expression value, or null.
-const ExprNode* node_of(const Value& v) {
+inline const ExprNode* node_of(const Value& v) {
   const auto* expr = std::get_if<Expr>(&v);
   return expr ? expr->node().get() : nullptr;
 }
 
-// Calls f with each expression node a record holds (null for none), and asks for the variables
-// and streams it refers to directly.
-template <class F>
-[[gnu::always_inline]] inline void for_each_root(const Stmt& stmt, F&& f) {
+// Asks for an expression node (null: nothing), or, for kOperands, for what the node holds.
+template <bool kOperands>
+[[gnu::always_inline]] inline void ask_for(const ExprNode* node) {
+  if (!kOperands) return ask_for(static_cast<const void*>(node));
+  if (node == nullptr) return;
+  if (node->has_var()) {
+    ask_for(node->var.get());
+    if (node->kind == NodeKind::Cell) ask_for(node_of(node->lhs));
+  } else {
+    ask_for(node_of(node->lhs));
+    if (node->kind == NodeKind::Binary) ask_for(node_of(node->rhs));
+  }
+}
+
+// Asks for the expression nodes a record holds, with the variables and streams it refers to
+// directly; or, for kOperands, for what those nodes hold.
+template <bool kOperands>
+[[gnu::always_inline]] inline void ask_ahead(const Stmt& stmt) {
   switch (stmt.kind) {
     case StmtKind::Declare:
-      ask_for(static_cast<const DeclareStmt&>(stmt).var.get());
+      if (!kOperands) ask_for(static_cast<const DeclareStmt&>(stmt).var.get());
       break;
     case StmtKind::Advance:
-      ask_for(static_cast<const AdvanceStmt&>(stmt).var.get());
+      if (!kOperands) ask_for(static_cast<const AdvanceStmt&>(stmt).var.get());
       break;
     case StmtKind::DeclareStream:
-      ask_for(static_cast<const DeclareStreamStmt&>(stmt).stream.get());
+      if (!kOperands) ask_for(static_cast<const DeclareStreamStmt&>(stmt).stream.get());
       break;
     case StmtKind::Assign: {
       const auto& s = static_cast<const AssignStmt&>(stmt);
-      f(s.target.node().get());
-      f(node_of(s.value));
+      ask_for<kOperands>(s.target.node().get());
+      ask_for<kOperands>(node_of(s.value));
       break;
     }
     case StmtKind::Save: {
       const auto& s = static_cast<const SaveStmt&>(stmt);
-      f(s.source.node().get());
-      ask_for(s.stream);
+      ask_for<kOperands>(s.source.node().get());
+      if (!kOperands) ask_for(s.stream);
       break;
     }
     case StmtKind::SaveAll:
-      ask_for(static_cast<const SaveAllStmt&>(stmt).stream);
+      if (!kOperands) ask_for(static_cast<const SaveAllStmt&>(stmt).stream);
       break;
     case StmtKind::Play: {
       const auto& s = static_cast<const PlayStmt&>(stmt);
-      if (s.has_amplitude) f(node_of(static_cast<const ScaledPlayStmt&>(s).amplitude));
+      if (s.has_amplitude) ask_for<kOperands>(node_of(static_cast<const ScaledPlayStmt&>(s).amplitude));
       break;
     }
     case StmtKind::Wait:
-      f(node_of(static_cast<const WaitStmt&>(stmt).cycles));
+      ask_for<kOperands>(node_of(static_cast<const WaitStmt&>(stmt).cycles));
       break;
     case StmtKind::FrameRotation: {
       const auto& s = static_cast<const FrameRotationStmt&>(stmt);
-      if (!s.plain) f(static_cast<const ExprFrameRotationStmt&>(s).angle.node().get());
+      if (!s.plain) ask_for<kOperands>(static_cast<const ExprFrameRotationStmt&>(s).angle.node().get());
       break;
     }
     case StmtKind::Measure:
-      f(static_cast<const MeasureStmt&>(stmt).target.node().get());
+      ask_for<kOperands>(static_cast<const MeasureStmt&>(stmt).target.node().get());
       break;
     case StmtKind::Block: {
       const auto& s = static_cast<const BlockStmt&>(stmt);
-      if (s.has_value()) f(node_of(static_cast<const ValueBlockStmt&>(s).first));
+      if (s.has_value()) ask_for<kOperands>(node_of(static_cast<const ValueBlockStmt&>(s).first));
       if (s.is_loop()) {
         const auto& loop = static_cast<const LoopStmt&>(s);
-        f(node_of(loop.second));
-        f(node_of(loop.third));
-        f(loop.variable.node().get());
+        ask_for<kOperands>(node_of(loop.second));
+        ask_for<kOperands>(node_of(loop.third));
+        ask_for<kOperands>(loop.variable.node().get());
       }
       break;
     }
     case StmtKind::Align:
       break;
   }
-}
-
-void roots(const Stmt& stmt) {
-  for_each_root(stmt, [](const ExprNode* node) { ask_for(node); });
-}
-
-void operands(const Stmt& stmt) {
-  for_each_root(stmt, [](const ExprNode* node) {
-    if (node == nullptr) return;
-    if (node->has_var()) {
-      ask_for(node->var.get());
-      if (node->kind == NodeKind::Cell) ask_for(node_of(node->lhs));
-    } else {
-      ask_for(node_of(node->lhs));
-      if (node->kind == NodeKind::Binary) ask_for(node_of(node->rhs));
-    }
-  });
 }
 
 // Renders the records into a buffer. Names and lists of element names are quoted and joined once
@@ -283,17 +282,17 @@ class Lister {
     const Stmt* near = nullptr;
     const Stmt* far = block.first;
     for (std::size_t i = 0; i < kFar && far != nullptr; ++i) {
-      roots(*far);
+      ask_ahead<false>(*far);
       if (i == kNear) near = far;
       far = far->next;
     }
     for (const Stmt* stmt = block.first; stmt != nullptr; stmt = stmt->next) {
       if (far != nullptr) {
-        roots(*far);
+        ask_ahead<false>(*far);
         far = far->next;
       }
       if (near != nullptr) {
-        operands(*near);
+        ask_ahead<true>(*near);
         near = near->next;
       }
       line(depth);

@@ -135,6 +135,12 @@ class VariablesDB {
   tavo_var::TavoVarPtr get(const VariableSignature& key) const;
   // The wrapper stored under `name`, or null when there is none.
   const tavo_var::TavoVarPtr* find(std::string_view name) const;
+  // Hints for a walk that looks up many names in turn, so that the lookups find their memory in
+  // the cache (a table of 10^5 variables and more is not): prefetch_slot asks for the slot where
+  // `name` is filed; once that is in the cache, wrapper_hint gives the wrapper probably filed
+  // there (its hash matches; keys are not compared, which would read the wrapper), or null.
+  void prefetch_slot(std::string_view name) const;
+  const tavo_var::TavoVarBase* wrapper_hint(std::string_view name) const;
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
