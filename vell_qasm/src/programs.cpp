@@ -1,5 +1,6 @@
 #include "vell_qasm/programs.hpp"
 
+#include <array>
 #include <cstring>
 
 namespace vell_qasm::programs {
@@ -75,14 +76,16 @@ void VariablesDB::grow() {
   }
 }
 
-const VariablesDB::Slot* VariablesDB::slot_of(std::string_view name) const {
+VariablesDB::HashedName VariablesDB::hashed(std::string_view name) { return {name, hash_of(name)}; }
+
+const VariablesDB::Slot* VariablesDB::slot_of(const HashedName& name) const {
   if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[probe(name, hash_of(name))];
+  const Slot& slot = slots_[probe(name.name, name.hash)];
   return slot.entry == kEmpty ? nullptr : &slot;
 }
 
 const tavo_var::TavoVarPtr* VariablesDB::find(std::string_view name) const {
-  const Slot* slot = slot_of(name);
+  const Slot* slot = slot_of(hashed(name));
   return slot == nullptr ? nullptr : &entries_[slot->entry & ~kKeyApart].second;
 }
 
@@ -92,26 +95,13 @@ const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
   return *found;
 }
 
-void VariablesDB::prefetch_slot(std::string_view name) const {
-  if (!slots_.empty()) __builtin_prefetch(&slots_[hash_of(name) & (slots_.size() - 1)]);
-}
-
-const tavo_var::TavoVarBase* VariablesDB::wrapper_hint(std::string_view name) const {
-  if (slots_.empty()) return nullptr;
-  const std::uint32_t hash = hash_of(name);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (slot.entry == kEmpty) return nullptr;
-    if (slot.hash == hash) return slot.var;
-  }
-}
-
-tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const {
+tavo_var::TavoVarBase& VariablesDB::wrapper(const HashedName& name) const {
   const Slot* slot = slot_of(name);
-  if (slot == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name));
+  if (slot == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name.name));
   return *slot->var;
 }
+
+tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const { return wrapper(hashed(name)); }
 
 void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
@@ -171,16 +161,27 @@ void Tavo1Program::save_all_outputs() {
   with_program_scope(*this, [&] {
     // Each save reads the variable's slot, its wrapper and the wrapper's SDK node, one after the
     // other: in a long program each is a miss of the caches. They are asked for in stages ahead,
-    // each stage far enough behind the one before for its memory to have arrived.
-    constexpr std::size_t kNode = 4, kWrapper = 8, kSlot = 12;
+    // each stage far enough behind the one before for its memory to have arrived. `ahead` holds
+    // the hashed names from the current one to the farthest asked for.
+    constexpr std::size_t kNode = 4, kWrapper = 8, kSlot = 12, kRing = 16;
+    static_assert(kSlot < kRing);
+    std::array<VariablesDB::HashedName, kRing> ahead;
     const std::size_t n = _outputs.size();
+    for (std::size_t i = 0; i < kSlot && i < n; ++i) {
+      ahead[i] = VariablesDB::hashed(_outputs[i]);
+      _variables_db.prefetch_slot(ahead[i]);
+    }
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + kSlot < n) _variables_db.prefetch_slot(_outputs[i + kSlot]);
-      if (i + kWrapper < n) __builtin_prefetch(_variables_db.wrapper_hint(_outputs[i + kWrapper]));
-      if (i + kNode < n) {
-        if (const auto* ahead = _variables_db.wrapper_hint(_outputs[i + kNode])) ahead->prefetch_for_save();
+      if (i + kSlot < n) {
+        VariablesDB::HashedName& name = ahead[(i + kSlot) % kRing];
+        name = VariablesDB::hashed(_outputs[i + kSlot]);
+        _variables_db.prefetch_slot(name);
       }
-      _variables_db.wrapper(_outputs[i]).save();
+      if (i + kWrapper < n) __builtin_prefetch(_variables_db.wrapper_hint(ahead[(i + kWrapper) % kRing]));
+      if (i + kNode < n) {
+        if (const auto* wrapper = _variables_db.wrapper_hint(ahead[(i + kNode) % kRing])) wrapper->prefetch_for_save();
+      }
+      _variables_db.wrapper(ahead[i % kRing]).save();
     }
   });
 }
