@@ -65,10 +65,11 @@ class Buffer {
     }
     cursor_ += n;
   }
-  // `text` may be read up to 31 bytes past its n-th.
+  // `text` may be read in whole 32-byte words: at least one, up to 31 bytes past its n-th.
   [[gnu::always_inline]] void piece(const char* text, std::size_t n) {
     if (!has_room(n)) return write_slow(text, n);
-    for (std::size_t i = 0; i < n; i += 32) std::memcpy(cursor_ + i, text + i, 32);
+    std::memcpy(cursor_, text, 32);
+    for (std::size_t i = 32; i < n; i += 32) std::memcpy(cursor_ + i, text + i, 32);
     cursor_ += n;
   }
   // A cursor with room for `n` bytes, to write them in place; advance() after.
@@ -248,6 +249,7 @@ class Lister {
   void text(std::string_view t) { out_.text(t); }
   void character(char c) { out_.character(c); }
   void integer(std::int64_t v) {
+    if (static_cast<std::uint64_t>(v) < 10) return out_.character(static_cast<char>('0' + v));  // most are
     char* at = out_.reserve(24);
     out_.advance(std::to_chars(at, at + 24, v).ptr);
   }
@@ -256,7 +258,7 @@ class Lister {
   void fixed(double v) {
     std::uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
-    FixedText& slot = fixed_cache_[(bits ^ (bits >> 29) ^ (bits >> 47)) % kFixedCache];
+    FixedText& slot = fixed_cache_[(bits * 0x9e3779b97f4a7c15ULL) >> (64 - kFixedCacheBits)];
     if (!slot.used || slot.bits != bits) {
       std::string text;
       append_fixed(text, v);
@@ -610,7 +612,7 @@ class Lister {
     std::uint8_t size = 0;
     bool used = false;
   };
-  static constexpr std::size_t kFixedCache = 251;
+  static constexpr int kFixedCacheBits = 8;
 
   const NameTable& names_;
   Buffer out_;
@@ -619,7 +621,7 @@ class Lister {
   std::vector<Piece> on_name_line_;  // by NameId
   std::vector<Piece> align_line_;    // by NamesId
   std::vector<Piece> on_list_line_;  // by NamesId
-  std::vector<FixedText> fixed_cache_ = std::vector<FixedText>(kFixedCache);
+  std::vector<FixedText> fixed_cache_ = std::vector<FixedText>(std::size_t{1} << kFixedCacheBits);
 };
 
 }  // namespace
