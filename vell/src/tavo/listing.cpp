@@ -379,21 +379,17 @@ class Lister {
     return make_list_line(made, list, before);
   }
   [[gnu::noinline]] const Piece& make_list_line(std::vector<Piece>& made, NamesId list, std::string_view before) {
-    if (list >= made.size()) made.resize(list + 1);
-    Piece& piece = made[list];
-    {
-      std::string text(before);
-      bool first = true;
-      for (NameId id : names_.list(list)) {
-        if (!first) text += ", ";
-        first = false;
-        text.append(pieces_.data(quoted_[id]), quoted_[id].size);
-      }
-      text += '\n';
-      pieces_.begin() += text;
-      piece = pieces_.end();
+    std::string text(before);
+    bool first = true;
+    for (NameId id : names_.list(list)) {
+      if (!first) text += ", ";
+      first = false;
+      text.append(pieces_.data(quoted_[id]), quoted_[id].size);
     }
-    return piece;
+    text += '\n';
+    if (list >= made.size()) made.resize(list + 1);
+    pieces_.begin() += text;
+    return made[list] = pieces_.end();
   }
 
   void value(const Value& v) { render(*this, v); }
