@@ -344,7 +344,7 @@ class Lister {
   // A line takes some 15 ns to write, a miss of the caches 100 ns or more: each stage must be far
   // enough ahead of the next for its memory to arrive.
   static constexpr std::size_t kNear = 8;
-  static constexpr std::size_t kFar = 16;
+  static constexpr std::size_t kFar = 32;
 
   // A literal's length is known here: no strlen for every keyword of every line.
   template <std::size_t N> void put(const char (&text)[N]) { out_.write(text, N - 1); }
