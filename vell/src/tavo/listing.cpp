@@ -634,8 +634,9 @@ void Program::write_listing(std::ostream& out) const {
   std::lock_guard lock(state_->mutex);
   if (state_->root.empty()) return;
   // On the stack: a buffer this size from the heap would cost more than the copies it saves
-  // (a request that large makes malloc sort out its free lists first).
-  char storage[32 * 1024];
+  // (a request that large makes malloc sort out its free lists first). Small enough for any
+  // thread's stack; the stream gets the text in pieces this long.
+  char storage[16 * 1024];
   Lister lister(state_->names, out, storage, sizeof storage);
   lister.block(state_->root, 0);
   lister.flush();
