@@ -162,26 +162,35 @@ void Tavo1Program::save_all_outputs() {
     // Each save reads the variable's slot, its wrapper and the wrapper's SDK node, one after the
     // other: in a long program each is a miss of the caches. They are asked for in stages ahead,
     // each stage far enough behind the one before for its memory to have arrived. `ahead` holds
-    // the hashed names from the current one to the farthest asked for.
+    // the outputs from the current one to the farthest asked for: hashed, and with the wrapper
+    // the slot points to once it is known.
     constexpr std::size_t kNode = 4, kWrapper = 8, kSlot = 12, kRing = 16;
     static_assert(kSlot < kRing);
-    std::array<VariablesDB::HashedName, kRing> ahead;
+    struct Ahead {
+      VariablesDB::HashedName name;
+      const tavo_var::TavoVarBase* wrapper = nullptr;
+    };
+    std::array<Ahead, kRing> ahead;
     const std::size_t n = _outputs.size();
     for (std::size_t i = 0; i < kSlot && i < n; ++i) {
-      ahead[i] = VariablesDB::hashed(_outputs[i]);
-      _variables_db.prefetch_slot(ahead[i]);
+      ahead[i].name = VariablesDB::hashed(_outputs[i]);
+      _variables_db.prefetch_slot(ahead[i].name);
     }
     for (std::size_t i = 0; i < n; ++i) {
       if (i + kSlot < n) {
-        VariablesDB::HashedName& name = ahead[(i + kSlot) % kRing];
-        name = VariablesDB::hashed(_outputs[i + kSlot]);
-        _variables_db.prefetch_slot(name);
+        Ahead& slot_stage = ahead[(i + kSlot) % kRing];
+        slot_stage.name = VariablesDB::hashed(_outputs[i + kSlot]);
+        _variables_db.prefetch_slot(slot_stage.name);
       }
-      if (i + kWrapper < n) __builtin_prefetch(_variables_db.wrapper_hint(ahead[(i + kWrapper) % kRing]));
+      if (i + kWrapper < n) {
+        Ahead& wrapper_stage = ahead[(i + kWrapper) % kRing];
+        wrapper_stage.wrapper = _variables_db.wrapper_hint(wrapper_stage.name);
+        __builtin_prefetch(wrapper_stage.wrapper);
+      }
       if (i + kNode < n) {
-        if (const auto* wrapper = _variables_db.wrapper_hint(ahead[(i + kNode) % kRing])) wrapper->prefetch_for_save();
+        if (const auto* wrapper = ahead[(i + kNode) % kRing].wrapper) wrapper->prefetch_for_save();
       }
-      _variables_db.wrapper(ahead[i % kRing]).save();
+      _variables_db.wrapper(ahead[i % kRing].name).save();
     }
   });
 }
