@@ -116,12 +116,13 @@ std::shared_ptr<ast::Program> parse_oq3_source_filename(const std::string& filen
 }
 
 std::size_t IncludeExpansion::find_include(const std::vector<ast::NodePtr>& statements, std::size_t from) {
-  for (std::size_t i = from; i < statements.size(); ++i) {
-    // Only the statement nodes are read: a long program's are asked for ahead of the scan.
-    prefetch_statements_ahead(statements, i);
+  const std::size_t size = statements.size();
+  for (std::size_t i = from; i < size; ++i) {
+    // Only the statement nodes are read: a long program's are asked for well ahead of the scan.
+    if (i + kStatementNodeAhead < size) __builtin_prefetch(statements[i + kStatementNodeAhead].get());
     if (ast::isa<ast::Include>(statements[i])) return i;
   }
-  return statements.size();
+  return size;
 }
 
 IncludeExpansion::IncludeExpansion(std::int64_t max_depth_)
