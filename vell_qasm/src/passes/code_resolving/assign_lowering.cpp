@@ -85,8 +85,9 @@ ast::Rewrite ClassicalAssignmentToBinaryExpression::visit_Program(const ast::Ptr
       }
       continue;
     }
-    if (kind != ast::NodeKind::External && walk_of(kind) == ast::detail::NodeWalk::skip) continue;
-    // Nothing but an assignment is replaced: every other statement comes back as it is.
+    // Walked (or skipped) generically, as most statements are, it stays; nothing but an
+    // assignment is replaced, so every other statement comes back as it is.
+    if (statement->transform_generically(*this)) continue;
     const ast::Rewrite rewritten = visit(statement);
     check(rewritten.is_node() && rewritten.node() == statement, "Only assignments are rewritten");
   }
