@@ -484,7 +484,9 @@ TEST(GateInlining, TheChargeCountsEveryShapeOfOperandAsAWalkDoes) {
        "(x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + (x + x))))))))))))))))))))))))))))))))))",
        "q"},
   };
-  for (const auto& [argument, qubit] : calls) {
+  for (const auto& operands : calls) {
+    const std::string& argument = operands.first;
+    const std::string& qubit = operands.second;
     auto tree = openqasm3::parse(gate + "g(" + argument + ") " + qubit + ";");
     auto call = std::static_pointer_cast<ast::QuantumGate>(tree->statements.back());
     const std::uint64_t expected = 2 + (all_nodes(call->arguments[0]).size() + 1) + all_nodes(call->qubits[0]).size();
