@@ -66,6 +66,15 @@ struct Form {
   std::vector<std::uint64_t> coef;
 };
 
+// Two names compared in place, byte by byte from the end (gate and formal names are short, and
+// share their first letters more than their last): no library call per comparison.
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = a.size(); i-- > 0;)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // Formal name to its index among parameters then qubits. Every identifier of every expanded
 // statement is looked up here, and a gate has few formals: up to kCompared of them are compared
 // in place (a name's length first), more are hashed.
@@ -92,7 +101,7 @@ class Formals {
       return found == map_.end() ? nullptr : &found->second;
     }
     for (const auto& [formal, at] : list_)
-      if (formal.size() == name.size() && formal == name) return &at;
+      if (same_name(formal, name)) return &at;
     return nullptr;
   }
 
@@ -668,7 +677,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
 
   const KnownGate* _known_gate(std::string_view name) const {
     for (const KnownGate& known : _known)
-      if (known.name.size() == name.size() && known.name == name) return &known;
+      if (same_name(known.name, name)) return &known;
     return nullptr;
   }
   void _remember(std::string_view name, const BankedGate* banked) const {
