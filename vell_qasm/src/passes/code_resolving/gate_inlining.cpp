@@ -703,7 +703,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       for (std::size_t i = 0; i < statements.size(); ++i) {
         // A long program's tree outgrows the caches: the statement a few places ahead is asked
         // for, with its subtree.
-        ast::prefetch_subtree_ahead(statements, i, 4);
+        ast::prefetch_subtree_ahead(statements, i);
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
         if (_rewrite_statement(statements[i], replacements)) continue;
