@@ -54,15 +54,10 @@ template <class D> class DeclarationInitSplitting : public Transformer<D> {
     return split_declaration_init(node, _get_new_declaration_node(node));
   }
 
-  // A program's statements are rewritten by rewrite_statements (every one of them).
-  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override {
-    rewrite_statements(node->statements, nullptr);
-    return node;
-  }
-
  protected:
-  // The walk's rewrite of a program's statement list, entering only the statements at the
-  // positions `at` (ascending; null: every one) and leaving the others as they are. Each rewrite
+  // The walk's rewrite of a program's statement list (for a visit_Program of D's), entering only
+  // the statements at the positions `at` (ascending; null: every one) and leaving the others as
+  // they are. Each rewrite
   // is spliced in as the walk splices it, and a failure leaves the list as the walk's failure
   // does: the statements rewritten before it, then the failing one and the rest as they stand.
   // For an object of class D itself, the list's own classical declarations are split here, as
