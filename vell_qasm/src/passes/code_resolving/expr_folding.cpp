@@ -363,63 +363,96 @@ std::uint32_t DeclaredTypes::hash(std::string_view name) {
   return static_cast<std::uint32_t>(full ^ (full >> 32));
 }
 
-void DeclaredTypes::declare(std::string_view name, ValueType type) {
+std::string_view DeclaredTypes::copy(std::string_view name) {
   auto* copy = static_cast<char*>(names_.allocate(name.size() + 1, 1));
   std::memcpy(copy, name.data(), name.size());
   copy[name.size()] = '\0';
-  notes_.push_back(Note{hash(name), std::string_view(copy, name.size()), type});
+  return std::string_view(copy, name.size());
 }
 
-DeclaredTypes::Slot& DeclaredTypes::slot_of(std::uint32_t hash, std::string_view name) {
+void DeclaredTypes::declare(std::string_view name, ValueType type) { notes_.push_back(Note{hash(name), copy(name), type}); }
+
+std::size_t DeclaredTypes::Table::slot_of(std::uint32_t hash, std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    Slot& slot = slots_[i];
-    if (slot.entry == 0) return slot;
-    if (slot.hash == hash) {
-      const Entry& entry = entries_[slot.entry - 1];
-      if (std::string_view(entry.name, entry.size) == name) return slot;
-    }
+    const Slot& slot = slots_[i];
+    if (slot.entry == 0 || (slot.hash == hash && entries_[slot.entry - 1].name == name)) return i;
   }
+}
+
+const void* DeclaredTypes::Table::home(std::uint32_t hash) const {
+  return slots_.empty() ? nullptr : &slots_[hash & (slots_.size() - 1)];
+}
+
+void DeclaredTypes::Table::reserve(std::size_t more) {
+  const std::size_t most = entries_.size() + more;
+  if (most * 4 <= slots_.size() * 3) return;
+  slots_.assign(std::bit_ceil(std::max<std::size_t>(64, most * 2)), Slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t e = 0; e < entries_.size(); ++e) {
+    // The names are distinct: only a free slot is sought.
+    const std::uint32_t hash = DeclaredTypes::hash(entries_[e].name);
+    std::size_t i = hash & mask;
+    while (slots_[i].entry != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, static_cast<std::uint32_t>(e + 1)};
+  }
+}
+
+void DeclaredTypes::Table::enter(const Note& note, bool declared) {
+  reserve(1);
+  Slot& slot = slots_[slot_of(note.hash, note.name)];
+  if (slot.entry == 0) {
+    entries_.push_back(Entry{note.name, declared ? note.type : ValueType::unknown, declared});
+    slot = Slot{note.hash, static_cast<std::uint32_t>(entries_.size())};
+    return;
+  }
+  if (!declared) return;
+  Entry& entry = entries_[slot.entry - 1];
+  if (!entry.declared) {
+    entry = Entry{entry.name, note.type, true};
+  } else if (entry.type != note.type) {
+    // A name declared twice with two types (in two scopes) has no one type.
+    entry.type = ValueType::unknown;
+  }
+}
+
+const ValueType* DeclaredTypes::Table::find(std::uint32_t hash, std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const Slot& slot = slots_[slot_of(hash, name)];
+  return slot.entry == 0 ? nullptr : &entries_[slot.entry - 1].type;
 }
 
 void DeclaredTypes::take_notes() {
-  if (notes_.empty()) return;
-  const std::size_t most = entries_.size() + notes_.size();
-  if (most * 4 > slots_.size() * 3) {
-    slots_.assign(std::bit_ceil(std::max<std::size_t>(64, most * 2)), Slot{});
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t e = 0; e < entries_.size(); ++e) {
-      // The names are distinct: only a free slot is sought.
-      const std::uint32_t hash = DeclaredTypes::hash(std::string_view(entries_[e].name, entries_[e].size));
-      std::size_t i = hash & mask;
-      while (slots_[i].entry != 0) i = (i + 1) & mask;
-      slots_[i] = Slot{hash, static_cast<std::uint32_t>(e + 1)};
+  // The notes of names asked about before go to their table, the others wait at the front.
+  for (std::size_t i = checked_; i < notes_.size(); ++i) {
+    if (asked_.find(notes_[i].hash, notes_[i].name)) {
+      asked_.enter(notes_[i]);
+    } else {
+      notes_[checked_++] = notes_[i];
     }
   }
-  const std::size_t mask = slots_.size() - 1;
-  // The slots of the next kAhead notes are on their way while a note is entered.
-  constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) __builtin_prefetch(&slots_[notes_[i].hash & mask]);
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    if (i + kAhead < notes_.size()) __builtin_prefetch(&slots_[notes_[i + kAhead].hash & mask]);
-    const Note& note = notes_[i];
-    Slot& slot = slot_of(note.hash, note.name);
-    if (slot.entry == 0) {
-      entries_.push_back(Entry{note.name.data(), static_cast<std::uint32_t>(note.name.size()), note.type});
-      slot = Slot{note.hash, static_cast<std::uint32_t>(entries_.size())};
-    } else if (ValueType& type = entries_[slot.entry - 1].type; type != note.type) {
-      // A name declared twice with two types (in two scopes) has no one type.
-      type = ValueType::unknown;
-    }
-  }
-  notes_.clear();
+  notes_.resize(checked_);
 }
 
 ValueType DeclaredTypes::find(std::string_view name) {
   take_notes();
-  if (slots_.empty()) return ValueType::unknown;
-  const Slot& slot = slot_of(hash(name), name);
-  return slot.entry == 0 ? ValueType::unknown : entries_[slot.entry - 1].type;
+  const std::uint32_t h = hash(name);
+  if (const ValueType* type = asked_.find(h, name)) return *type;
+  // A name not asked about before: its declarations so far are in others_ or among the notes
+  // waiting, which go there now. The slots of the next kAhead notes are on their way while a
+  // note is entered.
+  others_.reserve(notes_.size());
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) __builtin_prefetch(others_.home(notes_[i].hash));
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    if (i + kAhead < notes_.size()) __builtin_prefetch(others_.home(notes_[i + kAhead].hash));
+    others_.enter(notes_[i]);
+  }
+  notes_.clear();
+  checked_ = 0;
+  const ValueType* declared = others_.find(h, name);
+  asked_.enter(Note{h, copy(name), declared ? *declared : ValueType::unknown}, declared != nullptr);
+  return declared ? *declared : ValueType::unknown;
 }
 
 void ConstantExpressionsTransformer::declare(const ast::Ptr<ast::Identifier>& name, const ast::TypePtr& type) {

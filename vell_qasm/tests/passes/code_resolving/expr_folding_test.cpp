@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "openqasm3/parser.hpp"
 #include "openqasm3/printer.hpp"
@@ -627,6 +630,39 @@ TEST(ExprFolding, DeclaredTypesAcrossQuestionsAndGrowth) {
   EXPECT_EQ(types.find("v1000"), ValueType::unknown);
   types.declare("v1", ValueType::integer);
   EXPECT_EQ(types.find("v1"), ValueType::unknown);
+}
+
+// Names asked about keep a table of their own, the others wait until a new name is asked: every
+// order of declarations and questions answers as one table of all declarations would. Each row
+// is a sequence of steps: "+name:type" declares, "?name:type" asks and expects the answer.
+TEST(ExprFolding, DeclaredTypesAnswerAsOneTableWhateverTheOrder) {
+  const std::map<char, ValueType> types = {{'u', ValueType::unknown}, {'b', ValueType::boolean},
+                                           {'i', ValueType::integer}, {'r', ValueType::real}};
+  const std::vector<std::vector<std::string>> rows = {
+      // asked before any declaration, then declared: the declaration counts
+      {"?a:u", "+a:i", "?a:i", "+a:i", "?a:i", "+a:r", "?a:u"},
+      // declared unasked, asked after another name was asked
+      {"+a:r", "+b:i", "?b:i", "+a:r", "+c:b", "?a:r", "?c:b", "?b:i"},
+      // two types before the first question, or one before and one after it
+      {"+a:i", "+a:r", "?a:u", "+b:i", "?b:i", "+b:b", "?b:u", "+b:i", "?b:u"},
+      // a declared type that is unknown differs from a known one
+      {"+a:u", "?a:u", "+a:i", "?a:u", "+b:i", "+b:u", "?b:u"},
+      // waiting notes of a name already asked about and of one asked later, interleaved
+      {"?x:u", "+y:i", "+x:r", "+y:i", "?x:r", "+y:r", "+x:r", "?x:r", "?y:u", "?z:u", "+z:b", "?z:b"},
+  };
+  for (const auto& row : rows) {
+    DeclaredTypes table;
+    for (const std::string& step : row) {
+      const std::size_t colon = step.find(':');
+      const std::string name = step.substr(1, colon - 1);
+      const ValueType type = types.at(step[colon + 1]);
+      if (step[0] == '+') {
+        table.declare(name, type);
+      } else {
+        EXPECT_EQ(table.find(name), type) << step << " in row starting " << row.front();
+      }
+    }
+  }
 }
 
 // ---- in a pipeline

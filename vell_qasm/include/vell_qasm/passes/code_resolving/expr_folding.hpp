@@ -142,40 +142,66 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 
 // The types that declarations give to names, for the identities: a name declared with two
 // different types has none (unknown), and so has a name never declared. Declarations are many and
-// questions few (a type is asked only where an identity matches), so a declaration is only noted,
-// in order, and the table takes the notes in when a question comes: their slots are fetched
-// ahead of their entry rather than one cache miss after the other. The names are copied.
+// questions few (a type is asked only where an identity matches), and the questions mostly ask
+// again about the same few names: a declaration is only noted, in order, and a question takes the
+// notes in. A note of a name asked about before goes to the small table of such names; the others
+// wait, and go to the table of all names only when a name not asked about before is asked, so
+// that a program of many declared names and a few asked ones keeps the big table empty, where one
+// cache miss per declaration would go into it. Each note enters each table at most once. The names
+// are copied.
 class DeclaredTypes {
  public:
   void declare(std::string_view name, ValueType type);
   ValueType find(std::string_view name);
 
  private:
-  struct Entry {
-    const char* name;
-    std::uint32_t size;
-    ValueType type;
-  };
-  // Open addressing over the entries, kept small so that most of the table stays in the caches:
-  // the name's hash, compared before the name, and 1 + the entry's index (0: an empty slot).
-  struct Slot {
-    std::uint32_t hash = 0;
-    std::uint32_t entry = 0;
-  };
   struct Note {
     std::uint32_t hash;
     std::string_view name;
     ValueType type;
   };
+  // Open addressing over the entries, kept small so that most of the table stays in the caches:
+  // each slot holds the name's hash, compared before the name, and 1 + the entry's index (0: an
+  // empty slot).
+  class Table {
+   public:
+    // Takes in one more declaration of the name; with `declared` false, enters the name alone.
+    void enter(const Note& note, bool declared = true);
+    // The type of a name, null where the table does not hold it. Valid until the next enter().
+    const ValueType* find(std::uint32_t hash, std::string_view name) const;
+    // Room for `more` names on top of those held, so that enter() does not grow the slots.
+    void reserve(std::size_t more);
+    // The slot of hash & mask, to be fetched ahead of enter().
+    const void* home(std::uint32_t hash) const;
+
+   private:
+    struct Entry {
+      std::string_view name;
+      ValueType type;     // unknown until declared
+      bool declared;
+    };
+    struct Slot {
+      std::uint32_t hash = 0;
+      std::uint32_t entry = 0;
+    };
+    // The slot holding `name`, or the empty slot where it goes (the slots are not empty).
+    std::size_t slot_of(std::uint32_t hash, std::string_view name) const;
+
+    std::vector<Entry> entries_;
+    std::vector<Slot> slots_;  // a power of two long, at most three quarters full
+  };
+
   static std::uint32_t hash(std::string_view name);
-  // The slot holding `name`, or the empty slot where it goes.
-  Slot& slot_of(std::uint32_t hash, std::string_view name);
+  std::string_view copy(std::string_view name);
   void take_notes();
 
   std::pmr::monotonic_buffer_resource names_;  // the copies of the names, freed with the table
-  std::vector<Entry> entries_;
-  std::vector<Slot> slots_;  // a power of two long, at most three quarters full
+  Table asked_;   // the names asked about so far, with all their declarations
+  Table others_;  // the declarations that waited until a name not asked about before was asked
+  // The notes not yet in a table: [0, checked_) are of names not asked about, [checked_, end)
+  // are still to be checked.
   std::vector<Note> notes_;
+  std::size_t checked_ = 0;
 };
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
