@@ -131,13 +131,13 @@ ast::Rewrite ConstantsGatherer::visit_ConstantDeclaration(const ast::Ptr<ast::Co
 }
 
 ConstantsResolver::ConstantsResolver(const ConstantsTable& constants)
-    : _constants(constants), _own_screen(std::make_unique<ConstantNameScreen>(constants)), _screen(_own_screen.get()) {}
+    : _constants(constants), _own_screen(constants) {}
 
 ConstantsResolver::ConstantsResolver(const ConstantsTable& constants, const ConstantNameScreen& screen)
-    : _constants(constants), _screen(&screen) {}
+    : _constants(constants), _given_screen(&screen) {}
 
 const ast::ExprPtr* ConstantsResolver::_find(const std::string& name) const {
-  if (!_screen->may_hold(name)) return nullptr;
+  if (!(_given_screen ? *_given_screen : _own_screen).may_hold(name)) return nullptr;
   auto found = _constants.find(name);
   return found == _constants.end() ? nullptr : &found->second;
 }
@@ -181,6 +181,39 @@ ast::Rewrite ConstantsResolver::visit_IndexExpression(const ast::Ptr<ast::IndexE
 }
 
 // ---- resolve(): the policy of its field walk
+
+namespace {
+
+// A screen of names finer than utils::NameScreen, for the many names of a program: each name
+// sets two bits, picked by its length and its first, second and last byte (most names differ in
+// these), so that a constant's name seldom passes it by chance.
+class NameSketch {
+ public:
+  void add(std::string_view name) {
+    const auto [a, b] = keys(name);
+    bits_[a / 64] |= std::uint64_t{1} << (a % 64);
+    bits_[b / 64] |= std::uint64_t{1} << (b % 64);
+  }
+  bool may_hold(std::string_view name) const {
+    const auto [a, b] = keys(name);
+    return (bits_[a / 64] >> (a % 64) & 1) != 0 && (bits_[b / 64] >> (b % 64) & 1) != 0;
+  }
+
+ private:
+  static constexpr std::size_t kBits = std::size_t{1} << 16;
+  static std::pair<std::size_t, std::size_t> keys(std::string_view name) {
+    if (name.empty()) return {0, 1};
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(name[i])); };
+    const std::uint64_t mixed = (static_cast<std::uint64_t>(name.size()) * 0x9E3779B97F4A7C15u) ^
+                                (byte(0) * 0xC2B2AE3D27D4EB4Fu) ^ (byte(name.size() > 1 ? 1 : 0) * 0x165667B19E3779F9u) ^
+                                (byte(name.size() - 1) * 0x85EBCA77C2B2AE63u);
+    const std::uint64_t spread = (mixed ^ (mixed >> 29)) * 0xBF58476D1CE4E5B9u;
+    return {static_cast<std::size_t>(spread >> 48), static_cast<std::size_t>((spread >> 16) & (kBits - 1))};
+  }
+  std::array<std::uint64_t, kBits / 64> bits_{};
+};
+
+}  // namespace
 
 class ConstantsResolver::Walk {
  public:

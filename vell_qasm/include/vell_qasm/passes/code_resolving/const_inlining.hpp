@@ -49,14 +49,10 @@
 // the gathering that two walks would have left standing).
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/passes/constants.hpp"
@@ -67,53 +63,11 @@
 
 namespace vell_qasm::passes::code_resolving {
 
-// A screen of many names: each name entered sets two bits of a table of 2^16, picked by its length
-// and its first, second and last byte (most names differ in these), so that a name not entered
-// seldom passes it by chance. It never stops a name entered.
-class NameSketch {
- public:
-  void add(std::string_view name) {
-    const auto [a, b] = keys(name);
-    bits_[a / 64] |= std::uint64_t{1} << (a % 64);
-    bits_[b / 64] |= std::uint64_t{1} << (b % 64);
-  }
-  bool may_hold(std::string_view name) const {
-    const auto [a, b] = keys(name);
-    return (bits_[a / 64] >> (a % 64) & 1) != 0 && (bits_[b / 64] >> (b % 64) & 1) != 0;
-  }
-
- private:
-  static constexpr std::size_t kBits = std::size_t{1} << 16;
-  static std::pair<std::size_t, std::size_t> keys(std::string_view name) {
-    if (name.empty()) return {0, 1};
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(name[i])); };
-    const std::uint64_t mixed = (static_cast<std::uint64_t>(name.size()) * 0x9E3779B97F4A7C15u) ^
-                                (byte(0) * 0xC2B2AE3D27D4EB4Fu) ^ (byte(name.size() > 1 ? 1 : 0) * 0x165667B19E3779F9u) ^
-                                (byte(name.size() - 1) * 0x85EBCA77C2B2AE63u);
-    const std::uint64_t spread = (mixed ^ (mixed >> 29)) * 0xBF58476D1CE4E5B9u;
-    return {static_cast<std::size_t>(spread >> 48), static_cast<std::size_t>((spread >> 16) & (kBits - 1))};
-  }
-  std::array<std::uint64_t, kBits / 64> bits_{};
-};
-
-// The screen of a table of constants, in two stages: the first, of lengths and first bytes
-// (utils::NameScreen), costs next to nothing and stops most names of a program while the
-// constants are few; a name that passes it meets a NameSketch of the constants, which a name
-// sharing a constant's length and first byte (theta and tau) seldom passes.
-class ConstantNameScreen {
+// The screen of a table of constants (see utils::NameScreen): most identifiers name no constant.
+class ConstantNameScreen : public utils::NameScreen {
  public:
   ConstantNameScreen() = default;
   explicit ConstantNameScreen(const ConstantsTable& constants);
-
-  void add(std::string_view name) {
-    coarse_.add(name);
-    fine_.add(name);
-  }
-  bool may_hold(std::string_view name) const { return coarse_.may_hold(name) && fine_.may_hold(name); }
-
- private:
-  utils::NameScreen coarse_;
-  NameSketch fine_;
 };
 
 class ConstantsGatherer : public Transformer<ConstantsGatherer> {
@@ -185,9 +139,8 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
  private:
   void _refuse_constant_target(const openqasm3::ast::NodePtr& target, std::string_view owner, const char* field) const;
 
-  // The screen of `constants` when none was given (8 KiB: made only then), and the one in use.
-  std::unique_ptr<const ConstantNameScreen> _own_screen;
-  const ConstantNameScreen* _screen;
+  ConstantNameScreen _own_screen;                       // when none was given
+  const ConstantNameScreen* _given_screen = nullptr;
 };
 
 class ConstInlining : public Step {
