@@ -370,7 +370,7 @@ std::string_view DeclaredTypes::copy(std::string_view name) {
   return std::string_view(copy, name.size());
 }
 
-void DeclaredTypes::declare(std::string_view name, ValueType type) { notes_.push_back(Note{hash(name), copy(name), type}); }
+void DeclaredTypes::declare(std::string_view name, ValueType type) { notes_.push_back(Note{0, copy(name), type}); }
 
 std::size_t DeclaredTypes::Table::slot_of(std::uint32_t hash, std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
@@ -425,11 +425,15 @@ const ValueType* DeclaredTypes::Table::find(std::uint32_t hash, std::string_view
 void DeclaredTypes::take_notes() {
   // The notes of names asked about before go to their table, the others wait at the front.
   for (std::size_t i = checked_; i < notes_.size(); ++i) {
-    if (asked_.find(notes_[i].hash, notes_[i].name)) {
-      asked_.enter(notes_[i]);
-    } else {
-      notes_[checked_++] = notes_[i];
+    Note& note = notes_[i];
+    if (asked_screen_.may_hold(note.name)) {
+      note.hash = hash(note.name);
+      if (asked_.find(note.hash, note.name)) {
+        asked_.enter(note);
+        continue;
+      }
     }
+    notes_[checked_++] = note;
   }
   notes_.resize(checked_);
 }
@@ -437,21 +441,28 @@ void DeclaredTypes::take_notes() {
 ValueType DeclaredTypes::find(std::string_view name) {
   take_notes();
   const std::uint32_t h = hash(name);
-  if (const ValueType* type = asked_.find(h, name)) return *type;
+  if (asked_screen_.may_hold(name)) {
+    if (const ValueType* type = asked_.find(h, name)) return *type;
+  }
   // A name not asked about before: its declarations so far are in others_ or among the notes
   // waiting, which go there now. The slots of the next kAhead notes are on their way while a
   // note is entered.
   others_.reserve(notes_.size());
   constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) __builtin_prefetch(others_.home(notes_[i].hash));
+  const auto ahead = [&](Note& note) {
+    note.hash = hash(note.name);
+    __builtin_prefetch(others_.home(note.hash));
+  };
+  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) ahead(notes_[i]);
   for (std::size_t i = 0; i < notes_.size(); ++i) {
-    if (i + kAhead < notes_.size()) __builtin_prefetch(others_.home(notes_[i + kAhead].hash));
+    if (i + kAhead < notes_.size()) ahead(notes_[i + kAhead]);
     others_.enter(notes_[i]);
   }
   notes_.clear();
   checked_ = 0;
   const ValueType* declared = others_.find(h, name);
   asked_.enter(Note{h, copy(name), declared ? *declared : ValueType::unknown}, declared != nullptr);
+  asked_screen_.add(name);
   return declared ? *declared : ValueType::unknown;
 }
 

@@ -48,6 +48,7 @@
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_resolving/binop_rules.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/value_text.hpp"
@@ -156,7 +157,7 @@ class DeclaredTypes {
 
  private:
   struct Note {
-    std::uint32_t hash;
+    std::uint32_t hash;  // computed only when the note goes to a table
     std::string_view name;
     ValueType type;
   };
@@ -197,6 +198,7 @@ class DeclaredTypes {
 
   std::pmr::monotonic_buffer_resource names_;  // the copies of the names, freed with the table
   Table asked_;   // the names asked about so far, with all their declarations
+  utils::NameScreen asked_screen_;  // of asked_: most notes are of other names, and go unhashed
   Table others_;  // the declarations that waited until a name not asked about before was asked
   // The notes not yet in a table: [0, checked_) are of names not asked about, [checked_, end)
   // are still to be checked.
