@@ -190,6 +190,27 @@ namespace vell_qasm::passes::code_resolving {
 
 // ---- the modifiers
 
+namespace {
+
+// Puts `value` into `literal` where it is a literal of the class create_literal makes for the
+// value, as create_literal makes it (no span); false where it is none.
+bool reuse_literal(ast::Expression& literal, const PlainValue& value) {
+  const ast::NodeKind kind = literal.kind();
+  if (const auto* integer = std::get_if<std::int64_t>(&value); integer && kind == ast::NodeKind::IntegerLiteral) {
+    static_cast<ast::IntegerLiteral&>(literal).value = *integer;
+  } else if (const auto* real = std::get_if<double>(&value); real && kind == ast::NodeKind::FloatLiteral) {
+    static_cast<ast::FloatLiteral&>(literal).value = *real;
+  } else if (const auto* boolean = std::get_if<bool>(&value); boolean && kind == ast::NodeKind::BooleanLiteral) {
+    static_cast<ast::BooleanLiteral&>(literal).value = *boolean;
+  } else {
+    return false;
+  }
+  literal.span.reset();
+  return true;
+}
+
+}  // namespace
+
 template <class Modifier, class Node>
 template <class... Context>
 ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node, Context&... context) {
@@ -201,6 +222,14 @@ ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node,
 template <class Modifier, class Node>
 template <class... Context>
 ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement(const Node& node, Context&... context) {
+  return replacement_reusing(node, {nullptr, nullptr}, context...);
+}
+
+template <class Modifier, class Node>
+template <class... Context>
+ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement_reusing(const Node& node,
+                                                                     std::array<ast::ExprPtr*, 2> reusable,
+                                                                     Context&... context) {
   std::optional<typename Modifier::Arguments> arguments = Modifier::_get_literal_arguments(node);
   typename Modifier::Function func = arguments ? Modifier::_get_func_to_calculate(node) : nullptr;
   if (!arguments || !func) {
@@ -221,6 +250,8 @@ ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement(const Node& node, C
     error.set_cause(std::current_exception());
     throw error;
   }
+  for (ast::ExprPtr* operand : reusable)
+    if (operand && reuse_literal(**operand, new_value)) return *operand;
   return utils::create_literal(new_value);
 }
 
@@ -556,8 +587,9 @@ void ConstantExpressionsTransformer::fold_operand(ast::ExprPtr& child) {
   ast::Expression& node = *child;
   if (ast::is_exactly<ast::BinaryExpression>(node)) {
     openqasm3::check_stack("a transformer's walk");
-    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node))) {
-      if (child.use_count() == 1) drop_operands(static_cast<ast::BinaryExpression&>(node));
+    const bool alone = child.use_count() == 1;
+    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node), alone)) {
+      if (alone) drop_operands(static_cast<ast::BinaryExpression&>(node));
       child = std::move(folded);
     }
     return;
@@ -603,7 +635,7 @@ class ChainTypes : public OperandTypes {
 
 }  // namespace
 
-ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& top) {
+ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& top, bool top_alone) {
   // A flat chain a + b + c + ... leans left as deep as it is long: its links are folded in a
   // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
   // link itself), and only the right operands recurse. The links go on chain_ above those of the
@@ -623,7 +655,12 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
     ast::BinaryExpression& current = *chain_[i];
     fold_operand(current.rhs);
     ChainTypes types(*this, current, running);
-    folded = BinaryExpressionModifier::replacement(current, types);
+    // A link that only the next link out (or, for the top, its one field) holds is dropped once
+    // replaced: a literal operand that only it holds can take the computed value, rather than
+    // a new literal be made and the operand freed.
+    const bool alone = i > mark.base() ? chain_[i - 1]->lhs.use_count() == 1 : top_alone;
+    const auto only_here = [&](ast::ExprPtr& operand) { return alone && operand.use_count() == 1 ? &operand : nullptr; };
+    folded = BinaryExpressionModifier::replacement_reusing(current, {only_here(current.lhs), only_here(current.rhs)}, types);
     if (auto value = utils::qasm_literal_value(folded)) {
       running = type_of_value(*value);
     } else if (running) {
@@ -640,7 +677,7 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
 }
 
 ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) {
-  if (ast::ExprPtr folded = fold_chain(*node)) return folded;
+  if (ast::ExprPtr folded = fold_chain(*node, false)) return folded;
   return node;
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_UnaryExpression(const ast::Ptr<ast::UnaryExpression>& node) {

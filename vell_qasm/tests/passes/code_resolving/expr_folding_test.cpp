@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <string>
@@ -560,6 +561,46 @@ TEST(ExprFolding, AnOperandSharedByTwoExpressionsStaysWholeForTheOther) {
   ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
   EXPECT_EQ(openqasm3::dumps(*tree), "2 * x;\nx + 12;\n");
   EXPECT_EQ(openqasm3::dumps(*shared), "1 + 2");
+}
+
+// A computed value goes into a literal operand that only the replaced expression holds, where the
+// literal's class is the value's: never into a literal or a link that stands elsewhere too, and
+// the result has no span, as a new literal would. Each row folds its statements (built with the
+// shared node) and prints them and the shared node afterwards.
+TEST(ExprFolding, ComputedValuesReuseOnlyOperandsHeldNowhereElse) {
+  struct Row {
+    std::function<std::vector<ast::ExprPtr>(const ast::ExprPtr& shared)> statements;
+    ast::ExprPtr shared;
+    std::string folded, shared_after;
+  };
+  const std::vector<Row> rows = {
+      // a literal standing in two expressions, at the top and down a chain
+      {[](const ast::ExprPtr& l) { return std::vector{bin(BO::plus, I(1), l), bin(BO::minus, bin(BO::times, I(5), l), I(1))}; },
+       I(2), "3;\n9;\n", "2"},
+      // a link standing in two chains: its own literals stay
+      {[](const ast::ExprPtr& b) { return std::vector{bin(BO::times, b, I(4)), bin(BO::times, bin(BO::times, b, I(5)), I(1))}; },
+       bin(BO::plus, I(1), I(2)), "12;\n15;\n", "1 + 2"},
+      // a value of another class than the operands: a new literal (or the other operand)
+      {[](const ast::ExprPtr& l) { return std::vector{bin(BO::times, I(0), l), bin(BO::lt, I(1), bin(BO::plus, I(1), I(1)))}; },
+       F(0.125), "0.0;\ntrue;\n", "0.125"},
+  };
+  for (const auto& row : rows) {
+    std::vector<ast::NodePtr> statements;
+    for (const auto& expression : row.statements(row.shared)) statements.push_back(ast::make<ast::ExpressionStatement>(expression));
+    auto tree = ast::make<ast::Program>(statements);
+    ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
+    EXPECT_EQ(openqasm3::dumps(*tree), row.folded);
+    EXPECT_EQ(openqasm3::dumps(*row.shared), row.shared_after);
+  }
+  // Parsed operands carry spans; the computed literal does not.
+  for (const char* text : {"(1 + 2) * 3 + x", "x + 7 / 2 * 2.0", "(1 < 2) == (3 > 4) && x"}) {
+    auto tree = openqasm3::parse(std::string("x = ") + text + ";");
+    ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
+    auto sum = ast::dyn_cast<ast::BinaryExpression>(ast::dyn_cast<ast::ClassicalAssignment>(tree->statements.at(0))->rvalue);
+    ASSERT_NE(sum, nullptr) << text;
+    const ast::ExprPtr& computed = ast::isa<ast::Identifier>(*sum->lhs) ? sum->rhs : sum->lhs;
+    EXPECT_FALSE(computed->span.has_value()) << text;
+  }
 }
 
 // Folding never changes a type: an identity applies only where its result has the type of the

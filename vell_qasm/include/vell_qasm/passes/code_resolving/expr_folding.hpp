@@ -2,9 +2,11 @@
 //
 // Every binary expression, unary expression and call of a known math function whose operands are
 // all literals (booleans, integers, reals: is_qasm_literal) becomes one new literal holding the
-// computed value (create_literal). Children are handled before their parent, so nested constant
-// arithmetic collapses to one literal; nothing is reassociated: (1 + 2) + x becomes 3 + x while
-// (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
+// computed value (create_literal; for a binary expression that nothing else holds, a literal
+// operand of the value's class that nothing else holds takes the value in place instead, its span
+// cleared: the same tree, one node fewer made and freed). Children are handled before their
+// parent, so nested constant arithmetic collapses to one literal; nothing is reassociated:
+// (1 + 2) + x becomes 3 + x while (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
 // computation, a rewrite rule is tried instead: the algebraic identities of binop_rules for binary
 // expressions, the double-minus rule -(-x) -> x for unary ones, none for calls. An identity is
 // applied only where it keeps the expression's type, as the literals and the declarations met
@@ -86,6 +88,13 @@ template <class Modifier, class Node> class ExpressionModifier {
   // The replacement, or null where the node stays: the walk needs no handle of the node.
   template <class... Context>
   static openqasm3::ast::ExprPtr replacement(const Node& node, Context&... context);
+  // The same, a computed value going into the first of `reusable` (null: none) that is a literal
+  // of the class create_literal would make for it, its span cleared, rather than into a new
+  // literal. For a walk that knows those operands held by the replaced node alone, which it drops.
+  template <class... Context>
+  static openqasm3::ast::ExprPtr replacement_reusing(const Node& node,
+                                                     std::array<openqasm3::ast::ExprPtr*, 2> reusable,
+                                                     Context&... context);
 };
 
 class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModifier, openqasm3::ast::BinaryExpression> {
@@ -242,8 +251,9 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // Sets the operand field `child` to its visit's result (null stays null).
   void fold_operand(openqasm3::ast::ExprPtr& child);
   // The chain of binary expressions down the left operands of `top`, folded; the replacement of
-  // `top`, or null where it stays.
-  openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top);
+  // `top`, or null where it stays. `top_alone`: only one field holds `top`, which its replacement
+  // takes, so that a literal operand that only `top` holds may become the replacement.
+  openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top, bool top_alone);
 
   // Mutable: a question takes in the declarations noted before it.
   mutable DeclaredTypes declared_;
