@@ -6,11 +6,11 @@
 // operand of the value's class that nothing else holds takes the value in place instead, its span
 // cleared: the same tree, one node fewer made and freed). Children are handled before their
 // parent, so nested constant arithmetic collapses to one literal; nothing is reassociated:
-// (1 + 2) + x becomes 3 + x while (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
-// computation, a rewrite rule is tried instead: the algebraic identities of binop_rules for binary
-// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls. An identity is
-// applied only where it keeps the expression's type, as the literals and the declarations met
-// before the expression tell it (see binop_rules.hpp).
+// (1 + 2) + x becomes 3 + x while (x + 1) + 2 stays. Where the operands are not all literals, or
+// the operator or name has no computation, a rewrite rule is tried instead: the algebraic
+// identities of binop_rules for binary expressions, the double-minus rule -(-x) -> x for unary
+// ones, none for calls. An identity is applied only where it keeps the expression's type, as the
+// literals and the declarations met before the expression tell it (see binop_rules.hpp).
 //
 // Values: the plain arithmetic of plain_arithmetic.hpp, "/" of two integers rounding toward
 // negative infinity (7 / 2 is 3, -7 / 2 is -4) as run-time integer division does; ceiling and
