@@ -85,15 +85,16 @@ ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast
 
 ast::Rewrite DeclarationsResolver::visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) {
   // Only a split declaration assigns an array literal; the array's range assignment would keep
-  // the first values and drop the rest in silence.
-  if (node->rvalue && ast::is_exactly<ast::ArrayLiteral>(*node->rvalue) && node->lvalue &&
-      ast::is_exactly<ast::Identifier>(*node->lvalue)) {
-    const auto& name = static_cast<const ast::Identifier&>(*node->lvalue).name;
-    auto literal = std::static_pointer_cast<ast::ArrayLiteral>(node->rvalue);
-    if (auto found = _array_sizes.find(name);
-        found != _array_sizes.end() && literal->values.size() > static_cast<std::uint64_t>(found->second))
-      throw ArrayInitializerException(name, literal, found->second);
-  }
+  // the first values and drop the rest in silence. The target is asked first: it is mostly made
+  // together with the assignment and lies beside it, while the value may lie anywhere, and most
+  // targets are no array.
+  if (_array_sizes.empty() || !node->lvalue || !ast::is_exactly<ast::Identifier>(*node->lvalue)) return node;
+  const auto& name = static_cast<const ast::Identifier&>(*node->lvalue).name;
+  const std::int64_t* size = _array_sizes.find(name);
+  if (size == nullptr || !node->rvalue || !ast::is_exactly<ast::ArrayLiteral>(*node->rvalue)) return node;
+  const auto& literal = static_cast<const ast::ArrayLiteral&>(*node->rvalue);
+  if (literal.values.size() > static_cast<std::uint64_t>(*size))
+    throw ArrayInitializerException(name, std::static_pointer_cast<ast::ArrayLiteral>(node->rvalue), *size);
   // An assignment holds a target and an expression, never a declaration: nothing below to resolve.
   return node;
 }

@@ -25,12 +25,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_generation/decl_defaults.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/tavo_var.hpp"
@@ -123,7 +123,7 @@ class DeclarationsResolver : public Transformer<DeclarationsResolver> {
  private:
   openqasm3::ast::Ptr<TavoDeclaration> _note_size(openqasm3::ast::Ptr<TavoDeclaration> declaration);
   // Sizes of the arrays declared so far, by name.
-  std::unordered_map<std::string, std::int64_t> _array_sizes;
+  utils::NameMap<std::int64_t> _array_sizes;
 };
 
 // An array declared with more initial values than elements: "When declaring 'a' got 3 values for

@@ -8,7 +8,11 @@
 // leaves it as from any walk, with the innermost statement's position.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "openqasm3/ast.hpp"
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::parsing {
@@ -22,6 +26,19 @@ template <class D> class NodeSearch : public Visitor<D> {
       this->visit(root);
     } catch (const Found&) {
       return true;
+    }
+    return false;
+  }
+
+  // holds(program), the program's statements searched one by one, each asking for the subtree of
+  // the statement `ahead` places on: the `below` bytes under its node (see openqasm3/prefetch.hpp).
+  // How much pays depends on how much of each subtree the search enters: more than the list walk
+  // asks for when it enters expressions too.
+  bool holds_statements(openqasm3::ast::Program& program, std::size_t ahead, std::uintptr_t below) {
+    auto& statements = program.statements;
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      openqasm3::ast::prefetch_subtree_ahead(statements, i, ahead, below, 0);
+      if (statements[i] && holds(*statements[i])) return true;
     }
     return false;
   }
