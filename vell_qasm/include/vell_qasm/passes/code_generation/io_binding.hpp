@@ -110,6 +110,8 @@ class DeclarationsResolver : public Transformer<DeclarationsResolver> {
   // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();
 
+  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
+
   // A TavoDeclaration flagged input or output; UnsupportedTypeError for another keyword.
   openqasm3::ast::Rewrite visit_IODeclaration(const openqasm3::ast::Ptr<openqasm3::ast::IODeclaration>& node) override;
   // A TavoDeclaration with both flags false; AssertionError "In this step, the we should receive

@@ -12,30 +12,10 @@
 #include <cstdint>
 
 #include "openqasm3/ast.hpp"
-#include "openqasm3/prefetch.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::parsing {
-
-// Called before the walk of statements[i]: asks for the `below` bytes under the node of the statement
-// `ahead` places on, and its node, where the parser put its subtree (see openqasm3/prefetch.hpp).
-// How much pays depends on how much of each subtree the walk enters: a walk into every expression
-// is served best by more than the list walks ask for. Four lines per round: a long window costs
-// few instructions beyond its prefetches.
-template <class List>
-[[gnu::always_inline]] inline void prefetch_statement_ahead(const List& statements, std::size_t i, std::size_t ahead,
-                                                            std::uintptr_t below) {
-  if (i + ahead >= statements.size() || statements[i + ahead] == nullptr) return;
-  const auto at = reinterpret_cast<std::uintptr_t>(statements[i + ahead].get());
-  std::uintptr_t line = at - below;
-  for (; line + 3 * 64 <= at; line += 4 * 64) {
-    __builtin_prefetch(reinterpret_cast<const void*>(line));
-    __builtin_prefetch(reinterpret_cast<const void*>(line + 64));
-    __builtin_prefetch(reinterpret_cast<const void*>(line + 2 * 64));
-    __builtin_prefetch(reinterpret_cast<const void*>(line + 3 * 64));
-  }
-  for (; line <= at; line += 64) __builtin_prefetch(reinterpret_cast<const void*>(line));
-}
 
 template <class D> class NodeSearch : public Visitor<D> {
  public:
@@ -51,11 +31,14 @@ template <class D> class NodeSearch : public Visitor<D> {
   }
 
   // holds(program), the program's statements searched one by one, each asking for the subtree of
-  // the statement `ahead` places on (prefetch_statement_ahead).
-  bool holds_statements(openqasm3::ast::Program& program, std::size_t ahead, std::uintptr_t below) {
+  // the statement `ahead` places on (`below` bytes) and, when `blocks_ahead` is not 0, for the
+  // blocks of the one `blocks_ahead` places on (statement_prefetch.hpp).
+  bool holds_statements(openqasm3::ast::Program& program, std::size_t ahead, std::uintptr_t below,
+                        std::size_t blocks_ahead = 0) {
     auto& statements = program.statements;
     for (std::size_t i = 0; i < statements.size(); ++i) {
       prefetch_statement_ahead(statements, i, ahead, below);
+      if (blocks_ahead != 0) prefetch_blocks_ahead(statements, i, blocks_ahead);
       if (statements[i] && holds(*statements[i])) return true;
     }
     return false;
