@@ -36,10 +36,14 @@ template <class D> class NodeSearch : public Visitor<D> {
   bool holds_statements(openqasm3::ast::Program& program, std::size_t ahead, std::uintptr_t below,
                         std::size_t blocks_ahead = 0) {
     auto& statements = program.statements;
-    for (std::size_t i = 0; i < statements.size(); ++i) {
-      prefetch_statement_ahead(statements, i, ahead, below);
-      if (blocks_ahead != 0) prefetch_blocks_ahead(statements, i, blocks_ahead);
-      if (statements[i] && holds(*statements[i])) return true;
+    try {
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        prefetch_statement_ahead(statements, i, ahead, below);
+        if (blocks_ahead != 0) prefetch_blocks_ahead(statements, i, blocks_ahead);
+        this->visit(statements[i]);  // through its handle, as the list walk reaches it
+      }
+    } catch (const Found&) {
+      return true;
     }
     return false;
   }
