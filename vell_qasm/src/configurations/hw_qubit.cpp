@@ -13,7 +13,8 @@ namespace {
 // and mostly live as long as the tree. Taking each from the general allocator cost more than
 // making the node, so they are carved from slabs of kSlots nodes: a thread carves from its own
 // slab, and a slab is handed back when it is used up (or its thread ends) and its last node is
-// freed. A node may be freed on any thread: only the slab's count is shared.
+// freed. A node may be freed on any thread: only the slab's count is shared. Outside a compilation's
+// node arena every node comes from a slab; inside one, those made in order.
 struct Slab {
   // The count starts biased so that nodes freed while the slab is still being carved cannot bring
   // it to zero; retiring the slab removes the bias less the nodes made from it.
@@ -93,10 +94,6 @@ template <class T> struct SlabAllocator {
   }
   template <class U> bool operator==(const SlabAllocator<U>&) const { return true; }
 };
-
-}  // namespace
-
-namespace {
 
 // The name of hardware qubit `index`: "$" and the index, in `buffer`.
 std::string_view hw_qubit_name(HwQubitIndex index, char (&buffer)[24]) {

@@ -67,7 +67,6 @@ UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) :
 
 DeclarationsResolver::DeclarationsResolver() {}
 
-
 // The generic walk of the program's statements, each rewritten in its place (every handler here
 // puts one statement in the place of one), asking ahead for the element arrays of the blocks the
 // walk will enter: they lie outside the node arena, where no subtree window reaches (see

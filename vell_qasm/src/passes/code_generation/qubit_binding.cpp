@@ -7,6 +7,7 @@
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 #include "vell_qasm/passes/code_resolving/expr_folding.hpp"
 #include "vell_qasm/passes/parsing/node_search.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 
 namespace vell_qasm::passes::code_generation {
 

@@ -110,6 +110,7 @@ class DeclarationsResolver : public Transformer<DeclarationsResolver> {
   // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();
 
+  // The generic walk of the program's statements, each rewritten where it stands.
   openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
 
   // A TavoDeclaration flagged input or output; UnsupportedTypeError for another keyword.
