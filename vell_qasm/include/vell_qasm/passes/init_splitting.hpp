@@ -79,12 +79,7 @@ template <class D> class DeclarationInitSplitting : public Transformer<D> {
           ++next;
           if (at->end() - next > 4) ast::prefetch_subtree(statements[*(next + 4)].get());
         } else {
-          // Ahead: the statement nodes, and the subtrees of those the walk enters.
-          prefetch_statements_ahead(statements, i, [this](const ast::QASMNode& ahead) {
-            const ast::NodeKind kind = ahead.kind();
-            if (kind == ast::NodeKind::External || this->walk_of(kind) != ast::detail::NodeWalk::skip)
-              ast::prefetch_subtree(&ahead);
-          });
+          ast::prefetch_subtree_ahead(statements, i);
         }
         ast::NodePtr& statement = statements[i];
         if (!statement) continue;

@@ -11,6 +11,7 @@
 #include "vell_qasm/passes/code_resolving/name_table.hpp"
 #include "vell_qasm/passes/constants.hpp"
 #include "openqasm3/prefetch.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 #include "vell_qasm/passes/statement_walk.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
@@ -702,8 +703,9 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
     try {
       for (std::size_t i = 0; i < statements.size(); ++i) {
         // A long program's tree outgrows the caches: the statement a few places ahead is asked
-        // for, with its subtree.
+        // for, with its subtree, and nearer, the arrays of its blocks (outside the subtree).
         ast::prefetch_subtree_ahead(statements, i);
+        prefetch_blocks_ahead(statements, i, 4);
         if (!statements[i]) continue;
         const std::size_t first = replacements.size();
         if (_rewrite_statement(statements[i], replacements)) continue;

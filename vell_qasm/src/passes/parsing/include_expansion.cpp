@@ -12,7 +12,6 @@
 
 #include "openqasm3/parser.hpp"
 #include "vell_qasm/errors.hpp"
-#include "vell_qasm/passes/statement_walk.hpp"
 
 namespace vell_qasm::passes::parsing {
 
@@ -119,7 +118,7 @@ std::size_t IncludeExpansion::find_include(const std::vector<ast::NodePtr>& stat
   const std::size_t size = statements.size();
   for (std::size_t i = from; i < size; ++i) {
     // Only the statement nodes are read: a long program's are asked for well ahead of the scan.
-    if (i + kStatementNodeAhead < size) __builtin_prefetch(statements[i + kStatementNodeAhead].get());
+    if (i + 16 < size) __builtin_prefetch(statements[i + 16].get());
     if (ast::isa<ast::Include>(statements[i])) return i;
   }
   return size;
