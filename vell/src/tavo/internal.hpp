@@ -74,6 +74,9 @@ struct SizedPool {
     if (l.head == nullptr) l.head = pool().refill();
     BlockPool::Free* block = l.head;
     l.head = block->next;
+    // The next block is the next record of this size: asked for now, it is in the cache by
+    // then, rather than read (for its link) and written (the record) on two misses.
+    __builtin_prefetch(l.head, 1);
     return block;
   }
   static void give(void* p) {

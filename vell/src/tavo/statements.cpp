@@ -292,7 +292,7 @@ void advance_input_stream(const Expr& variable) {
 
 ResultStreamSource declare_stream() {
   Frame& frame = current("declare_stream");
-  auto info = std::make_shared<StreamInfo>();
+  auto info = make_pooled<StreamInfo>();
   info->program_id = frame.program->id;
   {
     std::lock_guard lock(frame.program->mutex);
