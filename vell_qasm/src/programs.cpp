@@ -75,6 +75,11 @@ void VariablesDB::grow() {
   }
 }
 
+void VariablesDB::prefetch(std::string_view name) const {
+  if (slots_.empty()) return;
+  __builtin_prefetch(&slots_[hash_of(name) & (slots_.size() - 1)]);
+}
+
 const VariablesDB::Slot* VariablesDB::slot_of(std::string_view name) const {
   if (slots_.empty()) return nullptr;
   const Slot& slot = slots_[probe(name, hash_of(name))];

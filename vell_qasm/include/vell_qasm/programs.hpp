@@ -135,6 +135,9 @@ class VariablesDB {
   tavo_var::TavoVarPtr get(const VariableSignature& key) const;
   // The wrapper stored under `name`, or null when there is none.
   const tavo_var::TavoVarPtr* find(std::string_view name) const;
+  // Asks the memory system for the place of `name` in the table, ahead of a lookup or insertion
+  // of it: a hint only, nothing is read or changed.
+  void prefetch(std::string_view name) const;
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }

@@ -244,18 +244,111 @@ void CodeGenerationVisitor::visit_FunctionCall(ast::FunctionCall& node) { call_f
 
 namespace {
 
+// Emitting a statement follows pointers from its node: to its operands' nodes, which the steps
+// that rewrote them made far from the statement (hardware qubits, folded expressions), to the
+// lists that hold them, and for a declaration to its variable wrapper and the wrapper's place in
+// the variables table. In a tree that outgrows the caches each hop is a miss; asking for one hop
+// per statement, a statement ahead of the next, lets every line arrive before it is read.
+
+// What the fields of `node` point to (two statements ahead: the node itself has arrived).
+void prefetch_fields(const ast::QASMNode& node) {
+  switch (node.library_kind()) {
+    case ast::NodeKind::QuantumGate: {
+      const auto& gate = static_cast<const ast::QuantumGate&>(node);
+      __builtin_prefetch(gate.qubits.data());
+      __builtin_prefetch(gate.arguments.data());
+      return;
+    }
+    case ast::NodeKind::ClassicalAssignment: {
+      const auto& assignment = static_cast<const ast::ClassicalAssignment&>(node);
+      __builtin_prefetch(assignment.lvalue.get());
+      __builtin_prefetch(assignment.rvalue.get());
+      return;
+    }
+    case ast::NodeKind::QuantumMeasurementStatement: {
+      const auto& measurement = static_cast<const ast::QuantumMeasurementStatement&>(node);
+      __builtin_prefetch(measurement.measure.get());
+      __builtin_prefetch(measurement.target.get());
+      return;
+    }
+    case ast::NodeKind::BranchingStatement: {
+      const auto& branch = static_cast<const ast::BranchingStatement&>(node);
+      __builtin_prefetch(branch.condition.get());
+      __builtin_prefetch(branch.if_block.data());
+      return;
+    }
+    case ast::NodeKind::WhileLoop:
+      __builtin_prefetch(static_cast<const ast::WhileLoop&>(node).while_condition.get());
+      return;
+    case ast::NodeKind::External:
+      if (const auto* declaration = ast::dyn_cast<TavoDeclaration>(&node)) __builtin_prefetch(declaration->var.get());
+      return;
+    default:
+      return;
+  }
+}
+
+void prefetch_children(const ast::ExprPtr& expression) {
+  if (const auto* binary = ast::dyn_cast<ast::BinaryExpression>(expression.get())) {
+    __builtin_prefetch(binary->lhs.get());
+    __builtin_prefetch(binary->rhs.get());
+  }
+}
+
+// What those point to in turn (one statement ahead).
+void prefetch_operands(const ast::QASMNode& node, const programs::VariablesDB& variables) {
+  switch (node.library_kind()) {
+    case ast::NodeKind::QuantumGate: {
+      const auto& gate = static_cast<const ast::QuantumGate&>(node);
+      for (const ast::NodePtr& qubit : gate.qubits) __builtin_prefetch(qubit.get());
+      for (const ast::ExprPtr& argument : gate.arguments) __builtin_prefetch(argument.get());
+      return;
+    }
+    case ast::NodeKind::ClassicalAssignment:
+      prefetch_children(static_cast<const ast::ClassicalAssignment&>(node).rvalue);
+      return;
+    case ast::NodeKind::QuantumMeasurementStatement:
+      if (const auto* measure =
+              ast::dyn_cast<ast::QuantumMeasurement>(static_cast<const ast::QuantumMeasurementStatement&>(node).measure.get()))
+        __builtin_prefetch(measure->qubit.get());
+      return;
+    case ast::NodeKind::BranchingStatement: {
+      const auto& branch = static_cast<const ast::BranchingStatement&>(node);
+      prefetch_children(branch.condition);
+      if (!branch.if_block.empty()) __builtin_prefetch(branch.if_block.front().get());
+      return;
+    }
+    case ast::NodeKind::WhileLoop:
+      prefetch_children(static_cast<const ast::WhileLoop&>(node).while_condition);
+      return;
+    case ast::NodeKind::External:
+      if (const auto* declaration = ast::dyn_cast<TavoDeclaration>(&node); declaration && declaration->var)
+        variables.prefetch(declaration->var->name());
+      return;
+    default:
+      return;
+  }
+}
+
 // Visits `statements` in order. A long program's tree outgrows the caches: the statement a few
-// places ahead is asked for, with its subtree, while this one is emitted.
-template <class Element> void visit_in_order(ast::QASMVisitor& visitor, std::span<const ast::Ptr<Element>> statements) {
+// places ahead is asked for, with its subtree, and the nodes the next two statements lead to (see
+// above), while this one is emitted.
+template <class Element>
+void visit_in_order(ast::QASMVisitor& visitor, const programs::VariablesDB& variables,
+                    std::span<const ast::Ptr<Element>> statements) {
   for (std::size_t i = 0; i < statements.size(); ++i) {
     ast::prefetch_subtree_ahead(statements, i, 4);
+    if (i + 2 < statements.size() && statements[i + 2]) prefetch_fields(*statements[i + 2]);
+    if (i + 1 < statements.size() && statements[i + 1]) prefetch_operands(*statements[i + 1], variables);
     visitor.visit(statements[i]);
   }
 }
 
 }  // namespace
 
-void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) { visit_in_order(*this, statements); }
+void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) {
+  visit_in_order(*this, _context.variables_db(), statements);
+}
 
 void CodeGenerationVisitor::visit_BranchingStatement(ast::BranchingStatement& node) {
   const bool has_if = !node.if_block.empty();
@@ -563,7 +656,7 @@ void CodeGenerationVisitor::visit_SwitchStatement(ast::SwitchStatement& node) {
 }
 
 void CodeGenerationVisitor::visit_Program(ast::Program& node) {
-  visit_in_order(*this, std::span<const ast::NodePtr>(node.statements));
+  visit_in_order(*this, _context.variables_db(), std::span<const ast::NodePtr>(node.statements));
 }
 
 void CodeGenerationVisitor::visit_CompoundStatement(ast::CompoundStatement& node) { _visit_all(node.statements); }
