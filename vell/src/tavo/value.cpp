@@ -210,10 +210,10 @@ Expr make(A&&... args) {
   return detail::Access::expr(detail::make_pooled<const ExprNode>(std::forward<A>(args)...));
 }
 
-Expr unary_node(NodeKind kind, int op, DType type, std::string_view operation, const Value& operand,
-                const Operand& a) {
-  return make(kind, type, joined_depth(operation, a, nullptr), a.node ? a.node->program_id : 0, nullptr, op, operand,
-              Value());
+template <class V>
+Expr unary_node(NodeKind kind, int op, DType type, std::string_view operation, V&& operand, const Operand& a) {
+  return make(kind, type, joined_depth(operation, a, nullptr), a.node ? a.node->program_id : 0, nullptr, op,
+              std::forward<V>(operand), Value());
 }
 
 }  // namespace
@@ -314,7 +314,11 @@ std::string_view operation_name(BinaryOp op) {
 }
 }  // namespace
 
-Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
+namespace {
+
+// binary() of operands copied (L, R const Value&) or handed over (Value&&).
+template <class L, class R>
+Expr make_binary(BinaryOp op, L&& lhs, R&& rhs) {
   const std::string_view operation = operation_name(op);
   Operand a = scalar_operand(operation, lhs);
   Operand b = scalar_operand(operation, rhs);
@@ -324,10 +328,13 @@ Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
   }
   const DType type = binary_type(op, operation, lhs, rhs, a, b);
   const std::uint64_t program = joined_program(operation, a, b);
-  return make(NodeKind::Binary, type, joined_depth(operation, a, &b), program, nullptr, static_cast<int>(op), lhs, rhs);
+  const int depth = joined_depth(operation, a, &b);
+  return make(NodeKind::Binary, type, depth, program, nullptr, static_cast<int>(op), std::forward<L>(lhs),
+              std::forward<R>(rhs));
 }
 
-Expr unary(UnaryOp op, const Value& operand) {
+template <class V>
+Expr make_unary(UnaryOp op, V&& operand) {
   const std::string_view operation = op == UnaryOp::Neg ? "operator -" : "operator ~";
   Operand a = scalar_operand(operation, operand);
   if (!a.node) {
@@ -341,8 +348,15 @@ Expr unary(UnaryOp op, const Value& operand) {
     }
     type = DType::Bool;
   }
-  return unary_node(NodeKind::Unary, static_cast<int>(op), type, operation, operand, a);
+  return unary_node(NodeKind::Unary, static_cast<int>(op), type, operation, std::forward<V>(operand), a);
 }
+
+}  // namespace
+
+Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) { return make_binary(op, lhs, rhs); }
+Expr binary(BinaryOp op, Value&& lhs, Value&& rhs) { return make_binary(op, std::move(lhs), std::move(rhs)); }
+Expr unary(UnaryOp op, const Value& operand) { return make_unary(op, operand); }
+Expr unary(UnaryOp op, Value&& operand) { return make_unary(op, std::move(operand)); }
 
 std::string_view Math::name(MathFunction function) {
   static constexpr std::string_view kNames[] = {"sqrt", "exp", "ln", "sin", "cos", "atan"};

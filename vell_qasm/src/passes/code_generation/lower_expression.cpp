@@ -34,7 +34,7 @@ bool LoweredValue::is_sdk() const {
 
 LoweredValue LoweredValue::bit_register(vell::tavo::Expr array, std::string name, std::int64_t size) {
   LoweredValue value(std::move(array));
-  value.register_ = BitRegister{std::move(name), size};
+  value.register_ = std::make_shared<const BitRegister>(BitRegister{std::move(name), size});
   return value;
 }
 
@@ -258,20 +258,16 @@ LoweredValue from_plain(const PlainValue& value) {
 
 // `op` of two scalars, plain or SDK. `division` decides "/" of two integral plain values; of two
 // integral SDK operands "/" is the SDK's integer division, which rounds as floor_for_integers.
-LoweredValue combine(Op op, const LoweredValue& l, const LoweredValue& r, plain::Division division) {
+// The operands are taken over: their expressions move into the one built, no reference count
+// changing hands.
+LoweredValue combine(Op op, LoweredValue&& l, LoweredValue&& r, plain::Division division) {
   if (l.is_sdk() || r.is_sdk()) {
-    // Operands are read where they are held; only a bit register's integer is built.
-    tavo::Value built_a, built_b;
-    const tavo::Value* held_a = l.held_scalar();
-    const tavo::Value* held_b = r.held_scalar();
-    if (!held_a) built_a = l.scalar();
-    if (!held_b) built_b = r.scalar();
-    const tavo::Value& a = held_a ? *held_a : built_a;
-    const tavo::Value& b = held_b ? *held_b : built_b;
-    if (op == Op::ne) return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, a, b));
+    tavo::Value a = std::move(l).scalar();
+    tavo::Value b = std::move(r).scalar();
+    if (op == Op::ne) return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, std::move(a), std::move(b)));
     if (op == Op::divide && division == plain::Division::floor_for_integers && is_integral(a) && is_integral(b))
-      return tavo::binary(tavo::BinaryOp::FloorDiv, a, b);
-    return tavo::binary(*sdk_operator(op), a, b);
+      return tavo::binary(tavo::BinaryOp::FloorDiv, std::move(a), std::move(b));
+    return tavo::binary(*sdk_operator(op), std::move(a), std::move(b));
   }
   return from_plain(plain::apply(op, *l.plain(), *r.plain(), division));
 }
@@ -293,12 +289,11 @@ LoweredValue to_cycles(const LoweredValue& ns) {
 
 // A duration operand as nanoseconds: a value that is not one yet is a duration variable, which
 // holds clock cycles.
-LoweredValue to_ns(const Term& term) {
-  if (term.ns) return term.value;
-  return combine(Op::times, term.value, LoweredValue(CYCLES_PER_NS), plain::Division::real);
+LoweredValue to_ns(Term&& term) {
+  if (term.ns) return std::move(term.value);
+  return combine(Op::times, std::move(term.value), LoweredValue(CYCLES_PER_NS), plain::Division::real);
 }
 
-LoweredValue finished(const Term& term) { return term.ns ? to_cycles(term.value) : term.value; }
 LoweredValue finished(Term&& term) { return term.ns ? to_cycles(term.value) : std::move(term.value); }
 
 void refuse_lists(const char* symbol, const LoweredValue& l, const LoweredValue& r) {
@@ -307,50 +302,53 @@ void refuse_lists(const char* symbol, const LoweredValue& l, const LoweredValue&
                     (l.is_list() ? l : r).text());
 }
 
-Term apply_binary(Op op, const Term& l, const Term& r) {
+// Both operands are taken over (see combine).
+Term apply_binary(Op op, Term&& l, Term&& r) {
   if (!is_lowered_operator(op)) throw NotImplementedError("Binary expression undefined: ", ast::enum_repr(op));
   refuse_lists(ast::symbol(op).data(), l.value, r.value);
-  if (!l.ns && !r.ns) return {combine(op, l.value, r.value, plain::Division::floor_for_integers)};
+  if (!l.ns && !r.ns) return {combine(op, std::move(l.value), std::move(r.value), plain::Division::floor_for_integers)};
   // Duration arithmetic stays in exact nanoseconds; the whole expression is converted once.
   switch (op) {
     case Op::plus:
     case Op::minus:
-      return {combine(op, to_ns(l), to_ns(r), plain::Division::real), true};
+      return {combine(op, to_ns(std::move(l)), to_ns(std::move(r)), plain::Division::real), true};
     case Op::gt:
     case Op::ge:
     case Op::lt:
     case Op::le:
     case Op::eq:
     case Op::ne:
-      return {combine(op, to_ns(l), to_ns(r), plain::Division::real)};
+      return {combine(op, to_ns(std::move(l)), to_ns(std::move(r)), plain::Division::real)};
     case Op::times:
-      if (l.ns != r.ns) return {combine(op, l.value, r.value, plain::Division::real), true};
+      if (l.ns != r.ns) return {combine(op, std::move(l.value), std::move(r.value), plain::Division::real), true};
       break;
     case Op::divide:
-      if (l.ns && !r.ns) return {combine(op, l.value, r.value, plain::Division::real), true};
-      return {combine(op, to_ns(l), to_ns(r), plain::Division::real)};  // a ratio of two durations
+      if (l.ns && !r.ns) return {combine(op, std::move(l.value), std::move(r.value), plain::Division::real), true};
+      // a ratio of two durations
+      return {combine(op, to_ns(std::move(l)), to_ns(std::move(r)), plain::Division::real)};
     default:
       break;
   }
-  return {combine(op, finished(l), finished(r), plain::Division::floor_for_integers)};
+  return {combine(op, finished(std::move(l)), finished(std::move(r)), plain::Division::floor_for_integers)};
 }
 
-Term apply_unary(ast::UnaryOperator op, const Term& operand) {
+Term apply_unary(ast::UnaryOperator op, Term&& operand) {
   if (op != ast::UnaryOperator::negate && op != ast::UnaryOperator::logical_not)
     throw NotImplementedError("Unary expression undefined: ", ast::enum_repr(op));
   if (operand.value.is_list())
     throw TypeError("An array literal cannot be an operand of \"" + std::string(ast::symbol(op)) +
                     "\": " + operand.value.text());
   const bool negate = op == ast::UnaryOperator::negate;
-  const LoweredValue value = negate ? operand.value : finished(operand);
+  const bool ns = negate && operand.ns;
+  LoweredValue value = negate ? std::move(operand.value) : finished(std::move(operand));
   if (value.is_sdk()) {
-    const tavo::Value scalar = value.scalar();
+    tavo::Value scalar = std::move(value).scalar();
     // ! of a number is whether it is zero: the SDK's ~ negates bools only.
     if (!negate && tavo::dtype_of(scalar) != tavo::DType::Bool)
-      return {tavo::binary(tavo::BinaryOp::Eq, scalar, std::int64_t{0})};
-    return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, scalar), negate && operand.ns};
+      return {tavo::binary(tavo::BinaryOp::Eq, std::move(scalar), tavo::Value(std::int64_t{0}))};
+    return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, std::move(scalar)), ns};
   }
-  return {from_plain(plain::apply(op, *value.plain())), negate && operand.ns};
+  return {from_plain(plain::apply(op, *value.plain())), ns};
 }
 
 class Lowering {
@@ -388,7 +386,7 @@ class Lowering {
     if (!node.lhs || !ast::isa<ast::BinaryExpression>(*node.lhs)) {  // no chain
       Term lhs = term(node.lhs);
       Term rhs = term(node.rhs);
-      return apply_binary(node.op, lhs, rhs);
+      return apply_binary(node.op, std::move(lhs), std::move(rhs));
     }
     // The links go on one stack shared by every chain being lowered (right operands nest
     // chains of their own): each chain takes the part above `base`, read by position since
@@ -408,7 +406,7 @@ class Lowering {
       const ast::BinaryExpression& link = *chain[i];
       // Both operands first: a failure inside an operand comes before any operator failure.
       Term rhs = term(link.rhs);
-      value = apply_binary(link.op, value, rhs);
+      value = apply_binary(link.op, std::move(value), std::move(rhs));
     }
     return value;
   }

@@ -52,6 +52,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -134,7 +135,8 @@ class LoweredValue {
   vell::tavo::Value register_integer() const;
 
   std::variant<vell::tavo::Value, List> value_;
-  std::optional<BitRegister> register_;
+  // Seldom set, and shared by copies: a lowered value stays small to move.
+  std::shared_ptr<const BitRegister> register_;
 };
 
 // Lowers `oq_expression` with the variables of `variables_db` (read only). A null expression is an
