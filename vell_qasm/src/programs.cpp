@@ -132,10 +132,10 @@ vell::tavo::Program Tavo1Program::dsl_program() const {
   return _program->program();
 }
 
-std::string Tavo1Program::declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output,
-                                           bool is_stream) {
+const std::string& Tavo1Program::declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output,
+                                                  bool is_stream) {
   check(var != nullptr, "declare_variable needs a variable wrapper, got null");
-  return with_program_scope(*this, [&] {
+  return with_program_scope(*this, [&]() -> const std::string& {
     var->declare(is_input && is_stream, is_output && is_stream);
     _variables_db.insert_or_assign(VariableSignature{var->name()}, var);
     if (is_input) _inputs.push_back(var->name());

@@ -194,7 +194,7 @@ class Tavo1Program : public Program {
   // streamed output), records it under its name, replacing an earlier entry of that name, and
   // appends the name to `inputs` and/or `outputs` (no duplicate check). Returns the name. When
   // the declaration fails nothing is recorded.
-  std::string declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output, bool is_stream);
+  const std::string& declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output, bool is_stream);
   // The whole variable; a list only fits an array.
   void assign(const std::string& target, const tavo_var::ScalarOrList& value);
   // One element of an array; tavo_var::IndexingVariableException for a scalar.

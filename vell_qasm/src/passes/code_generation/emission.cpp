@@ -96,7 +96,7 @@ LoweredValue CodeGenerationVisitor::_lower_expression(const ast::ExprPtr& oq_exp
 
 void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) { _declare_variable(node, handle()); }
 
-std::string CodeGenerationVisitor::_declare_variable(TavoDeclaration& node, const ast::NodePtr& handle) {
+const std::string& CodeGenerationVisitor::_declare_variable(TavoDeclaration& node, const ast::NodePtr& handle) {
   const tavo_var::TavoVarPtr& var = node.var;
   check(var != nullptr, "A TavoDeclaration carries its variable");
   std::optional<tavo_var::ScalarOrList> input_value;
@@ -429,7 +429,7 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
   std::string name = node.identifier->name;
   if (name == "_") name = "_" + std::to_string(_underscore_counter++);
   auto declaration = ast::make<TavoDeclaration>(name, node.type);
-  const std::string declared = _declare_variable(*declaration, declaration);
+  const std::string& declared = _declare_variable(*declaration, declaration);
   const tavo::Expr iterator = _context[declared];
   check(iterator.is_variable());
 

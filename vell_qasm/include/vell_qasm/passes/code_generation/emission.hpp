@@ -150,9 +150,10 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void visit_CompoundStatement(openqasm3::ast::CompoundStatement& node) override;
   void visit_Box(openqasm3::ast::Box& node) override;
 
-  // Declares the wrapper of `node` (see the top of this file for streams and values); returns its name.
-  // `handle`: the declaration's handle, or null when it has none.
-  std::string _declare_variable(TavoDeclaration& node, const openqasm3::ast::NodePtr& handle);
+  // Declares the wrapper of `node` (see the top of this file for streams and values); returns its
+  // name, which lives as long as the wrapper. `handle`: the declaration's handle, or null when it
+  // has none.
+  const std::string& _declare_variable(TavoDeclaration& node, const openqasm3::ast::NodePtr& handle);
   // Plain "=" only: AssertionError "Only regular assignment is supported" otherwise.
   void visit_ClassicalAssignment(openqasm3::ast::ClassicalAssignment& node) override;
   // `target` is an Identifier or an IndexedIdentifier with one index (AssertionError "Only
