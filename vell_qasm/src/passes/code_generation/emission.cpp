@@ -304,9 +304,13 @@ void prefetch_operands(const ast::QASMNode& node, const programs::VariablesDB& v
       for (const ast::ExprPtr& argument : gate.arguments) __builtin_prefetch(argument.get());
       return;
     }
-    case ast::NodeKind::ClassicalAssignment:
-      prefetch_children(static_cast<const ast::ClassicalAssignment&>(node).rvalue);
+    case ast::NodeKind::ClassicalAssignment: {
+      const auto& assignment = static_cast<const ast::ClassicalAssignment&>(node);
+      prefetch_children(assignment.rvalue);
+      if (const auto* identifier = ast::dyn_cast<ast::Identifier>(assignment.lvalue.get()))
+        variables.prefetch(identifier->name);
       return;
+    }
     case ast::NodeKind::QuantumMeasurementStatement:
       if (const auto* measure =
               ast::dyn_cast<ast::QuantumMeasurement>(static_cast<const ast::QuantumMeasurementStatement&>(node).measure.get()))
