@@ -94,7 +94,11 @@ LoweredValue CodeGenerationVisitor::_lower_expression(const ast::ExprPtr& oq_exp
   return lower_expression(oq_expression, _context.variables_db());
 }
 
-void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) { _declare_variable(node, handle()); }
+void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) {
+  // Only a refused input holds the handle: it is made (a reference count up and down) for that
+  // case alone.
+  _declare_variable(node, _is_inside_scope && node.is_input ? handle() : nullptr);
+}
 
 const std::string& CodeGenerationVisitor::_declare_variable(TavoDeclaration& node, const ast::NodePtr& handle) {
   const tavo_var::TavoVarPtr& var = node.var;
@@ -125,7 +129,7 @@ void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const 
   } else if (auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get())) {
     check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
     check(indexed->name != nullptr, "An indexed identifier names its array");
-    const LoweredValue index = _lower_expression(extract_single_index(indexed->indices.front()));
+    const LoweredValue index = lower_expression(single_index(indexed->indices.front()), _context.variables_db());
     _context.assign_at_index(indexed->name->name, index.scalar(), value.scalar());
   } else {
     throw ValueError("Unexpected target type - " + class_text(target));
@@ -344,7 +348,9 @@ void visit_in_order(ast::QASMVisitor& visitor, const programs::VariablesDB& vari
     ast::prefetch_subtree_ahead(statements, i, 4);
     if (i + 2 < statements.size() && statements[i + 2]) prefetch_fields(*statements[i + 2]);
     if (i + 1 < statements.size() && statements[i + 1]) prefetch_operands(*statements[i + 1], variables);
-    visitor.visit(statements[i]);
+    // As visit() does, with the statement's own handle: visit() takes a handle to a node, which
+    // a statement's handle would be converted into, a reference count up and down.
+    if (const auto& statement = statements[i]) statement->accept(visitor, ast::detail::handle_ref(statement));
   }
 }
 
@@ -432,8 +438,8 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
 
   std::string name = node.identifier->name;
   if (name == "_") name = "_" + std::to_string(_underscore_counter++);
-  auto declaration = ast::make<TavoDeclaration>(name, node.type);
-  const std::string& declared = _declare_variable(*declaration, declaration);
+  const ast::NodePtr declaration = ast::make<TavoDeclaration>(name, node.type);
+  const std::string& declared = _declare_variable(static_cast<TavoDeclaration&>(*declaration), declaration);
   const tavo::Expr iterator = _context[declared];
   check(iterator.is_variable());
 

@@ -462,7 +462,7 @@ class Lowering {
     const std::string& name = static_cast<const ast::Identifier&>(*node.collection).name;
     const tavo_var::TavoArr* array = variable(name).as_array();
     if (!array) throw tavo_var::IndexingVariableException(name);
-    LoweredValue idx = lower(extract_single_index(node.index));
+    LoweredValue idx = lower(single_index(node.index));
     return array->get_single_index(idx.scalar());
   }
 
@@ -486,12 +486,24 @@ LoweredValue lower_expression(const ast::ExprPtr& oq_expression, const Variables
   return Lowering(variables_db).lower(oq_expression);
 }
 
-ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
+namespace {
+
+const ast::NodePtr& single_index_node(const ast::IndexElement& index) {
   const auto* list = std::get_if<ast::IndexList>(&index);
   check(list != nullptr && list->size() == 1, "Only single index is supported.");
-  auto expression = ast::dyn_cast<ast::Expression>(list->front());
-  check(expression != nullptr, "A range (slice) as an index is not supported; index one element at a time.");
-  return expression;
+  check(list->front() != nullptr && ast::isa<ast::Expression>(*list->front()),
+        "A range (slice) as an index is not supported; index one element at a time.");
+  return list->front();
+}
+
+}  // namespace
+
+ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
+  return std::static_pointer_cast<ast::Expression>(single_index_node(index));
+}
+
+const ast::Expression& single_index(const ast::IndexElement& index) {
+  return static_cast<const ast::Expression&>(*single_index_node(index));
 }
 
 LoweredValue _parse_binary_expression(const ast::BinaryExpression& oq_expression, const VariablesDB& variables_db) {

@@ -167,7 +167,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void _run_block_in_context(Creator&& context_creator, std::span<const openqasm3::ast::StmtPtr> block,
                              Args&&... context_creator_args) {
     vell::tavo::ScopeGuard scope = context_creator(std::forward<Args>(context_creator_args)...);
-    for (const openqasm3::ast::StmtPtr& statement : block) visit(statement);
+    _visit_all(block);
   }
 
  private:

@@ -150,6 +150,8 @@ LoweredValue lower_expression(const openqasm3::ast::ExprPtr& oq_expression,
 // supported." unless `index` is a list of exactly one element (a discrete set fails too), and an
 // AssertionError without message when that element is not an expression (a range).
 openqasm3::ast::ExprPtr extract_single_index(const openqasm3::ast::IndexElement& index);
+// The same expression where it stands, without a handle of its own (no reference count changes).
+const openqasm3::ast::Expression& single_index(const openqasm3::ast::IndexElement& index);
 
 // The clock cycles of a duration of `value` units (see the top of this file).
 std::int64_t duration_cycles(double value, openqasm3::ast::TimeUnit unit);
