@@ -23,7 +23,8 @@ enum class Place { Statement, SwitchCase, SaveAll };
   throw TavoScopeError(std::string(operation), why);
 }
 
-Frame& current(std::string_view operation, Place place = Place::Statement) {
+// Inlined: every recorded statement asks it, and with `place` known the checks fold to two.
+[[gnu::always_inline]] inline Frame& current(std::string_view operation, Place place = Place::Statement) {
   auto& frames = open_frames();
   if (frames.empty()) refuse_place(operation, "no program scope is entered on this thread");
   Frame& top = frames.back();

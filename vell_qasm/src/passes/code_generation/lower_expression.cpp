@@ -1,5 +1,6 @@
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <compare>
@@ -227,28 +228,26 @@ namespace {
 
 using Op = ast::BinaryOperator;
 
-// The SDK operator of a binary operator, or nullopt for "!=" (built from "==") and the refused ones.
+// The SDK operator of a binary operator, or nullopt for "!=" (built from "==") and the refused
+// ones: read from a table by the operator's number, as every operator of every expression asks.
+constexpr auto kSdkOperators = [] {
+  std::array<std::optional<tavo::BinaryOp>, static_cast<std::size_t>(Op::power) + 1> table{};
+  const std::pair<Op, tavo::BinaryOp> pairs[] = {
+      {Op::divide, tavo::BinaryOp::Div}, {Op::shr, tavo::BinaryOp::Shr},     {Op::shl, tavo::BinaryOp::Shl},
+      {Op::gt, tavo::BinaryOp::Gt},      {Op::ge, tavo::BinaryOp::Ge},       {Op::lt, tavo::BinaryOp::Lt},
+      {Op::le, tavo::BinaryOp::Le},      {Op::plus, tavo::BinaryOp::Add},    {Op::bit_xor, tavo::BinaryOp::Xor},
+      {Op::bit_or, tavo::BinaryOp::Or},  {Op::bit_and, tavo::BinaryOp::And}, {Op::times, tavo::BinaryOp::Mul},
+      {Op::minus, tavo::BinaryOp::Sub},  {Op::eq, tavo::BinaryOp::Eq}};
+  for (const auto& [op, sdk] : pairs) table[static_cast<std::size_t>(op)] = sdk;
+  return table;
+}();
+
 std::optional<tavo::BinaryOp> sdk_operator(Op op) {
-  switch (op) {
-    case Op::divide: return tavo::BinaryOp::Div;
-    case Op::shr: return tavo::BinaryOp::Shr;
-    case Op::shl: return tavo::BinaryOp::Shl;
-    case Op::gt: return tavo::BinaryOp::Gt;
-    case Op::ge: return tavo::BinaryOp::Ge;
-    case Op::lt: return tavo::BinaryOp::Lt;
-    case Op::le: return tavo::BinaryOp::Le;
-    case Op::plus: return tavo::BinaryOp::Add;
-    case Op::bit_xor: return tavo::BinaryOp::Xor;
-    case Op::bit_or: return tavo::BinaryOp::Or;
-    case Op::bit_and: return tavo::BinaryOp::And;
-    case Op::times: return tavo::BinaryOp::Mul;
-    case Op::minus: return tavo::BinaryOp::Sub;
-    case Op::eq: return tavo::BinaryOp::Eq;
-    default: return std::nullopt;
-  }
+  const auto at = static_cast<std::size_t>(op);
+  return at < kSdkOperators.size() ? kSdkOperators[at] : std::nullopt;
 }
 
-bool is_lowered_operator(Op op) { return sdk_operator(op) || op == Op::ne; }
+bool is_lowered_operator(Op op) { return op == Op::ne || sdk_operator(op); }
 
 bool is_integral(const tavo::Value& value) { return tavo::dtype_of(value) != tavo::DType::Fixed; }
 
