@@ -151,9 +151,10 @@ void Tavo1Program::assign(const std::string& target, const tavo_var::ScalarOrLis
 void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::Value& index,
                                    const vell::tavo::Value& value) {
   with_program_scope(*this, [&] {
-    auto* array = dynamic_cast<tavo_var::TavoArr*>(&_variables_db.wrapper(target));
-    if (array == nullptr) throw tavo_var::IndexingVariableException(target);
-    array->assign_single(index, value);
+    tavo_var::TavoVarBase& variable = _variables_db.wrapper(target);
+    // as_array() tells what a dynamic_cast would, for the price of a load.
+    if (variable.as_array() == nullptr) throw tavo_var::IndexingVariableException(target);
+    static_cast<tavo_var::TavoArr&>(variable).assign_single(index, value);
   });
 }
 

@@ -125,7 +125,11 @@ void CodeGenerationVisitor::visit_ClassicalAssignment(ast::ClassicalAssignment& 
 
 void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const LoweredValue& value) {
   if (auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) {
-    _context.assign(identifier->name, value.for_target(_context[identifier->name].is_array()));
+    // The wrapper is looked up once, for its kind and for the assignment (as _context[name] and
+    // _context.assign(name, ...) would, one after the other).
+    tavo_var::TavoVarBase& variable = _context.variables_db().wrapper(identifier->name);
+    const tavo_var::ScalarOrList assigned = value.for_target(variable.tavo_value_exp().is_array());
+    programs::with_program_scope(_context, [&] { variable.assign(assigned); });
   } else if (auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get())) {
     check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
     check(indexed->name != nullptr, "An indexed identifier names its array");
