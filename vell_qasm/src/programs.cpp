@@ -103,7 +103,7 @@ tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const {
   return *slot->var;
 }
 
-void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var) {
+void VariablesDB::insert_or_assign(VariableSignature key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
   check(entries_.size() < kKeyApart, "VariablesDB holds fewer than 2^31 variables");
   if ((entries_.size() + 1) * 2 > slots_.size()) grow();
@@ -117,7 +117,7 @@ void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoV
     return;
   }
   slot = Slot{var.get(), hash, static_cast<std::uint32_t>(entries_.size()) | apart};
-  entries_.emplace_back(key, std::move(var));
+  entries_.emplace_back(std::move(key), std::move(var));
 }
 
 tavo_var::TavoVarPtr VariablesDB::get(const VariableSignature& key) const {

@@ -129,7 +129,8 @@ class VariablesDB {
   // The wrapper stored under `name`, as at() finds it, without reading the entry it sits in.
   tavo_var::TavoVarBase& wrapper(std::string_view name) const;
   // Inserts, or replaces the wrapper of an existing key. A null wrapper is an AssertionError.
-  void insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var);
+  // Both are taken over: a new entry is made of them, with no copy.
+  void insert_or_assign(VariableSignature key, tavo_var::TavoVarPtr var);
   bool contains(const VariableSignature& key) const { return find(key.name) != nullptr; }
   // The wrapper, or null when `key` is absent.
   tavo_var::TavoVarPtr get(const VariableSignature& key) const;

@@ -507,6 +507,7 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   std::vector<std::pair<std::uint32_t, std::size_t>> noted;
   std::vector<std::size_t> positions;  // by name number, then ascending
   std::vector<std::size_t> starts;     // name number -> its first place in positions; one more at the end
+  std::vector<std::size_t> fill;       // finish()'s scratch, kept for the next loop
   // Every loop met with its run, sorted by address at finish: a loop is recorded without an
   // allocation of its own.
   struct Loop {
@@ -573,11 +574,13 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     for (const auto& write : noted) ++starts[write.first + 1];
     for (std::size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
     positions.resize(noted.size());
-    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+    fill.assign(starts.begin(), starts.end() - 1);
     for (const auto& [number, position] : noted) positions[fill[number]++] = position;
     noted.clear();
     // A loop walked twice (a tree that shares a block) keeps its first run: both are the same.
-    std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return std::less<>()(a.loop, b.loop); });
+    // Most loops hold none: the sort (and its buffer) is left out for a single one.
+    if (loops.size() > 1)
+      std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return std::less<>()(a.loop, b.loop); });
   }
 
   // The run of `loop`, or none when the walk did not meet it.
