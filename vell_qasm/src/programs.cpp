@@ -1,5 +1,6 @@
 #include "vell_qasm/programs.hpp"
 
+#include <array>
 #include <cstring>
 
 namespace vell_qasm::programs {
@@ -75,19 +76,16 @@ void VariablesDB::grow() {
   }
 }
 
-void VariablesDB::prefetch(std::string_view name) const {
-  if (slots_.empty()) return;
-  __builtin_prefetch(&slots_[hash_of(name) & (slots_.size() - 1)]);
-}
+VariablesDB::HashedName VariablesDB::hashed(std::string_view name) { return {name, hash_of(name)}; }
 
-const VariablesDB::Slot* VariablesDB::slot_of(std::string_view name) const {
+const VariablesDB::Slot* VariablesDB::slot_of(const HashedName& name) const {
   if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[probe(name, hash_of(name))];
+  const Slot& slot = slots_[probe(name.name, name.hash)];
   return slot.entry == kEmpty ? nullptr : &slot;
 }
 
 const tavo_var::TavoVarPtr* VariablesDB::find(std::string_view name) const {
-  const Slot* slot = slot_of(name);
+  const Slot* slot = slot_of(hashed(name));
   return slot == nullptr ? nullptr : &entries_[slot->entry & ~kKeyApart].second;
 }
 
@@ -97,11 +95,13 @@ const tavo_var::TavoVarPtr& VariablesDB::at(std::string_view name) const {
   return *found;
 }
 
-tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const {
+tavo_var::TavoVarBase& VariablesDB::wrapper(const HashedName& name) const {
   const Slot* slot = slot_of(name);
-  if (slot == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name));
+  if (slot == nullptr) throw UndeclaredVariableReferenceException(VariableSignature::text_of(name.name));
   return *slot->var;
 }
+
+tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const { return wrapper(hashed(name)); }
 
 void VariablesDB::insert_or_assign(VariableSignature key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
@@ -160,7 +160,39 @@ void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::
 
 void Tavo1Program::save_all_outputs() {
   with_program_scope(*this, [&] {
-    for (const std::string& name : _outputs) _variables_db.wrapper(name).save();
+    // Each save reads the variable's slot, its wrapper and the wrapper's SDK node, one after the
+    // other: in a long program each is a miss of the caches. They are asked for in stages ahead,
+    // each stage far enough behind the one before for its memory to have arrived. `ahead` holds
+    // the outputs from the current one to the farthest asked for: hashed, and with the wrapper
+    // the slot points to once it is known.
+    constexpr std::size_t kNode = 4, kWrapper = 8, kSlot = 12, kRing = 16;
+    static_assert(kSlot < kRing);
+    struct Ahead {
+      VariablesDB::HashedName name;
+      const tavo_var::TavoVarBase* wrapper = nullptr;
+    };
+    std::array<Ahead, kRing> ahead;
+    const std::size_t n = _outputs.size();
+    for (std::size_t i = 0; i < kSlot && i < n; ++i) {
+      ahead[i].name = VariablesDB::hashed(_outputs[i]);
+      _variables_db.prefetch_slot(ahead[i].name);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + kSlot < n) {
+        Ahead& slot_stage = ahead[(i + kSlot) % kRing];
+        slot_stage.name = VariablesDB::hashed(_outputs[i + kSlot]);
+        _variables_db.prefetch_slot(slot_stage.name);
+      }
+      if (i + kWrapper < n) {
+        Ahead& wrapper_stage = ahead[(i + kWrapper) % kRing];
+        wrapper_stage.wrapper = _variables_db.wrapper_hint(wrapper_stage.name);
+        __builtin_prefetch(wrapper_stage.wrapper);
+      }
+      if (i + kNode < n) {
+        if (const auto* wrapper = ahead[(i + kNode) % kRing].wrapper) wrapper->prefetch_for_save();
+      }
+      _variables_db.wrapper(ahead[i % kRing].name).save();
+    }
   });
 }
 

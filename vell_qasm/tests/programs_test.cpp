@@ -225,6 +225,48 @@ TEST_F(Tavo1ProgramAssign, UnknownNamesAndScalarIndexingAreRefusedBeforeEmitting
 
 using Tavo1ProgramSave = Tavo1ProgramTest;
 
+TEST(Tavo1ProgramSaveMany, EveryOutputIsSavedInOrderUpToTheFirstThatCannotBe) {
+  // Saving looks a few outputs ahead while it saves: lists shorter and longer than that reach,
+  // with an output the table does not hold or one never declared anywhere along them.
+  struct Case {
+    std::size_t outputs;
+    std::size_t bad_at;  // == outputs: none
+    bool missing;        // the bad one: absent from the table, else entered but never declared
+  };
+  for (const Case& c : std::vector<Case>{{0, 0, false},  {1, 1, false},  {3, 3, false},  {4, 4, false},
+                                         {5, 5, false},  {13, 13, false}, {40, 40, false}, {40, 0, true},
+                                         {40, 3, false}, {40, 12, true},  {40, 39, false}, {9, 8, true}}) {
+    SCOPED_TRACE(testing::Message() << c.outputs << " outputs, bad at " << c.bad_at);
+    tavo::ProgramScope scope = tavo::program();
+    Tavo1Program program{scope};
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < c.outputs; ++i) {
+      const std::string name = "o" + std::to_string(i);
+      if (i != c.bad_at) {
+        program.declare_variable(int_var(name), false, true, true);
+      } else if (!c.missing) {
+        program.variables_db().insert_or_assign({name}, int_var(name));
+      }
+      names.push_back(name);
+    }
+    program.outputs() = names;
+    const std::string declarations = scope.program().listing();
+    std::string expected;
+    for (std::size_t i = 0; i < c.bad_at; ++i) {
+      const std::string n = std::to_string(i);
+      expected += "save v" + n + " -> s" + n + "\nstream_processing:\n  save_all s" + n + " \"o" + n + "\"\n";
+    }
+    if (c.bad_at == c.outputs) {
+      program.save_all_outputs();
+    } else if (c.missing) {
+      EXPECT_THROW(program.save_all_outputs(), UndeclaredVariableReferenceException);
+    } else {
+      EXPECT_THROW(program.save_all_outputs(), tavo_var::FetchingUndeclaredVariableException);
+    }
+    EXPECT_EQ(scope.program().listing().substr(declarations.size()), expected);
+  }
+}
+
 TEST_F(Tavo1ProgramSave, SavesInOrderAndStopsAtTheFirstOutputWithoutAStream) {
   program_.declare_variable(int_var("a"), false, true, true);
   program_.declare_variable(int_var("b"), false, true, false);

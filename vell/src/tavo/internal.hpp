@@ -485,9 +485,10 @@ void append_text(std::string& out, const Value& value);
 
 // A value's text, written to `out`: the one rendering of values, for Expr::text() (into a string)
 // and the listing (into its buffer). `Out` takes text(std::string_view), character(char),
-// integer(std::int64_t) and fixed(double).
+// integer(std::int64_t) and fixed(double). A Value's rendering is inlined into the node's, so that
+// an operand costs one call, not two.
 template <class Out>
-void render(Out& out, const Value& value);
+[[gnu::always_inline]] inline void render(Out& out, const Value& value);
 
 template <class Out>
 void render(Out& out, const ExprNode& node) {
@@ -533,7 +534,7 @@ void render(Out& out, const ExprNode& node) {
 }
 
 template <class Out>
-void render(Out& out, const Value& value) {
+[[gnu::always_inline]] inline void render(Out& out, const Value& value) {
   switch (value.index()) {
     case 0:
       out.text(*std::get_if<bool>(&value) ? std::string_view("true") : std::string_view("false"));

@@ -217,3 +217,74 @@ TEST(Listing, SaveAllTagsReadAsGivenQuotedLikeEveryName) {
   }
   EXPECT_EQ(listing, expected);
 }
+
+TEST(Listing, TextsKeptForReuseReadTheSameWhereverTheyStand) {
+  // The listing keeps the text of every name and element list it meets and copies it in whole
+  // words: each must read as itself next to any neighbour, at any depth, and when it is longer
+  // than what a stream is handed at a time.
+  std::vector<std::string> many;
+  for (int i = 0; i < 2500; ++i) many.push_back("element/" + std::to_string(i) + "/xy");
+  std::string many_joined;
+  for (const std::string& name : many) many_joined += (many_joined.empty() ? "\"" : ", \"") + name + "\"";
+  struct Case {
+    std::function<void()> body;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      // One list in both of its places, alternating; the same name as pulse and element.
+      {[] {
+         for (int i = 0; i < 2; ++i) {
+           tavo::align({"a", "b"});
+           tavo::wait(4, {"a", "b"});
+           tavo::play("a", "a");
+           tavo::measure("a", "b", tavo::declare(tavo::fixed, 0.0));
+         }
+       },
+       "align \"a\", \"b\"\nwait 4 on \"a\", \"b\"\nplay \"a\" on \"a\"\ndeclare v0: fixed = 0.0\nmeasure \"a\" on \"b\" -> v0\n"
+       "align \"a\", \"b\"\nwait 4 on \"a\", \"b\"\nplay \"a\" on \"a\"\ndeclare v1: fixed = 0.0\nmeasure \"a\" on \"b\" -> v1\n"},
+      // Names of 1 to 40 bytes between lines with other names.
+      {[] {
+         for (std::size_t n : {1, 7, 8, 31, 32, 33, 40}) {
+           tavo::play(std::string(n, 'p'), std::string(n, 'e'));
+           tavo::align({std::string(n, 'e'), "z"});
+         }
+       },
+       [] {
+         std::string text;
+         for (std::size_t n : {1, 7, 8, 31, 32, 33, 40}) {
+           const std::string p = "\"" + std::string(n, 'p') + "\"", e = "\"" + std::string(n, 'e') + "\"";
+           text += "play " + p + " on " + e + "\nalign " + e + ", \"z\"\n";
+         }
+         return text;
+       }()},
+      // Indentation far deeper than a word of spaces.
+      {[] {
+         std::vector<tavo::ScopeGuard> open;
+         for (int depth = 0; depth < 40; ++depth) open.push_back(tavo::if_(true));
+         tavo::play("x", "q");
+       },
+       [] {
+         std::string text;
+         for (int depth = 0; depth < 40; ++depth) text += std::string(2 * depth, ' ') + "if true:\n";
+         return text + std::string(80, ' ') + "play \"x\" on \"q\"\n";
+       }()},
+      // A list whose line is longer than a stream's share, twice, around other lines.
+      {[&] {
+         tavo::align(many);
+         tavo::play("x", "y");
+         tavo::align(many);
+       },
+       "align " + many_joined + "\nplay \"x\" on \"y\"\nalign " + many_joined + "\n"},
+  };
+  for (const Case& c : cases) {
+    auto scope = tavo::program();
+    {
+      auto entered = scope.enter();
+      c.body();
+    }
+    std::ostringstream out;
+    scope.program().write_listing(out);
+    EXPECT_EQ(scope.program().listing(), c.expected);
+    EXPECT_EQ(out.str(), c.expected);
+  }
+}

@@ -136,9 +136,33 @@ class VariablesDB {
   tavo_var::TavoVarPtr get(const VariableSignature& key) const;
   // The wrapper stored under `name`, or null when there is none.
   const tavo_var::TavoVarPtr* find(std::string_view name) const;
-  // Asks the memory system for the place of `name` in the table, ahead of a lookup or insertion
-  // of it: a hint only, nothing is read or changed.
-  void prefetch(std::string_view name) const;
+
+  // For a walk that looks up many names in turn, each in several steps taken ahead of time so
+  // that the lookups find their memory in the cache (a table of 10^5 variables and more is not):
+  // a name with its hash, worked out once for all the steps.
+  struct HashedName {
+    std::string_view name;
+    std::uint32_t hash = 0;
+  };
+  static HashedName hashed(std::string_view name);
+  // wrapper(name), for a hashed name.
+  tavo_var::TavoVarBase& wrapper(const HashedName& name) const;
+  // Hints, which change nothing: prefetch_slot asks for the slot where `name` is filed; once that
+  // is in the cache, wrapper_hint gives the wrapper probably filed there (its hash matches; keys
+  // are not compared, which would read the wrapper), or null. prefetch_slot is always inlined:
+  // GCC takes a function that does nothing but prefetch for one without effect and drops its calls.
+  [[gnu::always_inline]] void prefetch_slot(const HashedName& name) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[name.hash & (slots_.size() - 1)]);
+  }
+  const tavo_var::TavoVarBase* wrapper_hint(const HashedName& name) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = name.hash & mask; !slots_.empty(); i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.entry == kEmpty) break;
+      if (slot.hash == name.hash) return slot.var;
+    }
+    return nullptr;
+  }
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
@@ -159,7 +183,7 @@ class VariablesDB {
   // never full.
   std::size_t probe(std::string_view name, std::uint32_t hash) const;
   // The slot of `name`, or null.
-  const Slot* slot_of(std::string_view name) const;
+  const Slot* slot_of(const HashedName& name) const;
   void grow();
 
   std::deque<Entry> entries_;

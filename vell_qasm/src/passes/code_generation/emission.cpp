@@ -316,7 +316,7 @@ void prefetch_operands(const ast::QASMNode& node, const programs::VariablesDB& v
       const auto& assignment = static_cast<const ast::ClassicalAssignment&>(node);
       prefetch_children(assignment.rvalue);
       if (const auto* identifier = ast::dyn_cast<ast::Identifier>(assignment.lvalue.get()))
-        variables.prefetch(identifier->name);
+        variables.prefetch_slot(programs::VariablesDB::hashed(identifier->name));
       return;
     }
     case ast::NodeKind::QuantumMeasurementStatement:
@@ -335,7 +335,7 @@ void prefetch_operands(const ast::QASMNode& node, const programs::VariablesDB& v
       return;
     case ast::NodeKind::External:
       if (const auto* declaration = ast::dyn_cast<TavoDeclaration>(&node); declaration && declaration->var)
-        variables.prefetch(declaration->var->name());
+        variables.prefetch_slot(programs::VariablesDB::hashed(declaration->var->name()));
       return;
     default:
       return;
