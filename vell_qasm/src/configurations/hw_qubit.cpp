@@ -13,7 +13,8 @@ namespace {
 // and mostly live as long as the tree. Taking each from the general allocator cost more than
 // making the node, so they are carved from slabs of kSlots nodes: a thread carves from its own
 // slab, and a slab is handed back when it is used up (or its thread ends) and its last node is
-// freed. A node may be freed on any thread: only the slab's count is shared.
+// freed. A node may be freed on any thread: only the slab's count is shared. Outside a compilation's
+// node arena every node comes from a slab; inside one, those made in order.
 struct Slab {
   // The count starts biased so that nodes freed while the slab is still being carved cannot bring
   // it to zero; retiring the slab removes the bias less the nodes made from it.
@@ -94,18 +95,29 @@ template <class T> struct SlabAllocator {
   template <class U> bool operator==(const SlabAllocator<U>&) const { return true; }
 };
 
+// The name of hardware qubit `index`: "$" and the index, in `buffer`.
+std::string_view hw_qubit_name(HwQubitIndex index, char (&buffer)[24]) {
+  buffer[0] = '$';  // and at most 20 characters of an int64
+  char* end = std::to_chars(buffer + 1, buffer + sizeof buffer, index).ptr;
+  return std::string_view(buffer, static_cast<std::size_t>(end - buffer));
+}
+
 }  // namespace
 
 openqasm3::ast::Ptr<HwQubit> create_hw_qubit(HwQubitIndex index) {
-  char name[24] = {'$'};  // "$" and at most 20 characters of an int64
-  char* end = std::to_chars(name + 1, name + sizeof name, index).ptr;
-  const std::string_view text(name, static_cast<std::size_t>(end - name));
+  char buffer[24];
+  const std::string_view name = hw_qubit_name(index, buffer);
   // Within a compilation, from its node arena like any other node: there the node mostly takes
   // the slot of the qubit reference it replaces, just freed.
   namespace detail = openqasm3::ast::detail;
   if (detail::NodeArena::current())
-    return std::allocate_shared<HwQubit>(detail::ArenaAllocator<HwQubit>(), HwQubit::Key{}, text, index);
-  return std::allocate_shared<HwQubit>(SlabAllocator<HwQubit>(), HwQubit::Key{}, text, index);
+    return std::allocate_shared<HwQubit>(detail::ArenaAllocator<HwQubit>(), HwQubit::Key{}, name, index);
+  return std::allocate_shared<HwQubit>(SlabAllocator<HwQubit>(), HwQubit::Key{}, name, index);
+}
+
+openqasm3::ast::Ptr<HwQubit> create_hw_qubit_in_order(HwQubitIndex index) {
+  char buffer[24];
+  return std::allocate_shared<HwQubit>(SlabAllocator<HwQubit>(), HwQubit::Key{}, hw_qubit_name(index, buffer), index);
 }
 
 std::string ExactQubitPattern::repr() const { return "ExactQubitPattern(" + std::to_string(_value) + ")"; }

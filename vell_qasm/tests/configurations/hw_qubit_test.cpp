@@ -76,6 +76,28 @@ TEST(HwQubit, MadeInTheCurrentNodeArena) {
   }
 }
 
+// The in-order maker leaves the arena's freed slots alone, even inside a compilation's arena; its
+// nodes are fresh, named after their index, and outlive the arena's scope.
+TEST(HwQubit, InOrderNodesTakeNoFreedSlot) {
+  std::vector<ast::Ptr<HwQubit>> kept;
+  {
+    ast::NodeArenaScope arena(1 << 20);
+    for (HwQubitIndex i : {0, 1, -7, 1}) {
+      auto reference = ast::make<ast::Identifier>("q");
+      const void* slot = reference.get();
+      reference.reset();
+      kept.push_back(create_hw_qubit_in_order(i));
+      EXPECT_NE(static_cast<const void*>(kept.back().get()), slot) << i;
+    }
+  }
+  EXPECT_NE(kept[1], kept[3]);
+  for (const auto& [at, index] : std::vector<std::pair<std::size_t, HwQubitIndex>>{{0, 0}, {1, 1}, {2, -7}, {3, 1}}) {
+    EXPECT_EQ(kept[at]->index, index);
+    EXPECT_EQ(kept[at]->name, "$" + std::to_string(index));
+    EXPECT_EQ(ast::repr(*kept[at]), ast::repr(*create_hw_qubit(index)));
+  }
+}
+
 TEST(HwQubit, EqualityByValueAndExactClass) {
   auto a = create_hw_qubit(5);
   auto b = create_hw_qubit(5);

@@ -2,8 +2,9 @@
 //
 // - HwQubitIndex, Element, Elements, QubitsMapping: plain aliases, unchecked.
 // - HwQubit: the syntax-tree node of one hardware qubit, an Identifier named "$<index>" with an
-//   extra field `index`. Make it with create_hw_qubit, the only maker (the constructor wants a key
-//   that only create_hw_qubit holds, so the name always matches the index when the node is made).
+//   extra field `index`. Make it with create_hw_qubit or create_hw_qubit_in_order, the only makers
+//   (the constructor wants a key that only they hold, so the name always matches the index when the
+//   node is made).
 // - QubitPattern, ExactQubitPattern, AllQubitsValues: predicates over qubit indices.
 //
 // Trap: dispatch goes by the node's exact class. A visitor's visit_Identifier never sees an
@@ -32,12 +33,17 @@ using QubitsMapping = std::map<HwQubitIndex, Elements>;
 
 class HwQubit;
 openqasm3::ast::Ptr<HwQubit> create_hw_qubit(HwQubitIndex index);
+// As create_hw_qubit, but never from the slots freed in the compilation's node arena: carved in
+// order from fresh memory. For a node that takes the place of no node freed just before it (the
+// arena would hand it the slot freed longest ago, memory that has mostly left the caches).
+openqasm3::ast::Ptr<HwQubit> create_hw_qubit_in_order(HwQubitIndex index);
 
 class HwQubit : public openqasm3::ast::NodeImpl<HwQubit, openqasm3::ast::Identifier> {
   struct Key {
     explicit Key() = default;
   };
   friend openqasm3::ast::Ptr<HwQubit> create_hw_qubit(HwQubitIndex index);
+  friend openqasm3::ast::Ptr<HwQubit> create_hw_qubit_in_order(HwQubitIndex index);
 
  public:
   static constexpr std::string_view kName = "HwQubit";

@@ -4,7 +4,9 @@
 #include <memory>
 #include <typeinfo>
 
+#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 
 namespace vell_qasm::passes::code_generation {
 
@@ -65,6 +67,20 @@ UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) :
 
 DeclarationsResolver::DeclarationsResolver() {}
 
+// The generic walk of the program's statements, each rewritten in its place (every handler here
+// puts one statement in the place of one), asking ahead for the element arrays of the blocks the
+// walk will enter: they lie outside the node arena, where no subtree window reaches (see
+// statement_prefetch.hpp); waiting on them was a quarter of the step.
+ast::Rewrite DeclarationsResolver::visit_Program(const ast::Ptr<ast::Program>& node) {
+  auto& statements = node->statements;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    ast::prefetch_subtree_ahead(statements, i);  // as the list walk does
+    prefetch_blocks_ahead(statements, i, 4);
+    ast::rewrite_field<ast::Program>(*this, "statements", statements[i]);
+  }
+  return node;
+}
+
 ast::Rewrite DeclarationsResolver::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   check(node->identifier != nullptr);
   switch (node->io_identifier) {
@@ -85,15 +101,16 @@ ast::Rewrite DeclarationsResolver::visit_ClassicalDeclaration(const ast::Ptr<ast
 
 ast::Rewrite DeclarationsResolver::visit_ClassicalAssignment(const ast::Ptr<ast::ClassicalAssignment>& node) {
   // Only a split declaration assigns an array literal; the array's range assignment would keep
-  // the first values and drop the rest in silence.
-  if (node->rvalue && ast::is_exactly<ast::ArrayLiteral>(*node->rvalue) && node->lvalue &&
-      ast::is_exactly<ast::Identifier>(*node->lvalue)) {
-    const auto& name = static_cast<const ast::Identifier&>(*node->lvalue).name;
-    auto literal = std::static_pointer_cast<ast::ArrayLiteral>(node->rvalue);
-    if (auto found = _array_sizes.find(name);
-        found != _array_sizes.end() && literal->values.size() > static_cast<std::uint64_t>(found->second))
-      throw ArrayInitializerException(name, literal, found->second);
-  }
+  // the first values and drop the rest in silence. The target is asked first: it is mostly made
+  // together with the assignment and lies beside it, while the value may lie anywhere, and most
+  // targets are no array.
+  if (_array_sizes.empty() || !node->lvalue || !ast::is_exactly<ast::Identifier>(*node->lvalue)) return node;
+  const auto& name = static_cast<const ast::Identifier&>(*node->lvalue).name;
+  const std::int64_t* size = _array_sizes.find(name);
+  if (size == nullptr || !node->rvalue || !ast::is_exactly<ast::ArrayLiteral>(*node->rvalue)) return node;
+  const auto& literal = static_cast<const ast::ArrayLiteral&>(*node->rvalue);
+  if (literal.values.size() > static_cast<std::uint64_t>(*size))
+    throw ArrayInitializerException(name, std::static_pointer_cast<ast::ArrayLiteral>(node->rvalue), *size);
   // An assignment holds a target and an expression, never a declaration: nothing below to resolve.
   return node;
 }

@@ -184,6 +184,15 @@ bool keeps_type(const BinopRule& row, const ast::BinaryExpression& node, const a
   return answer == expression;
 }
 
+// Whether `value` is a literal numerically equal to 0 or 1 (false and true included), as every
+// row's literal operand is: a check of the rows above (the table is fixed).
+bool zero_or_one(const std::optional<PlainValue>& value) {
+  if (!value) return false;
+  if (const double* real = std::get_if<double>(&*value)) return *real == 0.0 || *real == 1.0;
+  if (const std::int64_t* integer = std::get_if<std::int64_t>(&*value)) return *integer == 0 || *integer == 1;
+  return true;  // a boolean
+}
+
 // The rows of each operator stand together in the table: [first, last) by operator, found once.
 struct RowRange {
   std::size_t first = 0, last = 0;
@@ -217,6 +226,9 @@ ast::ExprPtr binop_rule_result(const ast::BinaryExpression& node, OperandTypes& 
   if (range.first == range.last) return nullptr;
   std::optional<PlainValue> left = utils::qasm_literal_value(node.lhs);
   std::optional<PlainValue> right = utils::qasm_literal_value(node.rhs);
+  // Every row asks for a literal 0 or 1 (false or true) on one side: most expressions (x * 2,
+  // n - 1) have none, and are answered without a look at the rows.
+  if (!zero_or_one(left) && !zero_or_one(right)) return nullptr;
   for (std::size_t i = range.first; i < range.last; ++i) {
     const BinopRule& row = CASES_TO_RETURN_FUNCTION[i];
     if (!matches(row.lhs, left) || !matches(row.rhs, right)) continue;

@@ -136,8 +136,7 @@ ConstantsResolver::ConstantsResolver(const ConstantsTable& constants)
 ConstantsResolver::ConstantsResolver(const ConstantsTable& constants, const ConstantNameScreen& screen)
     : _constants(constants), _given_screen(&screen) {}
 
-const ast::ExprPtr* ConstantsResolver::_find(const std::string& name) const {
-  if (!(_given_screen ? *_given_screen : _own_screen).may_hold(name)) return nullptr;
+const ast::ExprPtr* ConstantsResolver::_lookup(const std::string& name) const {
   auto found = _constants.find(name);
   return found == _constants.end() ? nullptr : &found->second;
 }

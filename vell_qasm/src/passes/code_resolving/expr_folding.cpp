@@ -190,6 +190,27 @@ namespace vell_qasm::passes::code_resolving {
 
 // ---- the modifiers
 
+namespace {
+
+// Puts `value` into `literal` where it is a literal of the class create_literal makes for the
+// value, as create_literal makes it (no span); false where it is none.
+bool reuse_literal(ast::Expression& literal, const PlainValue& value) {
+  const ast::NodeKind kind = literal.kind();
+  if (const auto* integer = std::get_if<std::int64_t>(&value); integer && kind == ast::NodeKind::IntegerLiteral) {
+    static_cast<ast::IntegerLiteral&>(literal).value = *integer;
+  } else if (const auto* real = std::get_if<double>(&value); real && kind == ast::NodeKind::FloatLiteral) {
+    static_cast<ast::FloatLiteral&>(literal).value = *real;
+  } else if (const auto* boolean = std::get_if<bool>(&value); boolean && kind == ast::NodeKind::BooleanLiteral) {
+    static_cast<ast::BooleanLiteral&>(literal).value = *boolean;
+  } else {
+    return false;
+  }
+  literal.span.reset();
+  return true;
+}
+
+}  // namespace
+
 template <class Modifier, class Node>
 template <class... Context>
 ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node, Context&... context) {
@@ -201,6 +222,14 @@ ast::ExprPtr ExpressionModifier<Modifier, Node>::run(const ast::Ptr<Node>& node,
 template <class Modifier, class Node>
 template <class... Context>
 ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement(const Node& node, Context&... context) {
+  return replacement_reusing(node, {nullptr, nullptr}, context...);
+}
+
+template <class Modifier, class Node>
+template <class... Context>
+ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement_reusing(const Node& node,
+                                                                     std::array<ast::ExprPtr*, 2> reusable,
+                                                                     Context&... context) {
   std::optional<typename Modifier::Arguments> arguments = Modifier::_get_literal_arguments(node);
   typename Modifier::Function func = arguments ? Modifier::_get_func_to_calculate(node) : nullptr;
   if (!arguments || !func) {
@@ -221,6 +250,8 @@ ast::ExprPtr ExpressionModifier<Modifier, Node>::replacement(const Node& node, C
     error.set_cause(std::current_exception());
     throw error;
   }
+  for (ast::ExprPtr* operand : reusable)
+    if (operand && reuse_literal(**operand, new_value)) return *operand;
   return utils::create_literal(new_value);
 }
 
@@ -363,63 +394,107 @@ std::uint32_t DeclaredTypes::hash(std::string_view name) {
   return static_cast<std::uint32_t>(full ^ (full >> 32));
 }
 
-void DeclaredTypes::declare(std::string_view name, ValueType type) {
+std::string_view DeclaredTypes::copy(std::string_view name) {
   auto* copy = static_cast<char*>(names_.allocate(name.size() + 1, 1));
   std::memcpy(copy, name.data(), name.size());
   copy[name.size()] = '\0';
-  notes_.push_back(Note{hash(name), std::string_view(copy, name.size()), type});
+  return std::string_view(copy, name.size());
 }
 
-DeclaredTypes::Slot& DeclaredTypes::slot_of(std::uint32_t hash, std::string_view name) {
+void DeclaredTypes::declare(std::string_view name, ValueType type) { notes_.push_back(Note{0, copy(name), type}); }
+
+std::size_t DeclaredTypes::Table::slot_of(std::uint32_t hash, std::string_view name) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    Slot& slot = slots_[i];
-    if (slot.entry == 0) return slot;
-    if (slot.hash == hash) {
-      const Entry& entry = entries_[slot.entry - 1];
-      if (std::string_view(entry.name, entry.size) == name) return slot;
-    }
+    const Slot& slot = slots_[i];
+    if (slot.entry == 0 || (slot.hash == hash && entries_[slot.entry - 1].name == name)) return i;
   }
+}
+
+const void* DeclaredTypes::Table::home(std::uint32_t hash) const {
+  return slots_.empty() ? nullptr : &slots_[hash & (slots_.size() - 1)];
+}
+
+void DeclaredTypes::Table::reserve(std::size_t more) {
+  const std::size_t most = entries_.size() + more;
+  if (most * 4 <= slots_.size() * 3) return;
+  slots_.assign(std::bit_ceil(std::max<std::size_t>(64, most * 2)), Slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t e = 0; e < entries_.size(); ++e) {
+    // The names are distinct: only a free slot is sought.
+    const std::uint32_t hash = DeclaredTypes::hash(entries_[e].name);
+    std::size_t i = hash & mask;
+    while (slots_[i].entry != 0) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, static_cast<std::uint32_t>(e + 1)};
+  }
+}
+
+void DeclaredTypes::Table::enter(const Note& note, bool declared) {
+  reserve(1);
+  Slot& slot = slots_[slot_of(note.hash, note.name)];
+  if (slot.entry == 0) {
+    entries_.push_back(Entry{note.name, declared ? note.type : ValueType::unknown, declared});
+    slot = Slot{note.hash, static_cast<std::uint32_t>(entries_.size())};
+    return;
+  }
+  if (!declared) return;
+  Entry& entry = entries_[slot.entry - 1];
+  if (!entry.declared) {
+    entry = Entry{entry.name, note.type, true};
+  } else if (entry.type != note.type) {
+    // A name declared twice with two types (in two scopes) has no one type.
+    entry.type = ValueType::unknown;
+  }
+}
+
+const ValueType* DeclaredTypes::Table::find(std::uint32_t hash, std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const Slot& slot = slots_[slot_of(hash, name)];
+  return slot.entry == 0 ? nullptr : &entries_[slot.entry - 1].type;
 }
 
 void DeclaredTypes::take_notes() {
-  if (notes_.empty()) return;
-  const std::size_t most = entries_.size() + notes_.size();
-  if (most * 4 > slots_.size() * 3) {
-    slots_.assign(std::bit_ceil(std::max<std::size_t>(64, most * 2)), Slot{});
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t e = 0; e < entries_.size(); ++e) {
-      // The names are distinct: only a free slot is sought.
-      const std::uint32_t hash = DeclaredTypes::hash(std::string_view(entries_[e].name, entries_[e].size));
-      std::size_t i = hash & mask;
-      while (slots_[i].entry != 0) i = (i + 1) & mask;
-      slots_[i] = Slot{hash, static_cast<std::uint32_t>(e + 1)};
+  // The notes of names asked about before go to their table, the others wait at the front.
+  for (std::size_t i = checked_; i < notes_.size(); ++i) {
+    Note& note = notes_[i];
+    if (asked_screen_.may_hold(note.name)) {
+      note.hash = hash(note.name);
+      if (asked_.find(note.hash, note.name)) {
+        asked_.enter(note);
+        continue;
+      }
     }
+    notes_[checked_++] = note;
   }
-  const std::size_t mask = slots_.size() - 1;
-  // The slots of the next kAhead notes are on their way while a note is entered.
-  constexpr std::size_t kAhead = 8;
-  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) __builtin_prefetch(&slots_[notes_[i].hash & mask]);
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    if (i + kAhead < notes_.size()) __builtin_prefetch(&slots_[notes_[i + kAhead].hash & mask]);
-    const Note& note = notes_[i];
-    Slot& slot = slot_of(note.hash, note.name);
-    if (slot.entry == 0) {
-      entries_.push_back(Entry{note.name.data(), static_cast<std::uint32_t>(note.name.size()), note.type});
-      slot = Slot{note.hash, static_cast<std::uint32_t>(entries_.size())};
-    } else if (ValueType& type = entries_[slot.entry - 1].type; type != note.type) {
-      // A name declared twice with two types (in two scopes) has no one type.
-      type = ValueType::unknown;
-    }
-  }
-  notes_.clear();
+  notes_.resize(checked_);
 }
 
 ValueType DeclaredTypes::find(std::string_view name) {
   take_notes();
-  if (slots_.empty()) return ValueType::unknown;
-  const Slot& slot = slot_of(hash(name), name);
-  return slot.entry == 0 ? ValueType::unknown : entries_[slot.entry - 1].type;
+  const std::uint32_t h = hash(name);
+  if (asked_screen_.may_hold(name)) {
+    if (const ValueType* type = asked_.find(h, name)) return *type;
+  }
+  // A name not asked about before: its declarations so far are in others_ or among the notes
+  // waiting, which go there now. The slots of the next kAhead notes are on their way while a
+  // note is entered.
+  others_.reserve(notes_.size());
+  constexpr std::size_t kAhead = 8;
+  const auto ahead = [&](Note& note) {
+    note.hash = hash(note.name);
+    __builtin_prefetch(others_.home(note.hash));
+  };
+  for (std::size_t i = 0; i < kAhead && i < notes_.size(); ++i) ahead(notes_[i]);
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    if (i + kAhead < notes_.size()) ahead(notes_[i + kAhead]);
+    others_.enter(notes_[i]);
+  }
+  notes_.clear();
+  checked_ = 0;
+  const ValueType* declared = others_.find(h, name);
+  asked_.enter(Note{h, copy(name), declared ? *declared : ValueType::unknown}, declared != nullptr);
+  asked_screen_.add(name);
+  return declared ? *declared : ValueType::unknown;
 }
 
 void ConstantExpressionsTransformer::declare(const ast::Ptr<ast::Identifier>& name, const ast::TypePtr& type) {
@@ -512,8 +587,9 @@ void ConstantExpressionsTransformer::fold_operand(ast::ExprPtr& child) {
   ast::Expression& node = *child;
   if (ast::is_exactly<ast::BinaryExpression>(node)) {
     openqasm3::check_stack("a transformer's walk");
-    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node))) {
-      if (child.use_count() == 1) drop_operands(static_cast<ast::BinaryExpression&>(node));
+    const bool alone = child.use_count() == 1;
+    if (ast::ExprPtr folded = fold_chain(static_cast<ast::BinaryExpression&>(node), alone)) {
+      if (alone) drop_operands(static_cast<ast::BinaryExpression&>(node));
       child = std::move(folded);
     }
     return;
@@ -559,7 +635,7 @@ class ChainTypes : public OperandTypes {
 
 }  // namespace
 
-ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& top) {
+ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& top, bool top_alone) {
   // A flat chain a + b + c + ... leans left as deep as it is long: its links are folded in a
   // loop, innermost first, in the order a recursive walk takes (left operand, right operand, the
   // link itself), and only the right operands recurse. The links go on chain_ above those of the
@@ -579,7 +655,12 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
     ast::BinaryExpression& current = *chain_[i];
     fold_operand(current.rhs);
     ChainTypes types(*this, current, running);
-    folded = BinaryExpressionModifier::replacement(current, types);
+    // A link that only the next link out (or, for the top, its one field) holds is dropped once
+    // replaced: a literal operand that only it holds can take the computed value, rather than
+    // a new literal be made and the operand freed.
+    const bool alone = i > mark.base() ? chain_[i - 1]->lhs.use_count() == 1 : top_alone;
+    const auto only_here = [&](ast::ExprPtr& operand) { return alone && operand.use_count() == 1 ? &operand : nullptr; };
+    folded = BinaryExpressionModifier::replacement_reusing(current, {only_here(current.lhs), only_here(current.rhs)}, types);
     if (auto value = utils::qasm_literal_value(folded)) {
       running = type_of_value(*value);
     } else if (running) {
@@ -596,7 +677,7 @@ ast::ExprPtr ConstantExpressionsTransformer::fold_chain(ast::BinaryExpression& t
 }
 
 ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::Ptr<ast::BinaryExpression>& node) {
-  if (ast::ExprPtr folded = fold_chain(*node)) return folded;
+  if (ast::ExprPtr folded = fold_chain(*node, false)) return folded;
   return node;
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_UnaryExpression(const ast::Ptr<ast::UnaryExpression>& node) {

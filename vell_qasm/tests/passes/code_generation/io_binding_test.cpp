@@ -223,6 +223,37 @@ TEST(DeclarationResolving, Refusals) {
   EXPECT_THROW(resolve(openqasm3::parse("output array[int, 2, 2] m;")), UnsupportedDeclarationException);
   EXPECT_THROW(resolve(openqasm3::parse("input bit[n] c;")), InvalidArraySizeException);
 
+  // An array literal longer than the array it is assigned to, which only a split declaration
+  // assigns; other targets, shorter literals and other values pass.
+  struct Assigned {
+    const char* declared;  // a declaration of the target, or nothing
+    const char* target;
+    std::size_t values;
+    bool refused;
+  };
+  for (const Assigned& c : std::vector<Assigned>{{"array[int, 2] a;", "a", 3, true},
+                                                 {"array[int, 2] a;", "a", 2, false},
+                                                 {"bit[1] a;", "a", 2, true},
+                                                 {"array[int, 2] a;", "b", 3, false},
+                                                 {"int a;", "a", 3, false},
+                                                 {"", "a", 3, false}}) {
+    SCOPED_TRACE(std::string(c.declared) + " " + c.target + " = " + std::to_string(c.values) + " values");
+    auto tree = openqasm3::parse(c.declared);
+    std::vector<ast::ExprPtr> values;
+    for (std::size_t i = 0; i < c.values; ++i) values.push_back(lit(static_cast<std::int64_t>(i)));
+    tree->statements.push_back(ast::make<ast::ClassicalAssignment>(id(c.target), ast::AssignmentOperator::assign,
+                                                                   ast::make<ast::ArrayLiteral>(values)));
+    if (c.refused) {
+      EXPECT_THROW(resolve(tree), ArrayInitializerException);
+    } else {
+      EXPECT_NO_THROW(resolve(tree));
+    }
+  }
+  // Not an array literal: nothing to count.
+  auto scalar = openqasm3::parse("array[int, 2] a;");
+  scalar->statements.push_back(ast::make<ast::ClassicalAssignment>(id("a"), ast::AssignmentOperator::assign, lit(1)));
+  EXPECT_NO_THROW(resolve(scalar));
+
   // A keyword that is neither input nor output (only a hand-made node has one).
   auto odd = ast::make<ast::IODeclaration>(static_cast<ast::IOKeyword>(3), ast::make<ast::IntType>(nullptr), id("y"));
   try {

@@ -252,6 +252,28 @@ TEST(QubitAllocator, OperandsNotedWhileCollectingEndAsTheWalkWouldLeaveThem) {
       gate("h", {ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(1)}})});
   auto shared = program_of({ast::make<ast::QubitDeclaration>(id("q"), lit(2)), call, call});
   EXPECT_EQ(text_of(QubitAllocator(machine_with({0, 1}))(shared)), "h $1;\nh $1;\n");
+  // One reference node standing in two calls (as gate inlining leaves an operand): each place gets
+  // a node of its own, in place and by the walk (an index still to fold sends the rest there).
+  for (bool by_walk : {false, true}) {
+    SCOPED_TRACE(by_walk ? "by the walk" : "in place");
+    auto reference = ast::make<ast::IndexedIdentifier>(id("q"), std::vector<ast::IndexElement>{ast::IndexList{lit(1)}});
+    std::vector<ast::NodePtr> statements{ast::make<ast::QubitDeclaration>(id("q"), lit(2))};
+    if (by_walk) {
+      auto folded = ast::make<ast::BinaryExpression>(ast::BinaryOperator::plus, lit(0), lit(0));
+      statements.push_back(gate("x", {ast::make<ast::IndexedIdentifier>(
+                                          id("q"), std::vector<ast::IndexElement>{ast::IndexList{folded}})}));
+    }
+    statements.push_back(gate("h", {reference}));
+    statements.push_back(gate("cx", {reference, reference}));
+    auto allocated = QubitAllocator(machine_with({0, 1}))(program_of(std::move(statements)));
+    EXPECT_EQ(text_of(allocated), std::string(by_walk ? "x $0;\n" : "") + "h $1;\ncx $1, $1;\n");
+    const auto& rewritten = std::dynamic_pointer_cast<OpenQasmProgram>(allocated)->ast()->statements;
+    const auto& pair = as<ast::QuantumGate>(rewritten.back())->qubits;
+    ASSERT_NE(as<HwQubit>(pair.at(0)), nullptr);
+    EXPECT_NE(pair.at(0), pair.at(1));
+    EXPECT_NE(pair.at(0), as<ast::QuantumGate>(rewritten.at(rewritten.size() - 2))->qubits.at(0));
+    EXPECT_EQ(reference.use_count(), 1);  // held here only: every place took a hardware qubit
+  }
   // A declaration below the top level (only a tree built by hand has one) is removed too.
   auto nested =
       program_of({block({ast::make<ast::QubitDeclaration>(id("r")), gate_on("x", {"r"})}), gate_on("h", {"r"})});

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "openqasm3/parser.hpp"
 #include "openqasm3/printer.hpp"
@@ -559,6 +563,46 @@ TEST(ExprFolding, AnOperandSharedByTwoExpressionsStaysWholeForTheOther) {
   EXPECT_EQ(openqasm3::dumps(*shared), "1 + 2");
 }
 
+// A computed value goes into a literal operand that only the replaced expression holds, where the
+// literal's class is the value's: never into a literal or a link that stands elsewhere too, and
+// the result has no span, as a new literal would. Each row folds its statements (built with the
+// shared node) and prints them and the shared node afterwards.
+TEST(ExprFolding, ComputedValuesReuseOnlyOperandsHeldNowhereElse) {
+  struct Row {
+    std::function<std::vector<ast::ExprPtr>(const ast::ExprPtr& shared)> statements;
+    ast::ExprPtr shared;
+    std::string folded, shared_after;
+  };
+  const std::vector<Row> rows = {
+      // a literal standing in two expressions, at the top and down a chain
+      {[](const ast::ExprPtr& l) { return std::vector{bin(BO::plus, I(1), l), bin(BO::minus, bin(BO::times, I(5), l), I(1))}; },
+       I(2), "3;\n9;\n", "2"},
+      // a link standing in two chains: its own literals stay
+      {[](const ast::ExprPtr& b) { return std::vector{bin(BO::times, b, I(4)), bin(BO::times, bin(BO::times, b, I(5)), I(1))}; },
+       bin(BO::plus, I(1), I(2)), "12;\n15;\n", "1 + 2"},
+      // a value of another class than the operands: a new literal (or the other operand)
+      {[](const ast::ExprPtr& l) { return std::vector{bin(BO::times, I(0), l), bin(BO::lt, I(1), bin(BO::plus, I(1), I(1)))}; },
+       F(0.125), "0.0;\ntrue;\n", "0.125"},
+  };
+  for (const auto& row : rows) {
+    std::vector<ast::NodePtr> statements;
+    for (const auto& expression : row.statements(row.shared)) statements.push_back(ast::make<ast::ExpressionStatement>(expression));
+    auto tree = ast::make<ast::Program>(statements);
+    ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
+    EXPECT_EQ(openqasm3::dumps(*tree), row.folded);
+    EXPECT_EQ(openqasm3::dumps(*row.shared), row.shared_after);
+  }
+  // Parsed operands carry spans; the computed literal does not.
+  for (const char* text : {"(1 + 2) * 3 + x", "x + 7 / 2 * 2.0", "(1 < 2) == (3 > 4) && x"}) {
+    auto tree = openqasm3::parse(std::string("x = ") + text + ";");
+    ExpressionsOptimizationStep()(std::make_shared<OpenQasmProgram>(tree));
+    auto sum = ast::dyn_cast<ast::BinaryExpression>(ast::dyn_cast<ast::ClassicalAssignment>(tree->statements.at(0))->rvalue);
+    ASSERT_NE(sum, nullptr) << text;
+    const ast::ExprPtr& computed = ast::isa<ast::Identifier>(*sum->lhs) ? sum->rhs : sum->lhs;
+    EXPECT_FALSE(computed->span.has_value()) << text;
+  }
+}
+
 // Folding never changes a type: an identity applies only where its result has the type of the
 // expression it replaces, as the declarations seen so far tell it.
 TEST(ExprFolding, IdentitiesKeepTheTypeOfWhatTheyReplace) {
@@ -627,6 +671,39 @@ TEST(ExprFolding, DeclaredTypesAcrossQuestionsAndGrowth) {
   EXPECT_EQ(types.find("v1000"), ValueType::unknown);
   types.declare("v1", ValueType::integer);
   EXPECT_EQ(types.find("v1"), ValueType::unknown);
+}
+
+// Names asked about keep a table of their own, the others wait until a new name is asked: every
+// order of declarations and questions answers as one table of all declarations would. Each row
+// is a sequence of steps: "+name:type" declares, "?name:type" asks and expects the answer.
+TEST(ExprFolding, DeclaredTypesAnswerAsOneTableWhateverTheOrder) {
+  const std::map<char, ValueType> types = {{'u', ValueType::unknown}, {'b', ValueType::boolean},
+                                           {'i', ValueType::integer}, {'r', ValueType::real}};
+  const std::vector<std::vector<std::string>> rows = {
+      // asked before any declaration, then declared: the declaration counts
+      {"?a:u", "+a:i", "?a:i", "+a:i", "?a:i", "+a:r", "?a:u"},
+      // declared unasked, asked after another name was asked
+      {"+a:r", "+b:i", "?b:i", "+a:r", "+c:b", "?a:r", "?c:b", "?b:i"},
+      // two types before the first question, or one before and one after it
+      {"+a:i", "+a:r", "?a:u", "+b:i", "?b:i", "+b:b", "?b:u", "+b:i", "?b:u"},
+      // a declared type that is unknown differs from a known one
+      {"+a:u", "?a:u", "+a:i", "?a:u", "+b:i", "+b:u", "?b:u"},
+      // waiting notes of a name already asked about and of one asked later, interleaved
+      {"?x:u", "+y:i", "+x:r", "+y:i", "?x:r", "+y:r", "+x:r", "?x:r", "?y:u", "?z:u", "+z:b", "?z:b"},
+  };
+  for (const auto& row : rows) {
+    DeclaredTypes table;
+    for (const std::string& step : row) {
+      const std::size_t colon = step.find(':');
+      const std::string name = step.substr(1, colon - 1);
+      const ValueType type = types.at(step[colon + 1]);
+      if (step[0] == '+') {
+        table.declare(name, type);
+      } else {
+        EXPECT_EQ(table.find(name), type) << step << " in row starting " << row.front();
+      }
+    }
+  }
 }
 
 // ---- in a pipeline

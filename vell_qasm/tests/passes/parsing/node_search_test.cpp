@@ -35,5 +35,35 @@ TEST(NodeSearch, AFailureOfTheWalkLeavesItWithTheInnermostStatementsPosition) {
   }
 }
 
+// The statement-wise search answers as the whole-program one, wherever the match stands (first,
+// last, nested in a block, none), with or without asking ahead for blocks, and a failure leaves
+// it the same way.
+TEST(NodeSearch, StatementWiseAnswersAsTheWholeProgram) {
+  const auto nested = [](const std::string& name) {
+    return ast::make<ast::WhileLoop>(ast::make<ast::BooleanLiteral>(true),
+                                     std::vector<ast::StmtPtr>{gate_on("h", {name})});
+  };
+  struct Case {
+    std::vector<ast::NodePtr> statements;
+    bool holds;
+  };
+  const std::vector<Case> cases{
+      {{}, false},
+      {{gate_on("h", {"x"}), gate_on("h", {"a"})}, true},
+      {{gate_on("h", {"a"}), nested("b"), gate_on("cx", {"b", "x"})}, true},
+      {{gate_on("h", {"a"}), nested("x"), gate_on("h", {"b"})}, true},
+      {{gate_on("h", {"a"}), nested("b"), nullptr, gate_on("h", {"c"})}, false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    auto root = program(cases[i].statements);
+    EXPECT_EQ(NameSearch().holds(*root), cases[i].holds);
+    for (std::size_t blocks_ahead : {0, 1, 4})
+      EXPECT_EQ(NameSearch().holds_statements(*root, 2, 512, blocks_ahead), cases[i].holds);
+  }
+  auto failing = program({gate_on("h", {"a"}), nested("fail"), gate_on("h", {"x"})});
+  EXPECT_THROW(NameSearch().holds_statements(*failing, 8, 1024, 4), ValueError);
+}
+
 }  // namespace
 }  // namespace vell_qasm::passes::parsing

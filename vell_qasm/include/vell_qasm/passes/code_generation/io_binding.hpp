@@ -25,12 +25,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 
 #include "openqasm3/ast.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_generation/decl_defaults.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/tavo_var.hpp"
@@ -110,6 +110,9 @@ class DeclarationsResolver : public Transformer<DeclarationsResolver> {
   // Built to enter switch cases (labels and blocks), which the reference walk leaves alone.
   DeclarationsResolver();
 
+  // The generic walk of the program's statements, each rewritten where it stands.
+  openqasm3::ast::Rewrite visit_Program(const openqasm3::ast::Ptr<openqasm3::ast::Program>& node) override;
+
   // A TavoDeclaration flagged input or output; UnsupportedTypeError for another keyword.
   openqasm3::ast::Rewrite visit_IODeclaration(const openqasm3::ast::Ptr<openqasm3::ast::IODeclaration>& node) override;
   // A TavoDeclaration with both flags false; AssertionError "In this step, the we should receive
@@ -123,7 +126,7 @@ class DeclarationsResolver : public Transformer<DeclarationsResolver> {
  private:
   openqasm3::ast::Ptr<TavoDeclaration> _note_size(openqasm3::ast::Ptr<TavoDeclaration> declaration);
   // Sizes of the arrays declared so far, by name.
-  std::unordered_map<std::string, std::int64_t> _array_sizes;
+  utils::NameMap<std::int64_t> _array_sizes;
 };
 
 // An array declared with more initial values than elements: "When declaring 'a' got 3 values for

@@ -128,8 +128,14 @@ class ConstantsResolver : public Transformer<ConstantsResolver> {
   void resolve(const openqasm3::ast::Ptr<openqasm3::ast::Program>& program);
 
  protected:
-  // The table's stored node for `name`, or null.
-  const openqasm3::ast::ExprPtr* _find(const std::string& name) const;
+  // The table's stored node for `name`, or null. Inline: most names stop at the screen, and cost
+  // no call then.
+  const openqasm3::ast::ExprPtr* _find(const std::string& name) const {
+    if (!(_given_screen ? *_given_screen : _own_screen).may_hold(name)) return nullptr;
+    return _lookup(name);
+  }
+  // The table's stored node for `name`, or null, unscreened.
+  const openqasm3::ast::ExprPtr* _lookup(const std::string& name) const;
 
   const ConstantsTable& _constants;
 

@@ -2,13 +2,15 @@
 //
 // Every binary expression, unary expression and call of a known math function whose operands are
 // all literals (booleans, integers, reals: is_qasm_literal) becomes one new literal holding the
-// computed value (create_literal). Children are handled before their parent, so nested constant
-// arithmetic collapses to one literal; nothing is reassociated: (1 + 2) + x becomes 3 + x while
-// (x + 1) + 2 stays. Where the operands are not all literals, or the operator or name has no
-// computation, a rewrite rule is tried instead: the algebraic identities of binop_rules for binary
-// expressions, the double-minus rule -(-x) -> x for unary ones, none for calls. An identity is
-// applied only where it keeps the expression's type, as the literals and the declarations met
-// before the expression tell it (see binop_rules.hpp).
+// computed value (create_literal; for a binary expression that nothing else holds, a literal
+// operand of the value's class that nothing else holds takes the value in place instead, its span
+// cleared: the same tree, one node fewer made and freed). Children are handled before their
+// parent, so nested constant arithmetic collapses to one literal; nothing is reassociated:
+// (1 + 2) + x becomes 3 + x while (x + 1) + 2 stays. Where the operands are not all literals, or
+// the operator or name has no computation, a rewrite rule is tried instead: the algebraic
+// identities of binop_rules for binary expressions, the double-minus rule -(-x) -> x for unary
+// ones, none for calls. An identity is applied only where it keeps the expression's type, as the
+// literals and the declarations met before the expression tell it (see binop_rules.hpp).
 //
 // Values: the plain arithmetic of plain_arithmetic.hpp, "/" of two integers rounding toward
 // negative infinity (7 / 2 is 3, -7 / 2 is -4) as run-time integer division does; ceiling and
@@ -48,6 +50,7 @@
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/code_resolving/binop_rules.hpp"
 #include "vell_qasm/passes/pass_pipeline.hpp"
+#include "vell_qasm/passes/utils.hpp"
 #include "vell_qasm/passes/walker.hpp"
 #include "vell_qasm/programs.hpp"
 #include "vell_qasm/value_text.hpp"
@@ -85,6 +88,13 @@ template <class Modifier, class Node> class ExpressionModifier {
   // The replacement, or null where the node stays: the walk needs no handle of the node.
   template <class... Context>
   static openqasm3::ast::ExprPtr replacement(const Node& node, Context&... context);
+  // The same, a computed value going into the first of `reusable` (null: none) that is a literal
+  // of the class create_literal would make for it, its span cleared, rather than into a new
+  // literal. For a walk that knows those operands held by the replaced node alone, which it drops.
+  template <class... Context>
+  static openqasm3::ast::ExprPtr replacement_reusing(const Node& node,
+                                                     std::array<openqasm3::ast::ExprPtr*, 2> reusable,
+                                                     Context&... context);
 };
 
 class BinaryExpressionModifier : public ExpressionModifier<BinaryExpressionModifier, openqasm3::ast::BinaryExpression> {
@@ -142,40 +152,67 @@ class FunctionCallModifier : public ExpressionModifier<FunctionCallModifier, ope
 
 // The types that declarations give to names, for the identities: a name declared with two
 // different types has none (unknown), and so has a name never declared. Declarations are many and
-// questions few (a type is asked only where an identity matches), so a declaration is only noted,
-// in order, and the table takes the notes in when a question comes: their slots are fetched
-// ahead of their entry rather than one cache miss after the other. The names are copied.
+// questions few (a type is asked only where an identity matches), and the questions mostly ask
+// again about the same few names: a declaration is only noted, in order, and a question takes the
+// notes in. A note of a name asked about before goes to the small table of such names; the others
+// wait, and go to the table of all names only when a name not asked about before is asked, so
+// that a program of many declared names and a few asked ones keeps the big table empty, where one
+// cache miss per declaration would go into it. Each note enters each table at most once. The names
+// are copied.
 class DeclaredTypes {
  public:
   void declare(std::string_view name, ValueType type);
   ValueType find(std::string_view name);
 
  private:
-  struct Entry {
-    const char* name;
-    std::uint32_t size;
-    ValueType type;
-  };
-  // Open addressing over the entries, kept small so that most of the table stays in the caches:
-  // the name's hash, compared before the name, and 1 + the entry's index (0: an empty slot).
-  struct Slot {
-    std::uint32_t hash = 0;
-    std::uint32_t entry = 0;
-  };
   struct Note {
-    std::uint32_t hash;
+    std::uint32_t hash;  // computed only when the note goes to a table
     std::string_view name;
     ValueType type;
   };
+  // Open addressing over the entries, kept small so that most of the table stays in the caches:
+  // each slot holds the name's hash, compared before the name, and 1 + the entry's index (0: an
+  // empty slot).
+  class Table {
+   public:
+    // Takes in one more declaration of the name; with `declared` false, enters the name alone.
+    void enter(const Note& note, bool declared = true);
+    // The type of a name, null where the table does not hold it. Valid until the next enter().
+    const ValueType* find(std::uint32_t hash, std::string_view name) const;
+    // Room for `more` names on top of those held, so that enter() does not grow the slots.
+    void reserve(std::size_t more);
+    // The slot of hash & mask, to be fetched ahead of enter().
+    const void* home(std::uint32_t hash) const;
+
+   private:
+    struct Entry {
+      std::string_view name;
+      ValueType type;     // unknown until declared
+      bool declared;
+    };
+    struct Slot {
+      std::uint32_t hash = 0;
+      std::uint32_t entry = 0;
+    };
+    // The slot holding `name`, or the empty slot where it goes (the slots are not empty).
+    std::size_t slot_of(std::uint32_t hash, std::string_view name) const;
+
+    std::vector<Entry> entries_;
+    std::vector<Slot> slots_;  // a power of two long, at most three quarters full
+  };
+
   static std::uint32_t hash(std::string_view name);
-  // The slot holding `name`, or the empty slot where it goes.
-  Slot& slot_of(std::uint32_t hash, std::string_view name);
+  std::string_view copy(std::string_view name);
   void take_notes();
 
   std::pmr::monotonic_buffer_resource names_;  // the copies of the names, freed with the table
-  std::vector<Entry> entries_;
-  std::vector<Slot> slots_;  // a power of two long, at most three quarters full
+  Table asked_;   // the names asked about so far, with all their declarations
+  utils::NameScreen asked_screen_;  // of asked_: most notes are of other names, and go unhashed
+  Table others_;  // the declarations that waited until a name not asked about before was asked
+  // The notes not yet in a table: [0, checked_) are of names not asked about, [checked_, end)
+  // are still to be checked.
   std::vector<Note> notes_;
+  std::size_t checked_ = 0;
 };
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
@@ -214,8 +251,9 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // Sets the operand field `child` to its visit's result (null stays null).
   void fold_operand(openqasm3::ast::ExprPtr& child);
   // The chain of binary expressions down the left operands of `top`, folded; the replacement of
-  // `top`, or null where it stays.
-  openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top);
+  // `top`, or null where it stays. `top_alone`: only one field holds `top`, which its replacement
+  // takes, so that a literal operand that only `top` holds may become the replacement.
+  openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top, bool top_alone);
 
   // Mutable: a question takes in the declarations noted before it.
   mutable DeclaredTypes declared_;

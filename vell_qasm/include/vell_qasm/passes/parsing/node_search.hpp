@@ -8,7 +8,11 @@
 // leaves it as from any walk, with the innermost statement's position.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "openqasm3/ast.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 #include "vell_qasm/passes/walker.hpp"
 
 namespace vell_qasm::passes::parsing {
@@ -20,6 +24,24 @@ template <class D> class NodeSearch : public Visitor<D> {
   bool holds(openqasm3::ast::QASMNode& root) {
     try {
       this->visit(root);
+    } catch (const Found&) {
+      return true;
+    }
+    return false;
+  }
+
+  // holds(program), the program's statements searched one by one, each asking for the subtree of
+  // the statement `ahead` places on (`below` bytes) and, when `blocks_ahead` is not 0, for the
+  // blocks of the one `blocks_ahead` places on (statement_prefetch.hpp).
+  bool holds_statements(openqasm3::ast::Program& program, std::size_t ahead, std::uintptr_t below,
+                        std::size_t blocks_ahead = 0) {
+    auto& statements = program.statements;
+    try {
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        prefetch_statement_ahead(statements, i, ahead, below);
+        if (blocks_ahead != 0) prefetch_blocks_ahead(statements, i, blocks_ahead);
+        this->visit(statements[i]);  // through its handle, as the list walk reaches it
+      }
     } catch (const Found&) {
       return true;
     }
