@@ -103,7 +103,7 @@ tavo_var::TavoVarBase& VariablesDB::wrapper(const HashedName& name) const {
 
 tavo_var::TavoVarBase& VariablesDB::wrapper(std::string_view name) const { return wrapper(hashed(name)); }
 
-void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var) {
+void VariablesDB::insert_or_assign(VariableSignature key, tavo_var::TavoVarPtr var) {
   check(var != nullptr, "VariablesDB holds variable wrappers, not null");
   check(entries_.size() < kKeyApart, "VariablesDB holds fewer than 2^31 variables");
   if ((entries_.size() + 1) * 2 > slots_.size()) grow();
@@ -117,7 +117,7 @@ void VariablesDB::insert_or_assign(const VariableSignature& key, tavo_var::TavoV
     return;
   }
   slot = Slot{var.get(), hash, static_cast<std::uint32_t>(entries_.size()) | apart};
-  entries_.emplace_back(key, std::move(var));
+  entries_.emplace_back(std::move(key), std::move(var));
 }
 
 tavo_var::TavoVarPtr VariablesDB::get(const VariableSignature& key) const {
@@ -132,10 +132,10 @@ vell::tavo::Program Tavo1Program::dsl_program() const {
   return _program->program();
 }
 
-std::string Tavo1Program::declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output,
-                                           bool is_stream) {
+const std::string& Tavo1Program::declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output,
+                                                  bool is_stream) {
   check(var != nullptr, "declare_variable needs a variable wrapper, got null");
-  return with_program_scope(*this, [&] {
+  return with_program_scope(*this, [&]() -> const std::string& {
     var->declare(is_input && is_stream, is_output && is_stream);
     _variables_db.insert_or_assign(VariableSignature{var->name()}, var);
     if (is_input) _inputs.push_back(var->name());
@@ -151,9 +151,10 @@ void Tavo1Program::assign(const std::string& target, const tavo_var::ScalarOrLis
 void Tavo1Program::assign_at_index(const std::string& target, const vell::tavo::Value& index,
                                    const vell::tavo::Value& value) {
   with_program_scope(*this, [&] {
-    auto* array = dynamic_cast<tavo_var::TavoArr*>(&_variables_db.wrapper(target));
-    if (array == nullptr) throw tavo_var::IndexingVariableException(target);
-    array->assign_single(index, value);
+    tavo_var::TavoVarBase& variable = _variables_db.wrapper(target);
+    // as_array() tells what a dynamic_cast would, for the price of a load.
+    if (variable.as_array() == nullptr) throw tavo_var::IndexingVariableException(target);
+    static_cast<tavo_var::TavoArr&>(variable).assign_single(index, value);
   });
 }
 

@@ -1,5 +1,6 @@
 #include "vell/tavo/statements.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <span>
 
@@ -22,7 +23,8 @@ enum class Place { Statement, SwitchCase, SaveAll };
   throw TavoScopeError(std::string(operation), why);
 }
 
-Frame& current(std::string_view operation, Place place = Place::Statement) {
+// Inlined: every recorded statement asks it, and with `place` known the checks fold to two.
+[[gnu::always_inline]] inline Frame& current(std::string_view operation, Place place = Place::Statement) {
   auto& frames = open_frames();
   if (frames.empty()) refuse_place(operation, "no program scope is entered on this thread");
   Frame& top = frames.back();
@@ -127,6 +129,15 @@ Value detail::converted(const Value& value, DType type) {
 
 namespace {
 
+// "v12", "s3": a variable's or stream's name in its program, written in place rather than
+// joined from temporary strings.
+void number_name(std::string& name, char prefix, std::uint32_t number) {
+  char buffer[16];
+  buffer[0] = prefix;
+  const auto end = std::to_chars(buffer + 1, buffer + sizeof buffer, number).ptr;
+  name.assign(buffer, static_cast<std::size_t>(end - buffer));
+}
+
 // The scalar variable that a loop runs.
 const VarInfo& loop_variable(std::string_view operation, const Frame& frame, const Expr& variable) {
   const ExprNode& node = expression(operation, frame, variable, "the loop variable");
@@ -218,7 +229,7 @@ Expr declare_variable(std::string_view operation, DType type, DeclareStmt::Init 
   {
     std::lock_guard lock(frame.program->mutex);
     ProgramState& program = *frame.program;
-    var->name = "v" + std::to_string(program.next_var++);
+    number_name(var->name, 'v', program.next_var++);
     DeclareStmt* stmt = program.append<DeclareStmt>(*frame.block);
     stmt->init = init;
     stmt->var = var;
@@ -292,11 +303,11 @@ void advance_input_stream(const Expr& variable) {
 
 ResultStreamSource declare_stream() {
   Frame& frame = current("declare_stream");
-  auto info = std::make_shared<StreamInfo>();
+  auto info = make_pooled<StreamInfo>();
   info->program_id = frame.program->id;
   {
     std::lock_guard lock(frame.program->mutex);
-    info->name = "s" + std::to_string(frame.program->next_stream++);
+    number_name(info->name, 's', frame.program->next_stream++);
     frame.program->append<DeclareStreamStmt>(*frame.block, info);
   }
   return Access::stream(std::move(info));

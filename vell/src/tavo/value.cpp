@@ -114,40 +114,51 @@ struct Operand {
   const ExprNode* node;  // null for a plain value
 };
 
-Operand scalar_operand(std::string_view operation, const Value& value) {
+// The refusals are out of line, so that the checks made for every operand inline into the
+// operators.
+[[noreturn]] [[gnu::cold]] void refuse_array_operand(std::string_view operation, const ExprNode& node) {
+  throw TavoTypeError(std::string(operation),
+                      "array variable " + node.var->name + " is not a scalar; index it to use one cell");
+}
+
+[[noreturn]] [[gnu::cold]] void refuse_infinite(std::string_view operation, double real) {
+  throw TavoValueError(std::string(operation), "a fixed value must be finite, got " + detail::fixed_text(real));
+}
+
+[[noreturn]] [[gnu::cold]] void refuse_depth(std::string_view operation) {
+  throw TavoValueError(std::string(operation),
+                       "expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels");
+}
+
+[[noreturn]] [[gnu::cold]] void refuse_two_programs(std::string_view operation) {
+  throw TavoProgramError(std::string(operation), "combines variables of two different programs");
+}
+
+inline Operand scalar_operand(std::string_view operation, const Value& value) {
   if (const auto* expr = std::get_if<Expr>(&value)) {
     if (expr->empty()) throw_empty(operation);
     const ExprNode& node = *expr->node();
-    if (node.kind == NodeKind::Array) {
-      throw TavoTypeError(std::string(operation),
-                          "array variable " + node.var->name + " is not a scalar; index it to use one cell");
-    }
+    if (node.kind == NodeKind::Array) refuse_array_operand(operation, node);
     return {node.dtype, &node};
   }
-  if (const auto* real = std::get_if<double>(&value); real != nullptr && !std::isfinite(*real)) {
-    throw TavoValueError(std::string(operation), "a fixed value must be finite, got " + detail::fixed_text(*real));
-  }
+  if (const auto* real = std::get_if<double>(&value); real != nullptr && !std::isfinite(*real))
+    refuse_infinite(operation, *real);
   return {dtype_of(value), nullptr};
 }
 
 DType numeric(DType type) { return type == DType::Bool ? DType::Int : type; }
 
-std::uint64_t joined_program(std::string_view operation, const Operand& a, const Operand& b) {
+inline std::uint64_t joined_program(std::string_view operation, const Operand& a, const Operand& b) {
   std::uint64_t pa = a.node ? a.node->program_id : 0;
   std::uint64_t pb = b.node ? b.node->program_id : 0;
-  if (pa != 0 && pb != 0 && pa != pb) {
-    throw TavoProgramError(std::string(operation), "combines variables of two different programs");
-  }
+  if (pa != 0 && pb != 0 && pa != pb) refuse_two_programs(operation);
   return pa != 0 ? pa : pb;
 }
 
-int joined_depth(std::string_view operation, const Operand& a, const Operand* b) {
+inline int joined_depth(std::string_view operation, const Operand& a, const Operand* b) {
   int depth = a.node ? a.node->depth : 0;
   if (b != nullptr && b->node != nullptr) depth = std::max<int>(depth, b->node->depth);
-  if (depth + 1 > kMaxExpressionDepth) {
-    throw TavoValueError(std::string(operation),
-                         "expression nests deeper than " + std::to_string(kMaxExpressionDepth) + " levels");
-  }
+  if (depth + 1 > kMaxExpressionDepth) refuse_depth(operation);
   return depth + 1;
 }
 
@@ -210,10 +221,10 @@ Expr make(A&&... args) {
   return detail::Access::expr(detail::make_pooled<const ExprNode>(std::forward<A>(args)...));
 }
 
-Expr unary_node(NodeKind kind, int op, DType type, std::string_view operation, const Value& operand,
-                const Operand& a) {
-  return make(kind, type, joined_depth(operation, a, nullptr), a.node ? a.node->program_id : 0, nullptr, op, operand,
-              Value());
+template <class V>
+Expr unary_node(NodeKind kind, int op, DType type, std::string_view operation, V&& operand, const Operand& a) {
+  return make(kind, type, joined_depth(operation, a, nullptr), a.node ? a.node->program_id : 0, nullptr, op,
+              std::forward<V>(operand), Value());
 }
 
 }  // namespace
@@ -314,7 +325,11 @@ std::string_view operation_name(BinaryOp op) {
 }
 }  // namespace
 
-Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
+namespace {
+
+// binary() of operands copied (L, R const Value&) or handed over (Value&&).
+template <class L, class R>
+Expr make_binary(BinaryOp op, L&& lhs, R&& rhs) {
   const std::string_view operation = operation_name(op);
   Operand a = scalar_operand(operation, lhs);
   Operand b = scalar_operand(operation, rhs);
@@ -324,10 +339,13 @@ Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) {
   }
   const DType type = binary_type(op, operation, lhs, rhs, a, b);
   const std::uint64_t program = joined_program(operation, a, b);
-  return make(NodeKind::Binary, type, joined_depth(operation, a, &b), program, nullptr, static_cast<int>(op), lhs, rhs);
+  const int depth = joined_depth(operation, a, &b);
+  return make(NodeKind::Binary, type, depth, program, nullptr, static_cast<int>(op), std::forward<L>(lhs),
+              std::forward<R>(rhs));
 }
 
-Expr unary(UnaryOp op, const Value& operand) {
+template <class V>
+Expr make_unary(UnaryOp op, V&& operand) {
   const std::string_view operation = op == UnaryOp::Neg ? "operator -" : "operator ~";
   Operand a = scalar_operand(operation, operand);
   if (!a.node) {
@@ -341,8 +359,15 @@ Expr unary(UnaryOp op, const Value& operand) {
     }
     type = DType::Bool;
   }
-  return unary_node(NodeKind::Unary, static_cast<int>(op), type, operation, operand, a);
+  return unary_node(NodeKind::Unary, static_cast<int>(op), type, operation, std::forward<V>(operand), a);
 }
+
+}  // namespace
+
+Expr binary(BinaryOp op, const Value& lhs, const Value& rhs) { return make_binary(op, lhs, rhs); }
+Expr binary(BinaryOp op, Value&& lhs, Value&& rhs) { return make_binary(op, std::move(lhs), std::move(rhs)); }
+Expr unary(UnaryOp op, const Value& operand) { return make_unary(op, operand); }
+Expr unary(UnaryOp op, Value&& operand) { return make_unary(op, std::move(operand)); }
 
 std::string_view Math::name(MathFunction function) {
   static constexpr std::string_view kNames[] = {"sqrt", "exp", "ln", "sin", "cos", "atan"};

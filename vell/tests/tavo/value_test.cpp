@@ -167,3 +167,40 @@ TEST_F(Expressions, NestingIsBounded) {
                                      "Math.sin: expression nests deeper than 2000 levels");
   EXPECT_EQ(e.text().size(), 2 + 1999 * 6);  // "(" * 1999 + "v0" + " + 1)" * 1999
 }
+
+// Operands handed over (Value&&) build what copied operands build, the moved expression living on
+// in the new one; a refused operator leaves handed-over operands as they were.
+TEST_F(Expressions, HandedOverOperandsBuildTheSameExpressions) {
+  using tavo::BinaryOp;
+  struct Case {
+    BinaryOp op;
+    Value lhs, rhs;
+    const char* text;
+  };
+  const std::vector<Case> cases = {
+      {BinaryOp::Add, i + 1, 2, "((v0 + 1) + 2)"},
+      {BinaryOp::Mul, 2.5, f, "(2.5 * v1)"},
+      {BinaryOp::FloorDiv, arr[1], i, "(v3[1] // v0)"},
+      {BinaryOp::And, b, flags[0], "(v2 & v4[0])"},
+  };
+  for (const Case& c : cases) {
+    Value lhs = c.lhs, rhs = c.rhs;
+    const Expr copied = tavo::binary(c.op, c.lhs, c.rhs);
+    const Expr moved = tavo::binary(c.op, std::move(lhs), std::move(rhs));
+    EXPECT_EQ(moved.text(), c.text);
+    EXPECT_EQ(moved.text(), copied.text());
+    EXPECT_EQ(moved.dtype(), copied.dtype());
+  }
+  Value negated = i + 1;
+  EXPECT_EQ(tavo::unary(tavo::UnaryOp::Neg, std::move(negated)).text(), "-(v0 + 1)");
+
+  Value kept = f + 1, zero = 0;
+  expect_throw<tavo::TavoValueError>([&] { (void)tavo::binary(BinaryOp::Div, std::move(kept), std::move(zero)); },
+                                     "operator /: division by zero");
+  EXPECT_EQ(tavo::text(kept), "(v1 + 1)");
+  EXPECT_EQ(tavo::text(zero), "0");
+  Value not_bool = i;
+  expect_throw<tavo::TavoTypeError>([&] { (void)tavo::unary(tavo::UnaryOp::Inv, std::move(not_bool)); },
+                                    "operator ~: is boolean negation and needs a bool operand, got int expression v0");
+  EXPECT_EQ(tavo::text(not_bool), "v0");
+}

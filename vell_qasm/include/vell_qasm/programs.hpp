@@ -129,7 +129,8 @@ class VariablesDB {
   // The wrapper stored under `name`, as at() finds it, without reading the entry it sits in.
   tavo_var::TavoVarBase& wrapper(std::string_view name) const;
   // Inserts, or replaces the wrapper of an existing key. A null wrapper is an AssertionError.
-  void insert_or_assign(const VariableSignature& key, tavo_var::TavoVarPtr var);
+  // Both are taken over: a new entry is made of them, with no copy.
+  void insert_or_assign(VariableSignature key, tavo_var::TavoVarPtr var);
   bool contains(const VariableSignature& key) const { return find(key.name) != nullptr; }
   // The wrapper, or null when `key` is absent.
   tavo_var::TavoVarPtr get(const VariableSignature& key) const;
@@ -218,7 +219,7 @@ class Tavo1Program : public Program {
   // streamed output), records it under its name, replacing an earlier entry of that name, and
   // appends the name to `inputs` and/or `outputs` (no duplicate check). Returns the name. When
   // the declaration fails nothing is recorded.
-  std::string declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output, bool is_stream);
+  const std::string& declare_variable(const tavo_var::TavoVarPtr& var, bool is_input, bool is_output, bool is_stream);
   // The whole variable; a list only fits an array.
   void assign(const std::string& target, const tavo_var::ScalarOrList& value);
   // One element of an array; tavo_var::IndexingVariableException for a scalar.

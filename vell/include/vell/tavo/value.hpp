@@ -123,8 +123,12 @@ std::string_view symbol(BinaryOp op);
 std::string_view symbol(UnaryOp op);
 
 // The operator applied to two values, under the rules above. The C++ operators below call it.
+// Operands handed over (Value&&) are moved into the expression rather than shared; when the
+// operator is refused they are left as they were.
 Expr binary(BinaryOp op, const Value& lhs, const Value& rhs);
+Expr binary(BinaryOp op, Value&& lhs, Value&& rhs);
 Expr unary(UnaryOp op, const Value& operand);
+Expr unary(UnaryOp op, Value&& operand);
 
 namespace detail {
 template <class T>

@@ -94,9 +94,13 @@ LoweredValue CodeGenerationVisitor::_lower_expression(const ast::ExprPtr& oq_exp
   return lower_expression(oq_expression, _context.variables_db());
 }
 
-void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) { _declare_variable(node, handle()); }
+void CodeGenerationVisitor::visit_TavoDeclaration(TavoDeclaration& node) {
+  // Only a refused input holds the handle: it is made (a reference count up and down) for that
+  // case alone.
+  _declare_variable(node, _is_inside_scope && node.is_input ? handle() : nullptr);
+}
 
-std::string CodeGenerationVisitor::_declare_variable(TavoDeclaration& node, const ast::NodePtr& handle) {
+const std::string& CodeGenerationVisitor::_declare_variable(TavoDeclaration& node, const ast::NodePtr& handle) {
   const tavo_var::TavoVarPtr& var = node.var;
   check(var != nullptr, "A TavoDeclaration carries its variable");
   std::optional<tavo_var::ScalarOrList> input_value;
@@ -121,11 +125,15 @@ void CodeGenerationVisitor::visit_ClassicalAssignment(ast::ClassicalAssignment& 
 
 void CodeGenerationVisitor::_assign_to_target(const ast::NodePtr& target, const LoweredValue& value) {
   if (auto* identifier = ast::dyn_cast<ast::Identifier>(target.get())) {
-    _context.assign(identifier->name, value.for_target(_context[identifier->name].is_array()));
+    // The wrapper is looked up once, for its kind and for the assignment (as _context[name] and
+    // _context.assign(name, ...) would, one after the other).
+    tavo_var::TavoVarBase& variable = _context.variables_db().wrapper(identifier->name);
+    const tavo_var::ScalarOrList assigned = value.for_target(variable.tavo_value_exp().is_array());
+    programs::with_program_scope(_context, [&] { variable.assign(assigned); });
   } else if (auto* indexed = ast::dyn_cast<ast::IndexedIdentifier>(target.get())) {
     check(indexed->indices.size() == 1, "Only 1-dimensional arrays are supported.");
     check(indexed->name != nullptr, "An indexed identifier names its array");
-    const LoweredValue index = _lower_expression(extract_single_index(indexed->indices.front()));
+    const LoweredValue index = lower_expression(single_index(indexed->indices.front()), _context.variables_db());
     _context.assign_at_index(indexed->name->name, index.scalar(), value.scalar());
   } else {
     throw ValueError("Unexpected target type - " + class_text(target));
@@ -244,18 +252,119 @@ void CodeGenerationVisitor::visit_FunctionCall(ast::FunctionCall& node) { call_f
 
 namespace {
 
+// Emitting a statement follows pointers from its node: to its operands' nodes, which the steps
+// that rewrote them made far from the statement (hardware qubits, folded expressions), to the
+// lists that hold them, and for a declaration to its variable wrapper and the wrapper's place in
+// the variables table. In a tree that outgrows the caches each hop is a miss; asking for one hop
+// per statement, a statement ahead of the next, lets every line arrive before it is read.
+
+// What the fields of `node` point to (two statements ahead: the node itself has arrived).
+void prefetch_fields(const ast::QASMNode& node) {
+  switch (node.library_kind()) {
+    case ast::NodeKind::QuantumGate: {
+      const auto& gate = static_cast<const ast::QuantumGate&>(node);
+      __builtin_prefetch(gate.qubits.data());
+      __builtin_prefetch(gate.arguments.data());
+      return;
+    }
+    case ast::NodeKind::ClassicalAssignment: {
+      const auto& assignment = static_cast<const ast::ClassicalAssignment&>(node);
+      __builtin_prefetch(assignment.lvalue.get());
+      __builtin_prefetch(assignment.rvalue.get());
+      return;
+    }
+    case ast::NodeKind::QuantumMeasurementStatement: {
+      const auto& measurement = static_cast<const ast::QuantumMeasurementStatement&>(node);
+      __builtin_prefetch(measurement.measure.get());
+      __builtin_prefetch(measurement.target.get());
+      return;
+    }
+    case ast::NodeKind::BranchingStatement: {
+      const auto& branch = static_cast<const ast::BranchingStatement&>(node);
+      __builtin_prefetch(branch.condition.get());
+      __builtin_prefetch(branch.if_block.data());
+      return;
+    }
+    case ast::NodeKind::WhileLoop:
+      __builtin_prefetch(static_cast<const ast::WhileLoop&>(node).while_condition.get());
+      return;
+    case ast::NodeKind::External:
+      if (const auto* declaration = ast::dyn_cast<TavoDeclaration>(&node)) __builtin_prefetch(declaration->var.get());
+      return;
+    default:
+      return;
+  }
+}
+
+void prefetch_children(const ast::ExprPtr& expression) {
+  if (const auto* binary = ast::dyn_cast<ast::BinaryExpression>(expression.get())) {
+    __builtin_prefetch(binary->lhs.get());
+    __builtin_prefetch(binary->rhs.get());
+  }
+}
+
+// What those point to in turn (one statement ahead).
+void prefetch_operands(const ast::QASMNode& node, const programs::VariablesDB& variables) {
+  switch (node.library_kind()) {
+    case ast::NodeKind::QuantumGate: {
+      const auto& gate = static_cast<const ast::QuantumGate&>(node);
+      for (const ast::NodePtr& qubit : gate.qubits) __builtin_prefetch(qubit.get());
+      for (const ast::ExprPtr& argument : gate.arguments) __builtin_prefetch(argument.get());
+      return;
+    }
+    case ast::NodeKind::ClassicalAssignment: {
+      const auto& assignment = static_cast<const ast::ClassicalAssignment&>(node);
+      prefetch_children(assignment.rvalue);
+      if (const auto* identifier = ast::dyn_cast<ast::Identifier>(assignment.lvalue.get()))
+        variables.prefetch_slot(programs::VariablesDB::hashed(identifier->name));
+      return;
+    }
+    case ast::NodeKind::QuantumMeasurementStatement:
+      if (const auto* measure =
+              ast::dyn_cast<ast::QuantumMeasurement>(static_cast<const ast::QuantumMeasurementStatement&>(node).measure.get()))
+        __builtin_prefetch(measure->qubit.get());
+      return;
+    case ast::NodeKind::BranchingStatement: {
+      const auto& branch = static_cast<const ast::BranchingStatement&>(node);
+      prefetch_children(branch.condition);
+      if (!branch.if_block.empty()) __builtin_prefetch(branch.if_block.front().get());
+      return;
+    }
+    case ast::NodeKind::WhileLoop:
+      prefetch_children(static_cast<const ast::WhileLoop&>(node).while_condition);
+      return;
+    case ast::NodeKind::External:
+      if (const auto* declaration = ast::dyn_cast<TavoDeclaration>(&node); declaration && declaration->var)
+        variables.prefetch_slot(programs::VariablesDB::hashed(declaration->var->name()));
+      return;
+    default:
+      return;
+  }
+}
+
 // Visits `statements` in order. A long program's tree outgrows the caches: the statement a few
-// places ahead is asked for, with its subtree, while this one is emitted.
-template <class Element> void visit_in_order(ast::QASMVisitor& visitor, std::span<const ast::Ptr<Element>> statements) {
+// places ahead is asked for, with its subtree, and the nodes the next two statements lead to (see
+// above), while this one is emitted. The subtree is taken as the two kilobytes below the node:
+// by the time code is generated, the steps before have added nodes of their own next to the
+// parser's (measured: a narrower window leaves misses that cost more than its prefetches).
+template <class Element>
+void visit_in_order(ast::QASMVisitor& visitor, const programs::VariablesDB& variables,
+                    std::span<const ast::Ptr<Element>> statements) {
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    ast::prefetch_subtree_ahead(statements, i, 4);
-    visitor.visit(statements[i]);
+    ast::prefetch_subtree_ahead(statements, i, 4, 2048);
+    if (i + 2 < statements.size() && statements[i + 2]) prefetch_fields(*statements[i + 2]);
+    if (i + 1 < statements.size() && statements[i + 1]) prefetch_operands(*statements[i + 1], variables);
+    // As visit() does, with the statement's own handle: visit() takes a handle to a node, which
+    // a statement's handle would be converted into, a reference count up and down.
+    if (const auto& statement = statements[i]) statement->accept(visitor, ast::detail::handle_ref(statement));
   }
 }
 
 }  // namespace
 
-void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) { visit_in_order(*this, statements); }
+void CodeGenerationVisitor::_visit_all(std::span<const ast::StmtPtr> statements) {
+  visit_in_order(*this, _context.variables_db(), statements);
+}
 
 void CodeGenerationVisitor::visit_BranchingStatement(ast::BranchingStatement& node) {
   const bool has_if = !node.if_block.empty();
@@ -335,8 +444,8 @@ void CodeGenerationVisitor::visit_ForInLoop(ast::ForInLoop& node) {
 
   std::string name = node.identifier->name;
   if (name == "_") name = "_" + std::to_string(_underscore_counter++);
-  auto declaration = ast::make<TavoDeclaration>(name, node.type);
-  const std::string declared = _declare_variable(*declaration, declaration);
+  const ast::NodePtr declaration = ast::make<TavoDeclaration>(name, node.type);
+  const std::string& declared = _declare_variable(static_cast<TavoDeclaration&>(*declaration), declaration);
   const tavo::Expr iterator = _context[declared];
   check(iterator.is_variable());
 
@@ -398,6 +507,7 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
   std::vector<std::pair<std::uint32_t, std::size_t>> noted;
   std::vector<std::size_t> positions;  // by name number, then ascending
   std::vector<std::size_t> starts;     // name number -> its first place in positions; one more at the end
+  std::vector<std::size_t> fill;       // finish()'s scratch, kept for the next loop
   // Every loop met with its run, sorted by address at finish: a loop is recorded without an
   // allocation of its own.
   struct Loop {
@@ -453,8 +563,10 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     --loop_depth;
     loops.push_back({&node, {first, next}});
   }
+  // Each statement through its own handle, as visit_in_order does.
   void walk(const std::vector<ast::StmtPtr>& statements) {
-    for (const ast::StmtPtr& statement : statements) visit(statement);
+    for (const ast::StmtPtr& statement : statements)
+      if (statement) statement->accept(*this, ast::detail::handle_ref(statement));
   }
 
   void finish() {
@@ -462,11 +574,13 @@ struct CodeGenerationVisitor::Assignments : public ast::QASMVisitor {
     for (const auto& write : noted) ++starts[write.first + 1];
     for (std::size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
     positions.resize(noted.size());
-    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+    fill.assign(starts.begin(), starts.end() - 1);
     for (const auto& [number, position] : noted) positions[fill[number]++] = position;
     noted.clear();
     // A loop walked twice (a tree that shares a block) keeps its first run: both are the same.
-    std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return std::less<>()(a.loop, b.loop); });
+    // Most loops hold none: the sort (and its buffer) is left out for a single one.
+    if (loops.size() > 1)
+      std::stable_sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return std::less<>()(a.loop, b.loop); });
   }
 
   // The run of `loop`, or none when the walk did not meet it.
@@ -563,7 +677,7 @@ void CodeGenerationVisitor::visit_SwitchStatement(ast::SwitchStatement& node) {
 }
 
 void CodeGenerationVisitor::visit_Program(ast::Program& node) {
-  visit_in_order(*this, std::span<const ast::NodePtr>(node.statements));
+  visit_in_order(*this, _context.variables_db(), std::span<const ast::NodePtr>(node.statements));
 }
 
 void CodeGenerationVisitor::visit_CompoundStatement(ast::CompoundStatement& node) { _visit_all(node.statements); }

@@ -1,5 +1,6 @@
 #include "vell_qasm/passes/code_generation/lower_expression.hpp"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <compare>
@@ -34,7 +35,7 @@ bool LoweredValue::is_sdk() const {
 
 LoweredValue LoweredValue::bit_register(vell::tavo::Expr array, std::string name, std::int64_t size) {
   LoweredValue value(std::move(array));
-  value.register_ = BitRegister{std::move(name), size};
+  value.register_ = std::make_shared<const BitRegister>(BitRegister{std::move(name), size});
   return value;
 }
 
@@ -227,28 +228,26 @@ namespace {
 
 using Op = ast::BinaryOperator;
 
-// The SDK operator of a binary operator, or nullopt for "!=" (built from "==") and the refused ones.
+// The SDK operator of a binary operator, or nullopt for "!=" (built from "==") and the refused
+// ones: read from a table by the operator's number, as every operator of every expression asks.
+constexpr auto kSdkOperators = [] {
+  std::array<std::optional<tavo::BinaryOp>, static_cast<std::size_t>(Op::power) + 1> table{};
+  const std::pair<Op, tavo::BinaryOp> pairs[] = {
+      {Op::divide, tavo::BinaryOp::Div}, {Op::shr, tavo::BinaryOp::Shr},     {Op::shl, tavo::BinaryOp::Shl},
+      {Op::gt, tavo::BinaryOp::Gt},      {Op::ge, tavo::BinaryOp::Ge},       {Op::lt, tavo::BinaryOp::Lt},
+      {Op::le, tavo::BinaryOp::Le},      {Op::plus, tavo::BinaryOp::Add},    {Op::bit_xor, tavo::BinaryOp::Xor},
+      {Op::bit_or, tavo::BinaryOp::Or},  {Op::bit_and, tavo::BinaryOp::And}, {Op::times, tavo::BinaryOp::Mul},
+      {Op::minus, tavo::BinaryOp::Sub},  {Op::eq, tavo::BinaryOp::Eq}};
+  for (const auto& [op, sdk] : pairs) table[static_cast<std::size_t>(op)] = sdk;
+  return table;
+}();
+
 std::optional<tavo::BinaryOp> sdk_operator(Op op) {
-  switch (op) {
-    case Op::divide: return tavo::BinaryOp::Div;
-    case Op::shr: return tavo::BinaryOp::Shr;
-    case Op::shl: return tavo::BinaryOp::Shl;
-    case Op::gt: return tavo::BinaryOp::Gt;
-    case Op::ge: return tavo::BinaryOp::Ge;
-    case Op::lt: return tavo::BinaryOp::Lt;
-    case Op::le: return tavo::BinaryOp::Le;
-    case Op::plus: return tavo::BinaryOp::Add;
-    case Op::bit_xor: return tavo::BinaryOp::Xor;
-    case Op::bit_or: return tavo::BinaryOp::Or;
-    case Op::bit_and: return tavo::BinaryOp::And;
-    case Op::times: return tavo::BinaryOp::Mul;
-    case Op::minus: return tavo::BinaryOp::Sub;
-    case Op::eq: return tavo::BinaryOp::Eq;
-    default: return std::nullopt;
-  }
+  const auto at = static_cast<std::size_t>(op);
+  return at < kSdkOperators.size() ? kSdkOperators[at] : std::nullopt;
 }
 
-bool is_lowered_operator(Op op) { return sdk_operator(op) || op == Op::ne; }
+bool is_lowered_operator(Op op) { return op == Op::ne || sdk_operator(op); }
 
 bool is_integral(const tavo::Value& value) { return tavo::dtype_of(value) != tavo::DType::Fixed; }
 
@@ -258,20 +257,16 @@ LoweredValue from_plain(const PlainValue& value) {
 
 // `op` of two scalars, plain or SDK. `division` decides "/" of two integral plain values; of two
 // integral SDK operands "/" is the SDK's integer division, which rounds as floor_for_integers.
-LoweredValue combine(Op op, const LoweredValue& l, const LoweredValue& r, plain::Division division) {
+// The operands are taken over: their expressions move into the one built, no reference count
+// changing hands.
+LoweredValue combine(Op op, LoweredValue&& l, LoweredValue&& r, plain::Division division) {
   if (l.is_sdk() || r.is_sdk()) {
-    // Operands are read where they are held; only a bit register's integer is built.
-    tavo::Value built_a, built_b;
-    const tavo::Value* held_a = l.held_scalar();
-    const tavo::Value* held_b = r.held_scalar();
-    if (!held_a) built_a = l.scalar();
-    if (!held_b) built_b = r.scalar();
-    const tavo::Value& a = held_a ? *held_a : built_a;
-    const tavo::Value& b = held_b ? *held_b : built_b;
-    if (op == Op::ne) return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, a, b));
+    tavo::Value a = std::move(l).scalar();
+    tavo::Value b = std::move(r).scalar();
+    if (op == Op::ne) return tavo::unary(tavo::UnaryOp::Inv, tavo::binary(tavo::BinaryOp::Eq, std::move(a), std::move(b)));
     if (op == Op::divide && division == plain::Division::floor_for_integers && is_integral(a) && is_integral(b))
-      return tavo::binary(tavo::BinaryOp::FloorDiv, a, b);
-    return tavo::binary(*sdk_operator(op), a, b);
+      return tavo::binary(tavo::BinaryOp::FloorDiv, std::move(a), std::move(b));
+    return tavo::binary(*sdk_operator(op), std::move(a), std::move(b));
   }
   return from_plain(plain::apply(op, *l.plain(), *r.plain(), division));
 }
@@ -293,12 +288,11 @@ LoweredValue to_cycles(const LoweredValue& ns) {
 
 // A duration operand as nanoseconds: a value that is not one yet is a duration variable, which
 // holds clock cycles.
-LoweredValue to_ns(const Term& term) {
-  if (term.ns) return term.value;
-  return combine(Op::times, term.value, LoweredValue(CYCLES_PER_NS), plain::Division::real);
+LoweredValue to_ns(Term&& term) {
+  if (term.ns) return std::move(term.value);
+  return combine(Op::times, std::move(term.value), LoweredValue(CYCLES_PER_NS), plain::Division::real);
 }
 
-LoweredValue finished(const Term& term) { return term.ns ? to_cycles(term.value) : term.value; }
 LoweredValue finished(Term&& term) { return term.ns ? to_cycles(term.value) : std::move(term.value); }
 
 void refuse_lists(const char* symbol, const LoweredValue& l, const LoweredValue& r) {
@@ -307,50 +301,53 @@ void refuse_lists(const char* symbol, const LoweredValue& l, const LoweredValue&
                     (l.is_list() ? l : r).text());
 }
 
-Term apply_binary(Op op, const Term& l, const Term& r) {
+// Both operands are taken over (see combine).
+Term apply_binary(Op op, Term&& l, Term&& r) {
   if (!is_lowered_operator(op)) throw NotImplementedError("Binary expression undefined: ", ast::enum_repr(op));
   refuse_lists(ast::symbol(op).data(), l.value, r.value);
-  if (!l.ns && !r.ns) return {combine(op, l.value, r.value, plain::Division::floor_for_integers)};
+  if (!l.ns && !r.ns) return {combine(op, std::move(l.value), std::move(r.value), plain::Division::floor_for_integers)};
   // Duration arithmetic stays in exact nanoseconds; the whole expression is converted once.
   switch (op) {
     case Op::plus:
     case Op::minus:
-      return {combine(op, to_ns(l), to_ns(r), plain::Division::real), true};
+      return {combine(op, to_ns(std::move(l)), to_ns(std::move(r)), plain::Division::real), true};
     case Op::gt:
     case Op::ge:
     case Op::lt:
     case Op::le:
     case Op::eq:
     case Op::ne:
-      return {combine(op, to_ns(l), to_ns(r), plain::Division::real)};
+      return {combine(op, to_ns(std::move(l)), to_ns(std::move(r)), plain::Division::real)};
     case Op::times:
-      if (l.ns != r.ns) return {combine(op, l.value, r.value, plain::Division::real), true};
+      if (l.ns != r.ns) return {combine(op, std::move(l.value), std::move(r.value), plain::Division::real), true};
       break;
     case Op::divide:
-      if (l.ns && !r.ns) return {combine(op, l.value, r.value, plain::Division::real), true};
-      return {combine(op, to_ns(l), to_ns(r), plain::Division::real)};  // a ratio of two durations
+      if (l.ns && !r.ns) return {combine(op, std::move(l.value), std::move(r.value), plain::Division::real), true};
+      // a ratio of two durations
+      return {combine(op, to_ns(std::move(l)), to_ns(std::move(r)), plain::Division::real)};
     default:
       break;
   }
-  return {combine(op, finished(l), finished(r), plain::Division::floor_for_integers)};
+  return {combine(op, finished(std::move(l)), finished(std::move(r)), plain::Division::floor_for_integers)};
 }
 
-Term apply_unary(ast::UnaryOperator op, const Term& operand) {
+Term apply_unary(ast::UnaryOperator op, Term&& operand) {
   if (op != ast::UnaryOperator::negate && op != ast::UnaryOperator::logical_not)
     throw NotImplementedError("Unary expression undefined: ", ast::enum_repr(op));
   if (operand.value.is_list())
     throw TypeError("An array literal cannot be an operand of \"" + std::string(ast::symbol(op)) +
                     "\": " + operand.value.text());
   const bool negate = op == ast::UnaryOperator::negate;
-  const LoweredValue value = negate ? operand.value : finished(operand);
+  const bool ns = negate && operand.ns;
+  LoweredValue value = negate ? std::move(operand.value) : finished(std::move(operand));
   if (value.is_sdk()) {
-    const tavo::Value scalar = value.scalar();
+    tavo::Value scalar = std::move(value).scalar();
     // ! of a number is whether it is zero: the SDK's ~ negates bools only.
     if (!negate && tavo::dtype_of(scalar) != tavo::DType::Bool)
-      return {tavo::binary(tavo::BinaryOp::Eq, scalar, std::int64_t{0})};
-    return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, scalar), negate && operand.ns};
+      return {tavo::binary(tavo::BinaryOp::Eq, std::move(scalar), tavo::Value(std::int64_t{0}))};
+    return {tavo::unary(negate ? tavo::UnaryOp::Neg : tavo::UnaryOp::Inv, std::move(scalar)), ns};
   }
-  return {from_plain(plain::apply(op, *value.plain())), negate && operand.ns};
+  return {from_plain(plain::apply(op, *value.plain())), ns};
 }
 
 class Lowering {
@@ -388,7 +385,7 @@ class Lowering {
     if (!node.lhs || !ast::isa<ast::BinaryExpression>(*node.lhs)) {  // no chain
       Term lhs = term(node.lhs);
       Term rhs = term(node.rhs);
-      return apply_binary(node.op, lhs, rhs);
+      return apply_binary(node.op, std::move(lhs), std::move(rhs));
     }
     // The links go on one stack shared by every chain being lowered (right operands nest
     // chains of their own): each chain takes the part above `base`, read by position since
@@ -408,7 +405,7 @@ class Lowering {
       const ast::BinaryExpression& link = *chain[i];
       // Both operands first: a failure inside an operand comes before any operator failure.
       Term rhs = term(link.rhs);
-      value = apply_binary(link.op, value, rhs);
+      value = apply_binary(link.op, std::move(value), std::move(rhs));
     }
     return value;
   }
@@ -464,7 +461,7 @@ class Lowering {
     const std::string& name = static_cast<const ast::Identifier&>(*node.collection).name;
     const tavo_var::TavoArr* array = variable(name).as_array();
     if (!array) throw tavo_var::IndexingVariableException(name);
-    LoweredValue idx = lower(extract_single_index(node.index));
+    LoweredValue idx = lower(single_index(node.index));
     return array->get_single_index(idx.scalar());
   }
 
@@ -488,12 +485,24 @@ LoweredValue lower_expression(const ast::ExprPtr& oq_expression, const Variables
   return Lowering(variables_db).lower(oq_expression);
 }
 
-ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
+namespace {
+
+const ast::NodePtr& single_index_node(const ast::IndexElement& index) {
   const auto* list = std::get_if<ast::IndexList>(&index);
   check(list != nullptr && list->size() == 1, "Only single index is supported.");
-  auto expression = ast::dyn_cast<ast::Expression>(list->front());
-  check(expression != nullptr, "A range (slice) as an index is not supported; index one element at a time.");
-  return expression;
+  check(list->front() != nullptr && ast::isa<ast::Expression>(*list->front()),
+        "A range (slice) as an index is not supported; index one element at a time.");
+  return list->front();
+}
+
+}  // namespace
+
+ast::ExprPtr extract_single_index(const ast::IndexElement& index) {
+  return std::static_pointer_cast<ast::Expression>(single_index_node(index));
+}
+
+const ast::Expression& single_index(const ast::IndexElement& index) {
+  return static_cast<const ast::Expression&>(*single_index_node(index));
 }
 
 LoweredValue _parse_binary_expression(const ast::BinaryExpression& oq_expression, const VariablesDB& variables_db) {

@@ -279,6 +279,11 @@ TEST(ExtractSingleIndex, ReturnsTheOneExpressionUnlowered) {
   EXPECT_EQ(extract_single_index(ast::IndexList{index}), index);
   EXPECT_THROW(extract_single_index(ast::IndexList{}), AssertionError);
   EXPECT_THROW(extract_single_index(ast::IndexList{nullptr}), AssertionError);
+  // The same expression where it stands, refused alike.
+  const ast::IndexElement element = ast::IndexList{index};
+  EXPECT_EQ(&single_index(element), index.get());
+  EXPECT_THROW((void)single_index(ast::IndexList{nullptr}), AssertionError);
+  EXPECT_THROW((void)single_index(ast::IndexList{index, index}), AssertionError);
 }
 
 // ---- operators refused ----

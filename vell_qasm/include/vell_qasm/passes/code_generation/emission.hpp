@@ -150,9 +150,10 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void visit_CompoundStatement(openqasm3::ast::CompoundStatement& node) override;
   void visit_Box(openqasm3::ast::Box& node) override;
 
-  // Declares the wrapper of `node` (see the top of this file for streams and values); returns its name.
-  // `handle`: the declaration's handle, or null when it has none.
-  std::string _declare_variable(TavoDeclaration& node, const openqasm3::ast::NodePtr& handle);
+  // Declares the wrapper of `node` (see the top of this file for streams and values); returns its
+  // name, which lives as long as the wrapper. `handle`: the declaration's handle, or null when it
+  // has none.
+  const std::string& _declare_variable(TavoDeclaration& node, const openqasm3::ast::NodePtr& handle);
   // Plain "=" only: AssertionError "Only regular assignment is supported" otherwise.
   void visit_ClassicalAssignment(openqasm3::ast::ClassicalAssignment& node) override;
   // `target` is an Identifier or an IndexedIdentifier with one index (AssertionError "Only
@@ -166,7 +167,7 @@ class CodeGenerationVisitor : public Visitor<CodeGenerationVisitor>, public Tavo
   void _run_block_in_context(Creator&& context_creator, std::span<const openqasm3::ast::StmtPtr> block,
                              Args&&... context_creator_args) {
     vell::tavo::ScopeGuard scope = context_creator(std::forward<Args>(context_creator_args)...);
-    for (const openqasm3::ast::StmtPtr& statement : block) visit(statement);
+    _visit_all(block);
   }
 
  private:

@@ -52,6 +52,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -134,7 +135,8 @@ class LoweredValue {
   vell::tavo::Value register_integer() const;
 
   std::variant<vell::tavo::Value, List> value_;
-  std::optional<BitRegister> register_;
+  // Seldom set, and shared by copies: a lowered value stays small to move.
+  std::shared_ptr<const BitRegister> register_;
 };
 
 // Lowers `oq_expression` with the variables of `variables_db` (read only). A null expression is an
@@ -148,6 +150,8 @@ LoweredValue lower_expression(const openqasm3::ast::ExprPtr& oq_expression,
 // supported." unless `index` is a list of exactly one element (a discrete set fails too), and an
 // AssertionError without message when that element is not an expression (a range).
 openqasm3::ast::ExprPtr extract_single_index(const openqasm3::ast::IndexElement& index);
+// The same expression where it stands, without a handle of its own (no reference count changes).
+const openqasm3::ast::Expression& single_index(const openqasm3::ast::IndexElement& index);
 
 // The clock cycles of a duration of `value` units (see the top of this file).
 std::int64_t duration_cycles(double value, openqasm3::ast::TimeUnit unit);
