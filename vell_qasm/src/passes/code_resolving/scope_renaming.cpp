@@ -8,6 +8,7 @@
 #include "vell_qasm/passes/constants.hpp"
 #include "vell_qasm/passes/parsing/validators.hpp"
 #include "openqasm3/prefetch.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -147,8 +148,15 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
   const auto& statements = node->statements;
   std::vector<std::uint32_t> walked;  // the statements the walk enters
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    // The tree outgrows the caches of a long program: each statement is asked for well ahead.
-    if (i + 16 < statements.size()) __builtin_prefetch(statements[i + 16].get());
+    // The tree outgrows the caches of a long program: each statement is asked for well ahead,
+    // then the node of the name it declares, then the table slot of that name.
+    if (i + 24 < statements.size()) __builtin_prefetch(statements[i + 24].get());
+    if (i + 12 < statements.size() && statements[i + 12] != nullptr) {
+      if (const ast::Identifier* ahead = declared_name(*statements[i + 12])) __builtin_prefetch(&ahead->name);
+    }
+    if (i + 4 < statements.size() && statements[i + 4] != nullptr) {
+      if (const ast::Identifier* ahead = declared_name(*statements[i + 4])) _names.prefetch(ahead->name);
+    }
     const ast::QASMNode* statement = statements[i].get();
     if (statement == nullptr) continue;
     const ast::Identifier* name = declared_name(*statement);
@@ -166,7 +174,8 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
   // Every handler here gives its statement back: the statements are rewritten in place.
   // Each is asked for a few ahead, with its subtree.
   for (std::size_t k = 0; k < walked.size(); ++k) {
-    if (k + 4 < walked.size()) ast::prefetch_subtree(statements[walked[k + 4]].get());
+    if (k + 8 < walked.size()) ast::prefetch_subtree(statements[walked[k + 8]].get());
+    if (k + 4 < walked.size()) prefetch_blocks_ahead(statements, walked[k + 4], 0);
     visit(statements[walked[k]]);
   }
   return node;

@@ -31,6 +31,13 @@ class NameTable {
     }
   }
 
+  // Asks for the slot where a lookup of `name` starts (a hint: a table that grows before the
+  // lookup probes elsewhere). A long program's table outgrows the caches, and its names hash
+  // to slots anywhere in it.
+  void prefetch(std::string_view name) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[std::hash<std::string_view>()(name) & mask()]);
+  }
+
   // The number of `name`, and whether it is new (then it is size() - 1).
   std::pair<std::uint32_t, bool> insert(std::string_view name) {
     if ((spans_.size() + 1) * 4 > slots_.size() * 3) grow();  // at most three slots in four taken
