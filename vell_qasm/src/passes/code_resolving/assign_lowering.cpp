@@ -6,6 +6,7 @@
 
 #include "openqasm3/prefetch.hpp"
 #include "vell_qasm/errors.hpp"
+#include "vell_qasm/passes/statement_prefetch.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -70,7 +71,11 @@ ast::Rewrite ClassicalAssignmentToBinaryExpression::visit_Program(const ast::Ptr
   if (typeid(*this) != typeid(ClassicalAssignmentToBinaryExpression)) return generic_visit(node);
   auto& statements = node->statements;
   for (std::size_t i = 0; i < statements.size(); ++i) {
+    // The node of a statement well ahead, the subtree of one nearer, and nearer still, the arrays of its blocks (outside the
+    // subtree), which the generic walk of a loop or branch reads first.
+    if (i + 16 < statements.size()) __builtin_prefetch(statements[i + 16].get());
     ast::prefetch_subtree_ahead(statements, i);
+    prefetch_blocks_ahead(statements, i, 4);
     ast::NodePtr& statement = statements[i];
     if (!statement) continue;
     const ast::NodeKind kind = statement->kind();
