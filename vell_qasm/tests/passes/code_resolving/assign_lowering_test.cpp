@@ -102,8 +102,23 @@ TEST(ClassicalAssignLowering, TheProgramListIsLoweredAsTheWalkLowersIt) {
   struct Walked : ClassicalAssignmentToBinaryExpression {
     ast::Rewrite visit_Program(const ast::Ptr<ast::Program>& node) override { return generic_visit(node); }
   };
-  for (const std::string source : {"", "x = 1; y += 2; while (c) { y -= 1; } h q; z = y;",
-                                   "x *= 2;\nif (c) { x += 1; }\na[0] += 1;\nx -= 1;", "x ~= 1;"}) {
+  // A long list too, with blocks of every kind whose arrays the walk asks for ahead, and a
+  // failure far down it.
+  std::string long_source;
+  for (int k = 0; k < 300; ++k) {
+    const std::string n = std::to_string(k);
+    switch (k % 6) {
+      case 0: long_source += "x += " + n + ";\n"; break;
+      case 1: long_source += "if (c) { x -= " + n + "; } else { h q; y *= 2; }\n"; break;
+      case 2: long_source += "while (c) { y /= " + n + "; }\n"; break;
+      case 3: long_source += "for int i in [0:" + n + "] { x |= i; }\n"; break;
+      case 4: long_source += "box { x <<= 1; } { y %= 3; }\n"; break;
+      default: long_source += "z = x;\n"; break;
+    }
+  }
+  for (const std::string& source : {std::string(), std::string("x = 1; y += 2; while (c) { y -= 1; } h q; z = y;"),
+                                   std::string("x *= 2;\nif (c) { x += 1; }\na[0] += 1;\nx -= 1;"),
+                                   std::string("x ~= 1;"), long_source, long_source + "a[1] -= 2;\nx += 1;"}) {
     auto outcome = [&](ast::QASMTransformer& lowering) {
       auto root = openqasm3::parse(source);
       root->statements.push_back(nullptr);

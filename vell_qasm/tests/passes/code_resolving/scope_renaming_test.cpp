@@ -128,5 +128,35 @@ TEST(ScopeRenaming, PlainCallsAreRenamedAsTheWalkRenamesThem) {
   }
 }
 
+// A long program whose global pass looks ahead at the names declared statements later and
+// grows its name table as it goes: block declarations of names declared globally before or after
+// the block are renamed in program order, the others keep their names.
+TEST(ScopeRenaming, LongProgramsRenameAsShortOnesDo) {
+  for (const int count : {1, 5, 13, 40, 700}) {
+    SCOPED_TRACE(count);
+    std::string source;
+    std::string expected;
+    int renamed_count = 0;
+    for (int k = 0; k < count; ++k) {
+      source += "int v" + std::to_string(k) + ";\n";
+      expected += "int v" + std::to_string(k) + ";\n";
+      if (k % 7 != 3) continue;
+      // A name taken globally later, one taken before, and one of the block's own.
+      const std::vector<std::string> names{"v" + std::to_string(k + 2), "v" + std::to_string(k - 3),
+                                           "w" + std::to_string(k)};
+      source += "{\n";
+      expected += "{\n";
+      for (const std::string& name : names) {
+        const bool global = name[0] == 'v' && std::stoi(name.substr(1)) < count;
+        source += "  int " + name + ";\n";
+        expected += "  int " + name + (global ? "." + std::to_string(++renamed_count) : "") + ";\n";
+      }
+      source += "}\n";
+      expected += "}\n";
+    }
+    EXPECT_EQ(renamed(source), expected);
+  }
+}
+
 }  // namespace
 }  // namespace vell_qasm::passes::code_resolving
