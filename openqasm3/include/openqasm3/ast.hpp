@@ -188,6 +188,10 @@ class Rewrite {
   bool is_keep() const { return std::holds_alternative<Keep>(value_); }
   const NodePtr& node() const { return std::get<NodePtr>(value_); }
   const std::vector<NodePtr>& list() const { return std::get<std::vector<NodePtr>>(value_); }
+  // The node or the list, moved out (this keeps an empty one): for a walk that takes the result
+  // over, with no count change of the nodes' handles.
+  NodePtr release_node() { return std::move(std::get<NodePtr>(value_)); }
+  std::vector<NodePtr> release_list() { return std::move(std::get<std::vector<NodePtr>>(value_)); }
 
  private:
   struct Keep {};
