@@ -17,7 +17,8 @@ namespace {
 using namespace qasm_test;
 
 // One statement per letter: g a gate (nothing below it concerns the walkers here), d a classical
-// declaration, b a branch holding a declaration, w a loop holding a gate, _ a null element.
+// declaration, b a branch holding a declaration, w a loop holding a gate, o a statement of an
+// outside class holding a declaration (while one lives, no walk skips anything), _ a null element.
 NodePtr statement(char c, int n) {
   const std::string name = std::string(1, c) + std::to_string(n);
   switch (c) {
@@ -27,6 +28,8 @@ NodePtr statement(char c, int n) {
       return make<BranchingStatement>(id("c"), std::vector<StmtPtr>{make<ClassicalDeclaration>(make<IntType>(), id(name), nullptr)},
                                       std::vector<StmtPtr>{});
     case 'w': return make<WhileLoop>(num(1), std::vector<StmtPtr>{gate(name, {}, {id("q")})});
+    case 'o':
+      return make<OutsideDeclaration>(num(n), std::vector<StmtPtr>{make<ClassicalDeclaration>(make<IntType>(), id(name), nullptr)});
     default: return nullptr;
   }
 }
@@ -42,10 +45,11 @@ char element(std::size_t mix, std::size_t j, std::size_t length) {
     case 3: return j % 5 == 4 ? 'd' : 'g';
     case 4: return j < 20 ? 'b' : (j % 7 == 0 ? 'd' : 'w');
     case 5: return "gd_bwgggd"[j % 9];
+    case 6: return j % 11 == 10 ? 'o' : (j % 3 == 0 ? 'd' : 'g');
     default: return (j * 7919 % 13) < 3 ? 'd' : ((j * 7919 % 13) < 5 ? '_' : 'g');
   }
 }
-constexpr std::size_t kMixes = 7;
+constexpr std::size_t kMixes = 8;
 
 Ptr<Program> program_of(std::size_t mix, std::size_t length) {
   std::vector<NodePtr> statements;

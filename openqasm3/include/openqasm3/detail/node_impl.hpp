@@ -63,8 +63,9 @@ template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
 // subtrees would cost it the bandwidth of the whole tree for the statement nodes it reads. So
 // the node 2 * kSubtreeAhead places on is asked for first, and kSubtreeAhead places before the
 // walk reaches it, its kind (in the cache by then) tells whether the walker enters it at all.
-// Reading kinds costs a walker that enters every statement a little per element: after a run of
-// elements none of which was skipped, only every 16th kind is read until one is.
+// Reading kinds costs a walker that enters every statement a little per element (the node must
+// have arrived): after a run of elements none of which was skipped, only every 16th kind is read
+// until one is.
 class Lookahead {
  public:
   template <class E, class Walker> [[gnu::always_inline]] void ahead_of(const std::vector<E>& list, std::size_t i, Walker& walker) {
@@ -82,6 +83,10 @@ class Lookahead {
       }
       if (entered_ < kEnteredRun) ++entered_;
       prefetch_subtree(ahead);
+      // The node's lists (a branch's blocks, a gate's operands) come from the general allocator,
+      // outside the subtree's window; their arrays are asked for where the node is known to be
+      // in the cache already.
+      if (reading) ahead->prefetch_lists();
     } else {
       (void)walker;
     }
@@ -414,6 +419,14 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
 // ---- per field kind: node fields go through the walks above, payloads are left alone
 template <class T> void prefetch_field(const Field<T>& f) { prefetch(f.value); }
 template <class T> void prefetch_field(const PayloadField<T>&) {}
+template <class T> struct IsList : std::false_type {};
+template <class T> struct IsList<std::vector<T>> : std::true_type {};
+template <class T> void prefetch_list_field(const Field<T>& f) {
+  if constexpr (IsList<std::remove_const_t<T>>::value) {
+    if (!f.value.empty()) __builtin_prefetch(f.value.data());
+  }
+}
+template <class T> void prefetch_list_field(const PayloadField<T>&) {}
 template <class T> void walk_field(QASMVisitor& v, const Field<T>& f) { walk(v, f.value); }
 template <class T> void walk_field(QASMVisitor&, const PayloadField<T>&) {}
 template <class T> void rewrite_field(QASMTransformer& t, std::string_view owner, const Field<T>& f) {
@@ -573,6 +586,9 @@ template <class D, class Base> struct NodeImpl : Base {
     auto copy = detail::make_node<D>(static_cast<const D&>(*this));
     std::apply([&](auto... f) { (detail::deepen_field(f, memo), ...); }, all_fields(*copy));
     return copy;
+  }
+  void prefetch_lists() const noexcept override {
+    std::apply([&](auto... f) { (detail::prefetch_list_field(f), ...); }, all_fields(static_cast<const D&>(*this)));
   }
   void detach_children(std::vector<NodePtr>& out) noexcept override {
     std::apply([&](auto... f) { (detail::detach_field(f, out), ...); }, all_fields(static_cast<D&>(*this)));
