@@ -285,7 +285,7 @@ void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::
 }
 
 void rewrite(QASMTransformer& t, std::string_view owner, const char* name, std::vector<IndexElement>& list) {
-  rewrite_elements(list, [&](IndexElement& e, std::vector<IndexElement>& items) {
+  rewrite_elements(t, list, [&](IndexElement& e, Replacements<IndexElement>& items) {
     auto* set = std::get_if<Ptr<DiscreteSet>>(&e);
     if (!set || !*set) return false;  // an inner list of one bracket pair: kept, not entered
     return take_rewrite<DiscreteSet>((*set)->accept(t, handle_ref(*set)), set->get(), owner, name, items);

@@ -188,6 +188,10 @@ class Rewrite {
   bool is_keep() const { return std::holds_alternative<Keep>(value_); }
   const NodePtr& node() const { return std::get<NodePtr>(value_); }
   const std::vector<NodePtr>& list() const { return std::get<std::vector<NodePtr>>(value_); }
+  // The node or the list, moved out (this keeps an empty one): for a walk that takes the result
+  // over, with no count change of the nodes' handles.
+  NodePtr release_node() { return std::move(std::get<NodePtr>(value_)); }
+  std::vector<NodePtr> release_list() { return std::move(std::get<std::vector<NodePtr>>(value_)); }
 
  private:
   struct Keep {};
@@ -312,6 +316,9 @@ struct QASMNode {
   virtual bool equals_shallow(const QASMNode& other) const = 0;
   virtual NodePtr clone(detail::CopyMemo& memo) const = 0;
   virtual void detach_children(std::vector<NodePtr>& out) noexcept = 0;
+  // Asks the memory system for the element arrays of the node's lists: a hint for a walk that
+  // will enter the node soon. Changes nothing.
+  virtual void prefetch_lists() const noexcept {}
   virtual void write_repr(std::string& out) const = 0;
   // The printer's text of a node whose class is defined outside this library; nullopt (the
   // default) when the class has none: the node then prints as the nearest library class it

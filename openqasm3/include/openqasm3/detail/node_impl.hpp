@@ -39,14 +39,14 @@ void repr_span(std::string& out, const std::optional<Span>& span);
 bool stands_in_statement_lists(const QASMNode& node);
 void throw_statement_field(std::string_view owner, const char* field, const QASMNode& got);
 
-template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* name, const NodePtr& n) {
+// Takes over the handle `n` (a rewrite's result, not needed after): no count change.
+template <class T> Ptr<T> cast_for_field(std::string_view owner, const char* name, NodePtr&& n) {
   if constexpr (std::is_same_v<T, QASMNode>) {
     if (stands_in_statement_lists(*n) && owner != "Program") throw_statement_field(owner, name, *n);
-    return n;
+    return std::move(n);
   } else {
-    auto p = dyn_cast<T>(n);  // casting.hpp, found when instantiated
-    if (!p) throw_field_type(owner, name, *n, node_class_of<T>().name);
-    return p;
+    if (!isa<T>(*n)) throw_field_type(owner, name, *n, node_class_of<T>().name);  // casting.hpp
+    return std::static_pointer_cast<T>(std::move(n));
   }
 }
 
@@ -58,13 +58,44 @@ template <class T> void prefetch(const std::vector<Ptr<T>>& list) {
   if (!list.empty()) __builtin_prefetch(list.front().get());
 }
 // A long list (a program's or a block's statements) outgrows the caches: while one element is
-// walked, the next is asked for, and the subtree of one several places ahead (prefetch.hpp).
-template <class E> [[gnu::always_inline]] inline void prefetch_ahead(const std::vector<E>& list, std::size_t i) {
-  if (i + 1 < list.size()) prefetch(list[i + 1]);
-  if constexpr (requires { list[i].get(); }) {
-    prefetch_subtree_ahead(list, i);
+// walked, the next is asked for, and the subtree of one kSubtreeAhead places on (prefetch.hpp).
+// A walker of a few statement classes (declarations, say) skips most statements: fetching their
+// subtrees would cost it the bandwidth of the whole tree for the statement nodes it reads. So
+// the node 2 * kSubtreeAhead places on is asked for first, and kSubtreeAhead places before the
+// walk reaches it, its kind (in the cache by then) tells whether the walker enters it at all.
+// Reading kinds costs a walker that enters every statement a little per element (the node must
+// have arrived): after a run of elements none of which was skipped, only every 16th kind is read
+// until one is.
+class Lookahead {
+ public:
+  template <class E, class Walker> [[gnu::always_inline]] void ahead_of(const std::vector<E>& list, std::size_t i, Walker& walker) {
+    if (i + 1 < list.size()) prefetch(list[i + 1]);
+    if constexpr (requires { list[i].get(); }) {
+      if (i + kSubtreeAhead >= list.size()) return;
+      if ((entered_ < kEnteredRun || (i + kSubtreeAhead) % kEnteredRun == 0) && i + 2 * kSubtreeAhead < list.size())
+        __builtin_prefetch(list[i + 2 * kSubtreeAhead].get());
+      const QASMNode* ahead = list[i + kSubtreeAhead].get();
+      if (ahead == nullptr) return;
+      const bool reading = entered_ < kEnteredRun || i % kEnteredRun == 0;
+      if (reading && walker.walk_of(ahead->kind()) == NodeWalk::skip) {
+        entered_ = 0;
+        return;
+      }
+      if (entered_ < kEnteredRun) ++entered_;
+      prefetch_subtree(ahead);
+      // The node's lists (a branch's blocks, a gate's operands) come from the general allocator,
+      // outside the subtree's window; their arrays are asked for where the node is known to be
+      // in the cache already.
+      if (reading) ahead->prefetch_lists();
+    } else {
+      (void)walker;
+    }
   }
-}
+
+ private:
+  static constexpr unsigned kEnteredRun = 16;
+  unsigned entered_ = 0;  // the elements entered since the last one skipped, up to kEnteredRun
+};
 
 // ---- generic read-only walk
 template <class T> void walk(QASMVisitor&, T&) {}
@@ -73,8 +104,9 @@ template <class T> void walk(QASMVisitor& v, Ptr<T>& p) {
 }
 template <class T> void walk_list(QASMVisitor& v, std::vector<Ptr<T>>& list) {
   // By index, re-reading the size: a handler may change the list it is walked from.
+  Lookahead ahead;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    prefetch_ahead(list, i);
+    ahead.ahead_of(list, i, v);
     if (QASMNode* p = list[i].get()) p->accept(v, handle_ref(list[i]));
   }
 }
@@ -106,7 +138,7 @@ template <class T>
   if (r.is_none()) {
     p = nullptr;
   } else if (r.is_node()) {
-    if (r.node().get() != p.get()) p = cast_for_field<T>(owner, name, r.node());
+    if (r.node().get() != p.get()) p = cast_for_field<T>(owner, name, r.release_node());
   } else {
     throw_field_list(owner, name);
   }
@@ -116,6 +148,41 @@ template <class T>
 [[gnu::always_inline]] inline void rewrite(QASMTransformer& t, std::string_view owner, const char* name, Ptr<T>& p) {
   if (p && !p->transform_generically(t)) rewrite_by_handler(t, owner, name, p);
 }
+// What takes the place of one list element in a rewrite, in order: the first element is held
+// inline, as a node replaced by one node (a folded operand) needs no allocation; only a splice of
+// more elements allocates.
+template <class E> class Replacements {
+ public:
+  template <class... A> void emplace_back(A&&... args) {
+    if (count_ == 0) {
+      first_ = E(std::forward<A>(args)...);
+    } else {
+      more_.emplace_back(std::forward<A>(args)...);
+    }
+    ++count_;
+  }
+  std::size_t size() const { return count_; }
+  E& front() { return first_; }
+  // Hands each element, in order, to `f` as an rvalue, and empties this.
+  template <class F> void take_each(F&& f) {
+    if (count_ != 0) {
+      f(std::move(first_));
+      for (auto& e : more_) f(std::move(e));
+    }
+    clear();
+  }
+  void clear() {
+    first_ = E();
+    more_.clear();
+    count_ = 0;
+  }
+
+ private:
+  E first_{};
+  std::vector<E> more_;
+  std::size_t count_ = 0;
+};
+
 // Rewrites a list in one pass, in place: `visit(element, items)` returns false to keep the
 // element, or true after putting into `items` what takes its place (nothing drops it). Kept and
 // replacing elements are written back over the slots already read, so that a list of which one
@@ -124,20 +191,22 @@ template <class T>
 // When a visit fails, the list keeps the rewrites made before the failure and the elements not yet
 // rewritten: nothing of it is lost.
 template <class E, class Visit>
-[[gnu::noinline]] void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& items, Visit& visit);
-template <class E, class Visit> void rewrite_elements(std::vector<E>& list, Visit&& visit) {
+[[gnu::noinline]] void rewrite_elements_from(QASMTransformer& t, std::vector<E>& list, std::size_t i,
+                                             Replacements<E>& items, Visit& visit, Lookahead& ahead);
+template <class E, class Visit> void rewrite_elements(QASMTransformer& t, std::vector<E>& list, Visit&& visit) {
   // Until an element changes, nothing is set up and nothing moves.
-  std::vector<E> items;
+  Replacements<E> items;
+  Lookahead ahead;
   // By index, re-reading the size: a handler may change the list it is walked from.
   for (std::size_t i = 0; i < list.size(); ++i) {
-    // The next element is read as soon as this one's subtree is walked: fetch it meanwhile.
-    prefetch_ahead(list, i);
-    if (visit(list[i], items)) return rewrite_elements_from(list, i, items, visit);
+    ahead.ahead_of(list, i, t);
+    if (visit(list[i], items)) return rewrite_elements_from(t, list, i, items, visit, ahead);
   }
 }
 // The rest of the list from element i, whose visit put into `items` what takes its place.
 template <class E, class Visit>
-void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& items, Visit& visit) {
+void rewrite_elements_from(QASMTransformer& t, std::vector<E>& list, std::size_t i, Replacements<E>& items, Visit& visit,
+                           Lookahead& ahead) {
   std::vector<E> queue;    // the results for which no slot is free yet, from `head` on
   std::size_t head = 0;
   std::size_t w = i;  // list[0, w) is rewritten; the slots [w, i) are free
@@ -145,7 +214,7 @@ void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& 
   try {
     for (; i < list.size(); ++i) {
       if (!changed) {
-        prefetch_ahead(list, i);
+        ahead.ahead_of(list, i, t);
         changed = visit(list[i], items);
       }
       if (!changed) {
@@ -163,8 +232,7 @@ void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& 
           items.clear();
           continue;
         }
-        for (auto& e : items) queue.push_back(std::move(e));
-        items.clear();
+        items.take_each([&](E&& e) { queue.push_back(std::move(e)); });
       }
       // The queue is nonempty only while no slot is free: then w == i + 1 after this.
       while (head < queue.size() && w <= i) list[w++] = std::move(queue[head++]);
@@ -191,22 +259,23 @@ void rewrite_elements_from(std::vector<E>& list, std::size_t i, std::vector<E>& 
 
 // A list element's rewrite `r` (of the node `current`), as rewrite_elements takes it: false when
 // the element stays, else true after putting into `items` the nodes of class T that replace it.
+// The nodes are moved out of `r`.
 template <class T, class E>
-bool take_rewrite(const Rewrite& r, const QASMNode* current, std::string_view owner, const char* name,
-                  std::vector<E>& items) {
+bool take_rewrite(Rewrite&& r, const QASMNode* current, std::string_view owner, const char* name,
+                  Replacements<E>& items) {
   if (r.is_keep() || (r.is_node() && r.node().get() == current)) return false;
   if (r.is_node()) {
-    items.emplace_back(cast_for_field<T>(owner, name, r.node()));
+    items.emplace_back(cast_for_field<T>(owner, name, r.release_node()));
   } else if (r.is_list()) {
-    for (auto& n : r.list())
-      if (n) items.emplace_back(cast_for_field<T>(owner, name, n));
+    for (auto& n : r.release_list())
+      if (n) items.emplace_back(cast_for_field<T>(owner, name, std::move(n)));
   }
   return true;
 }
 
 template <class T>
 void rewrite_list(QASMTransformer& t, std::string_view owner, const char* name, std::vector<Ptr<T>>& list) {
-  rewrite_elements(list, [&](Ptr<T>& p, std::vector<Ptr<T>>& items) {
+  rewrite_elements(t, list, [&](Ptr<T>& p, Replacements<Ptr<T>>& items) {
     if (!p || p->transform_generically(t)) return false;
     return take_rewrite<T>(p->transform_here(t, handle_ref(p)), p.get(), owner, name, items);
   });
@@ -350,6 +419,14 @@ template <class T> void repr_value(std::string& out, const std::vector<T>& list)
 // ---- per field kind: node fields go through the walks above, payloads are left alone
 template <class T> void prefetch_field(const Field<T>& f) { prefetch(f.value); }
 template <class T> void prefetch_field(const PayloadField<T>&) {}
+template <class T> struct IsList : std::false_type {};
+template <class T> struct IsList<std::vector<T>> : std::true_type {};
+template <class T> void prefetch_list_field(const Field<T>& f) {
+  if constexpr (IsList<std::remove_const_t<T>>::value) {
+    if (!f.value.empty()) __builtin_prefetch(f.value.data());
+  }
+}
+template <class T> void prefetch_list_field(const PayloadField<T>&) {}
 template <class T> void walk_field(QASMVisitor& v, const Field<T>& f) { walk(v, f.value); }
 template <class T> void walk_field(QASMVisitor&, const PayloadField<T>&) {}
 template <class T> void rewrite_field(QASMTransformer& t, std::string_view owner, const Field<T>& f) {
@@ -509,6 +586,9 @@ template <class D, class Base> struct NodeImpl : Base {
     auto copy = detail::make_node<D>(static_cast<const D&>(*this));
     std::apply([&](auto... f) { (detail::deepen_field(f, memo), ...); }, all_fields(*copy));
     return copy;
+  }
+  void prefetch_lists() const noexcept override {
+    std::apply([&](auto... f) { (detail::prefetch_list_field(f), ...); }, all_fields(static_cast<const D&>(*this)));
   }
   void detach_children(std::vector<NodePtr>& out) noexcept override {
     std::apply([&](auto... f) { (detail::detach_field(f, out), ...); }, all_fields(static_cast<D&>(*this)));
