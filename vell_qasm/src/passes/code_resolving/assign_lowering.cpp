@@ -4,9 +4,7 @@
 #include <optional>
 #include <typeinfo>
 
-#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/errors.hpp"
-#include "vell_qasm/passes/statement_prefetch.hpp"
 
 namespace vell_qasm::passes::code_resolving {
 
@@ -70,12 +68,11 @@ ast::StmtPtr ClassicalAssignmentToBinaryExpression::_lowered(const ast::Classica
 ast::Rewrite ClassicalAssignmentToBinaryExpression::visit_Program(const ast::Ptr<ast::Program>& node) {
   if (typeid(*this) != typeid(ClassicalAssignmentToBinaryExpression)) return generic_visit(node);
   auto& statements = node->statements;
+  // Asks for the statements ahead as the generic list walk does: only the subtrees (and block
+  // arrays) of statements this step enters.
+  ast::detail::Lookahead lookahead;
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    // The node of a statement well ahead, the subtree of one nearer, and nearer still, the arrays of its blocks (outside the
-    // subtree), which the generic walk of a loop or branch reads first.
-    if (i + 16 < statements.size()) __builtin_prefetch(statements[i + 16].get());
-    ast::prefetch_subtree_ahead(statements, i);
-    prefetch_blocks_ahead(statements, i, 4);
+    lookahead.ahead_of(statements, i, *this);
     ast::NodePtr& statement = statements[i];
     if (!statement) continue;
     const ast::NodeKind kind = statement->kind();
