@@ -296,7 +296,8 @@ class Inliner final : public ConstantsResolver {
   }
   // The resolver's, for the nodes the generic walk takes (switches): noting unresolved names.
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
-    if (_find(node->name)) return ConstantsResolver::visit_Identifier(node);
+    // The resolver's handler, with one lookup.
+    if (const ast::ExprPtr* value = _find(node->name)) return *value;
     unresolved_.add(node->name);
     return node;
   }
