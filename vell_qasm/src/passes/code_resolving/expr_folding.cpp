@@ -553,21 +553,28 @@ ValueType ConstantExpressionsTransformer::leaf_type(const ast::Expression& node)
 
 ConstantExpressionsTransformer::ConstantExpressionsTransformer() {}
 
+template <class Node> ast::Rewrite ConstantExpressionsTransformer::walk_children(const ast::Ptr<Node>& node) {
+  if (!plain()) return generic_visit(node);
+  // generic_visit's walk, keeping the node with no handle of it made.
+  node->transform_children(*this);
+  return ast::Rewrite::keep();
+}
+
 ast::Rewrite ConstantExpressionsTransformer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 
 namespace {

@@ -707,11 +707,12 @@ TEST(ExprFolding, DeclaredTypesAnswerAsOneTableWhateverTheOrder) {
 }
 
 // A derived walker folds calls and unary expressions through the generic walk of their children
-// (generic_modify_node); the walker of the class itself folds their fields in place. Both give
-// the same tree, and the same failure after the same replacements.
+// (generic_modify_node) and walks declarations with generic_visit; the walker of the class itself
+// folds their fields in place. Both give the same tree, and the same failure after the same
+// replacements.
 class GenericallyWalkingFolder : public ConstantExpressionsTransformer {};
 
-TEST(ExprFolding, CallsAndUnaryExpressionsFoldInPlaceAsTheGenericWalkFoldsThem) {
+TEST(ExprFolding, InPlaceFoldingMatchesTheGenericWalk) {
   const std::string declarations = "qubit q; float th; int n; bool b;\n";
   const std::vector<std::string> bodies = {
       "x = sin(1.0) + cos(0);",
@@ -732,6 +733,11 @@ TEST(ExprFolding, CallsAndUnaryExpressionsFoldInPlaceAsTheGenericWalkFoldsThem) 
       "x = sin(1) + -(1 / 0) + cos(2);",  // a refused operand of a unary expression
       "x = 2 ** 64 * -(1);",
       "x = sin(1, 2);",
+      // Declarations give types to the identities, and their own expressions fold.
+      "const int k = 2 * 3; input float w; output int o; int y = k * 1 + -(2); x = w * 1 + o * 0;",
+      "float r = 1.5 * 2; x = r * 1; int r2 = 0 + 0; x = r2 + 0; bool t = !false; x = t & true;",
+      "for float i in [0:2] { x = i * 1; } for int j in {1 + 1, -(2)} { x = j * 1; } x = i * 1;",
+      "int[8 * 4] y = 1 / 0;",
   };
   for (const std::string& body : bodies) {
     auto in_place = openqasm3::parse(declarations + body);

@@ -262,6 +262,8 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // nodes is that of their expression fields.
   openqasm3::ast::ExprPtr fold_call(openqasm3::ast::FunctionCall& call);
   openqasm3::ast::ExprPtr fold_unary(openqasm3::ast::UnaryExpression& unary);
+  // A declaration's generic walk: its children are folded, and the declaration stays.
+  template <class Node> openqasm3::ast::Rewrite walk_children(const openqasm3::ast::Ptr<Node>& node);
   // Whether this walker is of this class itself, not of a derived one that may walk otherwise.
   bool plain() const { return typeid(*this) == typeid(ConstantExpressionsTransformer); }
 
