@@ -68,7 +68,8 @@ namespace vell_qasm::passes::code_resolving {
 // The screen of a table of constants (see utils::NameScreen): most identifiers name no constant.
 // A name passing the length and first byte is screened once more, by a bit picked by its length
 // and its first and last byte: a program's variables often share a length and a first byte with
-// a constant (theta and euler), seldom its last byte too.
+// a constant (theta and euler), seldom its last byte too. Trap: add() and may_hold() hide the
+// base's; a name added through a utils::NameScreen reference would be screened out here.
 class ConstantNameScreen : public utils::NameScreen {
  public:
   ConstantNameScreen() = default;
