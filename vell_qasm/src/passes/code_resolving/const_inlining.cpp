@@ -225,10 +225,15 @@ class ConstantsResolver::Walk {
   void program(ast::Program& root) { walk_.program(root); }
 
   // Only an identifier bearing a constant's name changes (and a constant declaration, gathered).
-  Take take(const ast::QASMNode& node, ast::NodeKind kind) const {
+  Take take(const ast::QASMNode& node, ast::NodeKind kind) {
+    found_for_ = nullptr;
     if (kind == ast::NodeKind::Identifier) {
       const std::string& name = static_cast<const ast::Identifier&>(node).name;
-      if (r_._find(name) != nullptr) return Take::generic;
+      if (const ast::ExprPtr* found = r_._find(name)) {
+        found_ = found;
+        found_for_ = &node;
+        return Take::generic;
+      }
       if (unresolved_) unresolved_->add(name);
       return Take::walk;
     }
@@ -236,6 +241,13 @@ class ConstantsResolver::Walk {
     // A constant's value placed by an earlier walk: the resolver never walks one.
     if (values_ && values_->contains(&node)) return Take::leave;
     return Take::walk;
+  }
+  // The stored node of the identifier that take() just gave to the generic walk: the resolver's
+  // handler returns it, and an expression field holds it as it is.
+  const ast::ExprPtr* replacement(const ast::QASMNode& node) {
+    if (&node != found_for_) return nullptr;
+    found_for_ = nullptr;
+    return found_;
   }
   // The nodes to leave alone, values of constants that an earlier walk placed.
   void leave(const std::unordered_set<const ast::QASMNode*>& values) { values_ = &values; }
@@ -270,6 +282,10 @@ class ConstantsResolver::Walk {
   FieldWalk<Walk> walk_;
   NameSketch* unresolved_;
   const std::unordered_set<const ast::QASMNode*>* values_ = nullptr;
+  // The stored node of the identifier `found_for_`, the last node that take() gave to the generic
+  // walk (null: the last one was no such identifier).
+  const ast::ExprPtr* found_ = nullptr;
+  const ast::QASMNode* found_for_ = nullptr;
 };
 
 namespace {
@@ -296,7 +312,8 @@ class Inliner final : public ConstantsResolver {
   }
   // The resolver's, for the nodes the generic walk takes (switches): noting unresolved names.
   ast::Rewrite visit_Identifier(const ast::Ptr<ast::Identifier>& node) override {
-    if (_find(node->name)) return ConstantsResolver::visit_Identifier(node);
+    // The resolver's handler, with one lookup.
+    if (const ast::ExprPtr* value = _find(node->name)) return *value;
     unresolved_.add(node->name);
     return node;
   }

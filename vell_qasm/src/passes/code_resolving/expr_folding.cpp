@@ -553,21 +553,28 @@ ValueType ConstantExpressionsTransformer::leaf_type(const ast::Expression& node)
 
 ConstantExpressionsTransformer::ConstantExpressionsTransformer() {}
 
+template <class Node> ast::Rewrite ConstantExpressionsTransformer::walk_children(const ast::Ptr<Node>& node) {
+  if (!plain()) return generic_visit(node);
+  // generic_visit's walk, keeping the node with no handle of it made.
+  node->transform_children(*this);
+  return ast::Rewrite::keep();
+}
+
 ast::Rewrite ConstantExpressionsTransformer::visit_ClassicalDeclaration(const ast::Ptr<ast::ClassicalDeclaration>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_IODeclaration(const ast::Ptr<ast::IODeclaration>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_ConstantDeclaration(const ast::Ptr<ast::ConstantDeclaration>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_ForInLoop(const ast::Ptr<ast::ForInLoop>& node) {
   declare(node->identifier, node->type);
-  return generic_visit(node);
+  return walk_children(node);
 }
 
 namespace {
@@ -596,6 +603,14 @@ void ConstantExpressionsTransformer::fold_operand(ast::ExprPtr& child) {
   }
   // A node this walk has no handler for keeps its place; only its children are walked.
   if (node.transform_generically(*this)) return;
+  const ast::NodeKind kind = node.kind();
+  if ((kind == ast::NodeKind::FunctionCall || kind == ast::NodeKind::UnaryExpression) && plain()) {
+    openqasm3::check_stack("a transformer's walk");
+    ast::ExprPtr folded = kind == ast::NodeKind::FunctionCall ? fold_call(static_cast<ast::FunctionCall&>(node))
+                                                              : fold_unary(static_cast<ast::UnaryExpression&>(node));
+    if (folded) child = std::move(folded);
+    return;
+  }
   ast::Rewrite visited = node.accept(*this, ast::detail::handle_ref(child));
   if (visited.is_keep()) return;
   if (visited.is_none()) {
@@ -681,10 +696,24 @@ ast::Rewrite ConstantExpressionsTransformer::visit_BinaryExpression(const ast::P
   return node;
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_UnaryExpression(const ast::Ptr<ast::UnaryExpression>& node) {
-  return generic_modify_node(node);
+  if (!plain()) return generic_modify_node(node);
+  if (ast::ExprPtr folded = fold_unary(*node)) return folded;
+  return node;
 }
 ast::Rewrite ConstantExpressionsTransformer::visit_FunctionCall(const ast::Ptr<ast::FunctionCall>& node) {
-  return generic_modify_node(node);
+  if (!plain()) return generic_modify_node(node);
+  if (ast::ExprPtr folded = fold_call(*node)) return folded;
+  return node;
+}
+
+ast::ExprPtr ConstantExpressionsTransformer::fold_call(ast::FunctionCall& call) {
+  // The generic walk of the name, an identifier, changes nothing.
+  for (ast::ExprPtr& argument : call.arguments) fold_operand(argument);
+  return FunctionCallModifier::replacement(call);
+}
+ast::ExprPtr ConstantExpressionsTransformer::fold_unary(ast::UnaryExpression& unary) {
+  fold_operand(unary.expression);
+  return UnaryExpressionModifier::replacement(unary);
 }
 
 ast::ExprPtr ConstantExpressionsTransformer::generic_modify_node(const ast::NodePtr& node) {

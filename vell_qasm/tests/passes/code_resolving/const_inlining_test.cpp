@@ -232,7 +232,10 @@ TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
   auto outcome = [](const std::string& source, Mode mode) {
     auto root = openqasm3::parse(source);
     // An outside class among the operands: the generic walk takes it.
-    ast::dyn_cast<ast::QuantumGate>(root->statements.back())->qubits.push_back(configurations::create_hw_qubit(3));
+    auto last = ast::dyn_cast<ast::QuantumGate>(root->statements.back());
+    last->qubits.push_back(configurations::create_hw_qubit(3));
+    // And among the arguments, where there are some, an outside class in an expression list.
+    if (!last->arguments.empty()) last->arguments.push_back(configurations::create_hw_qubit(1));
     std::string failure;
     try {
       ConstantsGatherer gatherer;
@@ -263,6 +266,11 @@ TEST(ConstInlining, TheProgramWalkMatchesTheGenericWalk) {
            "const int n = 2; const float m = 1.5; x = n; " + uses + "n = 3; h q[0];",  // a constant target
            std::string("const int n = 2; const float m = 1.5; gate k(n) r { } h q[0];"),  // a parameter's name
            "const int n = 2; const float m = 1.5; " + uses + "n q[0];",                // a gate's name
+           // Constants in expression fields and lists next to those in fields of names only.
+           "const int n = 2; const float m = 1.5; " + uses + "rx(n, m, n + m, sin(n)) q[0]; h n;",
+           "const int n = 2; const float m = 1.5; x = n + m; x = n(1); h q[0];",  // a call's name
+           "x = n + m; rx(n, m) q[0]; const int n = 2; const float m = 1.5; h n;",
+           "const int n = 2; const float m = 1.5; h n; rx(1) q[0];",
            // A failure of the gathering comes before any failure of the resolution; among the
            // latter, the first in walk order counts, also when a later constant places it.
            std::string("const int n = 1; n = 2; const int n = 3; h q[0];"),
@@ -305,6 +313,27 @@ TEST(ConstInlining, TheNameScreenNeverHidesAConstant) {
        }) {
     EXPECT_EQ(printed(inline_constants(c.source)), printed(c.expected)) << c.source;
   }
+}
+
+// Every name entered passes the screen, whatever its length and bytes; names that share only a
+// constant's length and first byte (theta and tau, euler) mostly do not.
+TEST(ConstInlining, TheFinerScreenKeepsEveryNameEntered) {
+  ConstantNameScreen screen(CONSTANTS);
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    std::string name(static_cast<std::size_t>(1 + i % 40), static_cast<char>('a' + i % 26));
+    name.back() = static_cast<char>(i % 7 == 0 ? '\xcf' : 'A' + i % 23);
+    names.push_back(name);
+    screen.add(name);
+  }
+  for (const auto& name : names) EXPECT_TRUE(screen.may_hold(name)) << name;
+  for (const char* name : {"pi", "tau", "euler", "\u03c0"}) EXPECT_TRUE(screen.may_hold(name)) << name;
+
+  ConstantNameScreen constants(CONSTANTS);
+  int passed = 0;
+  for (const char* name : {"theta", "tx", "trot", "pq", "px", "eaglet", "exact", "ethan", "tab", "pa"})
+    passed += constants.may_hold(name) ? 1 : 0;
+  EXPECT_LE(passed, 2);
 }
 
 

@@ -49,6 +49,8 @@
 // the gathering that two walks would have left standing).
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,10 +66,35 @@
 namespace vell_qasm::passes::code_resolving {
 
 // The screen of a table of constants (see utils::NameScreen): most identifiers name no constant.
+// A name passing the length and first byte is screened once more, by a bit picked by its length
+// and its first and last byte: a program's variables often share a length and a first byte with
+// a constant (theta and euler), seldom its last byte too. Trap: add() and may_hold() hide the
+// base's; a name added through a utils::NameScreen reference would be screened out here.
 class ConstantNameScreen : public utils::NameScreen {
  public:
   ConstantNameScreen() = default;
   explicit ConstantNameScreen(const ConstantsTable& constants);
+
+  void add(std::string_view name) {
+    NameScreen::add(name);
+    const std::size_t bit = _pair_bit(name);
+    _pairs[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  }
+  bool may_hold(std::string_view name) const {
+    if (!NameScreen::may_hold(name)) return false;
+    const std::size_t bit = _pair_bit(name);
+    return (_pairs[bit / 64] >> (bit % 64) & 1) != 0;
+  }
+
+ private:
+  static std::size_t _pair_bit(std::string_view name) {
+    if (name.empty()) return 0;
+    const std::uint64_t mixed = (static_cast<std::uint64_t>(name.size()) * 0x9E3779B97F4A7C15u) ^
+                                (static_cast<std::uint64_t>(static_cast<unsigned char>(name.front())) * 0xC2B2AE3D27D4EB4Fu) ^
+                                (static_cast<std::uint64_t>(static_cast<unsigned char>(name.back())) * 0x165667B19E3779F9u);
+    return static_cast<std::size_t>(mixed >> 55);  // 512 bits
+  }
+  std::array<std::uint64_t, 8> _pairs{};
 };
 
 class ConstantsGatherer : public Transformer<ConstantsGatherer> {

@@ -43,6 +43,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -216,7 +217,8 @@ class DeclaredTypes {
 };
 
 // The walk: every node goes through the generic walk (switch cases entered); binary and unary
-// expressions and calls are then replaced by generic_modify_node's result. A chain of binary
+// expressions and calls are then replaced by generic_modify_node's result (for a walker of this
+// class itself, the same result with the children folded in their fields, fold_call / fold_unary). A chain of binary
 // expressions along their left operands is folded in a loop, not by recursion, and the operands
 // of a binary expression are folded in their fields, with no Rewrite made for an operand that
 // stays. Declarations met
@@ -254,6 +256,16 @@ class ConstantExpressionsTransformer : public Transformer<ConstantExpressionsTra
   // `top`, or null where it stays. `top_alone`: only one field holds `top`, which its replacement
   // takes, so that a literal operand that only `top` holds may become the replacement.
   openqasm3::ast::ExprPtr fold_chain(openqasm3::ast::BinaryExpression& top, bool top_alone);
+  // A call's arguments or a unary expression's operand folded in their fields, then the node's
+  // replacement, or null where it stays: generic_modify_node's result with no handle of the node
+  // made and no Rewrite, for a walker of this very class (plain()), whose generic walk of these
+  // nodes is that of their expression fields.
+  openqasm3::ast::ExprPtr fold_call(openqasm3::ast::FunctionCall& call);
+  openqasm3::ast::ExprPtr fold_unary(openqasm3::ast::UnaryExpression& unary);
+  // A declaration's generic walk: its children are folded, and the declaration stays.
+  template <class Node> openqasm3::ast::Rewrite walk_children(const openqasm3::ast::Ptr<Node>& node);
+  // Whether this walker is of this class itself, not of a derived one that may walk otherwise.
+  bool plain() const { return typeid(*this) == typeid(ConstantExpressionsTransformer); }
 
   // Mutable: a question takes in the declarations noted before it.
   mutable DeclaredTypes declared_;
