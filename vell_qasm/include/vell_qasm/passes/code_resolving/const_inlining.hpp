@@ -68,20 +68,20 @@ namespace vell_qasm::passes::code_resolving {
 // The screen of a table of constants (see utils::NameScreen): most identifiers name no constant.
 // A name passing the length and first byte is screened once more, by a bit picked by its length
 // and its first and last byte: a program's variables often share a length and a first byte with
-// a constant (theta and euler), seldom its last byte too. Trap: add() and may_hold() hide the
-// base's; a name added through a utils::NameScreen reference would be screened out here.
-class ConstantNameScreen : public utils::NameScreen {
+// a constant (theta and euler), seldom its last byte too. It holds the plain screen rather than
+// deriving from it, so that no name can reach it through the plain screen's add().
+class ConstantNameScreen {
  public:
   ConstantNameScreen() = default;
   explicit ConstantNameScreen(const ConstantsTable& constants);
 
   void add(std::string_view name) {
-    NameScreen::add(name);
+    _screen.add(name);
     const std::size_t bit = _pair_bit(name);
     _pairs[bit / 64] |= std::uint64_t{1} << (bit % 64);
   }
   bool may_hold(std::string_view name) const {
-    if (!NameScreen::may_hold(name)) return false;
+    if (!_screen.may_hold(name)) return false;
     const std::size_t bit = _pair_bit(name);
     return (_pairs[bit / 64] >> (bit % 64) & 1) != 0;
   }
@@ -94,6 +94,7 @@ class ConstantNameScreen : public utils::NameScreen {
                                 (static_cast<std::uint64_t>(static_cast<unsigned char>(name.back())) * 0x165667B19E3779F9u);
     return static_cast<std::size_t>(mixed >> 55);  // 512 bits
   }
+  utils::NameScreen _screen;
   std::array<std::uint64_t, 8> _pairs{};
 };
 
