@@ -815,81 +815,6 @@ class UserGateBroadcaster : public Transformer<UserGateBroadcaster> {
   UserGateScope _scope;
 };
 
-// The look-ahead of the search along the program's statements: the statement nodes sixteen places
-// ahead; eight places ahead, the node being in the cache by then, a call's name and the block
-// arrays; four places ahead, the statements of those blocks and a call's operand array; two
-// places ahead, the names of the calls in those blocks and a call's operands.
-struct BroadcastAhead {
-  static void node_lines(const ast::QASMNode* node) {
-    if (node == nullptr) return;
-    __builtin_prefetch(node);
-    __builtin_prefetch(reinterpret_cast<const char*>(node) + 64);
-  }
-  template <class Each> static void each_block(const ast::QASMNode& node, Each&& each) {
-    switch (node.kind()) {
-      case ast::NodeKind::BranchingStatement:
-        each(static_cast<const ast::BranchingStatement&>(node).if_block);
-        each(static_cast<const ast::BranchingStatement&>(node).else_block);
-        return;
-      case ast::NodeKind::WhileLoop:
-        each(static_cast<const ast::WhileLoop&>(node).block);
-        return;
-      case ast::NodeKind::ForInLoop:
-        each(static_cast<const ast::ForInLoop&>(node).block);
-        return;
-      case ast::NodeKind::Box:
-        each(static_cast<const ast::Box&>(node).body);
-        return;
-      case ast::NodeKind::CompoundStatement:
-        each(static_cast<const ast::CompoundStatement&>(node).statements);
-        return;
-      default:
-        return;
-    }
-  }
-  // The first statements of a block: the walk of the block asks for the rest itself.
-  static constexpr std::size_t kBlockHead = 2;
-
-  void operator()(const std::vector<ast::NodePtr>& statements, std::size_t i) const {
-    const std::size_t count = statements.size();
-    if (i + 16 < count) node_lines(statements[i + 16].get());
-    if (i + 8 < count && statements[i + 8] != nullptr) {
-      const ast::QASMNode& node = *statements[i + 8];
-      if (node.kind() == ast::NodeKind::QuantumGate) {
-        __builtin_prefetch(static_cast<const ast::QuantumGate&>(node).name.get());
-      } else {
-        each_block(node, [](const auto& block) {
-          if (!block.empty()) __builtin_prefetch(block.data());
-        });
-      }
-    }
-    if (i + 4 < count && statements[i + 4] != nullptr) {
-      const ast::QASMNode& node = *statements[i + 4];
-      if (node.kind() == ast::NodeKind::QuantumGate) {
-        const auto& qubits = static_cast<const ast::QuantumGate&>(node).qubits;
-        if (!qubits.empty()) __builtin_prefetch(qubits.data());
-      } else {
-        each_block(node, [](const auto& block) {
-          for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k) node_lines(block[k].get());
-        });
-      }
-    }
-    if (i + 2 < count && statements[i + 2] != nullptr) {
-      const ast::QASMNode& node = *statements[i + 2];
-      if (node.kind() == ast::NodeKind::QuantumGate) {
-        for (const ast::NodePtr& operand : static_cast<const ast::QuantumGate&>(node).qubits)
-          __builtin_prefetch(operand.get());
-      } else {
-        each_block(node, [](const auto& block) {
-          for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k)
-            if (block[k] != nullptr && block[k]->kind() == ast::NodeKind::QuantumGate)
-              __builtin_prefetch(static_cast<const ast::QuantumGate&>(*block[k]).name.get());
-        });
-      }
-    }
-  }
-};
-
 // Whether the broadcaster's walk would meet a call to repeat (or to refuse): a read-only walk of
 // the same reach (the same handlers, none entering its node). Most programs pass no register whole
 // to a gate of their own, and then the tree is not rewritten, list by list, for nothing.
@@ -905,8 +830,13 @@ class UserGateBroadcastSearch : public parsing::NodeSearch<UserGateBroadcastSear
   // The search passes expressions by: it reads statement nodes, a call's name (and a user gate
   // call's operands) and the blocks' arrays, nothing else. After the earlier steps the statements
   // lie anywhere, so each of those is asked for where it is, in stages along the walk
-  // (BroadcastAhead).
-  bool holds_broadcast(ast::Program& program) { return holds_statements_with(program, BroadcastAhead()); }
+  // (StatementsAhead).
+  bool holds_broadcast(ast::Program& program) {
+    StatementsAhead ahead;
+    ahead.call_names = true;
+    ahead.call_operands = true;
+    return holds_statements_with(program, ahead);
+  }
 
  private:
   UserGateScope _scope;
