@@ -82,16 +82,19 @@ template <class List>
 //   16 places ahead: the statement node;
 //    8 places ahead: the block arrays (an if's branches, a loop's body, a box's, a compound
 //                    statement's) and, as asked, a gate call's name, the other children of a
-//                    statement with blocks (a condition, a loop's variable and range) and a
-//                    declaration's children (type, identifier, initial value);
-//    4 places ahead: the first statements of those blocks, and, as asked, a call's operand array;
-//    2 places ahead: as asked, the names of the calls among those first statements, a call's
-//                    operands.
+//                    statement with blocks (a condition, a loop's variable and range), a
+//                    declaration's children (type, identifier, initial value; an input/output
+//                    declaration's too) and an assignment's target;
+//    4 places ahead: the first statements of those blocks, and, as asked, a call's operand array
+//                    and the size of a declaration's type;
+//    2 places ahead: as asked, the names of the calls and the targets of the assignments among
+//                    those first statements, a call's operands.
 struct StatementsAhead {
   bool call_names = false;
   bool call_operands = false;
   bool block_children = false;
   bool declaration_children = false;
+  bool assignment_targets = false;
 
   // The first statements of a block asked for: the walk of the block asks for the rest itself.
   static constexpr std::size_t kBlockHead = 2;
@@ -153,6 +156,16 @@ struct StatementsAhead {
           node_line(declaration.init_expression);
         }
         return;
+      case ast::NodeKind::IODeclaration:
+        if (declaration_children) {
+          const auto& declaration = static_cast<const ast::IODeclaration&>(node);
+          node_line(declaration.type);
+          node_line(declaration.identifier);
+        }
+        return;
+      case ast::NodeKind::ClassicalAssignment:
+        if (assignment_targets) node_line(static_cast<const ast::ClassicalAssignment&>(node).lvalue);
+        return;
       case ast::NodeKind::BranchingStatement:
         if (block_children) node_line(static_cast<const ast::BranchingStatement&>(node).condition);
         break;
@@ -174,12 +187,41 @@ struct StatementsAhead {
       if (!block.empty()) __builtin_prefetch(block.data());
     });
   }
+  // The size of a scalar type (int[32]), which the walk may read and freeing the type reads.
+  static void type_size(const openqasm3::ast::ClassicalType* type) {
+    namespace ast = openqasm3::ast;
+    if (type == nullptr) return;
+    switch (type->kind()) {
+      case ast::NodeKind::IntType:
+        return node_line(static_cast<const ast::IntType&>(*type).size);
+      case ast::NodeKind::UintType:
+        return node_line(static_cast<const ast::UintType&>(*type).size);
+      case ast::NodeKind::FloatType:
+        return node_line(static_cast<const ast::FloatType&>(*type).size);
+      case ast::NodeKind::AngleType:
+        return node_line(static_cast<const ast::AngleType&>(*type).size);
+      case ast::NodeKind::BitType:
+        return node_line(static_cast<const ast::BitType&>(*type).size);
+      default:
+        return;
+    }
+  }
   void stage_4(const openqasm3::ast::QASMNode& node) const {
     namespace ast = openqasm3::ast;
-    if (node.kind() == ast::NodeKind::QuantumGate) {
-      const auto& qubits = static_cast<const ast::QuantumGate&>(node).qubits;
-      if (call_operands && !qubits.empty()) __builtin_prefetch(qubits.data());
-      return;
+    switch (node.kind()) {
+      case ast::NodeKind::QuantumGate: {
+        const auto& qubits = static_cast<const ast::QuantumGate&>(node).qubits;
+        if (call_operands && !qubits.empty()) __builtin_prefetch(qubits.data());
+        return;
+      }
+      case ast::NodeKind::ClassicalDeclaration:
+        if (declaration_children) type_size(static_cast<const ast::ClassicalDeclaration&>(node).type.get());
+        return;
+      case ast::NodeKind::IODeclaration:
+        if (declaration_children) type_size(static_cast<const ast::IODeclaration&>(node).type.get());
+        return;
+      default:
+        break;
     }
     each_block(node, [](const auto& block) {
       for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k) node_lines(block[k].get());
@@ -193,11 +235,16 @@ struct StatementsAhead {
           if (operand != nullptr) __builtin_prefetch(operand.get());
       return;
     }
-    if (!call_names) return;
-    each_block(node, [](const auto& block) {
-      for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k)
-        if (block[k] != nullptr && block[k]->kind() == ast::NodeKind::QuantumGate)
+    if (!call_names && !assignment_targets) return;
+    each_block(node, [&](const auto& block) {
+      for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k) {
+        if (block[k] == nullptr) continue;
+        const ast::NodeKind kind = block[k]->kind();
+        if (kind == ast::NodeKind::QuantumGate && call_names)
           node_line(static_cast<const ast::QuantumGate&>(*block[k]).name);
+        if (kind == ast::NodeKind::ClassicalAssignment && assignment_targets)
+          node_line(static_cast<const ast::ClassicalAssignment&>(*block[k]).lvalue);
+      }
     });
   }
 };
