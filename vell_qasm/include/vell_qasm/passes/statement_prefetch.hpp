@@ -79,15 +79,15 @@ template <class List>
 // Called before the walk of statements[i] (as `ahead(statements, i)`): asks for what the walk of
 // the statements ahead will read, in stages along the list, each reading only nodes asked for at
 // an earlier stage:
-//   16 places ahead: the statement node;
-//    8 places ahead: the block arrays (an if's branches, a loop's body, a box's, a compound
+//   24 places ahead: the statement node;
+//   12 places ahead: the block arrays (an if's branches, a loop's body, a box's, a compound
 //                    statement's) and, as asked, a gate call's name, the other children of a
 //                    statement with blocks (a condition, a loop's variable and range), a
 //                    declaration's children (type, identifier, initial value; an input/output
 //                    declaration's too) and an assignment's target;
-//    4 places ahead: the first statements of those blocks, and, as asked, a call's operand array
+//    6 places ahead: the first statements of those blocks, and, as asked, a call's operand array
 //                    and the size of a declaration's type;
-//    2 places ahead: as asked, the names of the calls and the targets of the assignments among
+//    3 places ahead: as asked, the names of the calls and the targets of the assignments among
 //                    those first statements, a call's operands.
 struct StatementsAhead {
   bool call_names = false;
@@ -135,14 +135,14 @@ struct StatementsAhead {
   template <class List> void operator()(const List& statements, std::size_t i) const {
     namespace ast = openqasm3::ast;
     const std::size_t count = statements.size();
-    if (i + 16 < count) node_lines(statements[i + 16].get());
-    if (i + 8 < count && statements[i + 8] != nullptr) stage_8(*statements[i + 8]);
-    if (i + 4 < count && statements[i + 4] != nullptr) stage_4(*statements[i + 4]);
-    if (i + 2 < count && statements[i + 2] != nullptr) stage_2(*statements[i + 2]);
+    if (i + 24 < count) node_lines(statements[i + 24].get());
+    if (i + 12 < count && statements[i + 12] != nullptr) stage_12(*statements[i + 12]);
+    if (i + 6 < count && statements[i + 6] != nullptr) stage_6(*statements[i + 6]);
+    if (i + 3 < count && statements[i + 3] != nullptr) stage_3(*statements[i + 3]);
   }
 
  private:
-  void stage_8(const openqasm3::ast::QASMNode& node) const {
+  void stage_12(const openqasm3::ast::QASMNode& node) const {
     namespace ast = openqasm3::ast;
     switch (node.kind()) {
       case ast::NodeKind::QuantumGate:
@@ -206,7 +206,7 @@ struct StatementsAhead {
         return;
     }
   }
-  void stage_4(const openqasm3::ast::QASMNode& node) const {
+  void stage_6(const openqasm3::ast::QASMNode& node) const {
     namespace ast = openqasm3::ast;
     switch (node.kind()) {
       case ast::NodeKind::QuantumGate: {
@@ -227,7 +227,7 @@ struct StatementsAhead {
       for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k) node_lines(block[k].get());
     });
   }
-  void stage_2(const openqasm3::ast::QASMNode& node) const {
+  void stage_3(const openqasm3::ast::QASMNode& node) const {
     namespace ast = openqasm3::ast;
     if (node.kind() == ast::NodeKind::QuantumGate) {
       if (call_operands)
