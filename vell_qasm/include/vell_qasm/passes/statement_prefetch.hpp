@@ -85,8 +85,7 @@ template <class List>
 //                    statement with blocks (a condition, a loop's variable and range), a
 //                    declaration's children (type, identifier, initial value; an input/output
 //                    declaration's too) and an assignment's target;
-//    6 places ahead: the first statements of those blocks, and, as asked, a call's operand array
-//                    and the size of a declaration's type;
+//    6 places ahead: the first statements of those blocks, and, as asked, a call's operand array;
 //    3 places ahead: as asked, the names of the calls and the targets of the assignments among
 //                    those first statements, a call's operands.
 struct StatementsAhead {
@@ -187,25 +186,6 @@ struct StatementsAhead {
       if (!block.empty()) __builtin_prefetch(block.data());
     });
   }
-  // The size of a scalar type (int[32]), which the walk may read and freeing the type reads.
-  static void type_size(const openqasm3::ast::ClassicalType* type) {
-    namespace ast = openqasm3::ast;
-    if (type == nullptr) return;
-    switch (type->kind()) {
-      case ast::NodeKind::IntType:
-        return node_line(static_cast<const ast::IntType&>(*type).size);
-      case ast::NodeKind::UintType:
-        return node_line(static_cast<const ast::UintType&>(*type).size);
-      case ast::NodeKind::FloatType:
-        return node_line(static_cast<const ast::FloatType&>(*type).size);
-      case ast::NodeKind::AngleType:
-        return node_line(static_cast<const ast::AngleType&>(*type).size);
-      case ast::NodeKind::BitType:
-        return node_line(static_cast<const ast::BitType&>(*type).size);
-      default:
-        return;
-    }
-  }
   void stage_6(const openqasm3::ast::QASMNode& node) const {
     namespace ast = openqasm3::ast;
     switch (node.kind()) {
@@ -214,12 +194,6 @@ struct StatementsAhead {
         if (call_operands && !qubits.empty()) __builtin_prefetch(qubits.data());
         return;
       }
-      case ast::NodeKind::ClassicalDeclaration:
-        if (declaration_children) type_size(static_cast<const ast::ClassicalDeclaration&>(node).type.get());
-        return;
-      case ast::NodeKind::IODeclaration:
-        if (declaration_children) type_size(static_cast<const ast::IODeclaration&>(node).type.get());
-        return;
       default:
         break;
     }
