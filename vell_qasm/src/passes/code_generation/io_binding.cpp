@@ -4,7 +4,6 @@
 #include <memory>
 #include <typeinfo>
 
-#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/statement_prefetch.hpp"
 
