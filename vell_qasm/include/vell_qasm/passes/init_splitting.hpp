@@ -64,6 +64,15 @@ template <class D> class DeclarationInitSplitting : public Transformer<D> {
   // the handler splits them, without the walk's handles and lists made per statement; a class
   // derived from D (which may handle more) has every statement walked.
   void rewrite_statements(std::vector<openqasm3::ast::NodePtr>& statements, const std::vector<std::size_t>* at) {
+    rewrite_statements(statements, at, [](const std::vector<openqasm3::ast::NodePtr>& list, std::size_t i) {
+      openqasm3::ast::prefetch_subtree_ahead(list, i);
+    });
+  }
+  // The same, `ahead(statements, i)` asking for the memory of the statements ahead before
+  // statements[i] is walked, where every statement is (at is null).
+  template <class Ahead>
+  void rewrite_statements(std::vector<openqasm3::ast::NodePtr>& statements, const std::vector<std::size_t>* at,
+                          Ahead&& ahead) {
     namespace ast = openqasm3::ast;
     if (at && at->empty()) return;
     const bool direct = typeid(*this) == typeid(D);
@@ -79,7 +88,7 @@ template <class D> class DeclarationInitSplitting : public Transformer<D> {
           ++next;
           if (at->end() - next > 4) ast::prefetch_subtree(statements[*(next + 4)].get());
         } else {
-          ast::prefetch_subtree_ahead(statements, i);
+          ahead(statements, i);
         }
         ast::NodePtr& statement = statements[i];
         if (!statement) continue;

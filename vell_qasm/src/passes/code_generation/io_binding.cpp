@@ -4,7 +4,6 @@
 #include <memory>
 #include <typeinfo>
 
-#include "openqasm3/prefetch.hpp"
 #include "vell_qasm/errors.hpp"
 #include "vell_qasm/passes/statement_prefetch.hpp"
 
@@ -68,14 +67,17 @@ UnsupportedTypeError::UnsupportedTypeError(ast::Ptr<ast::IODeclaration> node_) :
 DeclarationsResolver::DeclarationsResolver() {}
 
 // The generic walk of the program's statements, each rewritten in its place (every handler here
-// puts one statement in the place of one), asking ahead for the element arrays of the blocks the
-// walk will enter: they lie outside the node arena, where no subtree window reaches (see
-// statement_prefetch.hpp); waiting on them was a quarter of the step.
+// puts one statement in the place of one), asking ahead for what the walk will read: after the
+// earlier steps the statements lie anywhere, not below one another, so each node and block array
+// is asked for where it is, in stages (StatementsAhead, statement_prefetch.hpp).
 ast::Rewrite DeclarationsResolver::visit_Program(const ast::Ptr<ast::Program>& node) {
   auto& statements = node->statements;
+  StatementsAhead ahead;
+  ahead.block_children = true;
+  ahead.declaration_children = true;
+  ahead.assignment_targets = true;
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    ast::prefetch_subtree_ahead(statements, i);  // as the list walk does
-    prefetch_blocks_ahead(statements, i, 4);
+    ahead(statements, i);
     ast::rewrite_field<ast::Program>(*this, "statements", statements[i]);
   }
   return node;

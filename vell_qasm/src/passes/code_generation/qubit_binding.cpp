@@ -827,9 +827,16 @@ class UserGateBroadcastSearch : public parsing::NodeSearch<UserGateBroadcastSear
     if (_scope.broadcasts(node)) found();
   }
 
-  // The search passes expressions by: it measured best with the 2 KiB below the statement eight
-  // places ahead, and the blocks of the one four places ahead.
-  bool holds_broadcast(ast::Program& program) { return holds_statements(program, 8, 2048 - 64, 4); }
+  // The search passes expressions by: it reads statement nodes, a call's name (and a user gate
+  // call's operands) and the blocks' arrays, nothing else. After the earlier steps the statements
+  // lie anywhere, so each of those is asked for where it is, in stages along the walk
+  // (StatementsAhead).
+  bool holds_broadcast(ast::Program& program) {
+    StatementsAhead ahead;
+    ahead.call_names = true;
+    ahead.call_operands = true;
+    return holds_statements_with(program, ahead);
+  }
 
  private:
   UserGateScope _scope;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "../front_tree_builders.hpp"
 #include "code_generation_support.hpp"
 #include "openqasm3/parser.hpp"
@@ -301,6 +304,50 @@ TEST(GateCallBroadcast, RepeatsTheCallsItsWalkReaches) {
   auto given = parsed("qubit[2] q; gate g a { x a; } g q[1]; h q;");
   EXPECT_EQ(std::dynamic_pointer_cast<OpenQasmProgram>(GateCallBroadcast()(given))->ast(),
             std::dynamic_pointer_cast<OpenQasmProgram>(given)->ast());
+}
+
+// Long programs with one call to repeat at every place, at the top or in a block, among statements
+// of every kind the search passes (calls of built-in and user gates on single qubits, blocks):
+// the search finds each, and a program without one is returned as it is.
+TEST(GateCallBroadcast, FindsTheCallToRepeatWhereverItStands) {
+  const std::vector<std::string> fillers = {
+      "h q[0];\n", "cx q[0], q[1];\n", "g q[1];\n", "if (true) { h q[1]; }\n",
+      "while (false) { x q[0]; g q[0]; }\n", "for int j in [0:1] { cx q[1], q[0]; }\n", "bit b;\n",
+  };
+  const std::vector<std::string> repeated = {
+      "g q;\n", "if (true) { g q; }\n", "for int j in [0:1] { h q[0]; g q; }\n", "while (false) { g q; }\n",
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::string head = "qubit[2] q;\ngate g a { x a; }\n";
+  for (std::size_t length : {0, 1, 3, 6, 12, 13, 24, 25, 40}) {
+    std::vector<std::string> lines;
+    for (std::size_t k = 0; k < length; ++k) lines.push_back(fillers[(k * 5 + length) % fillers.size()]);
+    std::string body;
+    for (const std::string& line : lines) body += line;
+    // None to repeat: the same tree.
+    auto given = parsed(head + body);
+    EXPECT_EQ(std::dynamic_pointer_cast<OpenQasmProgram>(GateCallBroadcast()(given))->ast(),
+              std::dynamic_pointer_cast<OpenQasmProgram>(given)->ast());
+    for (std::size_t at = 0; at <= length; at += (length > 13 ? 3 : 1)) {
+      for (const std::string& call : repeated) {
+        std::string source = head;
+        for (std::size_t k = 0; k <= length; ++k) {
+          if (k == at) source += call;
+          if (k < length) source += lines[k];
+        }
+        SCOPED_TRACE(source);
+        const std::string rewritten = text_of(GateCallBroadcast()(parsed(source)));
+        const std::string printed = text_of(parsed(source));
+        EXPECT_EQ(count(rewritten, "g q;"), 0u);
+        EXPECT_EQ(count(rewritten, "g q[0];"), count(printed, "g q[0];") + 1);
+        EXPECT_EQ(count(rewritten, "g q[1];"), count(printed, "g q[1];") + 1);
+      }
+    }
+  }
 }
 
 }  // namespace

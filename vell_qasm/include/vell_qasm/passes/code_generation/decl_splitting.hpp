@@ -3,7 +3,8 @@
 // into a TavoDeclaration. `int x = 3;` becomes `int x; x = 3;` and `bit c = measure q;` becomes
 // `bit c; c = measure q;`, both in the list where the declaration stood; the two statements hold
 // the same identifier node and the value node is moved, not copied. The splitting itself is the
-// front end's ClassicalDeclarationInitSplitting.
+// front end's (DeclarationInitSplitting, init_splitting.hpp); the program's own statement list is
+// walked by the step, which asks ahead for the memory of the statements it will reach.
 //
 // Unlike the front end's splitting, this step also walks the cases of switch statements (labels
 // and blocks): code generation emits case blocks, and a declaration left whole there would lose

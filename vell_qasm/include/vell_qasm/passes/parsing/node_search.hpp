@@ -48,6 +48,21 @@ template <class D> class NodeSearch : public Visitor<D> {
     return false;
   }
 
+  // holds(program), the program's statements searched one by one, `ahead(statements, i)` called
+  // before the search of statements[i]: a search's own look-ahead (only hints, no result).
+  template <class Ahead> bool holds_statements_with(openqasm3::ast::Program& program, Ahead&& ahead) {
+    auto& statements = program.statements;
+    try {
+      for (std::size_t i = 0; i < statements.size(); ++i) {
+        ahead(statements, i);
+        this->visit(statements[i]);
+      }
+    } catch (const Found&) {
+      return true;
+    }
+    return false;
+  }
+
  protected:
   [[noreturn]] static void found() { throw Found{}; }
 
