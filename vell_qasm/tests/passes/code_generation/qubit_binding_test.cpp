@@ -313,9 +313,11 @@ TEST(GateCallBroadcast, FindsTheCallToRepeatWhereverItStands) {
   const std::vector<std::string> fillers = {
       "h q[0];\n", "cx q[0], q[1];\n", "g q[1];\n", "if (true) { h q[1]; }\n",
       "while (false) { x q[0]; g q[0]; }\n", "for int j in [0:1] { cx q[1], q[0]; }\n", "bit b;\n",
+      "switch (2) { case 2 { g q[0]; } }\n",
   };
   const std::vector<std::string> repeated = {
       "g q;\n", "if (true) { g q; }\n", "for int j in [0:1] { h q[0]; g q; }\n", "while (false) { g q; }\n",
+      "switch (1) { case 0 { h q[0]; } case 1 { g q; } default { x q[1]; } }\n",
   };
   auto count = [](const std::string& text, const std::string& what) {
     std::size_t n = 0;
