@@ -43,37 +43,40 @@ namespace detail {
 template <class T> [[gnu::always_inline]] inline void prefetch_elements(const std::vector<T>& list) {
   if (!list.empty()) __builtin_prefetch(list.data());
 }
+
+// each(block) for every block of `node` (an if's branches, a loop's body, a box's, a compound
+// statement's); none for a statement without one.
+template <class Each> [[gnu::always_inline]] inline void for_each_block(const openqasm3::ast::QASMNode& node, Each&& each) {
+  namespace ast = openqasm3::ast;
+  switch (node.kind()) {
+    case ast::NodeKind::BranchingStatement:
+      each(static_cast<const ast::BranchingStatement&>(node).if_block);
+      each(static_cast<const ast::BranchingStatement&>(node).else_block);
+      return;
+    case ast::NodeKind::WhileLoop:
+      each(static_cast<const ast::WhileLoop&>(node).block);
+      return;
+    case ast::NodeKind::ForInLoop:
+      each(static_cast<const ast::ForInLoop&>(node).block);
+      return;
+    case ast::NodeKind::Box:
+      each(static_cast<const ast::Box&>(node).body);
+      return;
+    case ast::NodeKind::CompoundStatement:
+      each(static_cast<const ast::CompoundStatement&>(node).statements);
+      return;
+    default:
+      return;
+  }
+}
 }  // namespace detail
 
 // Called before the walk of statements[i]: asks for the block arrays of the statement `ahead`
 // places on, whose node must be alive (it is read: ask for it earlier, with a subtree window).
 template <class List>
 [[gnu::always_inline]] inline void prefetch_blocks_ahead(const List& statements, std::size_t i, std::size_t ahead) {
-  namespace ast = openqasm3::ast;
   if (i + ahead >= statements.size() || statements[i + ahead] == nullptr) return;
-  const ast::QASMNode& statement = *statements[i + ahead];
-  switch (statement.kind()) {
-    case ast::NodeKind::BranchingStatement: {
-      const auto& branch = static_cast<const ast::BranchingStatement&>(statement);
-      detail::prefetch_elements(branch.if_block);
-      detail::prefetch_elements(branch.else_block);
-      return;
-    }
-    case ast::NodeKind::WhileLoop:
-      detail::prefetch_elements(static_cast<const ast::WhileLoop&>(statement).block);
-      return;
-    case ast::NodeKind::ForInLoop:
-      detail::prefetch_elements(static_cast<const ast::ForInLoop&>(statement).block);
-      return;
-    case ast::NodeKind::Box:
-      detail::prefetch_elements(static_cast<const ast::Box&>(statement).body);
-      return;
-    case ast::NodeKind::CompoundStatement:
-      detail::prefetch_elements(static_cast<const ast::CompoundStatement&>(statement).statements);
-      return;
-    default:
-      return;
-  }
+  detail::for_each_block(*statements[i + ahead], [](const auto& block) { detail::prefetch_elements(block); });
 }
 
 // Called before the walk of statements[i] (as `ahead(statements, i)`): asks for what the walk of
@@ -106,31 +109,6 @@ struct StatementsAhead {
   template <class T> [[gnu::always_inline]] static void node_line(const openqasm3::ast::Ptr<T>& node) {
     if (node != nullptr) __builtin_prefetch(node.get());
   }
-  // each(block) for every block of `node` (none for a statement without one).
-  template <class Each> static void each_block(const openqasm3::ast::QASMNode& node, Each&& each) {
-    namespace ast = openqasm3::ast;
-    switch (node.kind()) {
-      case ast::NodeKind::BranchingStatement:
-        each(static_cast<const ast::BranchingStatement&>(node).if_block);
-        each(static_cast<const ast::BranchingStatement&>(node).else_block);
-        return;
-      case ast::NodeKind::WhileLoop:
-        each(static_cast<const ast::WhileLoop&>(node).block);
-        return;
-      case ast::NodeKind::ForInLoop:
-        each(static_cast<const ast::ForInLoop&>(node).block);
-        return;
-      case ast::NodeKind::Box:
-        each(static_cast<const ast::Box&>(node).body);
-        return;
-      case ast::NodeKind::CompoundStatement:
-        each(static_cast<const ast::CompoundStatement&>(node).statements);
-        return;
-      default:
-        return;
-    }
-  }
-
   template <class List> void operator()(const List& statements, std::size_t i) const {
     namespace ast = openqasm3::ast;
     const std::size_t count = statements.size();
@@ -182,9 +160,7 @@ struct StatementsAhead {
       default:
         break;
     }
-    each_block(node, [](const auto& block) {
-      if (!block.empty()) __builtin_prefetch(block.data());
-    });
+    detail::for_each_block(node, [](const auto& block) { detail::prefetch_elements(block); });
   }
   void stage_6(const openqasm3::ast::QASMNode& node) const {
     namespace ast = openqasm3::ast;
@@ -197,7 +173,7 @@ struct StatementsAhead {
       default:
         break;
     }
-    each_block(node, [](const auto& block) {
+    detail::for_each_block(node, [](const auto& block) {
       for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k) node_lines(block[k].get());
     });
   }
@@ -210,7 +186,7 @@ struct StatementsAhead {
       return;
     }
     if (!call_names && !assignment_targets) return;
-    each_block(node, [&](const auto& block) {
+    detail::for_each_block(node, [&](const auto& block) {
       for (std::size_t k = 0; k < block.size() && k < kBlockHead; ++k) {
         if (block[k] == nullptr) continue;
         const ast::NodeKind kind = block[k]->kind();

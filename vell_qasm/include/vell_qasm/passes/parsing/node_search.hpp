@@ -35,17 +35,10 @@ template <class D> class NodeSearch : public Visitor<D> {
   // blocks of the one `blocks_ahead` places on (statement_prefetch.hpp).
   bool holds_statements(openqasm3::ast::Program& program, std::size_t ahead, std::uintptr_t below,
                         std::size_t blocks_ahead = 0) {
-    auto& statements = program.statements;
-    try {
-      for (std::size_t i = 0; i < statements.size(); ++i) {
-        prefetch_statement_ahead(statements, i, ahead, below);
-        if (blocks_ahead != 0) prefetch_blocks_ahead(statements, i, blocks_ahead);
-        this->visit(statements[i]);  // through its handle, as the list walk reaches it
-      }
-    } catch (const Found&) {
-      return true;
-    }
-    return false;
+    return holds_statements_with(program, [&](const auto& statements, std::size_t i) {
+      prefetch_statement_ahead(statements, i, ahead, below);
+      if (blocks_ahead != 0) prefetch_blocks_ahead(statements, i, blocks_ahead);
+    });
   }
 
   // holds(program), the program's statements searched one by one, `ahead(statements, i)` called
@@ -55,7 +48,7 @@ template <class D> class NodeSearch : public Visitor<D> {
     try {
       for (std::size_t i = 0; i < statements.size(); ++i) {
         ahead(statements, i);
-        this->visit(statements[i]);
+        this->visit(statements[i]);  // through its handle, as the list walk reaches it
       }
     } catch (const Found&) {
       return true;
