@@ -107,15 +107,8 @@ template <class D> class DeclarationInitSplitting : public Transformer<D> {
           replacements.erase(std::remove(replacements.begin() + static_cast<std::ptrdiff_t>(first), replacements.end(),
                                          nullptr),
                              replacements.end());
-        } else {
-          const ast::Rewrite rewrite = this->visit(statement);
-          if (rewrite.is_node() && rewrite.node() == statement) continue;
-          if (rewrite.is_node()) {
-            replacements.push_back(rewrite.node());
-          } else if (rewrite.is_list()) {
-            for (const ast::NodePtr& replacement : rewrite.list())
-              if (replacement) replacements.push_back(replacement);
-          }
+        } else if (!append_rewrite(this->visit(statement), statement.get(), replacements)) {
+          continue;
         }
         splices.push_back(StatementSplice{i, first, replacements.size() - first});
         statement = nullptr;  // freed now, while in the cache, as the walk frees a replaced statement

@@ -1,5 +1,6 @@
 // splice_statements: puts what replaces statements of a long list (a program's: none, one or more
 // nodes each) in place once the walk of the list is done, each statement moving once.
+// append_rewrite: what a rewritten statement leaves for the splice.
 #pragma once
 
 #include <cstddef>
@@ -121,6 +122,21 @@ void splice_statements(std::vector<openqasm3::ast::Ptr<Element>>& statements, st
     for (std::size_t j = splices[k].first + splices[k].count; j-- > splices[k].first;)
       statements[--write] = detail::spliced<Element>(replacements[j]);
   }
+}
+
+// Takes a statement's rewrite (QASMTransformer::visit's result for `statement`) as a walk of a
+// list takes it: false when the statement stays; else true after appending to `out` what takes
+// its place (nothing drops it; nulls among a list's nodes are dropped).
+inline bool append_rewrite(const openqasm3::ast::Rewrite& rewrite, const openqasm3::ast::QASMNode* statement,
+                           std::vector<openqasm3::ast::NodePtr>& out) {
+  if (rewrite.is_node()) {
+    if (rewrite.node().get() == statement) return false;
+    out.push_back(rewrite.node());
+  } else if (rewrite.is_list()) {
+    for (const openqasm3::ast::NodePtr& replacement : rewrite.list())
+      if (replacement) out.push_back(replacement);
+  }
+  return true;
 }
 
 }  // namespace vell_qasm::passes

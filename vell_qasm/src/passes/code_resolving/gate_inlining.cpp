@@ -742,15 +742,7 @@ class GateResolverTransformer : public Transformer<GateResolverTransformer> {
       locate_failure(node);
       throw;
     }
-    ast::Rewrite result = visit(statement);
-    if (result.is_node()) {
-      if (result.node().get() == &node) return true;
-      out.push_back(result.node());
-    } else if (result.is_list()) {
-      for (const ast::NodePtr& replacement : result.list())
-        if (replacement) out.push_back(replacement);
-    }
-    return false;
+    return !append_rewrite(visit(statement), &node, out);
   }
 
   // The handlers of the statements that stay, by kind: declarations are noted in program order
