@@ -183,10 +183,15 @@ ast::Rewrite ScopeRenamer::visit_Program(const ast::Ptr<ast::Program>& node) {
 
 ast::Rewrite ScopeRenamer::visit_Identifier(const ast::Ptr<ast::Identifier>& node) {
   if (_renamings.empty()) return node;  // the common case: every visible name is its own
-  const std::string* name = _renaming_of(node->name);
-  if (name == nullptr) return node;
+  if (auto renamed = _renamed_identifier(*node)) return renamed;
+  return node;
+}
+
+ast::Ptr<ast::Identifier> ScopeRenamer::_renamed_identifier(const ast::Identifier& identifier) const {
+  const std::string* name = _renaming_of(identifier.name);
+  if (name == nullptr) return nullptr;
   auto renamed = ast::make<ast::Identifier>(*name);
-  renamed->span = node->span;
+  renamed->span = identifier.span;
   return renamed;
 }
 
@@ -280,20 +285,12 @@ bool is_plain_operand(const ast::QASMNode* operand) {
 }  // namespace
 
 void ScopeRenamer::_rename(ast::Ptr<ast::Identifier>& identifier) const {
-  const std::string* name = _renaming_of(identifier->name);
-  if (name == nullptr) return;
-  auto renamed = ast::make<ast::Identifier>(*name);
-  renamed->span = identifier->span;
-  identifier = std::move(renamed);
+  if (auto renamed = _renamed_identifier(*identifier)) identifier = std::move(renamed);
 }
 
 template <class Operand> void ScopeRenamer::_rename_operand(Operand& operand) const {
   if (operand->kind() == ast::NodeKind::Identifier) {
-    const std::string* name = _renaming_of(static_cast<const ast::Identifier&>(*operand).name);
-    if (name == nullptr) return;
-    auto renamed = ast::make<ast::Identifier>(*name);
-    renamed->span = operand->span;
-    operand = std::move(renamed);
+    if (auto renamed = _renamed_identifier(static_cast<const ast::Identifier&>(*operand))) operand = std::move(renamed);
   } else if (operand->kind() == ast::NodeKind::IndexedIdentifier) {
     _rename(static_cast<ast::IndexedIdentifier&>(static_cast<ast::QASMNode&>(*operand)).name);
   }

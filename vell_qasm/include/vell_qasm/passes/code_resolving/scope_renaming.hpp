@@ -117,6 +117,8 @@ class ScopeRenamer : public Transformer<ScopeRenamer> {
   bool _rename_plain_call(openqasm3::ast::QuantumGate& call) const;
   template <class Operand> void _rename_operand(Operand& operand) const;
   void _rename(openqasm3::ast::Ptr<openqasm3::ast::Identifier>& identifier) const;
+  // A new identifier of the name `identifier` is renamed to, with its span; null when it keeps its name.
+  openqasm3::ast::Ptr<openqasm3::ast::Identifier> _renamed_identifier(const openqasm3::ast::Identifier& identifier) const;
 
   // Every name declared so far, and every name the global scope declares (nothing is erased).
   NameTable _names;
